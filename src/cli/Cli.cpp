@@ -1,0 +1,59 @@
+#include "cli/Cli.h"
+
+#include <functional>
+#include <ostream>
+
+#include "cli/CliSupport.h"
+#include "cli/Commands.h"
+
+namespace corvello::cli {
+
+namespace {
+
+struct Command {
+    const char* name;
+    int (*run)(const CommandArgs&, std::ostream&, std::ostream&);
+};
+
+const Command kCommands[] = {
+    {"partitions", cmdPartitions},
+    {"list", cmdList},
+    {"save", cmdSave},
+};
+
+const char kUsage[] =
+    "usage: corvello-cli COMMAND IMAGE [options]\n"
+    "\n"
+    "  partitions IMAGE [--gpt] [--advanced [--start N] [--end N] [--no-skip]]\n"
+    "      the volumes of a disk: VOLUME, FILE_SYSTEM, VOLUME_SIZE, START_SECTOR\n"
+    "  list IMAGE [--volume N [--gpt] | --start SECTOR --fs NAME] [--fs NAME] [--mode standard|advanced|deep]\n"
+    "      every entry of the volume: KIND, STATE, SIZE, PATH\n"
+    "  save IMAGE [volume options] --out DIR [--path FOLDER]\n"
+    "      writes the files below FOLDER (default: everything) into DIR\n"
+    "\n"
+    "IMAGE is a disk image, a volume image or a device; it is only ever read.\n";
+
+}  // namespace
+
+int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        (args.empty() ? err : out) << kUsage;
+        return args.empty() ? kExitUsage : kExitOk;
+    }
+    for (const Command& command : kCommands) {
+        if (args[0] != command.name) continue;
+        try {
+            return command.run(CommandArgs(args.begin() + 1, args.end()), out, err);
+        } catch (const UsageError& e) {
+            err << "corvello-cli " << command.name << ": " << e.message << "\n";
+            return kExitUsage;
+        } catch (const InputError& e) {
+            err << "corvello-cli " << command.name << ": " << e.message << "\n";
+            return kExitInput;
+        }
+    }
+    err << "corvello-cli: unknown command \"" << args[0] << "\".\n" << kUsage;
+    return kExitUsage;
+}
+
+}  // namespace corvello::cli

@@ -1,0 +1,90 @@
+#pragma once
+// What the commands share: argument parsing, opening the image, choosing the volume, and the
+// progress line on stderr.
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "common/MemoryScanHost.h"
+#include "device/FileReadSeek.h"
+#include "device/ScanSelection.h"
+#include "partition/VolumeRecord.h"
+#include "scan/ScanRequest.h"
+
+namespace corvello::cli {
+
+// A usage error: the message is shown, the exit status is 2.
+struct UsageError {
+    std::string message;
+};
+// The input cannot be read: the message is shown, the exit status is 1.
+struct InputError {
+    std::string message;
+};
+
+// Parsed arguments: positionals, "--name value" options and "--flag" switches. Only the
+// names a command declares are accepted.
+class Args {
+public:
+    Args(const std::vector<std::string>& args, const std::set<std::string>& valueOptions,
+         const std::set<std::string>& flags);
+
+    const std::vector<std::string>& positionals() const { return positionals_; }
+    bool has(const std::string& name) const;
+    std::optional<std::string> value(const std::string& name) const;
+    // A whole number option; UsageError when it is not one.
+    std::optional<std::int64_t> number(const std::string& name) const;
+
+private:
+    std::vector<std::string> positionals_;
+    std::map<std::string, std::string> values_;
+    std::set<std::string> flags_;
+};
+
+// The volume options every parsing command takes.
+inline const std::set<std::string> kVolumeOptions = {"--volume", "--start", "--fs", "--mode", "--copy", "--fat",
+                                                      "--heap", "--sectors-per-cluster", "--max"};
+inline const std::set<std::string> kVolumeFlags = {"--gpt", "--formatted"};
+
+// A host that reports to stderr: notices as lines, status and progress as one progress line
+// redrawn at most a few times a second.
+class ConsoleHost : public MemoryScanHost {
+public:
+    explicit ConsoleHost(std::ostream& err, bool showProgress = true);
+    ~ConsoleHost() override;
+    void notice(const std::string& text) override;
+    bool question(const std::string& text) override;
+    void finishLine();
+
+private:
+    void draw(bool force);
+    std::ostream& err_;
+    bool showProgress_;
+    bool lineOpen_ = false;
+    std::chrono::steady_clock::time_point lastDraw_{};
+};
+
+// The image opened read-only, with its selection record.
+struct OpenedImage {
+    ScanSelection selection;
+    FileReadSeek* reader = nullptr;
+    std::string path;
+};
+
+// Opens IMAGE; InputError when it cannot be opened.
+void openImage(const std::string& path, OpenedImage& image, ScanHost& host);
+
+// The volume chosen by --volume N [--gpt] / --start SECTOR --fs NAME, or the bare volume
+// recognised at the start of the image; --fs overrides the file system.
+VolumeRecord chooseVolume(OpenedImage& image, const Args& args, ScanHost& host);
+
+// The scan request for the volume options (mode, advanced choices, drive-formatted option).
+ScanRequest makeRequest(OpenedImage& image, const Args& args, const VolumeRecord& volume);
+
+}  // namespace corvello::cli

@@ -1,0 +1,181 @@
+#include "common/Text.h"
+
+#include <array>
+#include <cstdint>
+
+namespace corvello {
+
+namespace {
+
+// Windows-1252 code points 0x80..0x9F; 0 marks the five undefined positions.
+constexpr std::array<char16_t, 32> kCp1252High = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+bool isSpace16(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
+
+void appendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+}  // namespace
+
+std::string toUtf8(std::u16string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char32_t>(text[i + 1]) - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;  // a lone surrogate
+        }
+        appendUtf8(out, c);
+    }
+    return out;
+}
+
+std::u16string fromUtf8(std::string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        char32_t cp = 0xFFFD;
+        std::size_t len = 1;
+        if (b < 0x80) {
+            cp = b;
+        } else if ((b >> 5) == 0x6 && i + 1 < text.size()) {
+            cp = ((b & 0x1F) << 6) | (static_cast<unsigned char>(text[i + 1]) & 0x3F);
+            len = 2;
+        } else if ((b >> 4) == 0xE && i + 2 < text.size()) {
+            cp = ((b & 0x0F) << 12) | ((static_cast<unsigned char>(text[i + 1]) & 0x3F) << 6) |
+                 (static_cast<unsigned char>(text[i + 2]) & 0x3F);
+            len = 3;
+        } else if ((b >> 3) == 0x1E && i + 3 < text.size()) {
+            cp = ((b & 0x07) << 18) | ((static_cast<unsigned char>(text[i + 1]) & 0x3F) << 12) |
+                 ((static_cast<unsigned char>(text[i + 2]) & 0x3F) << 6) |
+                 (static_cast<unsigned char>(text[i + 3]) & 0x3F);
+            len = 4;
+        }
+        i += len;
+        if (cp >= 0x10000 && cp <= 0x10FFFF) {
+            cp -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp > 0xFFFF ? 0xFFFD : cp));
+        }
+    }
+    return out;
+}
+
+std::u16string fromCodePage(std::string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    for (char ch : text) {
+        const auto b = static_cast<unsigned char>(ch);
+        if (b >= 0x80 && b <= 0x9F) {
+            const char16_t mapped = kCp1252High[b - 0x80];
+            out.push_back(mapped != 0 ? mapped : static_cast<char16_t>(b));
+        } else {
+            out.push_back(static_cast<char16_t>(b));
+        }
+    }
+    return out;
+}
+
+std::string toCodePage(std::u16string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char16_t c : text) {
+        if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
+            out.push_back(static_cast<char>(c));
+            continue;
+        }
+        char mapped = '?';
+        for (std::size_t i = 0; i < kCp1252High.size(); ++i) {
+            if (kCp1252High[i] != 0 && kCp1252High[i] == c) {
+                mapped = static_cast<char>(0x80 + i);
+                break;
+            }
+        }
+        out.push_back(mapped);
+    }
+    return out;
+}
+
+std::u16string throughCodePage(std::u16string_view text) { return fromCodePage(toCodePage(text)); }
+
+std::u16string trimmed(std::u16string_view text) {
+    std::size_t b = 0, e = text.size();
+    while (b < e && isSpace16(text[b])) ++b;
+    while (e > b && isSpace16(text[e - 1])) --e;
+    return std::u16string(text.substr(b, e - b));
+}
+
+std::u16string trimmedRight(std::u16string_view text) {
+    std::size_t e = text.size();
+    while (e > 0 && isSpace16(text[e - 1])) --e;
+    return std::u16string(text.substr(0, e));
+}
+
+bool equalsIgnoreCase(std::u16string_view a, std::u16string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char16_t x = a[i], y = b[i];
+        if (x >= u'A' && x <= u'Z') x = static_cast<char16_t>(x + 32);
+        if (y >= u'A' && y <= u'Z') y = static_cast<char16_t>(y + 32);
+        if (x != y) return false;
+    }
+    return true;
+}
+
+bool equalsIgnoreCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
+        if (x != y) return false;
+    }
+    return true;
+}
+
+std::string safeFileName(std::u16string_view name) {
+    std::u16string cleaned;
+    cleaned.reserve(name.size());
+    for (char16_t c : name) {
+        if (c == u'/' || c == u'\\' || c < 0x20 || c == 0x7F)
+            cleaned.push_back(u'_');
+        else
+            cleaned.push_back(c);
+    }
+    if (cleaned.empty() || cleaned == u"." || cleaned == u"..") cleaned = u"_" + cleaned;
+    std::string out = toUtf8(cleaned);
+    // Keep a component within the usual 255-byte limit without cutting a UTF-8 sequence.
+    if (out.size() > 255) {
+        std::size_t cut = 255;
+        while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
+        out.resize(cut);
+    }
+    return out;
+}
+
+}  // namespace corvello

@@ -1,0 +1,28 @@
+#pragma once
+// Text conversion: UTF-16 names from disk, 8-bit names through the one code page (Windows-1252),
+// UTF-8 at the edges, and names made safe before they become paths.
+
+#include <string>
+#include <string_view>
+
+namespace corvello {
+
+std::string toUtf8(std::u16string_view text);
+std::u16string fromUtf8(std::string_view text);
+// 8-bit text in the program's code page (Windows-1252) to UTF-16.
+std::u16string fromCodePage(std::string_view text);
+// UTF-16 to the code page; characters it cannot hold become '?'.
+std::string toCodePage(std::u16string_view text);
+// A UTF-16 text passed through the code page and back, as an 8-bit round trip would leave it.
+std::u16string throughCodePage(std::u16string_view text);
+
+std::u16string trimmed(std::u16string_view text);        // white space removed at both ends
+std::u16string trimmedRight(std::u16string_view text);   // trailing white space removed
+bool equalsIgnoreCase(std::u16string_view a, std::u16string_view b);
+bool equalsIgnoreCase(std::string_view a, std::string_view b);
+
+// A name from disk made safe as one path component (UTF-8): no separator, no NUL or control
+// character, never empty, "." or "..". Nothing a volume holds can leave the output folder.
+std::string safeFileName(std::u16string_view name);
+
+}  // namespace corvello

@@ -1,0 +1,82 @@
+#include "device/FileReadSeek.h"
+
+#include <cstring>
+#include <limits>
+
+#include "common/ScanHost.h"
+#include "device/ScanSelection.h"
+
+namespace corvello {
+
+ScanSelection::ScanSelection() = default;
+ScanSelection::~ScanSelection() = default;
+
+FileReadSeek::FileReadSeek(ScanSelection* selection, ScanHost* host) : selection_(selection), host_(host) {}
+
+FileReadSeek::~FileReadSeek() = default;
+
+bool FileReadSeek::open(const std::string& path) {
+    std::uint64_t length = 0;
+    if (platform::regularFileLength(path, length)) deviceLength = static_cast<std::int64_t>(length);
+
+    platform::RawFile file;
+    if (!file.open(path)) {
+        if (host_ != nullptr) host_->notice("invalid handle ...");
+        return false;
+    }
+    std::uint64_t bytes = 0;
+    if (!file.size(bytes)) bytes = 0;
+    if (!file.isBlockDevice()) deviceLength = static_cast<std::int64_t>(bytes);
+
+    file_ = std::move(file);  // the old handle, if any, is released here
+    path_ = path;
+    position_ = 0;
+    totalSectors_ = bytes / kSectorSize;
+    if (selection_ != nullptr) selection_->totalSectors.store(totalSectors_);
+    return true;
+}
+
+bool FileReadSeek::read(void* buffer, std::uint32_t count) {
+    lastDelivered_ = 0;
+    if (count == 0) return true;
+    if (!file_.isOpen() || buffer == nullptr) return false;
+    // Read straight into the caller's buffer; pread writes nothing when nothing arrives, so a
+    // read that delivers no byte leaves the buffer as it was.
+    const std::size_t got = file_.readAt(buffer, count, position_);
+    if (got > 0 && got < count) std::memset(static_cast<unsigned char*>(buffer) + got, 0, count - got);
+    lastDelivered_ = static_cast<std::uint32_t>(got);
+    position_ += static_cast<std::int64_t>(got);
+    return got >= count;
+}
+
+bool FileReadSeek::seek(std::int64_t offset, int method) {
+    std::int64_t target = 0;
+    switch (method) {
+        case FILE_BEGIN:
+            if (__builtin_add_overflow(offset, baseOffset, &target)) return false;
+            break;
+        case FILE_CURRENT:
+            if (__builtin_add_overflow(position_, offset, &target)) return false;
+            break;
+        case FILE_END: {
+            const auto end = static_cast<std::int64_t>(totalSectors_ * kSectorSize);
+            if (__builtin_add_overflow(end, offset, &target)) return false;
+            break;
+        }
+        default:
+            return false;
+    }
+    if (target < 0 || !file_.isOpen()) return false;
+    position_ = target;
+    return true;
+}
+
+bool FileReadSeek::readAt(std::int64_t offset, void* buffer, std::uint32_t count) {
+    if (!seek(offset, FILE_BEGIN)) {
+        lastDelivered_ = 0;
+        return false;
+    }
+    return read(buffer, count);
+}
+
+}  // namespace corvello

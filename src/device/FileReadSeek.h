@@ -1,0 +1,50 @@
+#pragma once
+// The sector reader on an image file or a block device: read-only, positional reads, zero fill
+// after a short read.
+
+#include <cstdint>
+#include <string>
+
+#include "device/readWriteInterface.h"
+#include "platform/RawFile.h"
+
+namespace corvello {
+
+class ScanHost;
+struct ScanSelection;
+
+class FileReadSeek : public readWriteInterface {
+public:
+    // selection receives totalSectors on open; host receives the "invalid handle ..." notice.
+    explicit FileReadSeek(ScanSelection* selection = nullptr, ScanHost* host = nullptr);
+    ~FileReadSeek() override;
+
+    bool open(const std::string& path) override;
+    bool read(void* buffer, std::uint32_t count) override;
+    bool seek(std::int64_t offset, int method = FILE_BEGIN) override;
+
+    // seek(offset) and read(count) in one call.
+    bool readAt(std::int64_t offset, void* buffer, std::uint32_t count);
+
+    bool isOpen() const { return file_.isOpen(); }
+    // Size of the opened device in 512-byte sectors (0 before a successful open).
+    std::uint64_t totalSectors() const { return totalSectors_; }
+    // Bytes the last read delivered.
+    std::uint32_t lastDelivered() const { return lastDelivered_; }
+    // Operating-system error code of the last failure.
+    int lastError() const { return file_.lastError(); }
+    const std::string& path() const { return path_; }
+
+    void setHost(ScanHost* host) { host_ = host; }
+
+private:
+    platform::RawFile file_;
+    ScanSelection* selection_;
+    ScanHost* host_;
+    std::string path_;
+    std::int64_t position_ = 0;  // absolute device byte of the next read
+    std::uint64_t totalSectors_ = 0;
+    std::uint32_t lastDelivered_ = 0;
+};
+
+}  // namespace corvello

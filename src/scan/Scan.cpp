@@ -1,0 +1,139 @@
+#include "scan/Scan.h"
+
+#include <map>
+
+#include "common/Bytes.h"
+#include "common/ResultTree.h"
+#include "common/ScanHost.h"
+#include "common/Text.h"
+#include "platform/Files.h"
+#include "platform/RawFile.h"
+#include "scan/Families.h"
+
+namespace corvello {
+
+namespace {
+constexpr char16_t kPlaceholder[] = u"..DUMY..";
+}
+
+Family familyOf(const std::u16string& fs) {
+    if (equalsIgnoreCase(fs, u"ntfs")) return Family::Ntfs;
+    if (equalsIgnoreCase(fs, u"fat32")) return Family::Fat32;
+    if (equalsIgnoreCase(fs, u"fat16") || equalsIgnoreCase(fs, u"fat") || equalsIgnoreCase(fs, u"fat12"))
+        return Family::Fat16;
+    if (equalsIgnoreCase(fs, u"extX")) return Family::Ext;
+    if (equalsIgnoreCase(fs, u"fat64") || equalsIgnoreCase(fs, u"exFat")) return Family::ExFat;
+    if (equalsIgnoreCase(fs, u"HFS+")) return Family::HfsPlus;
+    return Family::None;
+}
+
+std::unique_ptr<ScanSession> runScan(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
+    if (request.reader == nullptr) {
+        host.notice("Please Restart the program to re begin necessary initialization...");
+        return nullptr;
+    }
+    switch (familyOf(request.volume.fileSystem)) {
+        case Family::Ntfs: return runNtfsScan(request, host, tree);
+        case Family::Fat16: return runFat16Scan(request, host, tree);
+        case Family::Fat32: return runFat32Scan(request, host, tree);
+        case Family::ExFat: return runExFatScan(request, host, tree);
+        case Family::Ext: return runExtScan(request, host, tree);
+        case Family::HfsPlus: return runHfsPlusScan(request, host, tree);
+        case Family::None: break;
+    }
+    host.notice("not a valid drive.");
+    host.setStatus("Not a valid Drive .Go back");
+    return nullptr;
+}
+
+void openFolder(ScanSession& session, ResultTree& tree, TreeItem item, bool redForDeleted) {
+    const ItemData folder = tree.itemData(item);
+    if (!session.isValid(folder) || !session.isFolder(folder)) return;
+    auto kids = tree.children(item);
+    if (!kids.empty() && tree.itemText(kids.front()) == kPlaceholder) {
+        tree.deleteItem(kids.front());
+        kids.erase(kids.begin());
+    }
+    if (!kids.empty()) return;
+    for (ItemData child : session.children(folder)) {
+        const TextColor color = redForDeleted && session.isDeleted(child, folder) ? kDeletedColor : kDefaultColor;
+        if (session.isFolder(child)) {
+            const TreeItem added = tree.insertItem(item, session.name(child), IconKind::Folder, child, color);
+            if (!session.children(child).empty()) tree.insertItem(added, kPlaceholder, IconKind::Placeholder, 0);
+        } else {
+            tree.insertItem(item, session.name(child), IconKind::File, child, color);
+        }
+    }
+}
+
+namespace {
+
+// Reads a recycle-bin index file ("$I...") written to path: the original file name, without
+// its folders. Version 1 keeps the path at byte 24, version 2 (Windows 10) a length at 24 and
+// the path at 28.
+std::u16string originalNameFrom(const std::string& path) {
+    platform::RawFile file;
+    std::uint64_t length = 0;
+    if (!file.open(path) || !file.size(length) || length >= 2048) return {};
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
+    if (file.readAt(bytes.data(), bytes.size(), 0) != bytes.size()) return {};
+    const ByteSpan b(bytes);
+    const std::size_t start = le64(b, 0) == 2 ? 28 : 24;
+    std::u16string original;
+    for (std::size_t off = start; fits(b, off, 2); off += 2) {
+        const char16_t c = le16(b, off);
+        if (c == 0) break;
+        original.push_back(c);
+    }
+    const auto slash = original.find_last_of(u'\\');
+    return slash == std::u16string::npos ? original : original.substr(slash + 1);
+}
+
+void restoreRecycledNames(ScanSession& session, ItemData indexFolder) {
+    std::map<std::u16string, std::u16string> originalNames;
+    const auto children = session.children(indexFolder);
+    for (ItemData x : children) {
+        const std::u16string name = session.name(x);
+        if (name.rfind(u"$I", 0) != 0 || session.isFolder(x)) continue;
+        const std::string copy = platform::tempDirectory() + "/corvello-" + safeFileName(name);
+        if (!session.extract(x, copy)) {
+            platform::removeFile(copy);
+            continue;
+        }
+        const std::u16string original = originalNameFrom(copy);
+        platform::removeFile(copy);
+        if (!original.empty()) originalNames[name] = original;
+    }
+    for (const auto& [indexName, original] : originalNames) {
+        std::u16string dataName = indexName;
+        for (std::size_t pos = dataName.find(u"$I"); pos != std::u16string::npos; pos = dataName.find(u"$I", pos + 2))
+            dataName[pos + 1] = u'R';
+        for (ItemData x : children)
+            if (trimmedRight(session.name(x)) == dataName) session.rename(x, original);
+    }
+}
+
+}  // namespace
+
+void completeScan(ScanSession& session, ResultTree& tree, ScanHost& /*host*/) {
+    const TreeItem root = session.rootItem();
+    if (root == 0) return;
+    for (TreeItem child : tree.children(root)) {
+        if (tree.itemIcon(child) == IconKind::File) continue;
+        const ItemData data = tree.itemData(child);
+        if (session.isValid(data) && session.isFolder(data) && !session.children(data).empty() &&
+            tree.children(child).empty())
+            tree.insertItem(child, kPlaceholder, IconKind::Placeholder, 0);
+    }
+    if (!session.hasRecycleBin()) return;
+    for (TreeItem child : tree.children(root)) {
+        if (tree.itemIcon(child) != IconKind::Folder) continue;
+        const std::u16string text = tree.itemText(child);
+        if (text != u"$RECYCLE.BIN" && text != u"$RECYCLEBIN") continue;
+        const ItemData bin = tree.itemData(child);
+        if (!session.isValid(bin)) continue;
+        for (ItemData folder : session.recycleIndexFolders(bin)) restoreRecycledNames(session, folder);
+    }
+}
+
+}  // namespace corvello

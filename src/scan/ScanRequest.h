@@ -1,0 +1,31 @@
+#pragma once
+// Everything a scan needs to start: the reader, the chosen volume, the recovery mode and the
+// advanced-mode choices.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "partition/VolumeRecord.h"
+
+namespace corvello {
+
+class FileReadSeek;
+
+enum class RecoveryMode { Standard = 1, Advanced = 2, Deep = 3 };
+
+struct ScanRequest {
+    FileReadSeek* reader = nullptr;
+    VolumeRecord volume;
+    RecoveryMode mode = RecoveryMode::Standard;
+    bool driveFormatted = false;
+    std::u16string rootLabel = u"ROOT";
+
+    // Advanced mode: the chosen candidate (MFT copy, FAT table) and its geometry.
+    std::optional<std::int64_t> candidateIndex;      // --copy K / --fat K
+    std::optional<std::int64_t> heapIndex;           // --heap K (exFAT)
+    std::optional<std::uint32_t> sectorsPerCluster;  // --sectors-per-cluster N
+    std::int64_t maxCandidates = 3;                  // how many copies or tables the search keeps
+};
+
+}  // namespace corvello
