@@ -1,0 +1,15 @@
+# Installs the Debian packages the build needs, when they are missing (sourced by the scripts).
+corvello_packages=(g++ cmake ninja-build ccache pkg-config libgtest-dev zstd)
+
+ensure_packages() {
+  local missing=() p
+  for p in "${corvello_packages[@]}" "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  local sudo=
+  [ "$(id -u)" = 0 ] || sudo=sudo
+  echo "Installing ${missing[*]}" >&2
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
