@@ -1,0 +1,133 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "common/MemoryResultTree.h"
+#include "common/MemoryScanHost.h"
+#include "common/Text.h"
+#include "scan/SaveWalk.h"
+#include "scan/Scan.h"
+#include "scan/ScanSession.h"
+#include "support/TestSupport.h"
+
+namespace corvello {
+namespace {
+
+// A parser's records reduced to what the walks look at; record ids are the item data.
+class ToySession : public ScanSession {
+public:
+    struct Record {
+        std::u16string name;
+        bool folder = false;
+        bool deleted = false;
+        std::string content;
+        std::vector<ItemData> children;
+    };
+    std::map<ItemData, Record> records;
+    TreeItem root = 0;
+
+    TreeItem rootItem() const override { return root; }
+    bool isValid(ItemData d) const override { return records.count(d) != 0; }
+    bool isFolder(ItemData d) const override { return records.at(d).folder; }
+    std::vector<ItemData> children(ItemData d) const override { return records.at(d).children; }
+    bool isDeleted(ItemData c, ItemData) const override { return records.at(c).deleted; }
+    std::u16string name(ItemData d) const override { return records.at(d).name; }
+    std::uint64_t size(ItemData d) const override { return records.at(d).content.size(); }
+    std::array<std::string, 4> rowTexts(ItemData) const override { return {}; }
+    std::string sizeText(ItemData) const override { return {}; }
+    bool isSavableFolder(ItemData d) const override { return isFolder(d); }
+    SaveKind saveKind(ItemData d) const override { return isFolder(d) ? SaveKind::Folder : SaveKind::File; }
+    bool extract(ItemData d, const std::string& path) override {
+        std::ofstream out(path, std::ios::binary);
+        out << records.at(d).content;
+        return static_cast<bool>(out);
+    }
+};
+
+ToySession hostileVolume(MemoryResultTree& tree) {
+    ToySession s;
+    s.records[1] = {u"docs", true, false, "", {2, 3, 1}};      // lists itself among its children
+    s.records[2] = {u"../../escape.txt", false, false, "x", {}};
+    s.records[3] = {u"  report.txt ", false, true, "hello", {}};
+    s.records[4] = {u"..", true, false, "", {5}};
+    s.records[5] = {u"a/b", false, false, "yz", {}};
+    s.root = tree.insertItem(kTreeTop, u"ROOT", IconKind::Folder, 0);
+    tree.insertItem(s.root, u"docs", IconKind::Folder, 1);
+    tree.insertItem(s.root, u"..", IconKind::Folder, 4);
+    return s;
+}
+
+TEST(SaveWalk, NothingLeavesTheOutputFolderAndLoopsEnd) {
+    MemoryResultTree tree;
+    ToySession session = hostileVolume(tree);
+    test::ScratchDir dir;
+    const std::string out = dir.file("out");
+    MemoryScanHost host;
+    const auto top = topLevelRecords(session, tree);
+    EXPECT_EQ(countFiles(session, top), 3u);
+    const SaveResult r = saveRecords(session, top, out, host);
+    EXPECT_EQ(r.files, 3u);
+    EXPECT_EQ(r.written, 3u);
+
+    std::vector<std::string> written;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir.path()))
+        written.push_back(std::filesystem::relative(e.path(), dir.path()).string());
+    std::sort(written.begin(), written.end());
+    EXPECT_EQ(written, (std::vector<std::string>{"out", "out/_..", "out/_../a_b", "out/docs", "out/docs/.._.._escape.txt",
+                                                 "out/docs/docs", "out/docs/report.txt"}));
+}
+
+TEST(SaveWalk, ListingMatchesTheSavedPaths) {
+    MemoryResultTree tree;
+    ToySession session = hostileVolume(tree);
+    std::vector<std::string> listed;
+    walkEntries(session, topLevelRecords(session, tree), 0, [&](const ListedEntry& e) {
+        listed.push_back(std::string(e.folder ? "d " : "f ") + (e.deleted ? "deleted " : "live ") +
+                         std::to_string(e.size) + " " + e.path);
+    });
+    EXPECT_EQ(listed, (std::vector<std::string>{"d live 0 docs", "f live 1 docs/.._.._escape.txt",
+                                                "f deleted 5 docs/report.txt", "d live 0 docs/docs", "d live 0 _..",
+                                                "f live 2 _../a_b"}));
+    std::vector<ItemData> below;
+    ASSERT_TRUE(recordsAtPath(session, tree, "_..", below));
+    EXPECT_EQ(below, std::vector<ItemData>{5});
+    EXPECT_FALSE(recordsAtPath(session, tree, "nowhere", below));
+}
+
+TEST(ScanCompletion, PlaceholdersOnlyUnderFoldersWithChildren) {
+    MemoryResultTree tree;
+    ToySession session = hostileVolume(tree);
+    session.records[6] = {u"empty", true, false, "", {}};
+    tree.insertItem(session.root, u"empty", IconKind::Folder, 6);
+    MemoryScanHost host;
+    completeScan(session, tree, host);
+    const auto top = tree.children(session.root);
+    ASSERT_EQ(top.size(), 3u);
+    EXPECT_EQ(tree.children(top[0]).size(), 1u);
+    EXPECT_EQ(tree.itemText(tree.children(top[0])[0]), u"..DUMY..");
+    EXPECT_TRUE(tree.children(top[2]).empty());
+
+    // Opening the folder replaces the placeholder by its children, deleted ones in red.
+    openFolder(session, tree, top[0], true);
+    const auto kids = tree.children(top[0]);
+    ASSERT_EQ(kids.size(), 3u);
+    EXPECT_EQ(tree.itemColor(kids[1]), kDeletedColor);
+    EXPECT_EQ(tree.itemColor(kids[0]), kDefaultColor);
+}
+
+TEST(Scan, FamilyChosenByFileSystemText) {
+    EXPECT_EQ(familyOf(u"NTFS"), Family::Ntfs);
+    EXPECT_EQ(familyOf(u"ntfs "), Family::None);  // a trailing blank is not recognised
+    EXPECT_EQ(familyOf(u"FAT"), Family::Fat16);
+    EXPECT_EQ(familyOf(u"FAT12"), Family::Fat16);
+    EXPECT_EQ(familyOf(u"exfat"), Family::ExFat);
+    EXPECT_EQ(familyOf(u"FAT64"), Family::ExFat);
+    EXPECT_EQ(familyOf(u"EXTX"), Family::Ext);
+    EXPECT_EQ(familyOf(u"hfs+"), Family::HfsPlus);
+    EXPECT_EQ(familyOf(u"Unknown"), Family::None);
+}
+
+}  // namespace
+}  // namespace corvello
