@@ -19,6 +19,7 @@ const Command kCommands[] = {
     {"partitions", cmdPartitions},
     {"list", cmdList},
     {"save", cmdSave},
+    {"carve", cmdCarve},
 };
 
 const char kUsage[] =
