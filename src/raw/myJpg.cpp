@@ -14,6 +14,7 @@ namespace corvello {
 namespace {
 
 constexpr std::uint8_t kWildcard = 0x2A;  // '*' in a signature matches any byte
+constexpr std::int64_t kReadPiece = 128 * 1024;
 
 std::int64_t roundUpToSector(std::int64_t n, std::int64_t sector) { return (n + sector - 1) / sector * sector; }
 
@@ -50,9 +51,20 @@ bool myJpg::prepareMatchTable() {
         for (std::size_t e = 0; e < matchTable.size(); ++e) {
             const MatchEntry& entry = matchTable[e];
             if (entry.length <= 1) continue;  // a signature of 0 or 1 bytes never matches
+            WordEntry word;
+            word.entry = static_cast<std::uint16_t>(e);
+            for (std::size_t k = 0; k < entry.length; ++k) {
+                if (entry.bytes[k] == kWildcard) continue;
+                if (k < 8) {
+                    word.mask |= std::uint64_t{0xFF} << (8 * k);
+                    word.value |= std::uint64_t{entry.bytes[k]} << (8 * k);
+                } else {
+                    word.mask2 = static_cast<std::uint16_t>(word.mask2 | (0xFF << (8 * (k - 8))));
+                    word.value2 = static_cast<std::uint16_t>(word.value2 | (entry.bytes[k] << (8 * (k - 8))));
+                }
+            }
             for (unsigned b = 0; b < 256; ++b)
-                if (entry.bytes[0] == kWildcard || entry.bytes[0] == b)
-                    byFirstByte_[b].push_back(static_cast<std::uint16_t>(e));
+                if (entry.bytes[0] == kWildcard || entry.bytes[0] == b) byFirstByte_[b].push_back(word);
         }
     } catch (const std::bad_alloc&) {
         matchTable.clear();
@@ -65,13 +77,26 @@ bool myJpg::prepareMatchTable() {
 std::optional<MatchHit> myJpg::matchAt(ByteSpan data) const {
     if (data.empty()) return std::nullopt;
     const std::size_t n = matchTable.size() / 2;
-    for (const std::uint16_t e : byFirstByte_[data[0]]) {
-        const MatchEntry& entry = matchTable[e];
+    const std::vector<WordEntry>& candidates = byFirstByte_[data[0]];
+    if (data.size() >= kMaxSignatureBytes) {
+        // The common case: ten bytes at hand, every entry one masked comparison.
+        const std::uint64_t head = le64(data, 0);
+        const std::uint16_t tail = le16(data, 8);
+        for (const WordEntry& w : candidates) {
+            if ((head & w.mask) == w.value && (tail & w.mask2) == w.value2) {
+                const MatchEntry& entry = matchTable[w.entry];
+                return MatchHit{w.entry < n ? 'S' : 'E', entry.signatureIndex};
+            }
+        }
+        return std::nullopt;
+    }
+    for (const WordEntry& w : candidates) {
+        const MatchEntry& entry = matchTable[w.entry];
         if (entry.length > data.size()) continue;
         bool same = true;
         for (std::size_t k = 1; k < entry.length && same; ++k)
             same = entry.bytes[k] == kWildcard || entry.bytes[k] == data[k];
-        if (same) return MatchHit{e < n ? 'S' : 'E', entry.signatureIndex};
+        if (same) return MatchHit{w.entry < n ? 'S' : 'E', entry.signatureIndex};
     }
     return std::nullopt;
 }
@@ -171,14 +196,27 @@ void myJpg::scanBlocks() {
         const auto want = static_cast<std::uint32_t>(std::min(block, end_ - blockStart));
         if (resumeAt >= blockStart + want) continue;
         if (reader == nullptr) break;
-        reader->readAt(blockStart, buffer.data(), want);
-        // Only the bytes that arrived are scanned: a failed read scans nothing rather than the
+        // The block is read in pieces, each scanned while it is still in the cache. Only bytes
+        // that arrived are scanned: a failed read ends the block rather than scanning the
         // previous block's bytes again.
-        const std::int64_t delivered = reader->lastDelivered();
-        if (delivered <= 0) continue;
+        std::int64_t delivered = 0;
+        bool readFailed = false;
+        const auto readUpTo = [&](std::int64_t upTo) {
+            while (delivered < upTo && delivered < want && !readFailed) {
+                const auto piece = static_cast<std::uint32_t>(std::min<std::int64_t>(kReadPiece, want - delivered));
+                reader->readAt(blockStart + delivered, buffer.data() + delivered, piece);
+                const std::uint32_t got = reader->lastDelivered();
+                delivered += got;
+                readFailed = got < piece;
+            }
+        };
 
         std::int64_t p = resumeAt > blockStart ? resumeAt - blockStart : 0;
-        while (p < delivered) {
+        while (true) {
+            // Bytes jumped over are never looked at: reading resumes at p.
+            if (delivered < p && !readFailed) delivered = std::min<std::int64_t>(p, want);
+            readUpTo(p + step);
+            if (p >= delivered) break;
             const auto span = ByteSpan(buffer.data() + p, static_cast<std::size_t>(std::min<std::int64_t>(
                                                               static_cast<std::int64_t>(kMaxSignatureBytes), delivered - p)));
             const std::optional<MatchHit> hit = matchAt(span);

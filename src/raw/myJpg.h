@@ -87,8 +87,14 @@ private:
     TreeItem rootItem_ = 0;
     std::int64_t end_ = 0;  // the scanned range, cut at the end of the device
     bool stopped_ = false;
-    // Entries of matchTable by the first data byte they can match, in table order.
-    std::array<std::vector<std::uint16_t>, 256> byFirstByte_;
+    // matchTable entries as masked words (wildcard bytes masked out), so that one entry is one
+    // comparison; listed by the first data byte they can match, in table order.
+    struct WordEntry {
+        std::uint64_t mask = 0, value = 0;   // bytes 0..7
+        std::uint16_t mask2 = 0, value2 = 0;  // bytes 8..9
+        std::uint16_t entry = 0;             // position in matchTable
+    };
+    std::array<std::vector<WordEntry>, 256> byFirstByte_;
 };
 
 }  // namespace corvello
