@@ -283,6 +283,11 @@ bool myJpg::carve() {
         if (host != nullptr) host->notice("not properly initialized");
         return false;
     }
+    // Blocks are whole numbers of steps; anything else falls back to sectors in 1 MiB blocks.
+    if (stepSize == 0 || stepSize > blockSize || blockSize % stepSize != 0) {
+        stepSize = 512;
+        blockSize = 1048576;
+    }
     end_ = scanEnd();
     setUpTree();
     if (host != nullptr) host->setProgressRange(0, 1000);

@@ -88,6 +88,17 @@ TEST(CarveCli, FindsEveryPlacedFileWhole) {
     EXPECT_NE(r.err.find("Scanning processing done.Select save button to save the data.."), std::string::npos);
 }
 
+TEST(CarveCli, DefaultsLoadedTwiceStillFindEachFileOnce) {
+    // The page's Parse with "Load Default Items" checked and the default set in its file box.
+    const std::string defaults = std::string(CORVELLO_FIXTURE_DIR) + "/../../data/FileSetting.txt";
+    ScratchDir once, twice;
+    const CliResult a = runCli({"carve", fixture("carve.img"), "--out", once.path()});
+    const CliResult b = runCli({"carve", fixture("carve.img"), "--settings", defaults, "--out", twice.path()});
+    ASSERT_EQ(a.status, 0) << a.err;
+    ASSERT_EQ(b.status, 0) << b.err;
+    EXPECT_EQ(a.out.substr(0, a.out.rfind("into")), b.out.substr(0, b.out.rfind("into")));
+}
+
 TEST(CarveCli, StartSectorMakesOffsetsRelativeToIt) {
     ScratchDir out;
     const CliResult r = runCli({"carve", fixture("carve.img"), "--start", "2048", "--out", out.path()});
