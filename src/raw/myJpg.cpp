@@ -248,7 +248,7 @@ void myJpg::scanBlocks() {
             } else if (params.sizeWidth < 1) {
                 recordFile(position, params.approximateSize, position, i);
                 const std::int64_t skip = params.skipSize <= step ? step : params.skipSize / step * step;
-                p = skip >= delivered - p ? delivered : p + skip;
+                p = skip >= want - p ? want : p + skip;  // never past the block
             } else {
                 const auto sector = ByteSpan(buffer.data() + p, static_cast<std::size_t>(std::min(step, delivered - p)));
                 std::int64_t total = 0;

@@ -218,6 +218,11 @@ TEST(Carve, SkipSizeJumpsWholeSectorsWithinTheBlock) {
     // 1500 rounds down to 1024: the hit at 512 is jumped over; a skip never crosses a block.
     EXPECT_EQ(c.files(), (Files{{0, 100, "0 .mp3"}, {1024, 100, "1024 .mp3"}, {MiB - 512, 100, "1048064 .mp3"},
                                 {MiB, 100, "1048576 .mp3"}}));
+
+    // A long skip: 200,000 rounds down to 199,680; the hit at 131,072 lies inside it.
+    Carving l(MiB, {{0, sig}, {131072, sig}, {199680, sig}}, {definition(u"mp3", sig, {}, 100, u"Audio", 200000)});
+    ASSERT_TRUE(l.run());
+    EXPECT_EQ(l.files(), (Files{{0, 100, "0 .mp3"}, {199680, 100, "199680 .mp3"}}));
 }
 
 TEST(Carve, FilesAreCutAtTheEndOfATruncatedImage) {
