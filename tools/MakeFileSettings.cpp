@@ -100,7 +100,7 @@ int main(int argc, char** argv) {
         fields.headerSize = corvello::fromUtf8(d.headerSize);
         fields.sizeIncludesHeader = d.sizeIncludesHeader;
         fields.approximateSize = corvello::fromUtf8(d.approximateSize);
-        fields.skipSize = u"0";
+        fields.skipSize = corvello::fromUtf8("0");
         fields.category = corvello::fromUtf8(d.category);
         if (!corvello::writeDefinition(file, fields, host)) {
             std::fprintf(stderr, "corvello-make-settings: %s: %s\n", d.extension, host.notices().empty() ? "refused" : host.notices().back().c_str());
