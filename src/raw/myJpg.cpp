@@ -243,7 +243,12 @@ void myJpg::scanBlocks() {
                 }
                 p += step;
             } else if (params.endLength > 0) {
-                pendingStarts[i].push_back(position);
+                std::deque<std::int64_t>& queue = pendingStarts[i];
+                if (maxPendingStarts > 0 && queue.size() >= maxPendingStarts) {
+                    recordFile(queue.front(), params.approximateSize, queue.front(), i);
+                    queue.pop_front();
+                }
+                queue.push_back(position);
                 p += step;
             } else if (params.sizeWidth < 1) {
                 recordFile(position, params.approximateSize, position, i);

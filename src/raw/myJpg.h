@@ -55,6 +55,9 @@ public:
     std::int64_t rangeBytes = 0;     // bytes to scan from the volume's start
     std::uint64_t stepSize = 512;
     std::uint32_t blockSize = 1048576;
+    // Starts one definition may keep waiting for their end; past it the oldest is recorded as
+    // a leftover at once, so that a medium full of one start signature cannot exhaust memory.
+    std::size_t maxPendingStarts = 65536;
 
     std::size_t definitionCount() const { return signatureParams.size(); }
     // Appends one definition with the next signatureIndex; false when 128 are already loaded.

@@ -165,6 +165,15 @@ TEST(Carve, LeftoverStartsKeepTheirApproximateSizeNewestFirst) {
     EXPECT_EQ(c.files(), (Files{{MiB + 512, 300000, "1049088 .png"}, {4096, 300000, "4096 .png"}, {0, 300000, "0 .png"}}));
 }
 
+TEST(Carve, WaitingStartsAreBounded) {
+    Carving c(MiB, {{0, kPngStart}, {512, kPngStart}, {1024, kPngStart}, {1536, kPngStart}, {2048, kPngEnd}},
+              {definition(u"png", kPngStart, kPngEnd, 5000, u"Pictures")});
+    c.engine.maxPendingStarts = 2;
+    ASSERT_TRUE(c.run());
+    EXPECT_EQ(c.files(), (Files{{0, 5000, "0 .png"}, {512, 5000, "512 .png"}, {1024, 1032, "2048 .png"},
+                                {1536, 5000, "1536 .png"}}));
+}
+
 TEST(Carve, SizeFieldsDelimitFilesAcrossBlocks) {
     // A BMP-like file whose size (including the header) is at byte 2, and a RIFF-like one whose
     // size at byte 4 leaves out 8 header bytes; the first spans the 1 MiB boundary, the second
