@@ -88,6 +88,37 @@ TEST(CarveCli, FindsEveryPlacedFileWhole) {
     EXPECT_NE(r.err.find("Scanning processing done.Select save button to save the data.."), std::string::npos);
 }
 
+TEST(CarveCli, FilesDeletedFromAFatVolumeComeBack) {
+    // carve-fat: files copied onto FAT16 and deleted; the manifest's "# mode" lines say how
+    // each carve must compare with its file.
+    const auto manifest = readManifest("carve-fat");
+    std::map<std::string, std::pair<bool, std::string>> modes;  // path -> (exact, category)
+    std::ifstream in(fixture("carve-fat.manifest"));
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("# mode\t", 0) != 0) continue;
+        std::istringstream fields(line.substr(7));
+        std::string mode, category, path;
+        std::getline(fields, mode, '\t');
+        std::getline(fields, category, '\t');
+        std::getline(fields, path);
+        modes[path] = {mode == "exact", category};
+    }
+    ASSERT_EQ(modes.size(), manifest.size());
+
+    ScratchDir out;
+    const CliResult r = runCli({"carve", fixture("carve-fat.img"), "--out", out.path()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const ManifestEntry& e : manifest) {
+        const auto& [exact, category] = modes.at(e.path);
+        bool found = false;
+        for (const auto& saved : std::filesystem::directory_iterator(out.path() + "/" + category)) {
+            if (sha256(readBytes(saved.path().string(), e.size)) != e.sha256) continue;
+            found = found || !exact || saved.file_size() == e.size;
+        }
+        EXPECT_TRUE(found) << e.path;
+    }
+}
+
 TEST(CarveCli, DefaultsLoadedTwiceStillFindEachFileOnce) {
     // The page's Parse with "Load Default Items" checked and the default set in its file box.
     const std::string defaults = std::string(CORVELLO_FIXTURE_DIR) + "/../../data/FileSetting.txt";
