@@ -19,6 +19,7 @@ const Command kCommands[] = {
     {"partitions", cmdPartitions},
     {"list", cmdList},
     {"save", cmdSave},
+    {"carve", cmdCarve},
 };
 
 const char kUsage[] =
@@ -30,6 +31,8 @@ const char kUsage[] =
     "      every entry of the volume: KIND, STATE, SIZE, PATH\n"
     "  save IMAGE [volume options] --out DIR [--path FOLDER]\n"
     "      writes the files below FOLDER (default: everything) into DIR\n"
+    "  carve IMAGE [--volume N [--gpt] | --start SECTOR] [--settings FILE] [--no-defaults] --out DIR\n"
+    "      finds files by their signatures and writes them into DIR, one folder per category\n"
     "\n"
     "IMAGE is a disk image, a volume image or a device; it is only ever read.\n";
 

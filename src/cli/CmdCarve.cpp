@@ -1,0 +1,111 @@
+// corvello-cli carve: raw recovery of an image or a volume by byte signatures.
+
+#include "cli/Cli.h"
+#include "cli/CliSupport.h"
+#include "cli/Commands.h"
+#include "common/DisplayFormat.h"
+#include "common/MemoryResultTree.h"
+#include "common/Text.h"
+#include "platform/Files.h"
+#include "platform/ProgramPath.h"
+#include "platform/RawFile.h"
+#include "raw/CarveSave.h"
+#include "raw/myJpg.h"
+
+namespace corvello::cli {
+
+namespace {
+
+// The default signature set: beside the program, or in the data folder of a build tree.
+std::string defaultSettingsPath() {
+    const std::string dir = platform::programDirectory();
+    if (dir.empty()) return {};
+    for (const std::string& candidate : {dir + "/FileSetting.txt", dir + "/../data/FileSetting.txt"}) {
+        std::uint64_t length = 0;
+        if (platform::regularFileLength(candidate, length)) return candidate;
+    }
+    return {};
+}
+
+// Bytes of the image from byte offset start to its end.
+std::int64_t bytesFrom(const OpenedImage& image, std::int64_t start) {
+    const auto total = std::max<std::int64_t>(static_cast<std::int64_t>(image.reader->totalSectors() * kSectorSize),
+                                              image.reader->deviceLength);
+    return std::max<std::int64_t>(total - start, 0);
+}
+
+}  // namespace
+
+int cmdCarve(const CommandArgs& argv, std::ostream& out, std::ostream& err) {
+    const Args args(argv, {"--volume", "--start", "--settings", "--out"}, {"--gpt", "--no-defaults"});
+    if (args.positionals().size() != 1) throw UsageError{"give exactly one IMAGE."};
+    const auto outDir = args.value("--out");
+    if (!outDir || outDir->empty()) throw UsageError{"give the output folder with --out DIR."};
+    const auto settings = args.value("--settings");
+    if (args.has("--no-defaults") && !settings) throw UsageError{"--no-defaults needs --settings FILE."};
+
+    ConsoleHost host(err);
+    OpenedImage image;
+    openImage(args.positionals()[0], image, host);
+
+    // The range: a volume of the partition list, the image from a start sector, or all of it.
+    std::int64_t start = 0;
+    std::int64_t range = 0;
+    if (args.has("--volume")) {
+        const VolumeRecord volume = chooseVolume(image, args, host);
+        start = volume.startSector * static_cast<std::int64_t>(kSectorSize);
+        range = volume.sizeBytes();
+    } else if (const auto sector = args.number("--start")) {
+        if (*sector < 0 || static_cast<std::uint64_t>(*sector) >= image.reader->totalSectors())
+            throw UsageError{format("sector %lld lies outside %s.", static_cast<long long>(*sector), image.path.c_str())};
+        start = *sector * static_cast<std::int64_t>(kSectorSize);
+        range = bytesFrom(image, start);
+    } else {
+        range = bytesFrom(image, 0);
+    }
+    if (range <= 0) throw InputError{"zero size volume.."};
+
+    myJpg engine;
+    if (!args.has("--no-defaults")) {
+        const std::string path = defaultSettingsPath();
+        if (!loadDefinitions(engine, path, true, host) && !settings)
+            throw InputError{"the default signature set FileSetting.txt was not found beside corvello-cli; "
+                             "give one with --settings FILE."};
+    }
+    if (settings && !loadDefinitions(engine, *settings, false, host))
+        throw InputError{"the signature definitions of " + *settings + " could not be loaded."};
+    if (engine.definitionCount() == 0) throw InputError{"there are no signature definitions to carve with."};
+
+    MemoryResultTree tree;
+    image.reader->baseOffset = start;
+    engine.reader = image.reader;
+    engine.rangeBytes = range;
+    engine.resultTree = &tree;
+    engine.host = &host;
+    host.setStatus("Processing.....");
+    if (!engine.carve()) throw InputError{"the carving run could not be prepared."};
+    host.finishLine();
+
+    if (!platform::makeDirectories(*outDir)) throw InputError{"cannot create the output folder " + *outDir + "."};
+    const CarveSaveResult saved = saveCarvedFiles(engine, {}, *outDir, host);
+    host.finishLine();
+
+    // One line per category, in the order of the tree: name and number of files found.
+    for (const TreeItem item : tree.children(engine.rootItem())) {
+        std::u16string label = tree.itemText(item);
+        const auto count = static_cast<long long>(tree.children(item).size());
+        if (count > 0) label.resize(label.size() - format(" (%lld)", count).size());
+        out << toUtf8(label) << '\t' << count << '\n';
+    }
+    out << "carved " << engine.carvedFiles.size() << " file(s); saved " << saved.written << " into " << *outDir
+        << (engine.stopped() ? " (stopped)" : "") << "\n";
+    if (saved.unreadable > 0)
+        err << "corvello-cli carve: " << saved.unreadable << " file(s) hold unreadable sectors, written as zeros.\n";
+    if (saved.failed > 0) {
+        err << "corvello-cli carve: " << saved.failed << " file(s) could not be written.\n";
+        return kExitInput;
+    }
+    return kExitOk;
+}
+
+}  // namespace corvello::cli

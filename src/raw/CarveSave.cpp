@@ -1,0 +1,77 @@
+#include "raw/CarveSave.h"
+
+#include <algorithm>
+#include <cstring>
+#include <numeric>
+
+#include "common/ScanHost.h"
+#include "common/Text.h"
+#include "device/FileReadSeek.h"
+#include "platform/Files.h"
+#include "raw/myJpg.h"
+
+namespace corvello {
+
+namespace {
+constexpr std::uint32_t kCopyChunk = 1 << 20;
+}
+
+bool saveCarvedFile(FileReadSeek& reader, const CarvedFile& file, const std::string& path, bool& unreadable) {
+    unreadable = false;
+    platform::OutputFile out;
+    if (!out.create(path)) return false;
+    std::vector<std::uint8_t> buffer(kCopyChunk);
+    std::int64_t done = 0;
+    while (done < file.size) {
+        const auto want = static_cast<std::uint32_t>(std::min<std::int64_t>(kCopyChunk, file.size - done));
+        // A read that delivers nothing leaves the buffer as it was: start from zeros.
+        std::memset(buffer.data(), 0, want);
+        if (!reader.readAt(file.offset + done, buffer.data(), want)) unreadable = true;
+        if (!out.write(buffer.data(), want)) return false;
+        done += want;
+    }
+    return out.close();
+}
+
+CarveSaveResult saveCarvedFiles(const myJpg& engine, const std::vector<std::size_t>& indices, const std::string& dir,
+                                ScanHost& host) {
+    CarveSaveResult result;
+    std::vector<std::size_t> which = indices;
+    if (which.empty()) {
+        which.resize(engine.carvedFiles.size());
+        std::iota(which.begin(), which.end(), std::size_t{0});
+    }
+    result.files = which.size();
+    if (engine.reader == nullptr) {
+        result.failed = result.files;
+        return result;
+    }
+    host.setProgressRange(0, static_cast<std::int64_t>(which.size()));
+    std::int64_t done = 0;
+    for (const std::size_t index : which) {
+        if (host.checkpoint()) {
+            result.stopped = true;
+            break;
+        }
+        host.setProgressPos(done++);
+        if (index >= engine.carvedFiles.size()) {
+            ++result.failed;
+            continue;
+        }
+        const std::string folder = dir + "/" + safeFileName(engine.carvedCategory(index));
+        const std::string name = safeFileName(engine.carvedName(index));
+        host.setStatus("Saving " + name);
+        bool unreadable = false;
+        if (!platform::makeDirectories(folder) ||
+            !saveCarvedFile(*engine.reader, engine.carvedFiles[index], folder + "/" + name, unreadable)) {
+            ++result.failed;
+            continue;
+        }
+        ++result.written;
+        if (unreadable) ++result.unreadable;
+    }
+    host.setProgressPos(done);
+    return result;
+}
+
+}  // namespace corvello

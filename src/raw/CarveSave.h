@@ -1,0 +1,34 @@
+#pragma once
+// Writing carved files out: each (offset, size) pair read through the reader and written under
+// the output folder, one folder per category, named as the result tree names them.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace corvello {
+
+class FileReadSeek;
+class ScanHost;
+class myJpg;
+struct CarvedFile;
+
+struct CarveSaveResult {
+    std::uint64_t files = 0;       // files asked for
+    std::uint64_t written = 0;     // files written whole
+    std::uint64_t unreadable = 0;  // files written with unreadable stretches left as zeros
+    std::uint64_t failed = 0;      // files that could not be written
+    bool stopped = false;
+};
+
+// Copies one carved file to path (UTF-8). Unreadable stretches of the medium are written as
+// zeros and reported through unreadable. False when the output cannot be written.
+bool saveCarvedFile(FileReadSeek& reader, const CarvedFile& file, const std::string& path, bool& unreadable);
+
+// Saves the engine's carved files with the given positions (all of them when indices is empty)
+// into dir/CATEGORY/NAME. Reports progress as files done; stops on the host's stop flag.
+CarveSaveResult saveCarvedFiles(const myJpg& engine, const std::vector<std::size_t>& indices, const std::string& dir,
+                                ScanHost& host);
+
+}  // namespace corvello

@@ -1,0 +1,308 @@
+#include "raw/myJpg.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "common/DisplayFormat.h"
+#include "common/ScanHost.h"
+#include "common/Text.h"
+#include "device/FileReadSeek.h"
+
+namespace corvello {
+
+namespace {
+
+constexpr std::uint8_t kWildcard = 0x2A;  // '*' in a signature matches any byte
+constexpr std::int64_t kReadPiece = 128 * 1024;
+
+std::int64_t roundUpToSector(std::int64_t n, std::int64_t sector) { return (n + sector - 1) / sector * sector; }
+
+}  // namespace
+
+bool myJpg::addDefinition(const SignatureRecord& record) {
+    if (signatureParams.size() >= kMaxDefinitions) return false;
+    const auto index = static_cast<std::uint8_t>(signatureParams.size());
+    signatureKeys.push_back(makeSignatureKey(record, index));
+    signatureParams.push_back(makeSignatureParams(record));
+    return true;
+}
+
+bool myJpg::prepareMatchTable() {
+    try {
+        const std::size_t n = std::min(signatureKeys.size(), kMaxDefinitions);
+        matchTable.assign(2 * n, MatchEntry{});
+        for (std::size_t i = 0; i < n; ++i) {
+            const SignatureKey& key = signatureKeys[i];
+            MatchEntry& start = matchTable[i];
+            start.length = key.startLength;
+            start.signatureIndex = key.signatureIndex;
+            start.bytes = key.startSignature;
+            MatchEntry& end = matchTable[n + i];
+            end.length = key.endLength;
+            end.signatureIndex = key.signatureIndex;
+            end.bytes = key.endSignature;
+        }
+        std::size_t largest = 0;
+        for (std::size_t i = 0; i < n; ++i) largest = std::max<std::size_t>(largest, signatureKeys[i].signatureIndex);
+        pendingStarts.assign(n == 0 ? 0 : largest + 1, {});
+
+        for (auto& list : byFirstByte_) list.clear();
+        for (std::size_t e = 0; e < matchTable.size(); ++e) {
+            const MatchEntry& entry = matchTable[e];
+            if (entry.length <= 1) continue;  // a signature of 0 or 1 bytes never matches
+            WordEntry word;
+            word.entry = static_cast<std::uint16_t>(e);
+            for (std::size_t k = 0; k < entry.length; ++k) {
+                if (entry.bytes[k] == kWildcard) continue;
+                if (k < 8) {
+                    word.mask |= std::uint64_t{0xFF} << (8 * k);
+                    word.value |= std::uint64_t{entry.bytes[k]} << (8 * k);
+                } else {
+                    word.mask2 = static_cast<std::uint16_t>(word.mask2 | (0xFF << (8 * (k - 8))));
+                    word.value2 = static_cast<std::uint16_t>(word.value2 | (entry.bytes[k] << (8 * (k - 8))));
+                }
+            }
+            for (unsigned b = 0; b < 256; ++b)
+                if (entry.bytes[0] == kWildcard || entry.bytes[0] == b) byFirstByte_[b].push_back(word);
+        }
+    } catch (const std::bad_alloc&) {
+        matchTable.clear();
+        pendingStarts.clear();
+        return false;
+    }
+    return true;
+}
+
+std::optional<MatchHit> myJpg::matchAt(ByteSpan data) const {
+    if (data.empty()) return std::nullopt;
+    const std::size_t n = matchTable.size() / 2;
+    const std::vector<WordEntry>& candidates = byFirstByte_[data[0]];
+    if (data.size() >= kMaxSignatureBytes) {
+        // The common case: ten bytes at hand, every entry one masked comparison.
+        const std::uint64_t head = le64(data, 0);
+        const std::uint16_t tail = le16(data, 8);
+        for (const WordEntry& w : candidates) {
+            if ((head & w.mask) == w.value && (tail & w.mask2) == w.value2) {
+                const MatchEntry& entry = matchTable[w.entry];
+                return MatchHit{w.entry < n ? 'S' : 'E', entry.signatureIndex};
+            }
+        }
+        return std::nullopt;
+    }
+    for (const WordEntry& w : candidates) {
+        const MatchEntry& entry = matchTable[w.entry];
+        if (entry.length > data.size()) continue;
+        bool same = true;
+        for (std::size_t k = 1; k < entry.length && same; ++k)
+            same = entry.bytes[k] == kWildcard || entry.bytes[k] == data[k];
+        if (same) return MatchHit{w.entry < n ? 'S' : 'E', entry.signatureIndex};
+    }
+    return std::nullopt;
+}
+
+std::u16string myJpg::carvedName(std::size_t index) const {
+    const CarvedFile& f = carvedFiles.at(index);
+    return fromUtf8(format("%lld .", static_cast<long long>(f.namePosition))) + signatureParams.at(f.signatureIndex).extension;
+}
+
+const std::u16string& myJpg::carvedCategory(std::size_t index) const {
+    return signatureParams.at(carvedFiles.at(index).signatureIndex).category;
+}
+
+void myJpg::setUpTree() {
+    rootItem_ = 0;
+    categoryCounts.clear();
+    if (resultTree == nullptr) return;
+    rootItem_ = resultTree->insertItem(kTreeTop, u"RAW RECOVERY ", IconKind::Folder, 0);
+    std::map<std::u16string, TreeItem> items;
+    for (SignatureParams& params : signatureParams) {
+        auto it = items.find(params.category);
+        if (it == items.end()) {
+            categoryCounts.emplace(params.category, 0);
+            it = items.emplace(params.category, resultTree->insertItem(rootItem_, params.category, IconKind::Folder, 0)).first;
+        }
+        params.categoryItem = it->second;
+    }
+    resultTree->expand(rootItem_);
+}
+
+std::int64_t myJpg::scanEnd() const {
+    std::int64_t end = std::max<std::int64_t>(rangeBytes, 0);
+    if (reader != nullptr) {
+        // Never beyond the device: the range comes from a size text that may be wrong.
+        const auto deviceBytes = std::max<std::int64_t>(static_cast<std::int64_t>(reader->totalSectors() * kSectorSize),
+                                                        reader->deviceLength);
+        if (deviceBytes > 0) end = std::min(end, std::max<std::int64_t>(deviceBytes - reader->baseOffset, 0));
+    }
+    return end;
+}
+
+void myJpg::recordFile(std::int64_t offset, std::int64_t size, std::int64_t namePosition, std::uint8_t index) {
+    // A file running past the end of the scanned range is cut there.
+    if (offset < 0 || offset >= end_) return;
+    size = std::min(size, end_ - offset);
+    if (size <= 0) return;
+    SignatureParams& params = signatureParams[index];
+    carvedFiles.push_back(CarvedFile{offset, size, index, namePosition});
+    const std::int64_t count = ++categoryCounts[params.category];
+    if (resultTree == nullptr) return;
+    resultTree->setItemText(params.categoryItem,
+                            params.category + fromUtf8(format(" (%lld)", static_cast<long long>(count))));
+    resultTree->insertItem(params.categoryItem, carvedName(carvedFiles.size() - 1), IconKind::File,
+                           static_cast<ItemData>(carvedFiles.size() - 1));
+}
+
+// The whole size of a file whose size field lies in its first sector: the stored value (an
+// unsigned little-endian number of 1 to 8 bytes), plus the header when the value leaves it out.
+bool myJpg::readDeclaredSize(ByteSpan sector, const SignatureParams& params, std::int64_t& total) const {
+    if (params.sizeOffset < 0 || params.sizeWidth < 1 || params.sizeWidth > 8 || params.headerSize < 0) return false;
+    const auto offset = static_cast<std::size_t>(params.sizeOffset);
+    const auto width = static_cast<std::size_t>(params.sizeWidth);
+    std::size_t needed = offset + width;
+    if (!params.sizeIncludesHeader) needed += static_cast<std::size_t>(params.headerSize);
+    if (needed > stepSize || !fits(sector, offset, width)) return false;
+    std::uint64_t value = 0;
+    for (std::size_t k = width; k-- > 0;) value = (value << 8) | sector[offset + k];
+    if (value == 0 || value > static_cast<std::uint64_t>(INT64_MAX / 2)) return false;
+    total = static_cast<std::int64_t>(value) + (params.sizeIncludesHeader ? 0 : params.headerSize);
+    // The approximate size bounds a plausible size field, where the definition gives one.
+    if (params.approximateSize > 0 && total > params.approximateSize) return false;
+    return true;
+}
+
+void myJpg::scanBlocks() {
+    std::vector<std::uint8_t> buffer;
+    try {
+        buffer.resize(blockSize);
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    const auto block = static_cast<std::int64_t>(blockSize);
+    const auto step = static_cast<std::int64_t>(stepSize);
+    const std::int64_t blocks = (end_ + block - 1) / block;
+    if (host != nullptr) host->setProgressRange(0, blocks);
+
+    std::int64_t resumeAt = 0;  // a file delimited by its size field is not scanned inside
+    for (std::int64_t b = 0; b < blocks && !stopped_; ++b) {
+        if (host != nullptr) {
+            host->setProgressPos(b);
+            if (host->checkpoint()) {
+                stopped_ = true;
+                break;
+            }
+        }
+        const std::int64_t blockStart = b * block;
+        const auto want = static_cast<std::uint32_t>(std::min(block, end_ - blockStart));
+        if (resumeAt >= blockStart + want) continue;
+        if (reader == nullptr) break;
+        // The block is read in pieces, each scanned while it is still in the cache. Only bytes
+        // that arrived are scanned: a failed read ends the block rather than scanning the
+        // previous block's bytes again.
+        std::int64_t delivered = 0;
+        bool readFailed = false;
+        const auto readUpTo = [&](std::int64_t upTo) {
+            while (delivered < upTo && delivered < want && !readFailed) {
+                const auto piece = static_cast<std::uint32_t>(std::min<std::int64_t>(kReadPiece, want - delivered));
+                reader->readAt(blockStart + delivered, buffer.data() + delivered, piece);
+                const std::uint32_t got = reader->lastDelivered();
+                delivered += got;
+                readFailed = got < piece;
+            }
+        };
+
+        std::int64_t p = resumeAt > blockStart ? resumeAt - blockStart : 0;
+        while (true) {
+            // Bytes jumped over are never looked at: reading resumes at p.
+            if (delivered < p && !readFailed) delivered = std::min<std::int64_t>(p, want);
+            readUpTo(p + step);
+            if (p >= delivered) break;
+            const auto span = ByteSpan(buffer.data() + p, static_cast<std::size_t>(std::min<std::int64_t>(
+                                                              static_cast<std::int64_t>(kMaxSignatureBytes), delivered - p)));
+            const std::optional<MatchHit> hit = matchAt(span);
+            if (host != nullptr && host->stopRequested()) {
+                stopped_ = true;
+                break;
+            }
+            const std::int64_t position = blockStart + p;
+            if (!hit) {
+                p += step;
+                continue;
+            }
+            const std::uint8_t i = hit->signatureIndex;
+            const SignatureParams& params = signatureParams[i];
+            if (hit->tag == 'E') {
+                std::deque<std::int64_t>& queue = pendingStarts[i];
+                if (!queue.empty()) {
+                    const std::int64_t start = queue.front();
+                    queue.pop_front();
+                    // The file ends right after its end signature.
+                    std::int64_t size = position + params.endLength - start;
+                    if (params.approximateSize > 0 && size > params.approximateSize) size = params.approximateSize;
+                    recordFile(start, size, position, i);
+                }
+                p += step;
+            } else if (params.endLength > 0) {
+                std::deque<std::int64_t>& queue = pendingStarts[i];
+                if (maxPendingStarts > 0 && queue.size() >= maxPendingStarts) {
+                    recordFile(queue.front(), params.approximateSize, queue.front(), i);
+                    queue.pop_front();
+                }
+                queue.push_back(position);
+                p += step;
+            } else if (params.sizeWidth < 1) {
+                recordFile(position, params.approximateSize, position, i);
+                const std::int64_t skip = params.skipSize <= step ? step : params.skipSize / step * step;
+                p = skip >= want - p ? want : p + skip;  // never past the block
+            } else {
+                const auto sector = ByteSpan(buffer.data() + p, static_cast<std::size_t>(std::min(step, delivered - p)));
+                std::int64_t total = 0;
+                if (readDeclaredSize(sector, params, total)) {
+                    recordFile(position, total, position, i);
+                    // Go on after the file, in this block or a later one.
+                    resumeAt = position + std::max(step, roundUpToSector(total, step));
+                    p = resumeAt - blockStart;
+                } else {
+                    p += step;
+                }
+            }
+        }
+    }
+    if (host != nullptr) host->setProgressPos(blocks);
+}
+
+void myJpg::recordLeftovers() {
+    // Starts whose end signature never came: each keeps the approximate size (cut at the end
+    // of the range), so a file whose end was missed is still saved whole when it fits.
+    for (std::size_t i = 0; i < pendingStarts.size() && i < signatureParams.size(); ++i) {
+        std::deque<std::int64_t>& queue = pendingStarts[i];
+        for (auto it = queue.rbegin(); it != queue.rend(); ++it)
+            recordFile(*it, signatureParams[i].approximateSize, *it, static_cast<std::uint8_t>(i));
+        queue.clear();
+    }
+}
+
+bool myJpg::carve() {
+    stopped_ = false;
+    if (!prepareMatchTable()) {
+        if (host != nullptr) host->notice("not properly initialized");
+        return false;
+    }
+    // Blocks are whole numbers of steps; anything else falls back to sectors in 1 MiB blocks.
+    if (stepSize == 0 || stepSize > blockSize || blockSize % stepSize != 0) {
+        stepSize = 512;
+        blockSize = 1048576;
+    }
+    end_ = scanEnd();
+    setUpTree();
+    if (host != nullptr) host->setProgressRange(0, 1000);
+    scanBlocks();
+    recordLeftovers();
+    matchTable.clear();
+    matchTable.shrink_to_fit();
+    for (auto& list : byFirstByte_) list.clear();
+    if (host != nullptr) host->notice("Scanning processing done.Select save button to save the data..");
+    return true;
+}
+
+}  // namespace corvello
