@@ -31,7 +31,7 @@ struct HfsFork {
 enum class HfsExtractResult {
     Written,       // the file was written (possibly short when overflow records were missing)
     NothingToWrite,  // size 0: no file is created
-    NoData,        // a non-zero size but no extents: no file is created
+    NoData,        // a non-zero size but no block inside the volume: no file is created
     CannotCreate,  // the output file could not be created
 };
 

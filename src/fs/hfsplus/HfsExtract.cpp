@@ -69,9 +69,11 @@ HfsExtractResult HFSP::extractEntry(const std::string& path, const HfsEntry& ent
         listed += e.blockCount;
         appendRun(e.startBlock, e.blockCount);
     }
+    if (listed < entry.totalBlocks) readOverflowExtents(listed, entry.cnid, entry.totalBlocks);
+    // Not one block inside the volume: an empty file would pass for the data.
+    if (blockList.empty()) return HfsExtractResult::NoData;
     platform::OutputFile out;
     if (!out.create(path)) return HfsExtractResult::CannotCreate;
-    if (listed < entry.totalBlocks) readOverflowExtents(listed, entry.cnid, entry.totalBlocks);
 
     std::vector<std::uint8_t> buffer;
     std::uint64_t remaining = entry.size;
