@@ -30,16 +30,23 @@ public:
     }
     std::uint64_t size(ItemData data) const override {
         const HfsEntry* e = p_->find(data);
-        return e != nullptr ? e->size : 0;
+        if (e == nullptr) return 0;
+        const HfsEntry* target = p_->hardLinkTarget(*e);
+        return target != nullptr ? target->size : e->size;
     }
     std::array<std::string, 4> rowTexts(ItemData data) const override {
         std::array<std::string, 4> out{};
-        if (const HfsEntry* e = p_->find(data)) p_->timeTexts(*e, out);
+        if (const HfsEntry* e = p_->find(data)) {
+            const HfsEntry* target = p_->hardLinkTarget(*e);
+            p_->timeTexts(target != nullptr ? *target : *e, out);
+        }
         return out;
     }
     std::string sizeText(ItemData data) const override {
         const HfsEntry* e = p_->find(data);
-        return e != nullptr ? p_->sizeText(*e) : std::string();
+        if (e == nullptr) return {};
+        const HfsEntry* target = p_->hardLinkTarget(*e);
+        return p_->sizeText(target != nullptr ? *target : *e);
     }
     bool isSavableFolder(ItemData data) const override { return isFolder(data); }
     SaveKind saveKind(ItemData data) const override {

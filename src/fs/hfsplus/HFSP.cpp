@@ -6,6 +6,7 @@
 #include "common/Bytes.h"
 #include "common/DisplayFormat.h"
 #include "common/ScanHost.h"
+#include "common/Text.h"
 #include "device/FileReadSeek.h"
 
 namespace corvello {
@@ -289,11 +290,11 @@ bool HFSP::scanCatalogNodes() {
     const std::uint64_t end = blocks * blockSize;
     const std::uint32_t nodeSize = catalogNodeSize;
     progressRange(static_cast<std::int64_t>(blocks));
-    std::vector<std::uint8_t> buffer(kScanChunk + nodeSize);
+    std::vector<std::uint8_t> buffer(std::min<std::uint64_t>(kScanChunk, end) + nodeSize);
     for (std::uint64_t chunk = 0; chunk < end; chunk += kScanChunk) {
         if (stop()) break;
         progressPos(static_cast<std::int64_t>(chunk / blockSize));
-        const std::uint64_t length = std::min<std::uint64_t>(kScanChunk + nodeSize, end - chunk);
+        const std::uint64_t length = std::min<std::uint64_t>(buffer.size(), end - chunk);
         std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
         reader->readAt(static_cast<std::int64_t>(chunk), buffer.data(), static_cast<std::uint32_t>(length));
         const std::uint64_t last = std::min<std::uint64_t>(kScanChunk, end - chunk);
@@ -383,8 +384,12 @@ void HFSP::linkEntries() {
         for (auto& [cnid, c] : entries) {
             if (stop()) break;
             ++position;
-            status(format("Maintaining Parent Child for record %d of %d....", position, total));
-            progressPos(position);
+            // One status line per 1,024 records (and the last): a status per record would
+            // cost more than the linking itself on a large catalog.
+            if (position % 1024 == 1 || position == total) {
+                status(format("Maintaining Parent Child for record %d of %d....", position, total));
+                progressPos(position);
+            }
             if (c.parentId == 0 || c.parentId == cnid) continue;
             const auto p = entries.find(c.parentId);
             if (p == entries.end() || p->second.kind != 1) continue;
@@ -458,6 +463,29 @@ std::vector<std::uint64_t> HFSP::childrenOf(std::uint64_t cnid) const {
         link = child->nextSibling;
     }
     return out;
+}
+
+const HfsEntry* HFSP::hardLinkTarget(const HfsEntry& entry) const {
+    constexpr std::uint32_t kHardLinkType = 0x686C6E6B;     // 'hlnk'
+    constexpr std::uint32_t kHardLinkCreator = 0x6866732B;  // 'hfs+'
+    if (entry.kind != 2 || entry.size != 0) return nullptr;
+    std::vector<std::uint8_t> data;
+    if (!readRecordData(entry, data)) return nullptr;
+    const ByteSpan d(data);
+    if (be32(d, 48) != kHardLinkType || be32(d, 52) != kHardLinkCreator) return nullptr;
+    if (!privateFilesIndexed_) {
+        privateFilesIndexed_ = true;
+        static const std::u16string kPrivateData = std::u16string(4, u'\0') + u"HFS+ Private Data";
+        for (const auto& [cnid, folder] : entries) {
+            if (folder.kind != 1 || folder.name != kPrivateData) continue;
+            for (const auto& [id, e] : entries)
+                if (e.kind == 2 && e.parentId == cnid) privateFiles_.emplace(e.name, id);
+        }
+    }
+    const auto it = privateFiles_.find(fromUtf8(format("iNode%u", be32(d, 44))));
+    if (it == privateFiles_.end()) return nullptr;
+    const HfsEntry* target = find(it->second);
+    return target != &entry ? target : nullptr;
 }
 
 std::string HFSP::sizeText(const HfsEntry& entry) const { return formatSizeText(entry.size); }

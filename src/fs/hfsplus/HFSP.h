@@ -74,6 +74,10 @@ public:
     };
     FileTimes recordFileTimes(const HfsEntry& entry) const;
 
+    // A file hard link keeps no data of its own: it names the file "iNode<number>" of the
+    // private data folder, which holds the data and the times. Null for any other entry.
+    const HfsEntry* hardLinkTarget(const HfsEntry& entry) const;
+
     // The child entries of a folder, in chain order.
     std::vector<std::uint64_t> childrenOf(std::uint64_t cnid) const;
     const HfsEntry* find(std::uint64_t cnid) const;
@@ -114,6 +118,7 @@ private:
     std::uint64_t blocksInside(const HfsExtent& e) const;
     std::uint64_t deviceBlocks() const;
     void appendRun(std::uint32_t start, std::uint32_t count);
+    HfsExtractResult extractFork(const std::string& path, const HfsEntry& entry);
     void status(const std::string& text) const;
     bool stop() const;
     void progressRange(std::int64_t high) const;
@@ -122,6 +127,9 @@ private:
     bool readRecordData(const HfsEntry& entry, std::vector<std::uint8_t>& data) const;
 
     bool extentsTreeRead_ = false;
+    // Files of the private data folder by name, built on the first hard link.
+    mutable std::map<std::u16string, std::uint64_t> privateFiles_;
+    mutable bool privateFilesIndexed_ = false;
 };
 
 // The permission text of a BSD file mode, e.g. "-Owner:W-Owner:R-OR-GR" for 0644.

@@ -61,6 +61,15 @@ HFSP::FileTimes HFSP::recordFileTimes(const HfsEntry& entry) const {
 }
 
 HfsExtractResult HFSP::extractEntry(const std::string& path, const HfsEntry& entry) {
+    // A hard link is written with the data and times of the file it names (one step only).
+    if (const HfsEntry* target = hardLinkTarget(entry)) {
+        const HfsEntry copy = *target;
+        return extractFork(path, copy);
+    }
+    return extractFork(path, entry);
+}
+
+HfsExtractResult HFSP::extractFork(const std::string& path, const HfsEntry& entry) {
     blockList.clear();
     if (entry.size == 0) return HfsExtractResult::NothingToWrite;
     if (entry.extents.empty() || blockSize == 0) return HfsExtractResult::NoData;

@@ -124,6 +124,36 @@ TEST(HfsPlusExtraction, EmptyFileLeavesNoOutputAndRestoresContentModificationTim
     EXPECT_EQ(st.st_atim.tv_sec, 1642144782 + 60);
 }
 
+// A file hard link has no data of its own; it names "iNode<n>" in the private data folder.
+TEST(HfsPlusExtraction, HardLinksAreWrittenWithTheDataOfTheFileTheyName) {
+    VolumeBuilder v;
+    const auto data = pattern(4096, 7);
+    v.put(50, data);
+    const std::u16string privateData = std::u16string(4, u'\0') + u"HFS+ Private Data";
+    auto inode = file(17, 16, u"iNode77", 3000, {{50, 1}});
+    inode.contentModified = kSampleDate + 100;
+    auto link = file(20, 2, u"linked.txt", 0, {});
+    link.fileType = 0x686C6E6B;  // 'hlnk'
+    link.creator = 0x6866732B;   // 'hfs+'
+    link.special = 77;
+    auto dangling = link;
+    dangling.id = 21;
+    dangling.name = u"dangling.txt";
+    dangling.special = 78;
+    v.records = {folder(16, 2, privateData), inode, link, dangling};
+    test::ScratchDir dir;
+    auto s = scanBytes(dir, v.build());
+    ASSERT_TRUE(s->session);
+    EXPECT_TRUE(contains(s->listing(), "f 3000 linked.txt"));
+    EXPECT_TRUE(contains(s->listing(), "f 0 dangling.txt"));
+    saveAll(*s, dir.file("out"));
+    EXPECT_EQ(readAll(dir.file("out/linked.txt")), slice(data, 0, 3000));
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.file("out/linked.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1642144782 + 100);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("out/dangling.txt")));
+}
+
 // The catalog read through all of its extents: several pieces in the volume header, pieces
 // from extents-overflow records of file 4, and nodes smaller than blocks.
 TEST(HfsPlusCatalog, EveryNodeIsReadWhereverTheCatalogLies) {

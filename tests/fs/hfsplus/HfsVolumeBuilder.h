@@ -32,6 +32,9 @@ struct CatalogRecord {
     std::uint64_t size = 0;
     std::uint32_t totalBlocks = 0;
     std::vector<Extent> extents;  // up to eight
+    std::uint32_t fileType = 0;   // Finder type and creator ('hlnk' / 'hfs+' for a hard link)
+    std::uint32_t creator = 0;
+    std::uint32_t special = 0;    // BSD special field: a hard link's iNode number
 };
 
 inline CatalogRecord folder(std::uint32_t id, std::uint32_t parent, std::u16string name) {
@@ -228,6 +231,9 @@ private:
         be32(b, d + 20, r.attributesModified);
         be32(b, d + 24, r.accessed);
         be16(b, d + 42, r.mode);
+        be32(b, d + 44, r.special);
+        be32(b, d + 48, r.fileType);
+        be32(b, d + 52, r.creator);
         if (r.type == 2) {
             be64(b, d + 88, r.size);
             be32(b, d + 100, r.totalBlocks);
