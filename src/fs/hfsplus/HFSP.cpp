@@ -55,6 +55,7 @@ bool describeNode(ByteSpan b, HfsNode& node) {
     const std::uint16_t records = be16(b, 10);
     if (kind < -1 || kind > 2 || records == 0) return false;
     node.kind = kind;
+    node.forward = be32(b, 0);
     node.height = u8(b, 9);
     node.records = records;
     const std::size_t room = (b.size() - kNodeDescriptorSize) / 2;
@@ -173,6 +174,7 @@ bool HFSP::readTreeHeader(const HfsFork& fork, TreeHeader& header) {
     if (static_cast<std::int8_t>(u8(b, 8)) != 1) return false;  // node 0 is the header node
     header.nodeSize = be16(b, kNodeDescriptorSize + 18);
     header.totalNodes = be32(b, kNodeDescriptorSize + 22);
+    header.firstLeaf = be32(b, kNodeDescriptorSize + 10);
     return validNodeSize(header.nodeSize);
 }
 
@@ -261,6 +263,7 @@ bool HFSP::readCatalogNodes() {
     }
     catalogNodeSize = header.nodeSize;
     catalogBlocksPerNode = header.nodeSize / blockSize;
+    catalogFirstLeaf_ = header.firstLeaf;
     return walkTree(catalogFork, header, catalogNodes);
 }
 
@@ -328,16 +331,37 @@ bool HFSP::readExtentsNodes() {
     return true;
 }
 
+std::vector<std::size_t> HFSP::leafOrder() const {
+    std::vector<std::size_t> order;
+    std::vector<bool> taken(catalogNodes.size(), false);
+    if (!scanned) {
+        std::map<std::uint64_t, std::size_t> byNumber;
+        for (std::size_t i = 0; i < catalogNodes.size(); ++i)
+            if (catalogNodes[i].kind == -1) byNumber.emplace(catalogNodes[i].number, i);
+        // Each node is taken once, so a chain that loops ends at its first repeat.
+        for (std::uint64_t n = catalogFirstLeaf_; n != 0;) {
+            const auto it = byNumber.find(n);
+            if (it == byNumber.end() || taken[it->second]) break;
+            taken[it->second] = true;
+            order.push_back(it->second);
+            n = catalogNodes[it->second].forward;
+        }
+    }
+    for (std::size_t i = 0; i < catalogNodes.size(); ++i)
+        if (!taken[i] && catalogNodes[i].kind == -1) order.push_back(i);
+    return order;
+}
+
 void HFSP::parseCatalogLeaves() {
     progressRange(static_cast<std::int64_t>(catalogNodes.size()));
     const std::uint32_t nodeSize = catalogNodeSize;
     if (!validNodeSize(nodeSize) || blockSize == 0) return;
     std::vector<std::uint8_t> buffer;
-    for (std::size_t i = 0; i < catalogNodes.size(); ++i) {
+    const std::vector<std::size_t> order = leafOrder();
+    for (std::size_t k = 0; k < order.size(); ++k) {
         if (stop()) break;
-        const HfsNode& node = catalogNodes[i];
-        if (node.kind != -1) continue;
-        progressPos(static_cast<std::int64_t>(i));
+        const HfsNode& node = catalogNodes[order[k]];
+        progressPos(static_cast<std::int64_t>(k));
         if (!readNode(node.position, nodeSize, buffer)) continue;
         const ByteSpan b(buffer);
         const std::uint64_t nodeBlock = node.position / blockSize;

@@ -106,7 +106,12 @@ private:
     struct TreeHeader {
         std::uint32_t nodeSize = 0;
         std::uint32_t totalNodes = 0;
+        std::uint32_t firstLeaf = 0;
     };
+    // The leaf nodes in the order their records are taken: the tree's leaf chain first, then
+    // nodes outside it (freed nodes may hold stale copies of live records).
+    std::vector<std::size_t> leafOrder() const;
+    std::uint32_t catalogFirstLeaf_ = 0;
     bool readTreeHeader(const HfsFork& fork, TreeHeader& header);
     bool walkTree(const HfsFork& fork, const TreeHeader& header, std::vector<HfsNode>& out);
     bool readExtentsTree();

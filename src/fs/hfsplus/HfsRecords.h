@@ -22,6 +22,7 @@ struct HfsNode {
     std::uint16_t records = 0;
     std::vector<std::uint16_t> offsets;  // record offsets, first record first
     std::uint64_t position = 0;          // byte offset of the node on the volume
+    std::uint32_t forward = 0;           // the next node of the same level (0 none)
 };
 
 inline constexpr std::int64_t kNoLink = -1;

@@ -65,6 +65,31 @@ TEST(HfsPlusExtraction, TenThousandBytesInOneExtentOfThreeBlocks) {
     EXPECT_EQ(readAll(dir.file("out/ten.bin")), slice(data, 0, 10000));
 }
 
+// A volume that starts 1 MiB into a disk image is addressed from its own first byte.
+TEST(HfsPlusExtraction, VolumeInsideADiskIsReadFromItsStartSector) {
+    VolumeBuilder v;
+    const auto data = pattern(2 * 4096, 4);
+    v.put(40, data);
+    v.records = {folder(16, 2, u"docs"), file(17, 16, u"note.txt", 5000, {{40, 2}})};
+    std::vector<std::uint8_t> disk(1 << 20, 0xEE);
+    const auto volume = v.build();
+    disk.insert(disk.end(), volume.begin(), volume.end());
+    test::ScratchDir dir;
+    test::writeFile(dir.file("disk.img"), disk);
+    for (const char* mode : {"standard", "deep"}) {
+        SCOPED_TRACE(mode);
+        const std::string prefix = std::string(mode) == "deep" ? "ORPHAN_ENTRY/" : "";
+        const auto list = test::runCli({"list", dir.file("disk.img"), "--start", "2048", "--fs", "HFS+", "--mode", mode});
+        ASSERT_EQ(list.status, 0) << list.err;
+        EXPECT_TRUE(contains(test::lines(list.out), "f\tlive\t5000\t" + prefix + "docs/note.txt")) << list.out;
+        const std::string out = dir.file(std::string("out-") + mode);
+        const auto save = test::runCli({"save", dir.file("disk.img"), "--start", "2048", "--fs", "HFS+", "--mode", mode,
+                                        "--out", out, "--path", prefix + "docs"});
+        ASSERT_EQ(save.status, 0) << save.err;
+        EXPECT_EQ(readAll(out + "/note.txt"), slice(data, 0, 5000));
+    }
+}
+
 // A file in 8 one-block extents whose remaining blocks come from two overflow records keyed
 // (CNID, blocks so far); a resource-fork record with the same key comes first in the node and
 // must not be taken for the data fork.
@@ -215,6 +240,25 @@ TEST(HfsPlusCatalog, NamesOfOneTo255CharactersAndTheFirstRecordOfAnIdMakeEntries
     EXPECT_EQ(got, want);
     // The record keeps its name; the save walk trims it.
     EXPECT_EQ(s->session->name(25), u" padded name ");
+}
+
+// A freed node outside the leaf chain may still hold an old copy of a live record; the copy in
+// the chain is the one that counts.
+TEST(HfsPlusCatalog, RecordsOfTheLeafChainWinOverStaleNodes) {
+    VolumeBuilder v;
+    const auto data = pattern(4096, 8);
+    v.put(40, data);
+    v.put(41, pattern(4096, 9));
+    v.recordsPerNode = 1;
+    v.records = {file(17, 2, u"old-name", 4096, {{41, 1}}), file(17, 2, u"report.txt", 4096, {{40, 1}})};
+    auto image = v.build();
+    VolumeBuilder::be32(image, v.catalogNodeOffset(0) + 24, 2);  // the chain starts at node 2
+    test::ScratchDir dir;
+    auto s = scanBytes(dir, image);
+    ASSERT_TRUE(s->session);
+    EXPECT_EQ(s->listing(), std::vector<std::string>{"f 4096 report.txt"});
+    saveAll(*s, dir.file("out"));
+    EXPECT_EQ(readAll(dir.file("out/report.txt")), data);
 }
 
 TEST(HfsPlusCatalog, StandardLinksFilesUnderTheirFoldersAndRootChildrenUnderRoot) {
