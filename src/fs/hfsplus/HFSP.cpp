@@ -66,6 +66,21 @@ bool describeNode(ByteSpan b, HfsNode& node) {
     return true;
 }
 
+// Whether the record offsets at the end of a node of b.size() bytes describe records packed
+// from the descriptor on: rising, inside the node, and followed by the free-space offset.
+bool plausibleLeafOffsets(ByteSpan b, std::uint16_t records) {
+    const std::size_t size = b.size();
+    if (2 * (std::size_t{records} + 1) + kNodeDescriptorSize > size) return false;
+    const std::size_t table = size - 2 * (std::size_t{records} + 1);  // lowest offset slot
+    std::size_t previous = 0;
+    for (std::size_t i = 0; i <= records; ++i) {
+        const std::size_t off = be16(b, size - 2 - 2 * i);
+        if (off < kNodeDescriptorSize || off > table || (i > 0 && off <= previous)) return false;
+        previous = off;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string hfsPermissionText(std::uint16_t mode) {
@@ -284,16 +299,21 @@ bool HFSP::scanCatalogNodes() {
         // when the medium holds it.
         if (volumeBlocks > blocks && volumeBlocks <= deviceBlocks()) blocks = volumeBlocks;
     }
-    if (blocks == 0 || !validBlockSize(blockSize) || !validNodeSize(catalogNodeSize)) {
+    if (blocks == 0 || !validBlockSize(blockSize)) {
         status("BlockSize not valid .Aborting..");
         return false;
     }
+    // Without a readable header node the node size is not known: each candidate node is then
+    // tried with every B-tree node size, and its record offsets decide.
+    const bool sizeKnown = validNodeSize(catalogNodeSize);
+    if (!sizeKnown) status("The catalog header node is unreadable: looking for leaf nodes of every node size....");
+    const std::uint32_t smallest = sizeKnown ? catalogNodeSize : 512;
+    const std::uint32_t largest = sizeKnown ? catalogNodeSize : 32768;
     // Nodes start on block boundaries, or on node boundaries when nodes are smaller than blocks.
-    const std::uint64_t step = std::min<std::uint64_t>(blockSize, catalogNodeSize);
+    const std::uint64_t step = std::min<std::uint64_t>(blockSize, smallest);
     const std::uint64_t end = blocks * blockSize;
-    const std::uint32_t nodeSize = catalogNodeSize;
     progressRange(static_cast<std::int64_t>(blocks));
-    std::vector<std::uint8_t> buffer(std::min<std::uint64_t>(kScanChunk, end) + nodeSize);
+    std::vector<std::uint8_t> buffer(std::min<std::uint64_t>(kScanChunk, end) + largest);
     for (std::uint64_t chunk = 0; chunk < end; chunk += kScanChunk) {
         if (stop()) break;
         progressPos(static_cast<std::int64_t>(chunk / blockSize));
@@ -301,18 +321,30 @@ bool HFSP::scanCatalogNodes() {
         std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
         reader->readAt(static_cast<std::int64_t>(chunk), buffer.data(), static_cast<std::uint32_t>(length));
         const std::uint64_t last = std::min<std::uint64_t>(kScanChunk, end - chunk);
-        for (std::uint64_t at = 0; at < last && at + nodeSize <= length; at += step) {
-            const ByteSpan b(buffer.data() + at, nodeSize);
-            const std::uint16_t records = be16(b, 10);
-            if (b[8] != 0xFF || b[9] == 0 || be16(b, nodeSize - 2) != kNodeDescriptorSize || records < 1 ||
-                records > 999)
-                continue;
+        for (std::uint64_t at = 0; at < last; at += step) {
+            const std::uint8_t* p = buffer.data() + at;
+            const std::uint16_t records = static_cast<std::uint16_t>((p[10] << 8) | p[11]);
+            if (at + smallest > length || p[8] != 0xFF || p[9] == 0 || records < 1 || records > 999) continue;
+            const std::uint64_t position = chunk + at;
+            std::uint32_t nodeSize = 0;
+            for (std::uint32_t n = smallest; n <= largest && at + n <= length; n *= 2) {
+                if (position % std::min<std::uint64_t>(n, blockSize) != 0) continue;
+                const ByteSpan b(p, n);
+                if (be16(b, n - 2) != kNodeDescriptorSize) continue;
+                if (sizeKnown || plausibleLeafOffsets(b, records)) {
+                    nodeSize = n;
+                    break;
+                }
+            }
+            if (nodeSize == 0) continue;
+            const ByteSpan b(p, nodeSize);
             HfsNode node;
             node.kind = -1;
-            node.height = b[9];
+            node.height = p[9];
             node.records = records;
-            node.position = chunk + at;
-            node.number = node.position / nodeSize;
+            node.position = position;
+            node.number = position / nodeSize;
+            node.size = nodeSize;
             const std::size_t count = std::min<std::size_t>(records, (nodeSize - kNodeDescriptorSize) / 2);
             for (std::size_t i = 0; i < count; ++i) {
                 const std::uint16_t off = be16(b, nodeSize - 2 - 2 * i);
@@ -354,14 +386,15 @@ std::vector<std::size_t> HFSP::leafOrder() const {
 
 void HFSP::parseCatalogLeaves() {
     progressRange(static_cast<std::int64_t>(catalogNodes.size()));
-    const std::uint32_t nodeSize = catalogNodeSize;
-    if (!validNodeSize(nodeSize) || blockSize == 0) return;
+    if (blockSize == 0) return;
     std::vector<std::uint8_t> buffer;
     const std::vector<std::size_t> order = leafOrder();
     for (std::size_t k = 0; k < order.size(); ++k) {
         if (stop()) break;
         const HfsNode& node = catalogNodes[order[k]];
         progressPos(static_cast<std::int64_t>(k));
+        const std::uint32_t nodeSize = node.size != 0 ? node.size : catalogNodeSize;
+        if (!validNodeSize(nodeSize)) continue;
         if (!readNode(node.position, nodeSize, buffer)) continue;
         const ByteSpan b(buffer);
         const std::uint64_t nodeBlock = node.position / blockSize;

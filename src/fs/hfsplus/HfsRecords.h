@@ -23,6 +23,7 @@ struct HfsNode {
     std::vector<std::uint16_t> offsets;  // record offsets, first record first
     std::uint64_t position = 0;          // byte offset of the node on the volume
     std::uint32_t forward = 0;           // the next node of the same level (0 none)
+    std::uint32_t size = 0;              // node size when found by scanning (0: the tree's)
 };
 
 inline constexpr std::int64_t kNoLink = -1;

@@ -296,6 +296,29 @@ TEST(HfsPlusCatalog, DeepModePlacesEntriesUnderOrphanEntry) {
     }
 }
 
+// The deep mode still finds the catalog's leaf nodes when its header node is gone, whatever
+// their size; the standard mode cannot walk the catalog without it.
+TEST(HfsPlusCatalog, DeepModeFindsLeafNodesWithoutTheCatalogHeaderNode) {
+    for (std::uint32_t nodeSize : {512u, 4096u, 8192u, 32768u}) {
+        SCOPED_TRACE(nodeSize);
+        VolumeBuilder v;
+        v.nodeSize = nodeSize;
+        v.catalogExtents = {{16, 24}};
+        v.extentsExtents = {{8, 8}};
+        v.put(60, pattern(4096, 6));
+        v.records = {folder(16, 2, u"kept"), file(17, 16, u"one.txt", 1000, {{60, 1}}), file(18, 16, u"two.txt", 0, {})};
+        auto image = v.build();
+        std::fill_n(image.begin() + static_cast<std::ptrdiff_t>(v.catalogNodeOffset(0)), nodeSize, 0);
+        test::ScratchDir dir;
+        EXPECT_FALSE(scanBytes(dir, image, RecoveryMode::Standard)->session);
+        auto s = scanBytes(dir, image, RecoveryMode::Deep);
+        ASSERT_TRUE(s->session);
+        const auto got = s->listing();
+        EXPECT_TRUE(contains(got, "f 1000 ORPHAN_ENTRY/kept/one.txt"));
+        EXPECT_TRUE(contains(got, "f 0 ORPHAN_ENTRY/kept/two.txt"));
+    }
+}
+
 TEST(HfsPlusVolume, SignatureAndBlockSizeDecideWhetherTheVolumeIsRead) {
     struct Case {
         const char* what;

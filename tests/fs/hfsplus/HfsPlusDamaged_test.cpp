@@ -81,7 +81,8 @@ TEST(HfsPlusDamaged, EachDamageEndsItsBranchCleanly) {
         {"catalog node size 0xFFFF", [&](auto& b) { be16(b, catalogHeader + 32, 0xFFFF); },
          [](const Outcome& s, const Outcome& d) {
              EXPECT_FALSE(s.scanned);
-             EXPECT_FALSE(d.scanned);
+             ASSERT_EQ(d.written.count("ORPHAN_ENTRY/dir/a"), 1u) << "the deep scan still finds the leaf nodes";
+             EXPECT_EQ(d.written.at("ORPHAN_ENTRY/dir/a"), 5000u);
          }},
         {"catalog node count 0xFFFFFFFF", [&](auto& b) { be32(b, catalogHeader + 36, 0xFFFFFFFF); },
          [](const Outcome& s, const Outcome&) { EXPECT_EQ(s.written.size(), 3u); }},
@@ -114,9 +115,9 @@ TEST(HfsPlusDamaged, EachDamageEndsItsBranchCleanly) {
          [](const Outcome& s, const Outcome&) { EXPECT_EQ(s.written.size(), 3u); }},
         {"catalog outside the volume", [&](auto& b) { be32(b, 1024 + 288, 0xFFFFFFF0); },
          [](const Outcome& s, const Outcome& d) {
-             // Without the catalog's header node the node size is unknown in every mode.
              EXPECT_FALSE(s.scanned);
-             EXPECT_FALSE(d.scanned);
+             ASSERT_EQ(d.written.count("ORPHAN_ENTRY/dir/a"), 1u) << "the deep scan still finds the leaf nodes";
+             EXPECT_EQ(d.written.at("ORPHAN_ENTRY/dir/a"), 5000u);
          }},
         {"node links that loop", [&](auto& b) { be32(b, leaf, 1); be32(b, leaf + 4, 1); },
          [](const Outcome& s, const Outcome&) { EXPECT_EQ(s.written.size(), 3u); }},
