@@ -194,22 +194,44 @@ bool HFSP::readTreeHeader(const HfsFork& fork, TreeHeader& header) {
 }
 
 bool HFSP::walkTree(const HfsFork& fork, const TreeHeader& header, std::vector<HfsNode>& out) {
-    // The walk never goes past the bytes the fork's extents map, whatever the header claims.
-    const std::uint64_t mapped = listedBlocks(fork) * blockSize / header.nodeSize;
-    const std::uint64_t count = std::min<std::uint64_t>(header.totalNodes, mapped);
-    progressRange(static_cast<std::int64_t>(count));
+    // Node by node through the fork's extents, up to the header's node count. Only the part of
+    // each extent inside the volume is visited, so a damaged extent or node count cannot make
+    // the walk longer than the volume.
+    const std::uint64_t nodeSize = header.nodeSize;
+    struct Span {
+        std::uint64_t firstNode, endNode;  // nodes [firstNode, endNode) lie in this extent
+        std::uint64_t position;            // volume byte of the extent's first fork byte
+        std::uint64_t forkStart;           // fork byte where the extent starts
+    };
+    std::vector<Span> spans;
+    std::uint64_t total = 0;
+    std::uint64_t first = 0;  // fork block where the extent starts
+    for (const HfsExtent& e : fork.extents) {
+        const std::uint64_t inside = blocksInside(e);
+        if (first + inside > std::numeric_limits<std::uint64_t>::max() / blockSize) break;
+        const std::uint64_t from = (first * blockSize + nodeSize - 1) / nodeSize;
+        const std::uint64_t to = std::min<std::uint64_t>((first + inside) * blockSize / nodeSize, header.totalNodes);
+        if (from < to) {
+            spans.push_back({from, to, std::uint64_t{e.startBlock} * blockSize, first * blockSize});
+            total += to - from;
+        }
+        first += e.blockCount;
+    }
+    progressRange(static_cast<std::int64_t>(total));
     std::vector<std::uint8_t> buffer;
-    for (std::uint64_t n = 0; n < count; ++n) {
-        if (stop()) break;
-        progressPos(static_cast<std::int64_t>(n));
-        std::uint64_t position = 0;
-        if (!forkPosition(fork, n * header.nodeSize, position)) continue;
-        if (!readNode(position, header.nodeSize, buffer)) continue;
-        HfsNode node;
-        if (!describeNode(ByteSpan(buffer), node)) continue;
-        node.number = n;
-        node.position = position;
-        out.push_back(std::move(node));
+    std::uint64_t done = 0;
+    for (const Span& span : spans) {
+        for (std::uint64_t n = span.firstNode; n < span.endNode; ++n) {
+            if (stop()) return true;
+            progressPos(static_cast<std::int64_t>(done++));
+            const std::uint64_t position = span.position + (n * nodeSize - span.forkStart);
+            if (!readNode(position, header.nodeSize, buffer)) continue;
+            HfsNode node;
+            if (!describeNode(ByteSpan(buffer), node)) continue;
+            node.number = n;
+            node.position = position;
+            out.push_back(std::move(node));
+        }
     }
     return true;
 }

@@ -86,6 +86,13 @@ TEST(HfsPlusDamaged, EachDamageEndsItsBranchCleanly) {
          }},
         {"catalog node count 0xFFFFFFFF", [&](auto& b) { be32(b, catalogHeader + 36, 0xFFFFFFFF); },
          [](const Outcome& s, const Outcome&) { EXPECT_EQ(s.written.size(), 3u); }},
+        {"node count 0xFFFFFFFF over an extent outside the volume",
+         [&](auto& b) {
+             be32(b, catalogHeader + 36, 0xFFFFFFFF);
+             be32(b, 1024 + 296, 0xFFFFFF00);
+             be32(b, 1024 + 300, 0xFFFFFFF0);
+         },
+         [](const Outcome& s, const Outcome&) { EXPECT_EQ(s.written.size(), 3u); }},
         {"record count 0xFFFF", [&](auto& b) { be16(b, leaf + 10, 0xFFFF); },
          [](const Outcome& s, const Outcome&) { EXPECT_TRUE(s.scanned); }},
         {"record offset beyond the node", [&](auto& b) { be16(b, leaf + 4096 - 2, 0xFFF0); },
