@@ -52,7 +52,9 @@ PopulateDriveDlg::PopulateDriveDlg(WizardPage* parent)
                                       QStringLiteral("VOLUME_SIZE"), QStringLiteral("START_SECTOR")});
     const int widths[] = {80, 80, 80, 100};
     for (int c = 0; c < 4; ++c) {
-        list_->setColumnWidth(c, widths[c]);
+        // At least wide enough for the column's title in this font.
+        const int title = list_->fontMetrics().horizontalAdvance(list_->horizontalHeaderItem(c)->text()) + 16;
+        list_->setColumnWidth(c, std::max(widths[c], title));
         list_->horizontalHeaderItem(c)->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     }
     list_->horizontalHeader()->setStretchLastSection(true);
@@ -225,6 +227,7 @@ void PopulateDriveDlg::standardScan() {
 void PopulateDriveDlg::advancedScan() {
     addCustom_->setEnabled(false);
     nextButton()->setEnabled(false);
+    filter_->setEnabled(false);  // the scan enables it again when it ends
     partition_ = std::make_unique<Partition>();
     partition_->skipVolumeSize = !doNotSkipVolumeSize;
     if (customEndSector >= 0) {

@@ -56,6 +56,7 @@ WizardPage::WizardPage(QWidget* parent, int pageId, const QString& heading, bool
 
     body_ = new QVBoxLayout;
     body_->setContentsMargins(16, 12, 16, 8);
+    body_->setSpacing(6);
     outer->addLayout(body_, 1);
 
     auto* line = new QFrame(this);
@@ -65,6 +66,7 @@ WizardPage::WizardPage(QWidget* parent, int pageId, const QString& heading, bool
 
     buttons_ = new QHBoxLayout;
     buttons_->setContentsMargins(16, 8, 16, 12);
+    buttons_->setSpacing(8);
     outer->addLayout(buttons_);
 
     help_ = new QToolButton(this);
