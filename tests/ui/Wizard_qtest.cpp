@@ -15,6 +15,8 @@
 #include <QSysInfo>
 #include <QTableWidget>
 #include <QTest>
+#include <QThread>
+#include <atomic>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <memory>
@@ -26,6 +28,7 @@
 #include "ui/DriveParsingModes.h"
 #include "ui/Physical_DriveDialog.h"
 #include "ui/PopulateDriveDlg.h"
+#include "ui/QtScanHost.h"
 #include "ui/QtText.h"
 #include "ui/SectorSpinBox.h"
 #include "ui/VolumeOperations.h"
@@ -146,6 +149,7 @@ private slots:
         QCOMPARE(first->helpButton()->toolTip(), QStringLiteral("Help"));
         QCOMPARE(first->nextButton()->toolTip(), QStringLiteral("Next"));
         QVERIFY(first->backButton() == nullptr);
+        QVERIFY(first->statusLabel()->text().isEmpty());
 
         // An image file goes under the drives and is selected.
         QVERIFY(first->addImageFile(uitest::fixture("sample-disk.img")));
@@ -157,6 +161,21 @@ private slots:
         renderToPng(first, QStringLiteral("page-130-drives"));
         CQuillmarkAboutDlg about(first);
         renderToPng(&about, QStringLiteral("about"));
+    }
+
+    void machineWithoutReadableDrives() {
+        // Nothing to list: the page says how to go on instead of showing an empty tree silently.
+        uitest::MessageLog log;
+        QTemporaryDir empty, lockDir;
+        CBrevantApp app(lockDir.path());
+        app.systemRoots.sysBlock = (empty.path() + "/sys/block").toStdString();
+        app.systemRoots.devices = (empty.path() + "/dev").toStdString();
+        app.systemRoots.mountInfo = (empty.path() + "/mountinfo").toStdString();
+        QVERIFY(app.startUp());
+        QCOMPARE(app.firstPage()->drivesRoot()->childCount(), 0);
+        QCOMPARE(app.firstPage()->volumesRoot()->childCount(), 0);
+        QVERIFY(app.firstPage()->statusLabel()->text().contains(QStringLiteral("Open disk image...")));
+        renderToPng(app.firstPage(), QStringLiteral("page-130-no-drives"));
     }
 
     void nextNeedsADriveOrVolume() {
@@ -265,6 +284,54 @@ private slots:
         QVERIFY(!list->isVisible());
         QTest::mouseClick(next->backButton(), Qt::LeftButton);
         QCOMPARE(w.app->visiblePage(), list);
+    }
+
+    void gptDiskImageOpenedByTheUser() {
+        Wizard w;
+        Physical_DriveDialog* first = w.first();
+        QVERIFY(first->addImageFile(uitest::fixture("gpt-disk.img")));
+        QTest::mouseClick(first->nextButton(), Qt::LeftButton);
+        auto* modes = w.visible<DriveParsingModes>();
+        QVERIFY(modes != nullptr);
+        QCOMPARE(modes->devicePath, uitest::fixture("gpt-disk.img"));
+        clickBox(modes->gptFormat());
+        QTest::mouseClick(modes->nextButton(), Qt::LeftButton);
+        auto* list = w.visible<PopulateDriveDlg>();
+        QVERIFY(list != nullptr);
+        QVERIFY(list->gptFormat);
+        const QList<QStringList> expected = layout("gpt-disk.layout");
+        QCOMPARE(list->list()->rowCount(), expected.size());
+        for (int row = 0; row < expected.size(); ++row) {
+            QCOMPARE(list->list()->item(row, 1)->text(), expected[row][0]);
+            QCOMPARE(list->list()->item(row, 3)->text(), expected[row][1]);
+        }
+        QVERIFY(w.log.notices.isEmpty());
+    }
+
+    void workerReportsReachTheUiThread() {
+        uitest::MessageLog log;
+        log.answer = true;
+        QWidget page;
+        QtScanHost host(&page);
+        QStringList statuses;
+        QList<bool> onUiThread;
+        connect(&host, &QtScanHost::statusText, &page, [&](const QString& text) {
+            statuses << text;
+            onUiThread << (QThread::currentThread() == page.thread());
+        });
+        std::atomic<bool> answer{false};
+        std::unique_ptr<QThread> worker(QThread::create([&] {
+            host.setStatus("found FAT 32...");
+            host.notice("a notice");
+            answer = host.question("a question?");
+        }));
+        worker->start();
+        QTRY_VERIFY_WITH_TIMEOUT(worker->isFinished(), 10000);
+        QVERIFY(answer.load());
+        QCOMPARE(log.notices, QStringList{"a notice"});
+        QCOMPARE(log.questions, QStringList{"a question?"});
+        QTRY_COMPARE(statuses, QStringList{"found FAT 32..."});
+        QCOMPARE(onUiThread, QList<bool>{true});
     }
 
     void volumeInformationPage() {
