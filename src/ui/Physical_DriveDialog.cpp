@@ -12,6 +12,7 @@
 
 #include "common/Text.h"
 #include "device/DriveEnumeration.h"
+#include "partition/BootSector.h"
 #include "platform/RawFile.h"
 #include "platform/SystemInfo.h"
 #include "ui/CBrevantApp.h"
@@ -110,18 +111,35 @@ void Physical_DriveDialog::enumerateVolumes() {
 
 bool Physical_DriveDialog::addImageFile(const QString& path) {
     const QString absolute = QFileInfo(path).absoluteFilePath();
-    const int error = platform::probeRead(absolute.toStdString());
+    std::vector<std::uint8_t> first(4096);
+    const int error = platform::probeRead(absolute.toStdString(), &first);
     if (error != 0) {
         showNotice(this, QStringLiteral("The image file %1 cannot be opened: %2.")
                              .arg(absolute, QString::fromStdString(platform::errorText(error))));
         return false;
     }
-    auto* item = new QTreeWidgetItem(drivesRoot_, QStringList(absolute));
+    QTreeWidgetItem* item = nullptr;
+    const std::u16string fileSystem = recogniseVolume(ByteSpan(first));
+    if (!fileSystem.empty()) {
+        // The image of a single volume: it goes with the volumes, read from its first byte.
+        VolumeRecord volume;
+        volume.fileSystem = fileSystem;
+        volume.displayName = u16(absolute);
+        volume.locator = u16(absolute);
+        volume.sizeText = volumeSizeText(static_cast<std::uint64_t>(QFileInfo(absolute).size()));
+        logicalVolumes.push_back(volume);
+        item = new QTreeWidgetItem(volumesRoot_, QStringList(absolute));
+        item->setData(0, VolumeIndexRole, static_cast<int>(logicalVolumes.size() - 1));
+        item->setToolTip(0, QStringLiteral("Volume image %1, %2, %3").arg(absolute, qs(volume.fileSystem), qs(volume.sizeText)));
+        volumesRoot_->setExpanded(true);
+    } else {
+        item = new QTreeWidgetItem(drivesRoot_, QStringList(absolute));
+        item->setData(0, DriveNumberRole, -1);
+        item->setToolTip(0, QStringLiteral("Disk image %1").arg(absolute));
+        drivesRoot_->setExpanded(true);
+    }
     item->setIcon(0, style()->standardIcon(QStyle::SP_FileIcon));
-    item->setData(0, DriveNumberRole, -1);
     item->setData(0, DevicePathRole, absolute);
-    item->setToolTip(0, QStringLiteral("Image file %1").arg(absolute));
-    drivesRoot_->setExpanded(true);
     tree_->setCurrentItem(item);
     return true;
 }

@@ -31,7 +31,8 @@ public:
 
     bool initPage() override;
 
-    // Puts an image file under the physical drives and selects it; false when it cannot be read.
+    // Puts an image file under the physical drives (a disk image) or the volumes (the image of
+    // one volume, recognised by its first sectors) and selects it; false when it cannot be read.
     bool addImageFile(const QString& path);
 
     QTreeWidget* tree() const { return tree_; }

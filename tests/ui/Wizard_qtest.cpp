@@ -155,6 +155,13 @@ private slots:
         QVERIFY(first->addImageFile(uitest::fixture("sample-disk.img")));
         QCOMPARE(first->drivesRoot()->childCount(), 2);
         QCOMPARE(first->selectedDevicePath(), uitest::fixture("sample-disk.img"));
+        // The image of one volume goes with the volumes.
+        QVERIFY(first->addImageFile(w.device("sdc1")));
+        QCOMPARE(first->volumesRoot()->childCount(), 2);
+        QCOMPARE(first->selectedItem()->parent(), first->volumesRoot());
+        QCOMPARE(toUtf8(first->selectedLogicalVolume()->fileSystem), std::string("FAT32"));
+        QCOMPARE(toUtf8(first->selectedLogicalVolume()->locator), w.device("sdc1").toStdString());
+        QCOMPARE(toUtf8(first->selectedLogicalVolume()->sizeText), std::string("0  MB"));
         QVERIFY(!first->addImageFile(uitest::fixture("no-such.img")));
         QCOMPARE(w.log.notices.size(), 1);
         QVERIFY(w.log.notices[0].contains("no-such.img"));
