@@ -87,15 +87,40 @@ void CXHtmlTree::applyState(HTREEITEM item) {
         item->setForeground(0, fromColorRef(d->textColor));
 }
 
-HTREEITEM CXHtmlTree::InsertItem(const QString& text, int image, int /*selectedImage*/, HTREEITEM parent) {
-    auto* item = parent == TVI_ROOT ? new QTreeWidgetItem(this) : new QTreeWidgetItem(parent);
-    item->setText(0, text);
-    if (images_ && image >= 0 && image < imageList_.size()) item->setIcon(0, imageList_[image]);
-    item->setToolTip(0, text);
+HTREEITEM CXHtmlTree::InsertItem(const QString& text, int image, int selectedImage, HTREEITEM parent) {
+    TVINSERTSTRUCT insert;
+    insert.hParent = parent;
+    insert.text = text;
+    insert.image = image;
+    insert.selectedImage = selectedImage;
+    return InsertItem(insert);
+}
+
+HTREEITEM CXHtmlTree::InsertItem(const TVINSERTSTRUCT& insert) {
+    HTREEITEM parent = insert.hParent;
+    if (parent != TVI_ROOT && parent->treeWidget() != this) return nullptr;  // not an item of this tree
+    auto* item = new QTreeWidgetItem;
+    const int count = parent == TVI_ROOT ? topLevelItemCount() : parent->childCount();
+    int position = count;
+    if (insert.first) {
+        position = 0;
+    } else if (insert.hInsertAfter != nullptr && insert.hInsertAfter->parent() == parent) {
+        const int after = parent == TVI_ROOT ? indexOfTopLevelItem(insert.hInsertAfter)
+                                             : parent->indexOfChild(insert.hInsertAfter);
+        if (after >= 0) position = after + 1;
+    }
+    if (parent == TVI_ROOT)
+        insertTopLevelItem(position, item);
+    else
+        parent->insertChild(position, item);
+    item->setText(0, insert.text);
+    if (images_ && insert.image >= 0 && insert.image < imageList_.size()) item->setIcon(0, imageList_[insert.image]);
+    item->setToolTip(0, insert.text);
+    if (insert.lParam != 0) item->setData(0, kItemDataRole, static_cast<qulonglong>(insert.lParam));
     XHTMLTREEDATA& d = records_[item];
     d = XHTMLTREEDATA{};
     d.tree = this;
-    d.toolTip = text;
+    d.toolTip = insert.text;
     applyState(item);
 
     if (smartCheck_) {

@@ -41,6 +41,17 @@ struct XHTMLTREEDATA {
     std::int32_t backColor = -1;
 };
 
+// A full insertion record: where (parent, and after which sibling), what, and the item data.
+struct TVINSERTSTRUCT {
+    HTREEITEM hParent = TVI_ROOT;
+    HTREEITEM hInsertAfter = nullptr;  // null: as the last child
+    bool first = false;                // as the first child (hInsertAfter is then ignored)
+    QString text;
+    int image = 0;
+    int selectedImage = 0;
+    std::uint64_t lParam = 0;
+};
+
 class CXHtmlTree : public QTreeWidget {
     Q_OBJECT
 public:
@@ -57,6 +68,7 @@ public:
 
     // Inserts text as the last child of parent (TVI_ROOT for the top level).
     HTREEITEM InsertItem(const QString& text, int image = 0, int selectedImage = 0, HTREEITEM parent = TVI_ROOT);
+    HTREEITEM InsertItem(const TVINSERTSTRUCT& insert);
     void DeleteItem(HTREEITEM item);
     void DeleteAllItems();
 

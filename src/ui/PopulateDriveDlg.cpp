@@ -13,6 +13,7 @@
 #include <QThread>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <limits>
 
 #include "common/Text.h"
 #include "device/FileReadSeek.h"
@@ -310,8 +311,16 @@ void PopulateDriveDlg::onSelectionChanged() {
     selectedValue_->setText(list_->item(row, VolumeColumn)->text());
     const std::int64_t start = parseInt64(list_->item(row, StartSectorColumn)->text());
     const std::int64_t size = parseInt64(list_->item(row, VolumeSizeColumn)->text());
+    // The size comes from the disk: keep the arithmetic from overflowing on a hostile table.
+    std::int64_t endSector = 0;
+    if (size > 0) {
+        std::int64_t sectors = 0;
+        if (__builtin_mul_overflow(size, std::int64_t{2048}, &sectors) ||
+            __builtin_add_overflow(start, sectors - 1, &endSector))
+            endSector = std::numeric_limits<std::int64_t>::max();
+    }
     start_->setText(QString::number(start));
-    end_->setText(QString::number(size > 0 ? start + size * 2048 - 1 : 0));
+    end_->setText(QString::number(endSector));
 }
 
 void PopulateDriveDlg::onRowClicked(int row) {
@@ -377,7 +386,10 @@ void PopulateDriveDlg::onNext() {
         const std::int64_t start = start_->number();
         const std::int64_t end = end_->number();
         record->startSector = start;
-        record->sizeText = end > start ? u16(QString::number((end - start + 1) / 2048)) : std::u16string(u"0");
+        // end > start, so end - start is positive, but may not fit when start is negative.
+        std::int64_t span = 0;
+        if (end > start && __builtin_sub_overflow(end, start, &span)) span = std::numeric_limits<std::int64_t>::max() - 1;
+        record->sizeText = end > start ? u16(QString::number((span + 1) / 2048)) : std::u16string(u"0");
         const QString name = treatAs_->currentIndex() >= 0 ? overrideName(treatAs_->currentText()) : QString();
         if (!name.isEmpty()) record->fileSystem = u16(name);
     }

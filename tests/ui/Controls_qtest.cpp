@@ -49,6 +49,27 @@ private slots:
         for (HTREEITEM item : {t.root, t.folder, t.a, t.d}) QCOMPARE(t.tree.GetStateImage(item), kStateUnchecked);
     }
 
+    void insertionRecordPlacesTheItem() {
+        SampleTree t;
+        TVINSERTSTRUCT first;
+        first.hParent = t.folder;
+        first.first = true;
+        first.text = QStringLiteral("0.txt");
+        first.lParam = 42;
+        HTREEITEM zero = t.tree.InsertItem(first);
+        TVINSERTSTRUCT after;
+        after.hParent = t.folder;
+        after.hInsertAfter = t.a;
+        after.text = QStringLiteral("a2.txt");
+        HTREEITEM a2 = t.tree.InsertItem(after);
+        QCOMPARE(t.folder->child(0), zero);
+        QCOMPARE(t.folder->child(2), a2);
+        QCOMPARE(t.folder->childCount(), 5);
+        QCOMPARE(t.tree.GetItemData(zero), 42ull);
+        QCOMPARE(t.childCount(t.folder), 5);
+        QCOMPARE(t.childCount(t.root), 7);
+    }
+
     void checkingAFolderChecksItsFilesAndAggregatesUpwards() {
         SampleTree t;
         QSignalSpy clicked(&t.tree, &CXHtmlTree::checkboxClicked);

@@ -545,6 +545,20 @@ private slots:
         QTest::mouseClick(list->nextButton(), Qt::LeftButton);
         QCOMPARE(w.log.notices.last(), QStringLiteral("can not parse unknown volume"));
         QCOMPARE(w.app->visiblePage(), list);
+
+        // Sizes and sectors at the limits of 64 bits neither overflow nor wrap.
+        VolumeRecord huge;
+        huge.fileSystem = u"linux data";
+        huge.locator = u"6";
+        huge.sizeText = u"9223372036854775807";
+        huge.startSector = 4096;
+        QMetaObject::invokeMethod(list, "onVolumeFound", Q_ARG(corvello::VolumeRecord, huge));
+        list->list()->selectRow(list->list()->rowCount() - 1);
+        QCOMPARE(list->endSector()->text(), QStringLiteral("9223372036854775807"));
+        clickBox(list->customCheck());
+        list->startSector()->setText(QStringLiteral("-9223372036854775808"));
+        QTest::mouseClick(list->nextButton(), Qt::LeftButton);
+        QCOMPARE(toUtf8(list->selectedVolume->sizeText), std::to_string(INT64_MAX / 2048));
     }
 
     void filterEntries() {
