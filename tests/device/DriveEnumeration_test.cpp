@@ -180,3 +180,30 @@ TEST(DriveEnumeration, ThisMachine) {
 
 }  // namespace
 }  // namespace corvello
+
+namespace corvello {
+namespace {
+
+TEST(CliDrives, PrintsOneTabSeparatedLinePerDriveAndVolume) {
+    // Whatever this machine holds (loop devices come and go): drives first, then volumes, each
+    // line with its fields.
+    const test::CliResult result = test::runCli({"drives"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    bool volumesStarted = false;
+    for (const std::string& line : test::lines(result.out)) {
+        const std::size_t fields = static_cast<std::size_t>(std::count(line.begin(), line.end(), '\t')) + 1;
+        if (line.rfind("drive\t", 0) == 0) {
+            EXPECT_FALSE(volumesStarted) << line;
+            EXPECT_EQ(fields, 4u) << line;
+        } else {
+            volumesStarted = true;
+            EXPECT_EQ(line.rfind("volume\t", 0), 0u) << line;
+            EXPECT_EQ(fields, 5u) << line;
+            EXPECT_NE(line.find("  MB"), std::string::npos) << line;
+        }
+    }
+    EXPECT_EQ(test::runCli({"drives", "extra"}).status, 2);
+}
+
+}  // namespace
+}  // namespace corvello
