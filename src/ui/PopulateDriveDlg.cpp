@@ -275,6 +275,7 @@ void PopulateDriveDlg::stopWorker() {
     if (worker_ == nullptr) return;
     if (partition_) partition_->stopRequested = true;
     host_->requestStop();
+    host_->abandonWaiting();
     worker_->wait();
     disconnect(worker_, nullptr, this, nullptr);
     delete worker_;

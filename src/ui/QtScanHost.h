@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QString>
+#include <atomic>
 
 #include "common/ScanHost.h"
 #include "partition/Partition.h"
@@ -21,12 +22,17 @@ public:
     void setProgressRange(std::int64_t low, std::int64_t high) override;
     void setProgressPos(std::int64_t pos) override;
     void setStatus(const std::string& text) override;
-    // Notices and questions wait for the user's answer; from a worker they block it meanwhile.
+    // Notices and questions wait for the user's answer; a worker waits meanwhile (until the page
+    // gives up waiting for it, see abandonWaiting).
     void notice(const std::string& text) override;
     bool question(const std::string& text) override;
 
     void appendVolume(const VolumeRecord& record) override;
     void setFilterEnabled(bool enabled) override;
+
+    // The page is about to wait for its worker: a worker waiting for an answer gets "No" at once
+    // and no further message is shown, so that the two never wait for each other.
+    void abandonWaiting() { abandoned_ = true; }
 
 signals:
     void progressRange(qint64 low, qint64 high);
@@ -35,12 +41,11 @@ signals:
     void volumeFound(const corvello::VolumeRecord& record);
     void filterEnabled(bool enabled);
 
-private slots:
-    void showNoticeHere(const QString& text);
-    bool askHere(const QString& text);
-
 private:
+    bool ask(bool isQuestion, const QString& text);
+
     QWidget* page_;
+    std::atomic<bool> abandoned_{false};
 };
 
 }  // namespace corvello::ui

@@ -341,6 +341,22 @@ private slots:
         QCOMPARE(onUiThread, QList<bool>{true});
     }
 
+    void pageThatGoesDoesNotWaitForAnAnswerItCannotGive() {
+        uitest::MessageLog log;
+        QWidget page;
+        QtScanHost host(&page);
+        std::atomic<int> answer{-1};
+        std::unique_ptr<QThread> worker(QThread::create([&] { answer = host.question("Go on?") ? 1 : 0; }));
+        worker->start();
+        QThread::msleep(100);  // no events processed: the worker now waits for the user interface
+        // The page goes away without letting the question be asked: the worker gets No.
+        host.abandonWaiting();
+        QVERIFY(worker->wait(5000));
+        QCOMPARE(answer.load(), 0);
+        QCoreApplication::processEvents();
+        QVERIFY(log.questions.isEmpty());
+    }
+
     void volumeInformationPage() {
         Wizard w;
         Physical_DriveDialog* first = w.first();
