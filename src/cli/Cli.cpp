@@ -20,11 +20,13 @@ const Command kCommands[] = {
     {"list", cmdList},
     {"save", cmdSave},
     {"carve", cmdCarve},
+    {"drives", cmdDrives},
 };
 
 const char kUsage[] =
     "usage: corvello-cli COMMAND IMAGE [options]\n"
     "\n"
+    "  drives\n      the machine's physical drives and mounted volumes\n"
     "  partitions IMAGE [--gpt] [--advanced [--start N] [--end N] [--no-skip]]\n"
     "      the volumes of a disk: VOLUME, FILE_SYSTEM, VOLUME_SIZE, START_SECTOR\n"
     "  list IMAGE [--volume N [--gpt] | --start SECTOR --fs NAME] [--fs NAME] [--mode standard|advanced|deep]\n"

@@ -14,5 +14,6 @@ int cmdPartitions(const CommandArgs& args, std::ostream& out, std::ostream& err)
 int cmdList(const CommandArgs& args, std::ostream& out, std::ostream& err);
 int cmdSave(const CommandArgs& args, std::ostream& out, std::ostream& err);
 int cmdCarve(const CommandArgs& args, std::ostream& out, std::ostream& err);
+int cmdDrives(const CommandArgs& args, std::ostream& out, std::ostream& err);
 
 }  // namespace corvello::cli

@@ -1,0 +1,31 @@
+#include "cli/Cli.h"
+#include "cli/CliSupport.h"
+#include "cli/Commands.h"
+#include "common/Text.h"
+#include "device/DriveEnumeration.h"
+
+namespace corvello::cli {
+
+// The machine's physical drives and mounted volumes, one line each, tab-separated:
+//   drive   NUMBER  DEVICE  LABEL
+//   volume  MOUNT_POINT  DEVICE  FILE_SYSTEM  SIZE
+int cmdDrives(const CommandArgs& argv, std::ostream& out, std::ostream& err) {
+    const Args args(argv, {}, {});
+    if (!args.positionals().empty()) throw UsageError{"takes no arguments."};
+
+    const DriveListing drives = enumeratePhysicalDrives();
+    const VolumeListing volumes = enumerateVolumes();
+    for (const PhysicalDrive& d : drives.drives)
+        out << "drive\t" << d.number << '\t' << d.devicePath << '\t' << d.label << '\n';
+    for (const VolumeRecord& v : volumes.volumes)
+        out << "volume\t" << toUtf8(v.displayName) << '\t' << toUtf8(v.locator) << '\t' << toUtf8(v.fileSystem) << '\t'
+            << toUtf8(v.sizeText) << '\n';
+
+    const int denied = drives.problems.permissionDenied + volumes.problems.permissionDenied;
+    if (denied > 0)
+        err << "corvello-cli drives: " << denied
+            << " drive(s) or volume(s) could not be opened without administrator (root) rights.\n";
+    return kExitOk;
+}
+
+}  // namespace corvello::cli

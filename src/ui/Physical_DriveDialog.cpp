@@ -1,0 +1,186 @@
+#include "ui/Physical_DriveDialog.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QStyle>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "common/Text.h"
+#include "device/DriveEnumeration.h"
+#include "partition/BootSector.h"
+#include "platform/RawFile.h"
+#include "platform/SystemInfo.h"
+#include "ui/CBrevantApp.h"
+#include "ui/DriveParsingModes.h"
+#include "ui/MessageBoxes.h"
+#include "ui/QtText.h"
+#include "ui/VolumeOperations.h"
+
+namespace corvello::ui {
+
+Physical_DriveDialog::Physical_DriveDialog(QWidget* parent)
+    : WizardPage(parent, kDriveTreePage, QStringLiteral("Select a drive or a volume"), false) {
+    auto* hint = new QLabel(QStringLiteral("Select the drive or volume to recover files from and click Next...."), this);
+    body()->addWidget(hint);
+
+    tree_ = new QTreeWidget(this);
+    tree_->setHeaderHidden(true);
+    tree_->setColumnCount(1);
+    tree_->setIconSize(QSize(16, 16));
+    tree_->setSelectionMode(QAbstractItemView::SingleSelection);
+    body()->addWidget(tree_, 1);
+
+    auto* row = new QHBoxLayout;
+    openImage_ = new QPushButton(QStringLiteral("Open disk image..."), this);
+    openImage_->setToolTip(QStringLiteral("Work on a disk or volume image file instead of a drive."));
+    openImage_->setAutoDefault(false);
+    row->addWidget(openImage_);
+    row->addStretch(1);
+    body()->addLayout(row);
+
+    status_ = new QLabel(this);
+    status_->setObjectName(QStringLiteral("statusText"));
+    status_->setWordWrap(true);
+    body()->addWidget(status_);
+
+    connect(nextButton(), &QPushButton::clicked, this, &Physical_DriveDialog::onNext);
+    connect(openImage_, &QPushButton::clicked, this, &Physical_DriveDialog::onOpenImage);
+    connect(tree_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
+        if (item != nullptr && item->parent() != nullptr) onNext();
+    });
+}
+
+bool Physical_DriveDialog::initPage() {
+    const QIcon icon = style()->standardIcon(QStyle::SP_DriveHDIcon);
+    volumesRoot_ = new QTreeWidgetItem(tree_, QStringList(QStringLiteral("     VOLUMES:")));
+    drivesRoot_ = new QTreeWidgetItem(tree_, QStringList(QStringLiteral("     PHYSICAL DRIVES:")));
+    volumesRoot_->setIcon(0, icon);
+    drivesRoot_->setIcon(0, icon);
+    enumeratePhysicalDrives();
+    enumerateVolumes();
+    volumesRoot_->setExpanded(true);
+    drivesRoot_->setExpanded(true);
+
+    QStringList lines;
+    if (deniedDrives_ + deniedVolumes_ > 0)
+        lines << QStringLiteral("%1 drive(s) or volume(s) could not be opened: reading them needs administrator "
+                                "rights. Start Corvello as administrator (root) to list them.")
+                     .arg(deniedDrives_ + deniedVolumes_);
+    if (drivesRoot_->childCount() == 0)
+        lines << QStringLiteral("No physical drive can be read here; use \"Open disk image...\" to work on an image "
+                                "file.");
+    status_->setText(lines.join(QLatin1Char('\n')));
+    return true;
+}
+
+void Physical_DriveDialog::enumeratePhysicalDrives() {
+    const DriveListing listing = corvello::enumeratePhysicalDrives(app().systemRoots);
+    deniedDrives_ = listing.problems.permissionDenied;
+    const QIcon icon = style()->standardIcon(QStyle::SP_DriveHDIcon);
+    for (const PhysicalDrive& d : listing.drives) {
+        auto* item = new QTreeWidgetItem(drivesRoot_, QStringList(QString::fromStdString(d.label)));
+        item->setIcon(0, icon);
+        item->setData(0, DriveNumberRole, d.number);
+        item->setData(0, DevicePathRole, QString::fromStdString(d.devicePath));
+        item->setToolTip(0, QStringLiteral("%1, %2 GB")
+                                .arg(QString::fromStdString(d.devicePath))
+                                .arg(static_cast<double>(d.sizeBytes) / 1073741824.0, 0, 'f', 2));
+    }
+}
+
+void Physical_DriveDialog::enumerateVolumes() {
+    VolumeListing listing = corvello::enumerateVolumes(app().systemRoots);
+    deniedVolumes_ = listing.problems.permissionDenied;
+    logicalVolumes = std::move(listing.volumes);
+    const QIcon icon = style()->standardIcon(QStyle::SP_DriveHDIcon);
+    // The listing is already in display order (descending, as the letters were).
+    for (std::size_t i = 0; i < logicalVolumes.size(); ++i) {
+        const VolumeRecord& v = logicalVolumes[i];
+        auto* item = new QTreeWidgetItem(volumesRoot_, QStringList(qs(v.displayName)));
+        item->setIcon(0, icon);
+        item->setData(0, VolumeIndexRole, static_cast<int>(i));
+        item->setData(0, DevicePathRole, qs(v.locator));
+        item->setToolTip(0, QStringLiteral("%1, %2, %3").arg(qs(v.locator), qs(v.fileSystem), qs(v.sizeText)));
+    }
+}
+
+bool Physical_DriveDialog::addImageFile(const QString& path) {
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    std::vector<std::uint8_t> first(4096);
+    const int error = platform::probeRead(absolute.toStdString(), &first);
+    if (error != 0) {
+        showNotice(this, QStringLiteral("The image file %1 cannot be opened: %2.")
+                             .arg(absolute, QString::fromStdString(platform::errorText(error))));
+        return false;
+    }
+    QTreeWidgetItem* item = nullptr;
+    const std::u16string fileSystem = recogniseVolume(ByteSpan(first));
+    if (!fileSystem.empty()) {
+        // The image of a single volume: it goes with the volumes, read from its first byte.
+        VolumeRecord volume;
+        volume.fileSystem = fileSystem;
+        volume.displayName = u16(absolute);
+        volume.locator = u16(absolute);
+        volume.sizeText = volumeSizeText(static_cast<std::uint64_t>(QFileInfo(absolute).size()));
+        logicalVolumes.push_back(volume);
+        item = new QTreeWidgetItem(volumesRoot_, QStringList(absolute));
+        item->setData(0, VolumeIndexRole, static_cast<int>(logicalVolumes.size() - 1));
+        item->setToolTip(0, QStringLiteral("Volume image %1, %2, %3").arg(absolute, qs(volume.fileSystem), qs(volume.sizeText)));
+        volumesRoot_->setExpanded(true);
+    } else {
+        item = new QTreeWidgetItem(drivesRoot_, QStringList(absolute));
+        item->setData(0, DriveNumberRole, -1);
+        item->setToolTip(0, QStringLiteral("Disk image %1").arg(absolute));
+        drivesRoot_->setExpanded(true);
+    }
+    item->setIcon(0, style()->standardIcon(QStyle::SP_FileIcon));
+    item->setData(0, DevicePathRole, absolute);
+    tree_->setCurrentItem(item);
+    return true;
+}
+
+void Physical_DriveDialog::onOpenImage() {
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Open disk image"), QString(),
+                                                      QStringLiteral("Disk images (*.img *.raw *.dd *.bin *.iso);;All files (*)"));
+    if (!path.isEmpty()) addImageFile(path);
+}
+
+QTreeWidgetItem* Physical_DriveDialog::selectedItem() const {
+    const QList<QTreeWidgetItem*> items = tree_->selectedItems();
+    return items.isEmpty() ? nullptr : items.front();
+}
+
+QString Physical_DriveDialog::selectedDevicePath() const {
+    QTreeWidgetItem* item = selectedItem();
+    return item != nullptr ? item->data(0, DevicePathRole).toString() : QString();
+}
+
+const VolumeRecord* Physical_DriveDialog::selectedLogicalVolume() const {
+    QTreeWidgetItem* item = selectedItem();
+    if (item == nullptr || item->parent() != volumesRoot_) return nullptr;
+    const int index = item->data(0, VolumeIndexRole).toInt();
+    if (index < 0 || static_cast<std::size_t>(index) >= logicalVolumes.size()) return nullptr;
+    return &logicalVolumes[static_cast<std::size_t>(index)];
+}
+
+void Physical_DriveDialog::onNext() {
+    QTreeWidgetItem* item = selectedItem();
+    const QString parentText = item != nullptr && item->parent() != nullptr ? item->parent()->text(0).trimmed() : QString();
+    app().newReader();
+    if (parentText == QStringLiteral("VOLUMES:")) {
+        app().selection.isVolume = true;
+        showNextPage(new VolumeOperations(this), kDriveTreePage);
+    } else if (parentText == QStringLiteral("PHYSICAL DRIVES:")) {
+        app().selection.isVolume = false;
+        showNextPage(new DriveParsingModes(this), kDriveTreePage);
+    } else {
+        showNotice(this, QStringLiteral("Please select a volume or a drive.."));
+    }
+}
+
+}  // namespace corvello::ui

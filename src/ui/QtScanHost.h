@@ -1,0 +1,51 @@
+#pragma once
+// ScanHost and PartitionOwner for a page: what a worker reports arrives on the user-interface
+// thread through queued signals (direct calls when the work runs on that thread). Workers
+// never touch a widget.
+
+#include <QObject>
+#include <QString>
+#include <atomic>
+
+#include "common/ScanHost.h"
+#include "partition/Partition.h"
+#include "partition/VolumeRecord.h"
+
+namespace corvello::ui {
+
+class QtScanHost : public QObject, public ScanHost, public PartitionOwner {
+    Q_OBJECT
+public:
+    // parent: the page; it lives on the user-interface thread.
+    explicit QtScanHost(QWidget* page);
+
+    void setProgressRange(std::int64_t low, std::int64_t high) override;
+    void setProgressPos(std::int64_t pos) override;
+    void setStatus(const std::string& text) override;
+    // Notices and questions wait for the user's answer; a worker waits meanwhile (until the page
+    // gives up waiting for it, see abandonWaiting).
+    void notice(const std::string& text) override;
+    bool question(const std::string& text) override;
+
+    void appendVolume(const VolumeRecord& record) override;
+    void setFilterEnabled(bool enabled) override;
+
+    // The page is about to wait for its worker: a worker waiting for an answer gets "No" at once
+    // and no further message is shown, so that the two never wait for each other.
+    void abandonWaiting() { abandoned_ = true; }
+
+signals:
+    void progressRange(qint64 low, qint64 high);
+    void progressPos(qint64 pos);
+    void statusText(const QString& text);
+    void volumeFound(const corvello::VolumeRecord& record);
+    void filterEnabled(bool enabled);
+
+private:
+    bool ask(bool isQuestion, const QString& text);
+
+    QWidget* page_;
+    std::atomic<bool> abandoned_{false};
+};
+
+}  // namespace corvello::ui
