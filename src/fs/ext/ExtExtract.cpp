@@ -169,7 +169,8 @@ bool ext2Class::extractEntry(const std::string& path, const ExtEntry& entry) {
         ok = collectBlocks(inode);
         const std::vector<ExtBlockRun> runs = blocks_;
         const std::uint64_t bs = blockSize_;
-        const std::uint64_t chunkBlocks = std::max<std::uint64_t>(1, kChunkBytes / bs);
+        const std::uint64_t fileBlocks = std::max<std::uint64_t>(1, (size + bs - 1) / bs);
+        const std::uint64_t chunkBlocks = std::min(fileBlocks, std::max<std::uint64_t>(1, kChunkBytes / bs));
         std::vector<std::uint8_t> buffer(static_cast<std::size_t>(chunkBlocks * bs));
         std::uint64_t pos = 0;  // bytes written
         bool written = true;
