@@ -123,7 +123,11 @@ bool ext2Class::findSuperblock() {
     std::vector<std::uint8_t> buffer(kChunk + 1024);
     for (std::uint64_t base = 1024; base + 1024 <= limit; base += kChunk) {
         if (stopSeen()) return false;
-        if (base > 1024) host_.setStatus("Searching for the ext superblock....");
+        if (base == 1024 + kChunk) {
+            host_.setStatus("Searching for the ext superblock....");
+            host_.setProgressRange(0, static_cast<std::int64_t>(limit >> 20));
+        }
+        if (base > 1024) host_.setProgressPos(static_cast<std::int64_t>(base >> 20));
         const std::uint64_t want = std::min<std::uint64_t>(buffer.size(), limit - base);
         std::fill(buffer.begin(), buffer.end(), 0);
         reader_->readAt(static_cast<std::int64_t>(base), buffer.data(), static_cast<std::uint32_t>(want));

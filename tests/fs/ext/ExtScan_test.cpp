@@ -66,7 +66,7 @@ TEST_P(ExtFixture, ListsAndSavesEveryFileOfTheManifest) {
     checkListAndSave({test::fixture(name + ".img")}, name);
 }
 
-INSTANTIATE_TEST_SUITE_P(Volumes, ExtFixture, ::testing::Values("ext2-1k", "ext3-4k", "ext4-4k"));
+INSTANTIATE_TEST_SUITE_P(Volumes, ExtFixture, ::testing::Values("ext2-1k", "ext3-4k", "ext4-4k", "ext4-metabg"));
 
 struct Geometry {
     const char* image;
@@ -83,6 +83,7 @@ TEST(ExtVolume, ReadsTheGeometryOfEachFixture) {
         {"ext2-1k", 1024, 3, 32, true, 2048},
         {"ext3-4k", 4096, 1, 32, false, 4096},
         {"ext4-4k", 4096, 4, 64, true, 4096},
+        {"ext4-metabg", 1024, 24, 64, true, 2048},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.image);
@@ -102,6 +103,12 @@ TEST(ExtVolume, ReadsTheGeometryOfEachFixture) {
             EXPECT_EQ(scan.parser->inodeTableBlock(1), test::get32(bytes, c.descriptorTable + c.descriptorSize + 8));
         }
     }
+    // With meta_bg, the descriptors of groups 16 to 31 (16 a block) open group 16 (block 16,385,
+    // which holds no superblock copy).
+    ExtScan metabg(test::fixture("ext4-metabg.img"));
+    const auto bytes = test::readAll(test::fixture("ext4-metabg.img"));
+    for (std::uint32_t g = 16; g < 24; ++g)
+        EXPECT_EQ(metabg.parser->inodeTableBlock(g), test::get32(bytes, 16385u * 1024 + (g - 16) * 64 + 8)) << g;
 }
 
 TEST(ExtVolume, TreeTopLevelAndParents) {
