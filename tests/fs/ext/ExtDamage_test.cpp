@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <random>
 
@@ -169,6 +171,46 @@ TEST(ExtDamage, RandomMetadataDamage) {
             if (scan.descriptors) saveAll(scan, dir);
         }
     }
+}
+
+}  // namespace
+}  // namespace corvello
+
+namespace corvello {
+namespace {
+
+TEST(ExtDamage, NamesFromDiskStayInsideTheOutputFolder) {
+    // Directory entries renamed to climb out of the output folder, or to hold a separator: the
+    // files are saved inside it under safe names.
+    const std::string original = test::fixture("ext2-1k.img");
+    auto bytes = test::readAll(original);
+    const Located at = locate(original, bytes);
+    const auto rename = [&](const std::string& from, const std::string& to) {
+        std::size_t found = 0;
+        for (std::uint64_t off = at.rootBlock; off + from.size() < at.rootBlock + at.blockSize; ++off) {
+            if (std::equal(from.begin(), from.end(), bytes.begin() + static_cast<std::ptrdiff_t>(off))) {
+                std::copy(to.begin(), to.end(), bytes.begin() + static_cast<std::ptrdiff_t>(off));
+                ++found;
+            }
+        }
+        ASSERT_EQ(found, 1u) << from;
+    };
+    rename("readme.txt", "../../evil");
+    rename("Photos", "../../");
+    test::ScratchDir dir;
+    test::writeFile(dir.file("names.img"), bytes);
+    const std::string out = dir.file("out");
+    const auto save = test::runCli({"save", dir.file("names.img"), "--out", out});
+    ASSERT_EQ(save.status, 0) << save.err;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("evil")));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() + "/../evil"));
+    std::size_t outside = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        if (e.path().filename() != "out" && e.path().filename() != "names.img") ++outside;
+    EXPECT_EQ(outside, 0u);
+    EXPECT_TRUE(std::filesystem::exists(out + "/.._.._evil"));
+    EXPECT_EQ(std::filesystem::file_size(out + "/.._.._evil"), 3000u);
+    EXPECT_EQ(std::filesystem::file_size(out + "/.._.._/Holiday/beach.jpg"), 180000u);
 }
 
 }  // namespace
