@@ -19,6 +19,8 @@ namespace {
 constexpr int kExtentNodeBudget = 1 << 16;
 // Bytes read and written at a time.
 constexpr std::uint64_t kChunkBytes = 1 << 20;
+// Discontiguous runs one file may have (a damaged map repeating one block stops here).
+constexpr std::size_t kMaxRuns = 1 << 22;
 
 }  // namespace
 
@@ -36,6 +38,10 @@ void ext2Class::addRun(std::uint64_t logical, std::uint64_t physical, std::uint6
             return;
         }
     }
+    if (blocks_.size() >= kMaxRuns) {
+        runsFull_ = true;
+        return;
+    }
     blocks_.push_back(ExtBlockRun{logical, physical, count});
 }
 
@@ -46,7 +52,7 @@ void ext2Class::walkExtents(ByteSpan node, int depth, std::uint64_t limit, int& 
         ok = false;
         return;
     }
-    for (std::size_t i = 0; i < entries; ++i) {
+    for (std::size_t i = 0; i < entries && !runsFull_; ++i) {
         const ByteSpan e = node.subspan(12 + 12 * i, 12);
         const std::uint64_t first = le32(e, 0);
         if (depth == 0) {
@@ -90,7 +96,7 @@ void ext2Class::walkIndirect(std::uint64_t block, int level, std::uint64_t& logi
         return;
     }
     for (std::uint64_t i = 0; i < p; ++i) {
-        if (logical >= limit) return;
+        if (logical >= limit || runsFull_) return;
         const std::uint32_t pointer = le32(buffer, 4 * i);
         if (pointer == 0) {
             logical += span;  // a hole
@@ -108,6 +114,7 @@ void ext2Class::walkIndirect(std::uint64_t block, int level, std::uint64_t& logi
 
 bool ext2Class::collectBlocks(ByteSpan inode) {
     blocks_.clear();
+    runsFull_ = false;
     if (blockSize_ == 0) return false;
     const std::uint32_t flags = le32(inode, kInFlags);
     if (flags & kInlineDataFlag) return true;
@@ -122,7 +129,7 @@ bool ext2Class::collectBlocks(ByteSpan inode) {
         walkExtents(root, depth, limit, budget, ok);
         std::stable_sort(blocks_.begin(), blocks_.end(),
                          [](const ExtBlockRun& a, const ExtBlockRun& b) { return a.logical < b.logical; });
-        return ok;
+        return ok && !runsFull_;
     }
     std::uint64_t logical = 0;
     for (int i = 0; i < 12 && logical < limit; ++i, ++logical) {
@@ -146,7 +153,7 @@ bool ext2Class::collectBlocks(ByteSpan inode) {
             walkIndirect(pointer, level, logical, limit, ok);
         }
     }
-    return ok;
+    return ok && !runsFull_;
 }
 
 bool ext2Class::extractEntry(const std::string& path, const ExtEntry& entry) {

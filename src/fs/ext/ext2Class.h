@@ -150,6 +150,7 @@ private:
     std::unordered_map<std::uint32_t, Naming> names_;  // by inode number - 1
     std::map<std::uint32_t, ExtEntry> entries_;
     std::vector<ExtBlockRun> blocks_;
+    bool runsFull_ = false;
     TreeItem rootItem_ = 0;
 };
 
