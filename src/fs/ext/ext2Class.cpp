@@ -243,6 +243,7 @@ void ext2Class::readInodeTable(std::uint32_t g) {
             const ByteSpan inode(buffer.data() + off, inodeSize_);
             const std::uint32_t number = static_cast<std::uint32_t>(firstNumber + slot);
             InodeInfo& info = inodes_[number - 1];
+            info.recorded = true;
             info.mode = le16(inode, kInMode);
             info.links = le16(inode, kInLinks);
             info.size = le32(inode, kInSize);
@@ -260,6 +261,7 @@ void ext2Class::readInodeTable(std::uint32_t g) {
 // Directories
 
 void ext2Class::nameInode(std::uint32_t number, std::string name, std::int32_t parent, std::uint8_t fileType) {
+    if (!recorded(number)) return;  // its inode table was not read: nothing to show or save
     Naming& n = names_[number - 1];
     n.name = std::move(name);
     n.parent = parent;
@@ -282,11 +284,11 @@ bool plausibleName(ByteSpan name) {
 
 }  // namespace
 
-void ext2Class::walkDirectory(const DirectoryInode& dir, bool strong,
+bool ext2Class::walkDirectory(const DirectoryInode& dir, bool strong,
                               std::vector<std::pair<std::uint32_t, Naming>>& weak) {
     const ByteSpan inode(dir.inode);
     const std::uint32_t flags = le32(inode, kInFlags);
-    if (flags & kInlineDataFlag) return;  // entries kept inside the inode are not read
+    if (flags & kInlineDataFlag) return true;  // entries kept inside the inode are not read
     collectBlocks(inode);
     const std::vector<ExtBlockRun> runs = blocks_;
     // The root's entries name ROOT (index 2) as their parent; every other directory its own index.
@@ -318,14 +320,14 @@ void ext2Class::walkDirectory(const DirectoryInode& dir, bool strong,
     std::uint64_t blocksRead = 0;
     for (const ExtBlockRun& run : runs) {
         for (std::uint64_t i = 0; i < run.count; ++i) {
-            if (++blocksRead % 256 == 0 && host_.stopRequested()) return;
+            if (++blocksRead % 256 == 0 && stopSeen()) return false;
             const std::uint64_t logical = run.logical + i;
             if (!readBlocks(run.physical + i, 1, buffer.data())) continue;
             // A directory no longer in use may have given its blocks to another one: its first
             // block must still begin with its own "." entry.
             if (!strong && logical == 0 &&
                 !(le32(buffer, 0) == dir.number && u8(buffer, 6) == 1 && u8(buffer, 8) == '.'))
-                return;
+                return true;
             std::size_t off = 0;
             while (off + 8 <= bs) {
                 const std::uint32_t n = le32(buffer, off);
@@ -362,6 +364,7 @@ void ext2Class::walkDirectory(const DirectoryInode& dir, bool strong,
             }
         }
     }
+    return true;
 }
 
 bool ext2Class::parseDirectories() {
@@ -387,12 +390,15 @@ bool ext2Class::parseDirectories() {
                 host_.setStatus(format("parsing inode entry %u  of %u ", dir.number, inodeCount_));
                 host_.setProgressPos(dir.number);
             }
-            walkDirectory(dir, live, weak);
+            if (!walkDirectory(dir, live, weak)) {
+                stopped = true;
+                break;
+            }
         }
     }
     for (auto& [number, naming] : weak) {
         const std::uint32_t index = number - 1;
-        if (names_.count(index) != 0 || index >= inodes_.size() || inodes_[index].mode == 0) continue;
+        if (names_.count(index) != 0 || !recorded(number) || inodes_[index].mode == 0) continue;
         names_.emplace(index, std::move(naming));
     }
     directories_.clear();

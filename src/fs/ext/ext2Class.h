@@ -90,7 +90,11 @@ private:
         std::uint64_t size = 0;
         std::uint16_t mode = 0;
         std::uint16_t links = 0;
+        bool recorded = false;  // its group's table was read
     };
+    bool recorded(std::uint32_t number) const {
+        return number >= 1 && number - 1 < inodes_.size() && inodes_[number - 1].recorded;
+    }
     struct DirectoryInode {
         std::uint32_t number = 0;
         std::vector<std::uint8_t> inode;  // the on-disk inode
@@ -110,7 +114,8 @@ private:
     bool readDescriptorBlock(std::uint64_t block, std::vector<std::uint8_t>& out);
     void readInodeTable(std::uint32_t group);
     bool groupHasSuperblock(std::uint64_t group) const;
-    void walkDirectory(const DirectoryInode& dir, bool strong, std::vector<std::pair<std::uint32_t, Naming>>& weak);
+    // False when a stop was requested.
+    bool walkDirectory(const DirectoryInode& dir, bool strong, std::vector<std::pair<std::uint32_t, Naming>>& weak);
     void nameInode(std::uint32_t number, std::string name, std::int32_t parent, std::uint8_t fileType);
     bool readInode(std::uint64_t tableBlock, std::uint32_t slot, std::vector<std::uint8_t>& out);
     bool readBlocks(std::uint64_t block, std::uint64_t count, std::uint8_t* buffer);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
 #include <sys/stat.h>
@@ -227,6 +228,26 @@ TEST(ExtVolume, VolumeInsideADiskImage) {
     const auto save = test::runCli({"save", test::fixture("sample-disk.img"), "--volume", "1", "--out", out.path()});
     ASSERT_EQ(save.status, 0) << save.err;
     EXPECT_EQ(std::filesystem::file_size(out.file("readme.txt")), 2000u);
+}
+
+TEST(ExtVolume, StopKeepsWhatWasGathered) {
+    // Stop while the second of three groups is read: the third group's inodes are not recorded,
+    // the rest of the scan runs on what was gathered and the stop is cleared.
+    ExtScan scan(test::fixture("ext2-1k.img"), [](MemoryScanHost& host) {
+        host.setObserver([once = false](const MemoryScanHost& h) mutable {
+            if (!once && h.lastStatus() == "parsing group 2  of 3 ") {
+                once = true;
+                const_cast<MemoryScanHost&>(h).requestStop();
+            }
+        });
+    });
+    ASSERT_TRUE(scan.descriptors);
+    EXPECT_FALSE(scan.host.stopRequested());
+    const auto statuses = scan.host.statuses();
+    EXPECT_EQ(std::count(statuses.begin(), statuses.end(), "parsing group 3  of 3 "), 0);
+    EXPECT_NE(scan.find("Documents/letter.txt"), nullptr);  // inode in group 0
+    EXPECT_EQ(scan.find("Many/file-149.txt"), nullptr);      // inode in group 2
+    EXPECT_EQ(scan.tree.children(kTreeTop).size(), 1u);
 }
 
 TEST(ExtVolume, NotAnExtVolume) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,12 +26,13 @@ struct ExtScan {
     bool superblock = false;
     bool descriptors = false;
 
-    explicit ExtScan(const std::string& image, std::int64_t startSector = 0) {
+    // prepare runs before the scan (to watch the host's reports).
+    explicit ExtScan(const std::string& image, std::function<void(MemoryScanHost&)> prepare = {}) {
+        if (prepare) prepare(host);
         if (!reader.open(image)) return;
         parser = std::make_unique<ext2Class>(host, &tree);
         parser->volume.fileSystem = u"extX";
-        parser->volume.startSector = startSector;
-        const std::uint64_t mib = (reader.totalSectors() * 512 - startSector * 512) >> 20;
+        const std::uint64_t mib = (reader.totalSectors() * 512) >> 20;
         parser->volume.sizeText = fromUtf8(std::to_string(mib));
         if (!parser->attachReader(&reader)) return;
         parser->volumeBytes = parser->volume.sizeBytes();
