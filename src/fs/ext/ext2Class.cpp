@@ -95,6 +95,10 @@ bool ext2Class::takeSuperblock(ByteSpan sb, std::uint64_t offset) {
     } else if (groups * descSize > static_cast<std::uint64_t>(bpg - 1) * bs) {
         return false;  // the descriptor table must fit in its group
     }
+    // The descriptors are a tiny part of a real volume (a 64-byte descriptor per group of
+    // thousands of blocks): a damaged count cannot make the parser hold more of them than a
+    // sixteenth of the device could.
+    if (deviceBytes_ > 0) groups = std::min<std::uint64_t>(groups, std::max<std::uint64_t>(deviceBytes_ / 16, 1 << 20) / descSize);
     if (groups == 0 || groups > std::numeric_limits<std::uint32_t>::max()) return false;
 
     superblockOffset_ = offset;
