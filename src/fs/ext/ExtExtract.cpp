@@ -168,10 +168,12 @@ bool ext2Class::extractEntry(const std::string& path, const ExtEntry& entry) {
     const std::uint32_t flags = le32(inode, kInFlags);
     const bool fastSymlink = (mode & kExtTypeMask) == kExtSymlink && !(flags & kExtentsFlag) && size < kInBlockBytes;
     if (fastSymlink || (flags & kInlineDataFlag)) {
-        // The data lives in the inode's block area (a short link target, or inline data).
-        const std::uint64_t inlineBytes = std::min<std::uint64_t>(size, kInBlockBytes);
-        ok = out.write(raw.data() + kInBlock, static_cast<std::size_t>(inlineBytes)) && ok;
-        ok = ok && inlineBytes == size;
+        // The data lives in the inode (a short link target, or inline data).
+        const std::vector<std::uint8_t> data =
+            fastSymlink ? std::vector<std::uint8_t>(raw.begin() + kInBlock, raw.begin() + kInBlock + kInBlockBytes)
+                        : inlineData(inode);
+        const std::uint64_t bytes = std::min<std::uint64_t>(size, data.size());
+        ok = out.write(data.data(), static_cast<std::size_t>(bytes)) && ok && bytes == size;
     } else if (inodeRead) {
         ok = collectBlocks(inode);
         const std::vector<ExtBlockRun> runs = blocks_;

@@ -58,6 +58,8 @@ inline constexpr std::uint32_t kIndexFlag = 0x00001000;       // hashed director
 inline constexpr std::uint32_t kExtentsFlag = 0x00080000;
 inline constexpr std::uint32_t kInlineDataFlag = 0x10000000;
 inline constexpr std::uint32_t kRootInode = 2;
+inline constexpr std::uint32_t kXattrMagic = 0xEA020000;  // extended attributes in the inode
+inline constexpr std::uint8_t kXattrSystem = 7;           // name index of "system."
 
 // Extent tree node: a 12-byte header, then 12-byte entries.
 inline constexpr std::uint16_t kExtentMagic = 0xF30A;

@@ -292,35 +292,85 @@ bool ext2Class::walkDirectory(const DirectoryInode& dir, bool strong,
                               std::vector<std::pair<std::uint32_t, Naming>>& weak) {
     const ByteSpan inode(dir.inode);
     const std::uint32_t flags = le32(inode, kInFlags);
-    if (flags & kInlineDataFlag) return true;  // entries kept inside the inode are not read
-    collectBlocks(inode);
-    const std::vector<ExtBlockRun> runs = blocks_;
     // The root's entries name ROOT (index 2) as their parent; every other directory its own index.
     const std::int32_t parent = dir.number == kRootInode ? 2 : static_cast<std::int32_t>(dir.number - 1);
-    const std::size_t bs = blockSize_;
-    std::vector<std::uint8_t> buffer(bs);
 
-    const auto scanSlack = [&](std::size_t from, std::size_t to) {
+    const auto addWeak = [&](std::uint32_t n, std::string name) {
+        Naming naming;
+        naming.name = std::move(name);
+        naming.parent = parent;
+        weak.emplace_back(n, std::move(naming));
+    };
+    const auto entryAt = [&](ByteSpan b, std::size_t off, std::uint32_t& n, std::size_t& recLen,
+                             std::size_t& nameLen, std::uint8_t& type) {
+        n = le32(b, off);
+        recLen = le16(b, off + 4);
+        nameLen = hasFileType_ ? u8(b, off + 6) : le16(b, off + 6);
+        type = hasFileType_ ? u8(b, off + 7) : 0;
+    };
+    // Entries removed from a directory stay in the space the entry before them took over.
+    const auto scanSlack = [&](ByteSpan b, std::size_t from, std::size_t to) {
         std::size_t q = from;
         while (q + 8 <= to) {
-            const std::uint32_t n = le32(buffer, q);
-            const std::uint16_t recLen = le16(buffer, q + 4);
-            const std::size_t nameLen = hasFileType_ ? u8(buffer, q + 6) : le16(buffer, q + 6);
-            const std::uint8_t type = hasFileType_ ? u8(buffer, q + 7) : 0;
+            std::uint32_t n;
+            std::size_t recLen, nameLen;
+            std::uint8_t type;
+            entryAt(b, q, n, recLen, nameLen, type);
             if (n >= 1 && n <= inodeCount_ && nameLen > 0 && q + 8 + nameLen <= to && recLen >= 8 + nameLen &&
                 recLen % 4 == 0 && (!hasFileType_ || (type >= 1 && type <= 7)) &&
-                plausibleName(ByteSpan(buffer).subspan(q + 8, nameLen))) {
-                Naming naming;
-                naming.name.assign(reinterpret_cast<const char*>(buffer.data() + q + 8), nameLen);
-                naming.parent = parent;
-                weak.emplace_back(n, std::move(naming));
+                plausibleName(b.subspan(q + 8, nameLen))) {
+                addWeak(n, std::string(reinterpret_cast<const char*>(b.data() + q + 8), nameLen));
                 q += idealLength(nameLen);
             } else {
                 q += 4;
             }
         }
     };
+    // The entries of one block (or of one inline region); an indexed directory keeps its index
+    // behind ".." in its first block.
+    const auto walkEntries = [&](ByteSpan b, bool indexRoot) {
+        std::size_t off = 0;
+        while (off + 8 <= b.size()) {
+            std::uint32_t n;
+            std::size_t recLen, nameLen;
+            std::uint8_t type;
+            entryAt(b, off, n, recLen, nameLen, type);
+            if (recLen < 8 || recLen % 4 != 0 || off + recLen > b.size() || nameLen == 0 || 8 + nameLen > recLen ||
+                n > inodeCount_)
+                break;
+            std::string name(reinterpret_cast<const char*>(b.data() + off + 8), nameLen);
+            const bool dot = name == ".";
+            const bool dotDot = name == "..";
+            if (n != 0) {
+                if (dot) {
+                    // The root's own "." is shown under ROOT.
+                    if (strong && dir.number == kRootInode && n == kRootInode) nameInode(n, name, 2, type);
+                } else if (!dotDot) {
+                    if (strong)
+                        nameInode(n, std::move(name), parent, type);
+                    else
+                        addWeak(n, std::move(name));
+                }
+            }
+            const std::size_t ideal = idealLength(nameLen);
+            if (recLen >= ideal + 12 && !(indexRoot && dotDot)) scanSlack(b, off + ideal, off + recLen);
+            off += recLen;
+        }
+    };
 
+    if (flags & kInlineDataFlag) {
+        // A small directory inside its inode: the parent's number, then entries in the rest of
+        // the block area and in the inline-data attribute.
+        std::vector<std::uint8_t> data = inlineData(inode);
+        const std::size_t area = std::min<std::size_t>(data.size(), kInBlockBytes);
+        if (area > 4) walkEntries(ByteSpan(data).subspan(4, area - 4), false);
+        if (data.size() > kInBlockBytes) walkEntries(ByteSpan(data).subspan(kInBlockBytes), false);
+        return true;
+    }
+
+    collectBlocks(inode);
+    const std::vector<ExtBlockRun> runs = blocks_;
+    std::vector<std::uint8_t> buffer(blockSize_);
     std::uint64_t blocksRead = 0;
     for (const ExtBlockRun& run : runs) {
         for (std::uint64_t i = 0; i < run.count; ++i) {
@@ -332,43 +382,37 @@ bool ext2Class::walkDirectory(const DirectoryInode& dir, bool strong,
             if (!strong && logical == 0 &&
                 !(le32(buffer, 0) == dir.number && u8(buffer, 6) == 1 && u8(buffer, 8) == '.'))
                 return true;
-            std::size_t off = 0;
-            while (off + 8 <= bs) {
-                const std::uint32_t n = le32(buffer, off);
-                const std::uint16_t recLen = le16(buffer, off + 4);
-                const std::size_t nameLen = hasFileType_ ? u8(buffer, off + 6) : le16(buffer, off + 6);
-                const std::uint8_t type = hasFileType_ ? u8(buffer, off + 7) : 0;
-                if (recLen < 8 || recLen % 4 != 0 || off + recLen > bs || nameLen == 0 || 8 + nameLen > recLen ||
-                    n > inodeCount_)
-                    break;
-                std::string name(reinterpret_cast<const char*>(buffer.data() + off + 8), nameLen);
-                const bool dot = name == ".";
-                const bool dotDot = name == "..";
-                if (n != 0) {
-                    if (dot) {
-                        // The root's own "." is shown under ROOT.
-                        if (strong && dir.number == kRootInode && n == kRootInode) nameInode(n, name, 2, type);
-                    } else if (!dotDot) {
-                        if (strong) {
-                            nameInode(n, std::move(name), parent, type);
-                        } else {
-                            Naming naming;
-                            naming.name = std::move(name);
-                            naming.parent = parent;
-                            weak.emplace_back(n, std::move(naming));
-                        }
-                    }
-                }
-                // Entries removed from a directory stay in the space the entry before them
-                // took over; an indexed directory keeps its index there, behind "..".
-                const std::size_t ideal = idealLength(nameLen);
-                const bool indexRoot = logical == 0 && dotDot && (flags & kIndexFlag);
-                if (recLen >= ideal + 12 && !indexRoot) scanSlack(off + ideal, off + recLen);
-                off += recLen;
-            }
+            walkEntries(ByteSpan(buffer), logical == 0 && (flags & kIndexFlag));
         }
     }
     return true;
+}
+
+std::vector<std::uint8_t> ext2Class::inlineData(ByteSpan inode) const {
+    std::vector<std::uint8_t> out(inode.begin() + std::min<std::size_t>(inode.size(), kInBlock),
+                                  inode.begin() + std::min<std::size_t>(inode.size(), kInBlock + kInBlockBytes));
+    // The rest is the value of the "system.data" attribute kept in the inode after its extra
+    // fields: a magic word, then entries (name length, name index, value offset from the first
+    // entry, value inode, value size, hash, name) up to four zero bytes.
+    if (inode.size() <= kInExtraIsize) return out;
+    const std::size_t header = kInExtraIsize + le16(inode, kInExtraIsize);
+    if (!fits(inode, header, 4) || le32(inode, header) != kXattrMagic) return out;
+    const std::size_t first = header + 4;
+    std::size_t off = first;
+    while (fits(inode, off, 16) && le32(inode, off) != 0) {
+        const std::size_t nameLen = u8(inode, off);
+        const std::uint8_t nameIndex = u8(inode, off + 1);
+        const std::size_t valueOffset = le16(inode, off + 2);
+        const std::uint32_t valueInode = le32(inode, off + 4);
+        const std::size_t valueSize = le32(inode, off + 8);
+        if (nameIndex == kXattrSystem && nameLen == 4 && hasBytes(inode, off + 16, "data") && valueInode == 0 &&
+            fits(inode, first + valueOffset, valueSize)) {
+            out.insert(out.end(), inode.begin() + first + valueOffset, inode.begin() + first + valueOffset + valueSize);
+            break;
+        }
+        off += (16 + nameLen + 3) & ~static_cast<std::size_t>(3);
+    }
+    return out;
 }
 
 bool ext2Class::parseDirectories() {

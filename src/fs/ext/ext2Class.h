@@ -111,6 +111,8 @@ private:
     };
 
     bool takeSuperblock(ByteSpan sb, std::uint64_t offset);
+    // The data of an inode with inline data: its block area and its "system.data" attribute.
+    std::vector<std::uint8_t> inlineData(ByteSpan inode) const;
     bool readDescriptorBlock(std::uint64_t block, std::vector<std::uint8_t>& out);
     void readInodeTable(std::uint32_t group);
     bool groupHasSuperblock(std::uint64_t group) const;

@@ -67,7 +67,7 @@ TEST_P(ExtFixture, ListsAndSavesEveryFileOfTheManifest) {
     checkListAndSave({test::fixture(name + ".img")}, name);
 }
 
-INSTANTIATE_TEST_SUITE_P(Volumes, ExtFixture, ::testing::Values("ext2-1k", "ext3-4k", "ext4-4k", "ext4-metabg"));
+INSTANTIATE_TEST_SUITE_P(Volumes, ExtFixture, ::testing::Values("ext2-1k", "ext3-4k", "ext4-4k", "ext4-metabg", "ext4-inline"));
 
 struct Geometry {
     const char* image;
