@@ -254,9 +254,12 @@ void ext2Class::readInodeTable(std::uint32_t g) {
             if (const std::uint32_t high = le32(inode, kInSizeHigh); high != 0)
                 info.size |= static_cast<std::uint64_t>(high) << 32;
             // Directories are walked later, in use or not, as long as their block area holds
-            // something.
-            if (extIsDirectory(info.mode) && le32(inode, kInBlock) != 0)
-                directories_.push_back(DirectoryInode{number, std::vector<std::uint8_t>(inode.begin(), inode.end())});
+            // something. The walk needs the first 128 bytes, or all of an inode with inline data.
+            if (extIsDirectory(info.mode) && le32(inode, kInBlock) != 0) {
+                const std::size_t keep = (le32(inode, kInFlags) & kInlineDataFlag) ? inode.size() : 128;
+                directories_.push_back(
+                    DirectoryInode{number, std::vector<std::uint8_t>(inode.begin(), inode.begin() + keep)});
+            }
         }
     }
 }
