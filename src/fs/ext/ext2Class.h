@@ -1,0 +1,171 @@
+#pragma once
+// The ext2, ext3 and ext4 parser: finds the superblock, reads the block-group descriptors,
+// records every inode, walks the directories to name the inodes, links the named entries into
+// a tree and fills its top level. It also gives the file list's texts and extracts files.
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "common/Bytes.h"
+#include "common/ResultTree.h"
+#include "fs/ext/ExtEntry.h"
+#include "partition/VolumeRecord.h"
+#include "platform/Time.h"
+
+namespace corvello {
+
+class FileReadSeek;
+class ScanHost;
+
+// A run of a file's logical blocks: `count` blocks from `logical` stored from `physical` on.
+// Logical blocks no run covers (holes, uninitialised extents, damaged pointers) read as zeros.
+struct ExtBlockRun {
+    std::uint64_t logical = 0;
+    std::uint64_t physical = 0;
+    std::uint64_t count = 0;
+};
+
+struct ExtInodeTimes {
+    platform::UnixTime creation;  // the inode's change time
+    platform::UnixTime access;
+    platform::UnixTime modification;
+};
+
+class ext2Class {
+public:
+    ext2Class(ScanHost& host, ResultTree* tree);
+
+    // Written before the scan.
+    VolumeRecord volume;
+    std::u16string rootLabel = u"ROOT";
+    std::int64_t volumeBytes = 0;
+
+    // The scan, in this order.
+    bool attachReader(FileReadSeek* reader);
+    bool findSuperblock();
+    bool readGroupDescriptors();
+    bool scanInodeTables();
+    bool parseDirectories();
+    bool buildEntryMap();
+    bool linkEntries();
+    void fillTreeTopLevel();
+
+    // Display texts of the file list.
+    std::string sizeText(const ExtEntry& entry) const;
+    // Change, access and modification time, and the permission letters.
+    std::array<std::string, 4> timeTexts(const ExtEntry& entry);
+
+    // Writes the entry's data to path (UTF-8) and restores its times. True when every byte
+    // of the file was read from the volume and written.
+    bool extractEntry(const std::string& path, const ExtEntry& entry);
+    ExtInodeTimes inodeFileTimes(const ExtEntry& entry);
+
+    // The data block runs of an on-disk inode, in file order, up to its size; false when the
+    // block map or extent tree is damaged (the damaged parts read as zeros).
+    bool collectBlocks(ByteSpan inode);
+    const std::vector<ExtBlockRun>& blocks() const { return blocks_; }
+
+    // The volume as found.
+    std::uint64_t superblockOffset() const { return superblockOffset_; }
+    std::int64_t volumeStart() const { return volumeStart_; }
+    std::uint32_t blockSize() const { return blockSize_; }
+    std::uint32_t groupCount() const { return groupCount_; }
+    std::uint32_t inodeCount() const { return inodeCount_; }
+    std::uint32_t inodeSize() const { return inodeSize_; }
+    std::uint32_t descriptorSize() const { return descriptorSize_; }
+    bool hasFileType() const { return hasFileType_; }
+    std::uint64_t inodeTableBlock(std::uint32_t group) const;
+
+    const std::map<std::uint32_t, ExtEntry>& entries() const { return entries_; }
+    const ExtEntry* entry(std::uint32_t index) const;
+    TreeItem rootItem() const { return rootItem_; }
+
+private:
+    struct InodeInfo {
+        std::uint64_t size = 0;
+        std::uint16_t mode = 0;
+        std::uint16_t links = 0;
+        bool recorded = false;  // its group's table was read
+    };
+    bool recorded(std::uint32_t number) const {
+        return number >= 1 && number - 1 < inodes_.size() && inodes_[number - 1].recorded;
+    }
+    struct DirectoryInode {
+        std::uint32_t number = 0;
+        std::vector<std::uint8_t> inode;  // the on-disk inode
+    };
+    struct Naming {
+        std::string name;
+        std::int32_t parent = -1;
+        std::uint16_t mode = 0;  // from the entry's file type; 0 keeps the inode's mode
+    };
+    struct Group {
+        std::uint64_t tableBlock = 0;
+        std::uint16_t flags = 0;
+        bool readable = false;  // the descriptor was read
+    };
+
+    bool takeSuperblock(ByteSpan sb, std::uint64_t offset);
+    // The data of an inode with inline data: its block area and its "system.data" attribute.
+    std::vector<std::uint8_t> inlineData(ByteSpan inode) const;
+    bool readDescriptorBlock(std::uint64_t block, std::vector<std::uint8_t>& out);
+    void readInodeTable(std::uint32_t group);
+    bool groupHasSuperblock(std::uint64_t group) const;
+    // False when a stop was requested.
+    bool walkDirectory(const DirectoryInode& dir, bool strong, std::vector<std::pair<std::uint32_t, Naming>>& weak);
+    void nameInode(std::uint32_t number, std::string name, std::int32_t parent, std::uint8_t fileType);
+    bool readInode(std::uint64_t tableBlock, std::uint32_t slot, std::vector<std::uint8_t>& out);
+    bool readBlocks(std::uint64_t block, std::uint64_t count, std::uint8_t* buffer);
+    bool blockInVolume(std::uint64_t block, std::uint64_t count = 1) const;
+    std::uint64_t maxFileBlocks(ByteSpan inode) const;
+    void walkExtents(ByteSpan node, int depth, std::uint64_t limit, int& budget, bool& ok);
+    void addRun(std::uint64_t logical, std::uint64_t physical, std::uint64_t count);
+    void walkIndirect(std::uint64_t block, int level, std::uint64_t& logical, std::uint64_t limit, bool& ok);
+    bool stopSeen();
+
+    ScanHost& host_;
+    ResultTree* tree_;
+    FileReadSeek* reader_ = nullptr;
+    std::uint64_t deviceBytes_ = 0;  // bytes of the device from the volume's start on
+
+    // Volume fields.
+    std::uint64_t superblockOffset_ = 0;
+    std::int64_t volumeStart_ = 0;  // byte where block 0 begins
+    std::array<std::uint8_t, 1024> superblock_{};
+    std::uint32_t inodeCount_ = 0;
+    std::uint64_t blocksCount_ = 0;
+    std::uint32_t firstDataBlock_ = 0;
+    std::uint32_t groupCount_ = 0;
+    std::uint32_t blockSize_ = 0;
+    std::uint32_t blocksPerGroup_ = 0;
+    std::uint32_t inodesPerGroup_ = 0;
+    std::uint32_t inodeSize_ = 0;
+    std::uint32_t descriptorSize_ = 32;
+    std::uint32_t superblockGroup_ = 0;
+    std::uint32_t featureIncompat_ = 0;
+    std::uint32_t featureRoCompat_ = 0;
+    bool hasFileType_ = false;
+
+    std::vector<Group> groups_;
+    std::vector<InodeInfo> inodes_;               // by inode number - 1
+    std::vector<DirectoryInode> directories_;     // directory inodes, in inode order
+    std::unordered_map<std::uint32_t, Naming> names_;  // by inode number - 1
+    std::map<std::uint32_t, ExtEntry> entries_;
+    std::vector<ExtBlockRun> blocks_;
+    bool runsFull_ = false;
+    TreeItem rootItem_ = 0;
+};
+
+// The permission letters of a mode: "-OE", "-OW", "-OR", "-GE", "-GW", "-GR", "-UE", "-UW",
+// "-UR" for each bit set from 0x001 up.
+std::string extPermissionText(std::uint16_t mode);
+// A name from a directory entry as text: UTF-8 when the bytes are valid UTF-8, else the
+// program's 8-bit code page.
+std::u16string extNameText(const std::string& bytes);
+
+}  // namespace corvello

@@ -1,0 +1,97 @@
+#pragma once
+// Scanning an ext image in a test: the parser with its reader, tree and host, and byte patches
+// on copies of the fixture images.
+
+#include <cstdint>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/MemoryResultTree.h"
+#include "common/MemoryScanHost.h"
+#include "common/Text.h"
+#include "device/FileReadSeek.h"
+#include "fs/ext/ext2Class.h"
+
+namespace corvello::test {
+
+// A bare ext volume image scanned through the whole thread order.
+struct ExtScan {
+    MemoryScanHost host;
+    MemoryResultTree tree;
+    FileReadSeek reader;
+    std::unique_ptr<ext2Class> parser;
+    bool superblock = false;
+    bool descriptors = false;
+
+    // prepare runs before the scan (to watch the host's reports).
+    explicit ExtScan(const std::string& image, std::function<void(MemoryScanHost&)> prepare = {}) {
+        if (prepare) prepare(host);
+        if (!reader.open(image)) return;
+        parser = std::make_unique<ext2Class>(host, &tree);
+        parser->volume.fileSystem = u"extX";
+        const std::uint64_t mib = (reader.totalSectors() * 512) >> 20;
+        parser->volume.sizeText = fromUtf8(std::to_string(mib));
+        if (!parser->attachReader(&reader)) return;
+        parser->volumeBytes = parser->volume.sizeBytes();
+        superblock = parser->findSuperblock();
+        if (!superblock) return;
+        descriptors = parser->readGroupDescriptors();
+        if (!descriptors) return;
+        parser->scanInodeTables();
+        parser->parseDirectories();
+        parser->buildEntryMap();
+        parser->linkEntries();
+        parser->fillTreeTopLevel();
+    }
+
+    // The record at a '/'-separated path below ROOT, or null.
+    const ExtEntry* find(const std::string& path) const {
+        const ExtEntry* at = parser ? parser->entry(2) : nullptr;
+        std::size_t pos = 0;
+        while (at != nullptr && pos < path.size()) {
+            std::size_t end = path.find('/', pos);
+            if (end == std::string::npos) end = path.size();
+            const std::string part = path.substr(pos, end - pos);
+            pos = end + 1;
+            const ExtEntry* found = nullptr;
+            for (std::int32_t k = at->firstChild; k > 0 && found == nullptr;) {
+                const ExtEntry* child = parser->entry(static_cast<std::uint32_t>(k));
+                if (child == nullptr) break;
+                if (child->name == part) found = child;
+                k = child->nextSibling;
+            }
+            at = found;
+        }
+        return at;
+    }
+
+    // Byte offset of a record's inode in the image.
+    std::uint64_t inodeOffset(const ExtEntry& e) const {
+        return static_cast<std::uint64_t>(parser->volumeStart()) + e.tableBlock * parser->blockSize() +
+               static_cast<std::uint64_t>(e.slot) * parser->inodeSize();
+    }
+};
+
+inline std::vector<std::uint8_t> readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    std::vector<std::uint8_t> bytes(in ? static_cast<std::size_t>(in.tellg()) : 0);
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return bytes;
+}
+
+inline void put16(std::vector<std::uint8_t>& b, std::uint64_t off, std::uint16_t v) {
+    b.at(off) = static_cast<std::uint8_t>(v);
+    b.at(off + 1) = static_cast<std::uint8_t>(v >> 8);
+}
+inline void put32(std::vector<std::uint8_t>& b, std::uint64_t off, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b.at(off + i) = static_cast<std::uint8_t>(v >> (8 * i));
+}
+inline std::uint32_t get32(const std::vector<std::uint8_t>& b, std::uint64_t off) {
+    return b.at(off) | (b.at(off + 1) << 8) | (b.at(off + 2) << 16) | (static_cast<std::uint32_t>(b.at(off + 3)) << 24);
+}
+
+}  // namespace corvello::test
