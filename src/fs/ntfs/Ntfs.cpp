@@ -155,7 +155,10 @@ bool ntfs::locateMft() {
         // A fragmented MFT keeps further extents in extension records named by its attribute list.
         if (!mftRuns.empty()) {
             const DataStream whole = readDataStream(0);
-            if (whole.present && !whole.resident && !whole.runs.empty()) mftRuns = whole.runs;
+            if (whole.present && !whole.resident && !whole.runs.empty()) {
+                mftRuns = whole.runs;
+                mftBytes_ = whole.realSize;
+            }
         }
         host_.setStatus("Got run...");
         runFromFirstEntry = false;
@@ -240,12 +243,23 @@ void ntfs::loadMftRecords() {
     names_.clear();
     dosName_.clear();
     recordsPerCluster = static_cast<std::uint32_t>(std::max<std::uint64_t>(clusterSize / kMftRecordSize, 1));
-    // Never more slots than the volume can hold.
-    const std::uint64_t maxSlots = volumeBytes / kMftRecordSize;
+    // Never more slots than the volume can hold, nor (when the MFT's size is known) than the
+    // MFT holds; runs are cut at the end of the volume.
+    std::uint64_t maxSlots = volumeBytes / kMftRecordSize;
+    if (mftBytes_ > 0 && mftBytes_ < volumeBytes) {
+        const std::uint64_t allocated = (mftBytes_ + clusterSize - 1) / clusterSize * clusterSize;
+        maxSlots = std::min(maxSlots, allocated / kMftRecordSize);
+    }
+    const std::uint64_t clusters = volumeClusters();
     for (const MftRun& run : mftRuns) {
         if (host_.checkpoint()) return;
         host_.setStatus(format("parsing %lld cluster of MFT run.", static_cast<long long>(run.lcn)));
-        const std::uint64_t bytes = run.count > (~0ull / clusterSize) ? ~0ull : run.count * clusterSize;
+        std::uint64_t count = run.count;
+        if (!run.sparse) {
+            const auto lcn = static_cast<std::uint64_t>(run.lcn);
+            count = lcn >= clusters ? 0 : std::min(count, clusters - lcn);
+        }
+        const std::uint64_t bytes = count > (~0ull / clusterSize) ? ~0ull : count * clusterSize;
         const std::uint64_t slots = bytes / kMftRecordSize;
         const std::uint64_t first = run.sparse ? 0 : static_cast<std::uint64_t>(run.lcn) * clusterSize;
         for (std::uint64_t k = 0; k < slots && entries.size() < maxSlots; ++k) {
@@ -588,21 +602,29 @@ void ntfs::attachToParent(std::uint64_t index) {
     }
     if (i == 0) return;
     MftEntry& parent = entries[p];
+    if (tail_.size() < n) tail_.resize(n, 0);
     if (p == 0 || parent.firstChild == 0) {
         parent.firstChild = i;
+        tail_[p] = i;
         return;
     }
     const std::int64_t c = parent.firstChild;
+    if (c == i) tail_[p] = i;
     if (c < 0 || static_cast<std::uint64_t>(c) >= n || !entries[c].isFile() || c == i || p == i) return;
-    // Append at the tail of the sibling list, never twice; the walk is bounded by the table.
-    std::int64_t cur = c;
+    // Append at the tail of the sibling list, never twice. The walk starts at the tail this
+    // parent's list had last time (a large folder is not walked once per child) and is bounded
+    // by the table.
+    std::int64_t cur = tail_[p] > 0 ? tail_[p] : c;
     for (std::uint64_t steps = 0; steps < n; ++steps) {
         if (cur == i) return;
         const std::int64_t next = entries[cur].nextSibling;
         if (next <= 0 || static_cast<std::uint64_t>(next) >= n || next == cur) break;
         cur = next;
     }
-    if (cur != i) entries[cur].nextSibling = i;
+    if (cur != i) {
+        entries[cur].nextSibling = i;
+        tail_[p] = i;
+    }
 }
 
 // A record linked under a parent that turned out not to be a directory (its record was reused
@@ -640,6 +662,7 @@ void ntfs::buildTree() {
             if (readRecordBytes(entries[i].location, bytes)) parseRecordBytes(bytes, i);
         }
         parsePosition_ = ~0ull;
+        tail_.clear();
         orphanChildrenOfNonFolders();
     }
 

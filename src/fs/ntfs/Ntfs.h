@@ -141,7 +141,9 @@ private:
     std::vector<std::uint8_t> bootSector_;
     std::deque<std::u16string> names_;
     std::vector<bool> dosName_;
+    std::vector<std::int64_t> tail_;  // last child linked under each parent while the tree is built
     std::uint64_t parsePosition_ = ~0ull;  // the record buildTree is decoding
+    std::uint64_t mftBytes_ = 0;           // the MFT's own data size, when its record gave one
 };
 
 }  // namespace corvello

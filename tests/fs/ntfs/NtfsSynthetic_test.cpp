@@ -167,6 +167,9 @@ Volume buildVolume() {
     v.expected["ORPHAN_ENTRY/lost.txt"] = pattern(30, 13);
     addFile(img, 30, 29, u"lost.txt", v.expected["ORPHAN_ENTRY/lost.txt"]);
 
+    v.expected["trash.txt"] = pattern(25, 14);
+    addFile(img, 39, 5, u"trash.txt", v.expected["trash.txt"], 0);
+
     // Parent references that loop: two folders naming each other, one naming itself.
     img.record(31, 3, {NtfsImage::standardInfo(kStamp), NtfsImage::fileName(32, u"loopA", true)});
     img.record(32, 3, {NtfsImage::standardInfo(kStamp), NtfsImage::fileName(31, u"loopB", true)});
@@ -251,10 +254,17 @@ TEST(NtfsSynthetic, TreeShowsDeletedOrphansAndEndsOnParentLoops) {
     // Folders in a parent loop are out of reach of the root; the scan still ended.
     EXPECT_FALSE(s.listed.count("loopA"));
 
-    // Opening "docs" with a label click draws the deleted child red.
+    // The top level is drawn by the scan: deleted entries red, "ORPHAN_ENTRY" among them.
     TreeItem docs = 0;
-    for (TreeItem item : s.tree.children(s.session->rootItem()))
+    std::map<std::u16string, TextColor> top;
+    for (TreeItem item : s.tree.children(s.session->rootItem())) {
+        top[s.tree.itemText(item)] = s.tree.itemColor(item);
         if (s.tree.itemText(item) == u"docs") docs = item;
+    }
+    EXPECT_EQ(top.at(u"trash.txt"), kDeletedColor);
+    EXPECT_EQ(top.at(u"plain.txt"), kDefaultColor);
+    EXPECT_EQ(top.at(u"ORPHAN_ENTRY"), kDefaultColor);
+    // Opening "docs" with a label click draws the deleted child red.
     ASSERT_NE(docs, 0u);
     openFolder(*s.session, s.tree, docs, true);
     std::map<std::u16string, TextColor> colours;
