@@ -19,6 +19,7 @@ const Command kCommands[] = {
     {"partitions", cmdPartitions},
     {"list", cmdList},
     {"save", cmdSave},
+    {"mft-copies", cmdMftCopies},
 };
 
 const char kUsage[] =
@@ -30,6 +31,8 @@ const char kUsage[] =
     "      every entry of the volume: KIND, STATE, SIZE, PATH\n"
     "  save IMAGE [volume options] --out DIR [--path FOLDER]\n"
     "      writes the files below FOLDER (default: everything) into DIR\n"
+    "  mft-copies IMAGE [volume options] [--max N]\n"
+    "      the MFT copies of an NTFS volume, for list/save --mode advanced --copy K [--sectors-per-cluster N]\n"
     "\n"
     "IMAGE is a disk image, a volume image or a device; it is only ever read.\n";
 

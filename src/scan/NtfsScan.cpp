@@ -1,5 +1,6 @@
 #include <set>
 
+#include "common/DisplayFormat.h"
 #include "common/ResultTree.h"
 #include "common/ScanHost.h"
 #include "device/FileReadSeek.h"
@@ -86,13 +87,40 @@ private:
 }  // namespace
 
 std::unique_ptr<ScanSession> runNtfsScan(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
-    if (request.mode == RecoveryMode::Advanced) {
-        host.notice("The advanced NTFS search is not available in this version.");
-        return nullptr;
-    }
     FileReadSeek& reader = *request.reader;
     reader.baseOffset = request.volume.startSector * 512;
     auto parser = std::make_unique<ntfs>(reader, host, &tree, request.volume);
+
+    if (request.mode == RecoveryMode::Advanced) {
+        // The advanced-input page's search for MFT copies...
+        parser->readBootSector();
+        const std::int64_t copies = parser->findMftCopies(request.maxCandidates > 0 ? request.maxCandidates : 3);
+        const std::int64_t k = request.candidateIndex.value_or(0);
+        if (k < 0 || k >= copies) {
+            host.notice(format("There is no MFT copy %lld: the search found %lld.", static_cast<long long>(k),
+                               static_cast<long long>(copies)));
+            return nullptr;
+        }
+        // ...then the scan page's advanced thread on the chosen copy.
+        host.clearStop();
+        tree.deleteAllItems();
+        parser->insertRootItem(request.rootLabel);
+        parser->forgetEntries();
+        parser->mode = static_cast<std::uint32_t>(request.mode);
+        parser->useFoundMft(k);
+        if (request.sectorsPerCluster && *request.sectorsPerCluster > 0) {
+            parser->clusterSize = std::uint64_t{*request.sectorsPerCluster} * 512;
+        } else if (parser->mftReady) {
+            // Without a choice, the copy's own place tells its cluster size (else 8 sectors).
+            const std::uint64_t cs = ntfs::clusterSizeOfMftCopy(
+                parser->foundMftRecords[static_cast<std::size_t>(k)].location, parser->mftRuns);
+            parser->clusterSize = cs != 0 ? cs : 8 * 512;
+        }
+        parser->loadMftRecords();
+        parser->buildTree();
+        return std::make_unique<NtfsSession>(std::move(parser));
+    }
+
     parser->insertRootItem(request.rootLabel);
     parser->readBootSector();
     parser->mode = static_cast<std::uint32_t>(request.mode);
@@ -100,8 +128,8 @@ std::unique_ptr<ScanSession> runNtfsScan(const ScanRequest& request, ScanHost& h
         host.setStatus(" ParsingBasedOnMFT is going on....");
         parser->locateMft();
     } else {
-        host.notice("The deep NTFS search is not available in this version.");
-        return nullptr;
+        host.setStatus(" scanning for mft entries in deep mode ....");
+        parser->deepScanRecords();
     }
     parser->loadMftRecords();
     parser->buildTree();

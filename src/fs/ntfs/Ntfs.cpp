@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <set>
 
 #include "common/DisplayFormat.h"
@@ -132,7 +133,7 @@ std::uint64_t ntfs::volumeClusters() const {
     return volumeBytes / cs;
 }
 
-bool ntfs::locateMft() {
+void ntfs::clusterSizeFromBootSector() {
     const ByteSpan b(bootSector_);
     clusterSize = kDefaultClusterSize;
     if (!bootSector_.empty()) {
@@ -143,6 +144,11 @@ bool ntfs::locateMft() {
         clusterSize = perSector * sectors;
         if (clusterSize == 0 || clusterSize > kMaxClusterSize) clusterSize = kDefaultClusterSize;
     }
+}
+
+bool ntfs::locateMft() {
+    const ByteSpan b(bootSector_);
+    clusterSizeFromBootSector();
     if (hasBytes(b, 3, "NTFS")) {
         mftReady = true;
         const std::uint64_t mftCluster = le64(b, 48);
@@ -204,18 +210,11 @@ void ntfs::scanForMftRecord() {
                 std::vector<MftRun> runs = decodeRunList(found.location, kAttrData);
                 host_.setStatus("got run ...");
                 if (!runs.empty()) {
-                    // The record's own place tells the cluster size: record 0 lies at the first
-                    // cluster of the MFT's first run.
-                    if (!runs.front().sparse && runs.front().lcn > 0 && found.location % runs.front().lcn == 0) {
-                        const std::uint64_t cs = found.location / static_cast<std::uint64_t>(runs.front().lcn);
-                        if (cs >= 512 && cs <= kMaxClusterSize && (cs & (cs - 1)) == 0) clusterSize = cs;
-                    }
+                    if (const std::uint64_t cs = clusterSizeOfMftCopy(found.location, runs)) clusterSize = cs;
                     mftRuns = std::move(runs);
                     mftReady = true;
                     runFromFirstEntry = false;
-                    entries.clear();
-                    names_.clear();
-                    dosName_.clear();
+                    forgetEntries();
                     return;
                 }
             }
@@ -223,6 +222,166 @@ void ntfs::scanForMftRecord() {
         }
         start += std::max<std::uint64_t>(step, 512);
     }
+}
+
+// Record 0 of an MFT lies at the first cluster of the MFT's first run, so its place tells the
+// cluster size (0 when it does not).
+std::uint64_t ntfs::clusterSizeOfMftCopy(std::uint64_t location, const std::vector<MftRun>& runs) {
+    if (runs.empty() || runs.front().sparse || runs.front().lcn <= 0) return 0;
+    const auto lcn = static_cast<std::uint64_t>(runs.front().lcn);
+    if (location % lcn != 0) return 0;
+    const std::uint64_t cs = location / lcn;
+    return cs >= 512 && cs <= kMaxClusterSize && (cs & (cs - 1)) == 0 ? cs : 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Searching the volume for records (deep mode, MFT copies)
+
+namespace {
+constexpr std::uint64_t kScanChunk = 10 * 1024 * 1024;
+
+// A slot is taken for a record when it says "FILE" and its update-sequence offset and count and
+// its first-attribute offset are all below 512.
+bool takenAsRecord(ByteSpan slot) {
+    return hasBytes(slot, 0, "FILE") && fits(slot, 0, 22) && le16(slot, 4) < 512 && le16(slot, 6) < 512 &&
+           le16(slot, 20) < 512;
+}
+}  // namespace
+
+std::uint64_t ntfs::scanVolume(std::uint64_t limit, const std::function<bool(std::uint64_t)>& beforeChunk,
+                               const std::function<void(std::uint64_t)>& onRecord) {
+    std::vector<std::uint8_t> chunk(kScanChunk);
+    std::uint64_t start = 0;
+    std::uint64_t n = 0;
+    for (; start < limit; ++n) {
+        if (!beforeChunk(n)) break;
+        std::fill(chunk.begin(), chunk.end(), 0);
+        const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(kScanChunk, limit - start));
+        const bool read = start <= static_cast<std::uint64_t>(INT64_MAX) &&
+                          (reader_.readAt(static_cast<std::int64_t>(start), chunk.data(), want) || reader_.lastDelivered() > 0);
+        if (!read) {
+            start += kScanChunk;  // an unreadable chunk is skipped, never read again
+            continue;
+        }
+        std::uint64_t step = 0;
+        while (step < want) {
+            if (takenAsRecord(ByteSpan(chunk).subspan(step, std::min<std::uint64_t>(1024, want - step)))) {
+                onRecord(start + step);
+                step += 1024;
+            } else {
+                step += 512;
+            }
+        }
+        start += step;
+    }
+    return n;
+}
+
+void ntfs::forgetEntries() {
+    entries.clear();
+    names_.clear();
+    dosName_.clear();
+    recordIndex_.clear();
+    recordLocations_.clear();
+    pendingExtensions_.clear();
+    tail_.clear();
+}
+
+bool ntfs::deepScanRecords() {
+    clusterSizeFromBootSector();
+    mftReady = false;
+    host_.setProgressRange(0, static_cast<std::int64_t>(volumeBytes / kScanChunk));
+    std::uint64_t named = 0;
+    const std::uint64_t chunks = scanVolume(
+        volumeBytes,
+        [&](std::uint64_t n) {
+            if (host_.checkpoint()) return false;
+            host_.setProgressPos(static_cast<std::int64_t>(n));
+            return true;
+        },
+        [&](std::uint64_t location) {
+            MftEntry e;
+            e.location = location;
+            e.index = entries.size();
+            entries.push_back(e);
+            dosName_.push_back(false);
+            parseRecord(location, e.index);
+            if (entries[e.index].name != nullptr && entries[e.index].baseRecord == 0) {
+                ++named;
+                host_.setStatus(format("MFT ENTRY %llu Found.Parsing it ..", static_cast<unsigned long long>(named)));
+            }
+        });
+    // Records that got no name (extension records lend theirs to their base) leave no entry.
+    // Index 0 stays an empty slot: a link of 0 means "none", so entry 0 could never be shown.
+    std::vector<MftEntry> kept(1);
+    for (MftEntry& e : entries) {
+        if (e.name == nullptr || e.baseRecord != 0) continue;
+        e.index = kept.size();
+        e.orphan = 1;
+        e.firstChild = e.nextSibling = e.parent = 0;
+        kept.push_back(e);
+    }
+    entries = std::move(kept);
+    dosName_.assign(entries.size(), false);
+    recordIndex_.clear();
+    pendingExtensions_.clear();
+    host_.setProgressPos(static_cast<std::int64_t>(chunks));
+    return false;
+}
+
+std::int64_t ntfs::findMftCopies(std::int64_t max) {
+    volumeBytes = volume_.sizeBytes();
+    if (volumeBytes == 0) return static_cast<std::int64_t>(foundMftRecords.size());
+    clusterSizeFromBootSector();
+    mftReady = false;
+    searching_ = true;
+    host_.setProgressRange(0, static_cast<std::int64_t>(volumeBytes / kScanChunk));
+    std::string status;
+    const std::uint64_t chunks = scanVolume(
+        volumeBytes > kMftRecordSize ? volumeBytes - kMftRecordSize : 0,
+        [&](std::uint64_t n) {
+            if (!foundMftRecords.empty() && static_cast<std::int64_t>(foundMftRecords.size()) >= max) return false;
+            if (host_.stopRequested()) {
+                host_.clearStop();
+                return false;
+            }
+            host_.checkpoint();
+            host_.setProgressPos(static_cast<std::int64_t>(n));
+            return true;
+        },
+        [&](std::uint64_t location) {
+            MftEntry e;
+            e.location = location;
+            e.index = entries.size();
+            entries.push_back(e);
+            dosName_.push_back(false);
+            parseRecord(location, e.index);
+            if (!status.empty()) host_.setStatus(status);
+            const std::u16string_view name = entries.back().name != nullptr ? entries.back().name : u"";
+            if (entries.size() >= 8 && name.substr(0, 5) == u"$Boot") {
+                const MftEntry& candidate = entries[entries.size() - 8];
+                const std::u16string_view c = candidate.name != nullptr ? candidate.name : u"";
+                if (c.substr(0, 4) == u"$MFT" && (c.size() < 5 || c[4] != u'M')) {
+                    foundMftRecords.push_back(candidate);
+                    status = format("MFT ENTRY %zu Found.Parsing it ...", entries.size());
+                }
+            }
+        });
+    searching_ = false;
+    seekMftName = false;
+    host_.setProgressPos(static_cast<std::int64_t>(chunks));
+    return static_cast<std::int64_t>(foundMftRecords.size());
+}
+
+bool ntfs::useFoundMft(std::int64_t k) {
+    mftReady = false;
+    if (k < 0 || static_cast<std::uint64_t>(k) >= foundMftRecords.size()) return false;
+    mftRuns = decodeRunList(foundMftRecords[static_cast<std::size_t>(k)].location, kAttrData);
+    if (!mftRuns.empty()) {
+        mftReady = true;
+        runFromFirstEntry = false;
+    }
+    return mftReady;
 }
 
 std::vector<MftRun> ntfs::decodeRunList(std::uint64_t location, std::uint32_t type) {
@@ -239,9 +398,7 @@ std::vector<MftRun> ntfs::decodeRunList(std::uint64_t location, std::uint32_t ty
 void ntfs::loadMftRecords() {
     if (!mftReady || host_.stopRequested()) return;
     if (clusterSize == 0) clusterSize = kDefaultClusterSize;
-    entries.clear();
-    names_.clear();
-    dosName_.clear();
+    forgetEntries();
     recordsPerCluster = static_cast<std::uint32_t>(std::max<std::uint64_t>(clusterSize / kMftRecordSize, 1));
     // Never more slots than the volume can hold, nor (when the MFT's size is known) than the
     // MFT holds; runs are cut at the end of the volume.
@@ -303,17 +460,53 @@ void ntfs::parseRecordBytes(RecordBytes& bytes, std::uint64_t i) {
     if (!e.isFile()) return;
     e.damaged = !applyFixups(bytes);
     // An extension record lends its names to its base record and is not an entry of its own.
+    // Entries are record numbers once the MFT is loaded; records found by a search are matched
+    // to their base through the record numbers the records carry.
     std::uint64_t target = i;
     const std::uint64_t base = baseRecordNumber(bytes);
+    const bool byNumber = !mftReady;
     if (base != 0) {
         e.baseRecord = base;
-        if (base >= entries.size() || base == i) return;
-        target = base;
+        if (byNumber) {
+            const auto it = recordIndex_.find(base);
+            if (it == recordIndex_.end()) {
+                if (pendingExtensions_[base].size() < 64) pendingExtensions_[base].push_back(e.location);
+                return;
+            }
+            target = it->second;
+        } else {
+            if (base >= entries.size() || base == i) return;
+            target = base;
+        }
     } else {
         e.recordFlags = recordHeaderFlags(bytes);
         if (e.recordFlags & 0x0002) e.kind = 'D';
     }
     if (dosName_.size() < entries.size()) dosName_.resize(entries.size(), false);
+    takeNames(bytes, target);
+    if (byNumber && base == 0 && le16(ByteSpan(bytes), 4) >= 48) {
+        // NTFS 3.1 records carry their own number; extension records met before this one now
+        // lend their names.
+        const std::uint64_t number = le32(ByteSpan(bytes), 44);
+        recordIndex_.emplace(number, i);
+        recordLocations_.emplace(number, e.location);
+        const auto pending = pendingExtensions_.find(number);
+        if (pending != pendingExtensions_.end()) {
+            const std::vector<std::uint64_t> locations = std::move(pending->second);
+            pendingExtensions_.erase(pending);
+            RecordBytes ext{};
+            for (std::uint64_t location : locations) {
+                if (!readRecordBytes(location, ext) || !hasFileSignature(ext)) continue;
+                applyFixups(ext);
+                if (baseRecordNumber(ext) == number) takeNames(ext, i);
+            }
+        }
+    }
+    if (byNumber && base != 0 && le16(ByteSpan(bytes), 4) >= 48)
+        recordLocations_.emplace(le32(ByteSpan(bytes), 44), e.location);
+}
+
+void ntfs::takeNames(const RecordBytes& bytes, std::uint64_t target) {
     for (const AttributeHeader& a : walkAttributes(bytes)) {
         if (a.type != kAttrFileName || a.nonResident) continue;
         const ByteSpan v = attributeValue(bytes, a);
@@ -330,7 +523,8 @@ void ntfs::parseRecordBytes(RecordBytes& bytes, std::uint64_t i) {
         dosName_[target] = dos;
         t.allocatedSize = le64(v, 40);
         if (first) t.parent = parentFromReference(le64(v, 0));
-        attachToParent(target);
+        // Found records are placed by the deep mode's own rule; the MFT-copy search only reads.
+        if (mode != 3 && !searching_) attachToParent(target);
     }
 }
 
@@ -429,9 +623,16 @@ DataStream ntfs::readDataStream(std::uint64_t i) {
     // Where record r lies: the loaded entry, or (while the MFT itself is being located) the
     // place its number maps to through the MFT's runs.
     auto locationOf = [&](std::uint64_t r, std::uint64_t& location) {
-        if (mftReady && r < entries.size() && !entries.empty()) {
+        if (mftReady && r < entries.size()) {
             location = entries[r].location;
             return location != ~0ull;
+        }
+        if (!mftReady) {
+            const auto it = recordLocations_.find(r);
+            if (it != recordLocations_.end()) {
+                location = it->second;
+                return true;
+            }
         }
         const std::uint64_t cs = clusterSize == 0 ? kDefaultClusterSize : clusterSize;
         std::uint64_t vcnByte = r * kMftRecordSize;
@@ -448,10 +649,17 @@ DataStream ntfs::readDataStream(std::uint64_t i) {
     };
 
     std::uint64_t baseLocation = 0;
-    if (!locationOf(i, baseLocation)) return stream;
+    if (i < entries.size() && (mftReady || !entries.empty()))
+        baseLocation = entries[i].location;
+    else if (!locationOf(i, baseLocation))
+        return stream;
     RecordBytes base{};
     if (!readRecordBytes(baseLocation, base) || !hasFileSignature(base)) return stream;
     applyFixups(base);
+    // The number extension records name as their base: the entry's index once the MFT is
+    // loaded, else the number the record carries.
+    std::uint64_t baseNumber = i;
+    if (!mftReady && i < entries.size() && le16(ByteSpan(base), 4) >= 48) baseNumber = le32(ByteSpan(base), 44);
 
     struct Extent {
         AttributeHeader header;
@@ -480,7 +688,7 @@ DataStream ntfs::readDataStream(std::uint64_t i) {
     image.attributes = walkAttributes(base);
     collectExtensionRecords(image);
     for (std::uint64_t r : extensionRecords) {
-        if (r == i) continue;
+        if (r == baseNumber) continue;
         std::uint64_t location = 0;
         RecordBytes ext{};
         if (!locationOf(r, location) || !readRecordBytes(location, ext) || !hasFileSignature(ext)) {
@@ -488,7 +696,7 @@ DataStream ntfs::readDataStream(std::uint64_t i) {
             continue;
         }
         applyFixups(ext);
-        if (baseRecordNumber(ext) != i) {
+        if (baseRecordNumber(ext) != baseNumber) {
             stream.gaps = true;  // reused for another file since
             continue;
         }
@@ -670,6 +878,7 @@ void ntfs::buildTree() {
     pseudo.signature = {'F', 'I', 'L', 'E'};
     pseudo.name = keepName(u"ORPHAN_ENTRY");
     pseudo.kind = 'D';
+    pseudo.recordFlags = 1;  // shown as present
     orphanIndex = entries.size();
     pseudo.index = orphanIndex;
     entries.push_back(pseudo);
@@ -754,10 +963,11 @@ void ntfs::placeOrphans() {
 }
 
 bool ntfs::fillTreeTopLevel() {
-    if (rootIndex >= entries.size()) return false;
-    if (tree_ == nullptr) return true;
+    // Without the root's record the entries found still show, under the pseudo-directory.
+    const bool rootFound = rootIndex < entries.size();
+    if (tree_ == nullptr) return rootFound;
     bool pseudoShown = false;
-    if (mode != 3) {
+    if (mode != 3 && rootFound) {
         std::set<std::int64_t> seen;
         const std::uint64_t n = entries.size();
         for (std::int64_t cur = entries[rootIndex].firstChild;
@@ -773,7 +983,7 @@ bool ntfs::fillTreeTopLevel() {
     if (!pseudoShown)
         tree_->insertItem(rootItem, entries[orphanIndex].name, IconKind::Folder, static_cast<ItemData>(orphanIndex) + 1);
     tree_->expand(rootItem);
-    return true;
+    return rootFound;
 }
 
 // ---------------------------------------------------------------------------------------------

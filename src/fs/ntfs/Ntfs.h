@@ -6,6 +6,8 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -80,6 +82,14 @@ public:
     void loadMftRecords();
     void buildTree();
 
+    // Searches of the volume for records (deep and advanced modes).
+    bool deepScanRecords();
+    std::int64_t findMftCopies(std::int64_t max);
+    bool useFoundMft(std::int64_t k);
+    // Empties the entry table and the names (a new scan on the same parser).
+    void forgetEntries();
+    static std::uint64_t clusterSizeOfMftCopy(std::uint64_t location, const std::vector<MftRun>& runs);
+
     // Record decoding.
     std::vector<MftRun> decodeRunList(std::uint64_t location, std::uint32_t type);
     bool parseRecord(std::uint64_t location, std::uint64_t i);
@@ -110,6 +120,7 @@ public:
     std::vector<MftEntry> entries;
     std::vector<std::uint64_t> extensionRecords;
     std::vector<MftRun> mftRuns;
+    std::vector<MftEntry> foundMftRecords;  // record 0 of each MFT copy the search found
     std::uint64_t clusterSize = 0;
     std::uint64_t volumeBytes = 0;
     std::uint32_t recordsPerCluster = 0;
@@ -133,6 +144,12 @@ private:
     bool writeCompressed(const DataStream& stream, class StreamWriter& out);
     void orphanChildrenOfNonFolders();
     void scanForMftRecord();
+    void clusterSizeFromBootSector();
+    void takeNames(const RecordBytes& bytes, std::uint64_t target);
+    // Walks the volume up to limit in 10 MiB chunks, 512 bytes at a time; beforeChunk(n) may
+    // end the walk; onRecord(location) for every slot taken as a record. Returns the chunks begun.
+    std::uint64_t scanVolume(std::uint64_t limit, const std::function<bool(std::uint64_t)>& beforeChunk,
+                             const std::function<void(std::uint64_t)>& onRecord);
 
     FileReadSeek& reader_;
     ScanHost& host_;
@@ -144,6 +161,11 @@ private:
     std::vector<std::int64_t> tail_;  // last child linked under each parent while the tree is built
     std::uint64_t parsePosition_ = ~0ull;  // the record buildTree is decoding
     std::uint64_t mftBytes_ = 0;           // the MFT's own data size, when its record gave one
+    bool searching_ = false;               // the MFT-copy search is running
+    // Records found by a search, by the record number they carry.
+    std::map<std::uint64_t, std::uint64_t> recordIndex_;
+    std::map<std::uint64_t, std::uint64_t> recordLocations_;
+    std::map<std::uint64_t, std::vector<std::uint64_t>> pendingExtensions_;
 };
 
 }  // namespace corvello

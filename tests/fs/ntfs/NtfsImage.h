@@ -129,6 +129,7 @@ public:
         put16(r + 22, flags);
         put32(r + 28, 1024);
         put64(r + 32, base == 0 ? 0 : base | (1ull << 48));
+        put32(r + 44, static_cast<std::uint32_t>(n));
         std::size_t off = 56;
         for (const Bytes& a : attributes) {
             std::memcpy(r + off, a.data(), a.size());
