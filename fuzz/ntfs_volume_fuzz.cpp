@@ -1,6 +1,7 @@
 // The NTFS parser on a damaged volume: the input becomes the MFT (and whatever follows it) of a
 // 2 MiB volume with a fixed boot sector (4096-byte clusters, MFT at cluster 4). The whole scan
-// runs, every entry is listed with its texts, and every file up to 4 MiB is extracted.
+// runs in the standard, deep and advanced modes; every entry is listed with its texts, and every
+// file up to 4 MiB is extracted.
 
 #include <cstdint>
 #include <cstring>
@@ -46,24 +47,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto bytes = volumeFor(data, size);
         if (!file.create(image) || !file.write(bytes.data(), bytes.size()) || !file.close()) return 0;
     }
-    {
+    // The standard and the deep mode over the same bytes, then the search for MFT copies.
+    for (const RecoveryMode mode : {RecoveryMode::Standard, RecoveryMode::Deep, RecoveryMode::Advanced}) {
         FileReadSeek reader;
         MemoryScanHost host;
         MemoryResultTree tree;
-        if (reader.open(image)) {
-            ScanRequest request;
-            request.reader = &reader;
-            request.volume.fileSystem = u"NTFS";
-            request.volume.sizeText = u"2  MB";
-            if (auto session = runScan(request, host, tree)) {
-                completeScan(*session, tree, host);
-                walkEntries(*session, topLevelRecords(*session, tree), 0, [&](const ListedEntry& e) {
-                    session->rowTexts(e.data);
-                    session->sizeText(e.data);
-                    if (!e.folder && e.size <= 4 * 1024 * 1024) session->extract(e.data, out);
-                });
-            }
-        }
+        if (!reader.open(image)) break;
+        ScanRequest request;
+        request.reader = &reader;
+        request.volume.fileSystem = u"NTFS";
+        request.volume.sizeText = u"2  MB";
+        request.mode = mode;
+        auto session = runScan(request, host, tree);
+        if (!session) continue;
+        completeScan(*session, tree, host);
+        walkEntries(*session, topLevelRecords(*session, tree), 0, [&](const ListedEntry& e) {
+            session->rowTexts(e.data);
+            session->sizeText(e.data);
+            if (!e.folder && e.size <= 4 * 1024 * 1024) session->extract(e.data, out);
+        });
     }
     platform::removeFile(out);
     platform::removeFile(image);

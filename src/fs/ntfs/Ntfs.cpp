@@ -224,6 +224,16 @@ void ntfs::scanForMftRecord() {
     }
 }
 
+// An extension record names its base by number and sequence number. When the base record is in
+// use with another sequence number, the base was reused for another file and the extension
+// record is a leftover of the old one. (A freed base may have had its sequence number raised.)
+bool ntfs::extensionBelongsTo(const RecordBytes& extension, const RecordBytes& base) {
+    if (!hasFileSignature(base)) return false;
+    const auto referenced = static_cast<std::uint16_t>(le64(ByteSpan(extension), 32) >> 48);
+    const bool baseInUse = (recordHeaderFlags(base) & 1) != 0;
+    return !baseInUse || referenced == 0 || referenced == recordSequence(base);
+}
+
 // Record 0 of an MFT lies at the first cluster of the MFT's first run, so its place tells the
 // cluster size (0 when it does not).
 std::uint64_t ntfs::clusterSizeOfMftCopy(std::uint64_t location, const std::vector<MftRun>& runs) {
@@ -476,6 +486,8 @@ void ntfs::parseRecordBytes(RecordBytes& bytes, std::uint64_t i) {
             target = it->second;
         } else {
             if (base >= entries.size() || base == i) return;
+            RecordBytes baseBytes{};
+            if (!readRecordBytes(entries[base].location, baseBytes) || !extensionBelongsTo(bytes, baseBytes)) return;
             target = base;
         }
     } else {
@@ -637,7 +649,7 @@ DataStream ntfs::readDataStream(std::uint64_t i) {
         const std::uint64_t cs = clusterSize == 0 ? kDefaultClusterSize : clusterSize;
         std::uint64_t vcnByte = r * kMftRecordSize;
         for (const MftRun& run : mftRuns) {
-            const std::uint64_t runBytes = run.count * cs;
+            const std::uint64_t runBytes = run.count > ~0ull / cs ? ~0ull : run.count * cs;
             if (vcnByte < runBytes) {
                 if (run.sparse) return false;
                 location = static_cast<std::uint64_t>(run.lcn) * cs + vcnByte;
@@ -696,7 +708,7 @@ DataStream ntfs::readDataStream(std::uint64_t i) {
             continue;
         }
         applyFixups(ext);
-        if (baseRecordNumber(ext) != baseNumber) {
+        if (baseRecordNumber(ext) != baseNumber || !extensionBelongsTo(ext, base)) {
             stream.gaps = true;  // reused for another file since
             continue;
         }

@@ -88,6 +88,7 @@ public:
     bool useFoundMft(std::int64_t k);
     // Empties the entry table and the names (a new scan on the same parser).
     void forgetEntries();
+    static bool extensionBelongsTo(const RecordBytes& extension, const RecordBytes& base);
     static std::uint64_t clusterSizeOfMftCopy(std::uint64_t location, const std::vector<MftRun>& runs);
 
     // Record decoding.
