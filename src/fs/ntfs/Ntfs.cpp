@@ -182,13 +182,13 @@ void ntfs::scanForMftRecord() {
     mftReady = false;
     constexpr std::uint64_t kChunk = 10 * 1024 * 1024;
     host_.setProgressRange(0, static_cast<std::int64_t>(volumeBytes / kChunk));
-    std::vector<std::uint8_t> chunk(kChunk);
+    std::vector<std::uint8_t> chunk(static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, volumeBytes)));
     std::uint64_t start = 0;
     for (std::uint64_t n = 0; start < volumeBytes; ++n) {
         if (host_.checkpoint()) return;
         if (n % 100 == 0) host_.setProgressPos(static_cast<std::int64_t>(n));
         std::fill(chunk.begin(), chunk.end(), 0);
-        const std::uint64_t want = std::min<std::uint64_t>(kChunk, volumeBytes - start);
+        const std::uint64_t want = std::min<std::uint64_t>(chunk.size(), volumeBytes - start);
         reader_.readAt(static_cast<std::int64_t>(start), chunk.data(), static_cast<std::uint32_t>(want));
         std::uint64_t step = 0;
         while (step < want) {
@@ -260,13 +260,14 @@ bool takenAsRecord(ByteSpan slot) {
 
 std::uint64_t ntfs::scanVolume(std::uint64_t limit, const std::function<bool(std::uint64_t)>& beforeChunk,
                                const std::function<void(std::uint64_t)>& onRecord) {
-    std::vector<std::uint8_t> chunk(kScanChunk);
+    // A small volume needs no more than its own size of buffer.
+    std::vector<std::uint8_t> chunk(static_cast<std::size_t>(std::min<std::uint64_t>(kScanChunk, limit)));
     std::uint64_t start = 0;
     std::uint64_t n = 0;
     for (; start < limit; ++n) {
         if (!beforeChunk(n)) break;
         std::fill(chunk.begin(), chunk.end(), 0);
-        const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(kScanChunk, limit - start));
+        const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(chunk.size(), limit - start));
         const bool read = start <= static_cast<std::uint64_t>(INT64_MAX) &&
                           (reader_.readAt(static_cast<std::int64_t>(start), chunk.data(), want) || reader_.lastDelivered() > 0);
         if (!read) {
@@ -417,25 +418,27 @@ void ntfs::loadMftRecords() {
         const std::uint64_t allocated = (mftBytes_ + clusterSize - 1) / clusterSize * clusterSize;
         maxSlots = std::min(maxSlots, allocated / kMftRecordSize);
     }
-    const std::uint64_t clusters = volumeClusters();
+    // Record r begins at byte r * 1024 of the MFT's data, wherever its runs put that byte, so
+    // numbering holds with clusters smaller than a record and runs of any length. Slots outside
+    // the volume or in a hole are kept (numbering) but cannot be read.
+    std::uint64_t runStart = 0;  // MFT byte where the run begins
     for (const MftRun& run : mftRuns) {
         if (host_.checkpoint()) return;
         host_.setStatus(format("parsing %lld cluster of MFT run.", static_cast<long long>(run.lcn)));
-        std::uint64_t count = run.count;
-        if (!run.sparse) {
-            const auto lcn = static_cast<std::uint64_t>(run.lcn);
-            count = lcn >= clusters ? 0 : std::min(count, clusters - lcn);
-        }
-        const std::uint64_t bytes = count > (~0ull / clusterSize) ? ~0ull : count * clusterSize;
-        const std::uint64_t slots = bytes / kMftRecordSize;
+        const std::uint64_t runBytes = run.count > (~0ull / clusterSize) ? ~0ull : run.count * clusterSize;
+        const std::uint64_t runEnd = runBytes > ~0ull - runStart ? ~0ull : runStart + runBytes;
         const std::uint64_t first = run.sparse ? 0 : static_cast<std::uint64_t>(run.lcn) * clusterSize;
-        for (std::uint64_t k = 0; k < slots && entries.size() < maxSlots; ++k) {
+        for (std::uint64_t r = entries.size(); r < maxSlots && r * kMftRecordSize < runEnd; ++r) {
             MftEntry e;
-            e.location = run.sparse ? ~0ull : first + k * kMftRecordSize;
-            e.index = entries.size();
+            const std::uint64_t inRun = r * kMftRecordSize - runStart;
+            const bool outside = run.sparse || static_cast<std::uint64_t>(run.lcn) > ~0ull / clusterSize ||
+                                 inRun > ~0ull - first;
+            e.location = outside ? ~0ull : first + inRun;
+            e.index = r;
             entries.push_back(e);
         }
-        if (entries.size() >= maxSlots) break;
+        if (entries.size() >= maxSlots || runEnd == ~0ull) break;
+        runStart = runEnd;
     }
     dosName_.assign(entries.size(), false);
 }
