@@ -35,9 +35,9 @@ struct DataAttributeInfo {
     std::uint64_t realSize = 0;
 };
 
-inline constexpr const char* kStatusCompressed = "Compressed";
-inline constexpr const char* kStatusEncrypted = "Encrypted";
-inline constexpr const char* kStatusNormal = "Normal";
+inline constexpr char kStatusCompressed[] = "Compressed";
+inline constexpr char kStatusEncrypted[] = "Encrypted";
+inline constexpr char kStatusNormal[] = "Normal";
 
 // One record as read: the header, the location, the attribute headers and the fixed-up bytes.
 struct RecordImage {

@@ -14,6 +14,7 @@
 #include "common/MemoryResultTree.h"
 #include "common/MemoryScanHost.h"
 #include "device/FileReadSeek.h"
+#include "fs/ntfs/Ntfs.h"
 #include "fs/ntfs/NtfsImage.h"
 #include "scan/SaveWalk.h"
 #include "scan/Scan.h"
@@ -325,6 +326,58 @@ TEST(NtfsSynthetic, SaveWritesEveryFileInsideTheOutputFolder) {
     for (const auto& [path, bytes] : v.expected) EXPECT_EQ(readAll(outDir + "/" + path), bytes) << path;
     EXPECT_FALSE(std::ifstream(s.dir.path() + "/escape.txt").good());
     EXPECT_FALSE(std::ifstream(s.dir.path() + "/../escape.txt").good());
+}
+
+}  // namespace
+}  // namespace corvello
+
+namespace corvello {
+namespace {
+
+TEST(NtfsSynthetic, DescribesTheDataAttributeAsRecorded) {
+    Volume v = buildVolume();
+    NtfsImage& img = v.image;
+    // A resident data attribute followed by a non-resident one: the second describes the data.
+    img.record(47, 1,
+               {NtfsImage::standardInfo(kStamp), NtfsImage::fileName(5, u"both.bin"),
+                NtfsImage::resident(0x80, pattern(10, 40)),
+                NtfsImage::nonResident(0x80, NtfsImage::runs({{32, 3}}), 0, 2, 3 * 4096, 10000)});
+    // Compressed and sparse together: no single status.
+    addNonResident(img, 48, 5, u"mixed.bin", {{-1, 16}}, 16, 1000, 0x8001, 4);
+    test::ScratchDir dir;
+    test::writeFile(dir.file("v.img"), img.bytes);
+    FileReadSeek reader;
+    ASSERT_TRUE(reader.open(dir.file("v.img")));
+    MemoryScanHost host;
+    VolumeRecord volume;
+    volume.fileSystem = u"NTFS";
+    ntfs parser(reader, host, nullptr, volume);
+    ASSERT_TRUE(parser.readBootSector());
+    ASSERT_TRUE(parser.locateMft());
+    parser.loadMftRecords();
+    parser.buildTree();
+    EXPECT_EQ(parser.clusterSize, 4096u);
+    EXPECT_EQ(parser.rootIndex, 5u);
+
+    DataAttributeInfo d = parser.describeDataAttribute(parser.loadRecord(47));
+    EXPECT_TRUE(parser.hasDataAttribute);
+    EXPECT_EQ(d.residency, 'N');
+    EXPECT_EQ(d.realSize, 10000u);
+    EXPECT_EQ(d.status, kStatusNormal);
+    d = parser.describeDataAttribute(parser.loadRecord(48));
+    EXPECT_EQ(d.status, nullptr);
+    EXPECT_EQ(d.compressionExponent, 4);
+    d = parser.describeDataAttribute(parser.loadRecord(17));
+    EXPECT_EQ(d.residency, 'R');
+    EXPECT_EQ(d.realSize, 700u);
+    // A record whose data lives in extension records: the list names them in VCN order.
+    parser.describeDataAttribute(parser.loadRecord(22));
+    EXPECT_TRUE(parser.hasAttributeList);
+    parser.collectExtensionRecords(parser.loadRecord(22));
+    EXPECT_EQ(parser.extensionRecords, (std::vector<std::uint64_t>{24, 23}));
+    // The extension records lend their data and add no entry of their own.
+    EXPECT_EQ(parser.entries[23].name, nullptr);
+    EXPECT_EQ(parser.entries[23].baseRecord, 22u);
 }
 
 }  // namespace
