@@ -161,3 +161,32 @@ TEST(NtfsSearch, DeepModePlacesFoldersFlatAndFilesUnderTheFolderBefore) {
 
 }  // namespace
 }  // namespace corvello
+
+namespace corvello {
+namespace {
+
+// A stop requested before the scan ends every loop at once; the scan still ends normally with
+// the root item and the pseudo-directory.
+TEST(NtfsSearch, StopEndsEveryModeEarly) {
+    for (const RecoveryMode mode : {RecoveryMode::Standard, RecoveryMode::Deep}) {
+        FileReadSeek reader;
+        ASSERT_TRUE(reader.open(test::fixture("ntfs-basic.img")));
+        MemoryScanHost host;
+        MemoryResultTree tree;
+        ScanRequest request;
+        request.reader = &reader;
+        request.volume.fileSystem = u"NTFS";
+        request.volume.sizeText = u"24  MB";
+        request.mode = mode;
+        host.requestStop();
+        auto session = runScan(request, host, tree);
+        ASSERT_TRUE(session);
+        const auto top = topLevelRecords(*session, tree);
+        ASSERT_EQ(top.size(), 1u);
+        EXPECT_EQ(session->name(top[0]), u"ORPHAN_ENTRY");
+        EXPECT_TRUE(session->children(top[0]).empty());
+    }
+}
+
+}  // namespace
+}  // namespace corvello
