@@ -100,6 +100,31 @@ void ntfs::buildTree() {
         const std::uint64_t n = entries.size();
         host_.setProgressRange(0, static_cast<std::int64_t>(n));
         RecordBytes bytes{};
+        // Records are read 256 at a time where the MFT's runs keep them together.
+        std::vector<std::uint8_t> ahead;
+        std::uint64_t aheadStart = 0;
+        const auto fetch = [&](std::uint64_t location) {
+            if (location != ~0ull && location >= aheadStart && location - aheadStart <= ahead.size() &&
+                ahead.size() - (location - aheadStart) >= kMftRecordSize) {
+                std::memcpy(bytes.data(), ahead.data() + (location - aheadStart), kMftRecordSize);
+                return true;
+            }
+            ahead.clear();
+            if (location == ~0ull || location > static_cast<std::uint64_t>(INT64_MAX) ||
+                (volumeBytes > 0 && (location > volumeBytes || volumeBytes - location < kMftRecordSize)))
+                return false;
+            std::uint64_t length = 256 * kMftRecordSize;
+            if (volumeBytes > 0) length = std::min(length, volumeBytes - location);
+            ahead.resize(static_cast<std::size_t>(length));
+            reader_.readAt(static_cast<std::int64_t>(location), ahead.data(), static_cast<std::uint32_t>(length));
+            ahead.resize(reader_.lastDelivered() / kMftRecordSize * kMftRecordSize);
+            aheadStart = location;
+            if (!ahead.empty()) {
+                std::memcpy(bytes.data(), ahead.data(), kMftRecordSize);
+                return true;
+            }
+            return readRecordBytes(location, bytes);
+        };
         for (std::uint64_t i = 0; i < n; ++i) {
             if ((i & 1023) == 0) {
                 if (host_.checkpoint()) break;
@@ -107,7 +132,7 @@ void ntfs::buildTree() {
                 host_.setProgressPos(static_cast<std::int64_t>(i));
             }
             parsePosition_ = i;
-            if (readRecordBytes(entries[i].location, bytes)) parseRecordBytes(bytes, i);
+            if (fetch(entries[i].location)) parseRecordBytes(bytes, i);
         }
         parsePosition_ = ~0ull;
         tail_.clear();
