@@ -472,6 +472,20 @@ DataStream ntfs::readDataStream(std::uint64_t i) {
     return stream;
 }
 
+namespace {
+// The attribute letters of the file list, in their fixed order.
+std::string attributeLetters(std::uint32_t attributes) {
+    std::string text;
+    if (attributes & 0x0001) text += "-R";
+    if (attributes & 0x0002) text += "-H";
+    if (attributes & 0x0200) text += "-S";
+    if (attributes & 0x0020) text += "-A";
+    if (attributes & 0x0800) text += "-C";
+    if (attributes & 0x4000) text += "-E";
+    return text;
+}
+}  // namespace
+
 RecordTimes ntfs::readRecordTimes(std::uint64_t location) {
     RecordTimes t;
     RecordBytes record{};
@@ -487,30 +501,12 @@ RecordTimes ntfs::readRecordTimes(std::uint64_t location) {
             t.access = le64(v, 24);
             standardAttributes = le32(v, 32);
         } else if (a.type == kAttrFileName && v.size() >= 66) {
-            const std::uint16_t attributes = le16(v, 56);
-            std::string text;
-            if (attributes & 0x0001) text += "-R";
-            if (attributes & 0x0002) text += "-H";
-            if (attributes & 0x0200) text += "-S";
-            if (attributes & 0x0020) text += "-A";
-            if (attributes & 0x0800) text += "-C";
-            if (attributes & 0x4000) text += "-E";
-            t.attributeText = text;
+            t.attributeText = attributeLetters(le16(v, 56));  // the last name wins
             fromFileName = true;
         }
     }
-    if (!fromFileName && standardAttributes != 0) {
-        // The names of this record live in an extension record: the standard information's
-        // attributes stand in for them.
-        std::string text;
-        if (standardAttributes & 0x0001) text += "-R";
-        if (standardAttributes & 0x0002) text += "-H";
-        if (standardAttributes & 0x0200) text += "-S";
-        if (standardAttributes & 0x0020) text += "-A";
-        if (standardAttributes & 0x0800) text += "-C";
-        if (standardAttributes & 0x4000) text += "-E";
-        t.attributeText = text;
-    }
+    // When the names live in an extension record, the standard information's attributes stand in.
+    if (!fromFileName) t.attributeText = attributeLetters(standardAttributes);
     return t;
 }
 
