@@ -15,7 +15,7 @@ namespace {
 // so 0 never names an entry.
 class NtfsSession : public ScanSession {
 public:
-    NtfsSession(std::unique_ptr<ntfs> parser) : p_(std::move(parser)) {}
+    explicit NtfsSession(std::unique_ptr<ntfs> parser) : p_(std::move(parser)) {}
 
     TreeItem rootItem() const override { return p_->rootItem; }
 
