@@ -21,6 +21,7 @@ const Command kCommands[] = {
     {"save", cmdSave},
     {"carve", cmdCarve},
     {"drives", cmdDrives},
+    {"mft-copies", cmdMftCopies},
 };
 
 const char kUsage[] =
@@ -35,6 +36,8 @@ const char kUsage[] =
     "      writes the files below FOLDER (default: everything) into DIR\n"
     "  carve IMAGE [--volume N [--gpt] | --start SECTOR] [--settings FILE] [--no-defaults] --out DIR\n"
     "      finds files by their signatures and writes them into DIR, one folder per category\n"
+    "  mft-copies IMAGE [volume options] [--max N]\n"
+    "      the MFT copies of an NTFS volume, for list/save --mode advanced --copy K [--sectors-per-cluster N]\n"
     "\n"
     "IMAGE is a disk image, a volume image or a device; it is only ever read.\n";
 

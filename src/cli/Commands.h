@@ -15,5 +15,6 @@ int cmdList(const CommandArgs& args, std::ostream& out, std::ostream& err);
 int cmdSave(const CommandArgs& args, std::ostream& out, std::ostream& err);
 int cmdCarve(const CommandArgs& args, std::ostream& out, std::ostream& err);
 int cmdDrives(const CommandArgs& args, std::ostream& out, std::ostream& err);
+int cmdMftCopies(const CommandArgs& args, std::ostream& out, std::ostream& err);
 
 }  // namespace corvello::cli

@@ -1,12 +1,139 @@
+#include <set>
+
+#include "common/DisplayFormat.h"
+#include "common/ResultTree.h"
 #include "common/ScanHost.h"
+#include "device/FileReadSeek.h"
+#include "fs/ntfs/Ntfs.h"
 #include "scan/Families.h"
 
 namespace corvello {
 
-// Not yet available: the NTFS parser has not landed.
-std::unique_ptr<ScanSession> runNtfsScan(const ScanRequest& /*request*/, ScanHost& host, ResultTree& /*tree*/) {
-    host.notice("NTFS volumes cannot be read by this version yet.");
-    return nullptr;
+namespace {
+
+// The results of an NTFS scan over the parser's entries. Item data is the entry's index + 1,
+// so 0 never names an entry.
+class NtfsSession : public ScanSession {
+public:
+    explicit NtfsSession(std::unique_ptr<ntfs> parser) : p_(std::move(parser)) {}
+
+    TreeItem rootItem() const override { return p_->rootItem; }
+
+    bool isValid(ItemData data) const override {
+        return data >= 1 && data - 1 < p_->entries.size() && p_->entries[data - 1].isFile();
+    }
+    bool isFolder(ItemData data) const override { return isValid(data) && entry(data).kind == 'D'; }
+
+    std::vector<ItemData> children(ItemData data) const override {
+        std::vector<ItemData> out;
+        if (!isValid(data)) return out;
+        const std::uint64_t n = p_->entries.size();
+        std::set<std::int64_t> seen;
+        for (std::int64_t cur = entry(data).firstChild;
+             cur > 0 && static_cast<std::uint64_t>(cur) < n && seen.insert(cur).second;
+             cur = p_->entries[cur].nextSibling) {
+            if (p_->entries[cur].name != nullptr) out.push_back(static_cast<ItemData>(cur) + 1);
+        }
+        return out;
+    }
+
+    bool isDeleted(ItemData child, ItemData /*openedFolder*/) const override {
+        return isValid(child) && (entry(child).recordFlags & 1) == 0;
+    }
+    std::u16string name(ItemData data) const override {
+        return isValid(data) && entry(data).name != nullptr ? std::u16string(entry(data).name) : std::u16string();
+    }
+    std::uint64_t size(ItemData data) const override { return isValid(data) ? p_->dataSize(data - 1) : 0; }
+
+    std::array<std::string, 4> rowTexts(ItemData data) const override {
+        if (!isValid(data)) return {};
+        return p_->timeTexts(entry(data));
+    }
+    std::string sizeText(ItemData data) const override { return isValid(data) ? p_->sizeText(data - 1) : ""; }
+
+    bool isSavableFolder(ItemData data) const override { return isValid(data) && data != 1 && isFolder(data); }
+    SaveKind saveKind(ItemData data) const override {
+        if (!isValid(data)) return SaveKind::Skip;
+        return entry(data).kind == 'D' ? SaveKind::Folder : SaveKind::File;
+    }
+    // The volume's root "." is shown where it appears, never walked into a second time.
+    bool entersFolder(ItemData data) const override { return name(data) != u"."; }
+    bool isExtracted(ItemData data) const override { return name(data) != u"$BadClus"; }
+    bool extract(ItemData data, const std::string& path) override {
+        return isValid(data) && p_->extractEntry(data - 1, path);
+    }
+
+    bool rename(ItemData data, const std::u16string& newName) override {
+        if (!isValid(data)) return false;
+        p_->rename(data - 1, newName);
+        return true;
+    }
+    bool hasRecycleBin() const override { return true; }
+    // On NTFS the "$I" index files sit in one folder per user below the bin.
+    std::vector<ItemData> recycleIndexFolders(ItemData bin) const override {
+        std::vector<ItemData> out;
+        for (ItemData child : children(bin))
+            if (isFolder(child)) out.push_back(child);
+        return out;
+    }
+
+    ntfs& parser() { return *p_; }
+
+private:
+    const MftEntry& entry(ItemData data) const { return p_->entries[data - 1]; }
+    std::unique_ptr<ntfs> p_;
+};
+
+}  // namespace
+
+std::unique_ptr<ScanSession> runNtfsScan(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
+    FileReadSeek& reader = *request.reader;
+    reader.baseOffset = request.volume.startSector * 512;
+    auto parser = std::make_unique<ntfs>(reader, host, &tree, request.volume);
+
+    if (request.mode == RecoveryMode::Advanced) {
+        // The advanced-input page's search for MFT copies...
+        parser->readBootSector();
+        const std::int64_t copies = parser->findMftCopies(request.maxCandidates > 0 ? request.maxCandidates : 3);
+        const std::int64_t k = request.candidateIndex.value_or(0);
+        if (k < 0 || k >= copies) {
+            host.notice(format("There is no MFT copy %lld: the search found %lld.", static_cast<long long>(k),
+                               static_cast<long long>(copies)));
+            return nullptr;
+        }
+        // ...then the scan page's advanced thread on the chosen copy.
+        host.clearStop();
+        tree.deleteAllItems();
+        parser->insertRootItem(request.rootLabel);
+        parser->forgetEntries();
+        parser->mode = static_cast<std::uint32_t>(request.mode);
+        parser->useFoundMft(k);
+        if (request.sectorsPerCluster && *request.sectorsPerCluster > 0) {
+            parser->clusterSize = std::uint64_t{*request.sectorsPerCluster} * 512;
+        } else if (parser->mftReady) {
+            // Without a choice, the copy's own place tells its cluster size (else 8 sectors).
+            const std::uint64_t cs = ntfs::clusterSizeOfMftCopy(
+                parser->foundMftRecords[static_cast<std::size_t>(k)].location, parser->mftRuns);
+            parser->clusterSize = cs != 0 ? cs : 8 * 512;
+        }
+        parser->loadMftRecords();
+        parser->buildTree();
+        return std::make_unique<NtfsSession>(std::move(parser));
+    }
+
+    parser->insertRootItem(request.rootLabel);
+    parser->readBootSector();
+    parser->mode = static_cast<std::uint32_t>(request.mode);
+    if (request.mode == RecoveryMode::Standard) {
+        host.setStatus(" ParsingBasedOnMFT is going on....");
+        parser->locateMft();
+    } else {
+        host.setStatus(" scanning for mft entries in deep mode ....");
+        parser->deepScanRecords();
+    }
+    parser->loadMftRecords();
+    parser->buildTree();
+    return std::make_unique<NtfsSession>(std::move(parser));
 }
 
 }  // namespace corvello
