@@ -1,18 +1,137 @@
+// The FAT12/FAT16 and FAT32 scan threads (standard mode) and the session over their records.
+
+#include <memory>
+
+#include "common/ResultTree.h"
 #include "common/ScanHost.h"
+#include "common/Text.h"
+#include "device/FileReadSeek.h"
+#include "fs/fat/Fat16Class.h"
+#include "fs/fat/Fat32Class.h"
 #include "scan/Families.h"
 
 namespace corvello {
 
-// Not yet available: the FAT parser has not landed.
-std::unique_ptr<ScanSession> runFat16Scan(const ScanRequest& /*request*/, ScanHost& host, ResultTree& /*tree*/) {
-    host.notice("FAT volumes cannot be read by this version yet.");
-    return nullptr;
+namespace {
+
+// Item data is the record's index + 1, so that 0 never names a record.
+class FatSession : public ScanSession {
+public:
+    FatSession(std::unique_ptr<FatVolume> parser, TreeItem root) : parser_(std::move(parser)), root_(root) {}
+
+    TreeItem rootItem() const override { return root_; }
+    bool isValid(ItemData data) const override {
+        // Record 0 stands for the root folder and is not an item of its own.
+        return data >= 2 && data <= parser_->entries.size();
+    }
+    bool isFolder(ItemData data) const override { return isValid(data) && isFatDirectory(entry(data).attributes); }
+    std::vector<ItemData> children(ItemData data) const override {
+        std::vector<ItemData> out;
+        if (!isValid(data)) return out;
+        const auto& list = parser_->entries;
+        for (std::uint32_t i = entry(data).firstChild; i < list.size() && out.size() < list.size();
+             i = list[i].nextSibling)
+            out.push_back(i + 1);
+        return out;
+    }
+    bool isDeleted(ItemData child, ItemData opened) const override {
+        if (!isValid(child)) return false;
+        if (entry(child).deleted) return true;
+        return !isFolder(child) && isValid(opened) && entry(opened).deleted;
+    }
+    std::u16string name(ItemData data) const override { return isValid(data) ? entry(data).name : std::u16string(); }
+    std::uint64_t size(ItemData data) const override { return isValid(data) ? entry(data).size : 0; }
+    std::array<std::string, 4> rowTexts(ItemData data) const override {
+        return isValid(data) ? FatVolume::formatTimes(entry(data)) : std::array<std::string, 4>{};
+    }
+    std::string sizeText(ItemData data) const override {
+        return isValid(data) ? FatVolume::formatSize(entry(data)) : std::string();
+    }
+    bool isSavableFolder(ItemData data) const override { return isFolder(data); }
+    SaveKind saveKind(ItemData data) const override {
+        if (!isValid(data)) return SaveKind::Skip;
+        return isFolder(data) ? SaveKind::Folder : SaveKind::File;
+    }
+    std::u16string saveName(ItemData data) const override {
+        if (!isValid(data)) return {};
+        const std::uint32_t index = entry(data).index;
+        const auto& copy = parser_->entryCopy;
+        return index < copy.size() ? copy[index].name : entry(data).name;
+    }
+    bool extract(ItemData data, const std::string& path) override {
+        return isValid(data) && !isFolder(data) && parser_->extractFile(path, entry(data));
+    }
+    bool rename(ItemData data, const std::u16string& name) override {
+        if (!isValid(data)) return false;
+        FatEntry& e = parser_->entries[data - 1];
+        e.name = name;
+        if (e.index < parser_->entryCopy.size()) parser_->entryCopy[e.index].name = name;
+        return true;
+    }
+    bool hasRecycleBin() const override { return parser_->isFat32(); }
+
+    FatVolume& parser() { return *parser_; }
+
+private:
+    const FatEntry& entry(ItemData data) const { return parser_->entries[data - 1]; }
+    std::unique_ptr<FatVolume> parser_;
+    TreeItem root_;
+};
+
+template <class Parser>
+std::unique_ptr<Parser> prepare(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
+    auto parser = std::make_unique<Parser>();
+    parser->volume = request.volume;
+    parser->tree = &tree;
+    parser->host = &host;
+    parser->driveFormatted = request.driveFormatted;
+    parser->rootLabel = request.rootLabel;
+    return parser;
 }
 
-// Not yet available: the FAT parser has not landed.
-std::unique_ptr<ScanSession> runFat32Scan(const ScanRequest& /*request*/, ScanHost& host, ResultTree& /*tree*/) {
-    host.notice("FAT volumes cannot be read by this version yet.");
-    return nullptr;
+template <class Parser>
+std::unique_ptr<ScanSession> runStandard(const ScanRequest& request, ScanHost& host, ResultTree& tree,
+                                         const char* refusal, const char* walkText, bool finalProgress) {
+    if (request.mode != RecoveryMode::Standard) {
+        host.notice("The advanced recovery mode is not available for FAT volumes in this version.");
+        return nullptr;
+    }
+    auto parser = prepare<Parser>(request, host, tree);
+    parser->attachReader(request.reader);
+    parser->volumeBytes = request.volume.sizeBytes();
+    if (!parser->checkBootSector()) {
+        host.notice(refusal);
+        return nullptr;
+    }
+    parser->readFat();
+    parser->readRootDirectory();
+    host.setStatus(walkText);
+    auto copy = parser->parseRootDirectory();
+    parser->entryCopy.insert(parser->entryCopy.end(), std::make_move_iterator(copy.begin()),
+                             std::make_move_iterator(copy.end()));
+    host.setStatus("maintaining tree Structure in vector...");
+    parser->linkEntries();
+    host.setStatus("Creating Tree Structure....");
+    parser->fillTree();
+    host.setStatus("Tree Structure Created.");
+    if (finalProgress) {
+        host.setProgressRange(0, 100);
+        host.setProgressPos(100);
+    }
+    const TreeItem root = parser->rootItem;
+    return std::make_unique<FatSession>(std::move(parser), root);
+}
+
+}  // namespace
+
+std::unique_ptr<ScanSession> runFat16Scan(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
+    return runStandard<Fat16Class>(request, host, tree, "Selected Drive is not in Fat16 Format",
+                                   "Finding Fat16 File And Directory entries recursively....", true);
+}
+
+std::unique_ptr<ScanSession> runFat32Scan(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
+    return runStandard<Fat32Class>(request, host, tree, "Selected Drive is not in Fat32 Format",
+                                   "Finding Fat32 File And Directory entries recursively....", false);
 }
 
 }  // namespace corvello
