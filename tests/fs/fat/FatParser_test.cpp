@@ -160,10 +160,12 @@ TEST(FatBootSector, AcceptedByStructureNotByOemText) {
     EXPECT_TRUE(test::parseVolume<Fat16Class>(windows)->accepted);
 
     // Each parser refuses the other kinds and a zeroed boot sector.
-    test::MemoryReader fat32(fixtureBytes("fat32-512"));
+    const auto fat32Bytes = fixtureBytes("fat32-512");
+    test::MemoryReader fat32(fat32Bytes);
     EXPECT_FALSE(test::parseVolume<Fat16Class>(fat32)->accepted);
     EXPECT_TRUE(test::parseVolume<Fat32Class>(fat32)->accepted);
-    test::MemoryReader fat12(fixtureBytes("fat12-floppy"));
+    const auto fat12Bytes = fixtureBytes("fat12-floppy");
+    test::MemoryReader fat12(fat12Bytes);
     EXPECT_FALSE(test::parseVolume<Fat32Class>(fat12)->accepted);
     EXPECT_FALSE(test::parseVolume<Fat64Class>(fat12)->accepted);
     auto v12 = test::parseVolume<Fat16Class>(fat12);
@@ -260,7 +262,8 @@ TEST(FatTree, RootItemsColoursAndPlaceholders) {
 }
 
 TEST(FatTree, DummyEntryIsRecordZeroWithTheFirstRootSlot) {
-    test::MemoryReader reader(fixtureBytes("fat16-2k"));
+    const auto bytes = fixtureBytes("fat16-2k");
+    test::MemoryReader reader(bytes);
     auto v = test::parseVolume<Fat16Class>(reader);
     ASSERT_FALSE(v->parser.entries.empty());
     const FatEntry& dummy = v->parser.entries[0];

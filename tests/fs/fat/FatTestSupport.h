@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -19,9 +20,10 @@
 namespace corvello::test {
 
 // Reads a volume held in memory; bytes past the end read as zero (as the sector reader does).
+// It reads the caller's bytes in place; they must stay where they are while it is used.
 class MemoryReader : public readWriteInterface {
 public:
-    explicit MemoryReader(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
+    explicit MemoryReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
     bool open(const std::string& /*path*/) override { return true; }
     bool seek(std::int64_t offset, int /*method*/ = FILE_BEGIN) override {
         pos_ = offset + baseOffset;
@@ -38,10 +40,8 @@ public:
         pos_ += count;
         return done == count;
     }
-    std::vector<std::uint8_t>& bytes() { return bytes_; }
-
 private:
-    std::vector<std::uint8_t> bytes_;
+    std::span<const std::uint8_t> bytes_;
     std::int64_t pos_ = 0;
 };
 
