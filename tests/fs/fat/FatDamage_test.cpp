@@ -338,3 +338,53 @@ TEST(FatDamageRandom, MutatedMetadataNeverBreaksTheParse) {
 
 }  // namespace
 }  // namespace corvello
+
+namespace corvello {
+namespace {
+
+// A long name whose checksum does not match the 8.3 slot that follows belongs to another (lost)
+// entry: the live file keeps its short name.
+TEST(FatDamageFat16, LongNameWithAWrongChecksumIsNotGivenToALiveSlot) {
+    Volume v = load("fat16-2k");
+    const long folder = v.find(u"2021       ");  // a folder short name keeps its blanks
+    ASSERT_GE(folder, 0);
+    const std::int64_t at = v.clusterOffset(v.first(folder));
+    int patched = 0;
+    for (std::int64_t pos = at; pos < at + 2048; pos += 32) {
+        if (v.bytes[pos + 11] == 0x0F) {
+            v.bytes[pos + 13] ^= 0x5A;
+            ++patched;
+        }
+    }
+    ASSERT_GT(patched, 0);
+    v.parse();
+    EXPECT_EQ(v.find(u"Quarterly summary report.txt"), -1);
+    const auto kids = v.children(v.find(u"2021       "));
+    ASSERT_EQ(kids.size(), 1u);
+    EXPECT_EQ(kids[0].substr(0, 6), u"QUARTE");
+}
+
+// With the drive-formatted option no chain is followed: folders give their first cluster only
+// and files are taken as stored one cluster after another.
+TEST(FatFormatted, NoChainIsFollowed) {
+    test::CliResult r = test::runCli({"list", test::fixture("fat16-2k.img"), "--formatted"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    int notes = 0;
+    for (const auto& line : test::lines(r.out))
+        if (line.find("\tMany/Note number") != std::string::npos) ++notes;
+    EXPECT_GT(notes, 0);
+    EXPECT_LT(notes, 300);
+    test::ScratchDir out;
+    const auto s = test::runCli({"save", test::fixture("fat16-2k.img"), "--formatted", "--out", out.path(), "--path", "Frag"});
+    for (const auto& e : test::readManifest("fat16-2k")) {
+        if (e.path == "Frag/before.bin") {
+            EXPECT_EQ(test::sha256File(out.file("before.bin")), e.sha256);
+        }
+        if (e.path == "Frag/fragmented file.bin") {  // its second piece lies elsewhere
+            EXPECT_NE(test::sha256File(out.file("fragmented file.bin")), e.sha256);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace corvello
