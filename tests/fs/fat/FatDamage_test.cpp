@@ -388,3 +388,59 @@ TEST(FatFormatted, NoChainIsFollowed) {
 
 }  // namespace
 }  // namespace corvello
+
+namespace corvello {
+namespace {
+
+// Sets the 13 characters of the first long-name slot (the end of the name) found for a name.
+bool renameLongSlot(Volume& v, long folder, const char16_t* fromStart, const std::u16string& to13) {
+    const std::int64_t at = v.clusterOffset(v.first(folder));
+    static const int offsets[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+    for (std::int64_t pos = at; pos < at + 2048; pos += 32) {
+        if (v.bytes[pos + 11] != 0x0F || v.bytes[pos + 1] != fromStart[0] || v.bytes[pos + 3] != fromStart[1]) continue;
+        for (int i = 0; i < 13; ++i) put16(v.bytes, pos + offsets[i], to13[static_cast<std::size_t>(i)]);
+        return true;
+    }
+    return false;
+}
+
+TEST(FatDamageFat16, NamesFromDiskNeverLeaveTheOutputFolder) {
+    Volume v = load("fat16-2k");
+    const long names = v.find(u"Names");
+    ASSERT_GE(names, 0);
+    ASSERT_TRUE(renameLongSlot(v, names, u"Ex", u"../../evil.tx"));  // "Exactly13.txt": one slot
+    test::ScratchDir dir;
+    test::writeFile(dir.file("evil.img"), v.bytes);
+    const auto r = test::runCli({"save", dir.file("evil.img"), "--out", dir.file("a/b")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("evil.tx")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("a/evil.tx")));
+    std::size_t inside = 0;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir.file("a/b/Names"))) inside += e.is_regular_file();
+    EXPECT_EQ(inside, 7u);  // every file of the folder is still written, inside it
+}
+
+TEST(FatDamageFat16, RootFilesAndFoldersOfEveryAttributeAreListed) {
+    Volume v = load("fat16-2k");
+    const std::int64_t root = v.fat16->parser.rootOffset;
+    int patched = 0;
+    for (std::int64_t pos = root; pos < root + v.fat16->parser.rootBytes; pos += 32) {
+        std::uint8_t& attributes = v.bytes[pos + 11];
+        if (attributes == 0x0F || v.bytes[pos] == 0 || v.bytes[pos] == 0xE5) continue;
+        if (attributes == 0x10) attributes = 0x37 & ~0x08;  // a folder: read-only, hidden, system, archive
+        else if (attributes == 0x20) attributes = 0x07;     // a file without its archive bit
+        else continue;
+        ++patched;
+    }
+    ASSERT_GT(patched, 50);
+    test::ScratchDir dir;
+    test::writeFile(dir.file("attrs.img"), v.bytes);
+    const auto r = test::runCli({"list", dir.file("attrs.img")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("d\tlive\t0\tMany\n"), std::string::npos);
+    EXPECT_NE(r.out.find("f\tlive\t4000\tDocuments/Reports/2021/Quarterly summary report.txt\n"), std::string::npos);
+    EXPECT_NE(r.out.find("f\tlive\t27\tRoot file with a long name 07.txt\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace corvello
