@@ -11,6 +11,7 @@
 namespace corvello {
 
 void readVolume(readWriteInterface& reader, std::int64_t offset, std::uint8_t* buffer, std::size_t count) {
+    if (count == 0) return;
     std::memset(buffer, 0, count);
     if (offset < 0) return;
     // One read per 16 MiB keeps the 32-bit count of the reader in range.
