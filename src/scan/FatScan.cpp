@@ -89,11 +89,50 @@ std::unique_ptr<Parser> prepare(const ScanRequest& request, ScanHost& host, Resu
     return parser;
 }
 
+// The advanced mode: the FAT search of the advanced-input step, then the chosen FAT and
+// cluster size, the slot scan and the records built from it.
+template <class Parser>
+std::unique_ptr<ScanSession> runAdvanced(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
+    auto parser = prepare<Parser>(request, host, tree);
+    parser->attachReader(request.reader);
+    parser->volumeBytes = request.volume.sizeBytes();
+    const bool bootOk = parser->checkBootSector();
+    if (!parser->isFat32()) host.setStatus("Finding Fat entries....");
+    const std::int64_t max = request.maxCandidates > 0 ? request.maxCandidates : 3;
+    parser->fatCandidates = parser->findFatTables(max);
+    host.clearStop();
+    const auto choices = sectorsPerClusterChoices(*parser, bootOk);
+    const std::int64_t k = request.candidateIndex.value_or(0);
+    const std::uint32_t spc = request.sectorsPerCluster.value_or(choices.front());
+    const TreeItem root = parser->rootItem;
+    if (k < 0 || k >= static_cast<std::int64_t>(parser->fatCandidates.size()) || spc == 0 || spc > 255) {
+        host.setStatus(parser->fatCandidates.empty() ? "No FAT was found on this volume."
+                                                     : "The chosen FAT or cluster size is not one of the choices.");
+        return std::make_unique<FatSession>(std::move(parser), root);
+    }
+    const std::int64_t candidate = parser->fatCandidates[static_cast<std::size_t>(k)];
+    parser->advancedMarker = static_cast<std::uint16_t>(parser->advancedMarker + 1);
+    parser->advancedBytesPerSector = 512;
+    parser->advancedSectorsPerCluster = static_cast<std::uint8_t>(spc);
+    parser->useFatCandidate(candidate);
+    parser->scanForSlots();
+    host.setStatus("Maintaining directory Structure in AdvanceScanning");
+    auto copy = parser->buildFromFoundSlots(candidate);
+    parser->entryCopy.insert(parser->entryCopy.end(), std::make_move_iterator(copy.begin()),
+                             std::make_move_iterator(copy.end()));
+    host.setStatus(parser->isFat32() ? "Maintaining TreeStructure for Tree Control"
+                                     : "Maintaining Tree Structure for Tree Control");
+    parser->linkEntries();
+    parser->fillTree();
+    return std::make_unique<FatSession>(std::move(parser), root);
+}
+
 template <class Parser>
 std::unique_ptr<ScanSession> runStandard(const ScanRequest& request, ScanHost& host, ResultTree& tree,
                                          const char* refusal, const char* walkText, bool finalProgress) {
+    if (request.mode == RecoveryMode::Advanced) return runAdvanced<Parser>(request, host, tree);
     if (request.mode != RecoveryMode::Standard) {
-        host.notice("The advanced recovery mode is not available for FAT volumes in this version.");
+        host.notice("The deep recovery mode is only available for NTFS volumes.");
         return nullptr;
     }
     auto parser = prepare<Parser>(request, host, tree);

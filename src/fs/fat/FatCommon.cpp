@@ -296,7 +296,9 @@ std::uint64_t copyClusters(const ClusterSource& s, std::uint32_t first, std::uin
 }
 
 std::vector<std::uint8_t> readFolderClusters(const ClusterSource& s, std::uint32_t first, std::uint64_t maxBytes,
-                                             bool requireDot, std::set<std::uint32_t>& visited) {
+                                             bool requireDot, std::set<std::uint32_t>& visited,
+                                             std::vector<std::int64_t>* starts) {
+    if (starts != nullptr) starts->clear();
     std::vector<std::uint8_t> bytes;
     if (s.reader == nullptr || s.fat == nullptr || s.clusterBytes == 0 || !s.fat->isCluster(first)) return bytes;
     if (!visited.insert(first).second) return bytes;
@@ -306,6 +308,7 @@ std::vector<std::uint8_t> readFolderClusters(const ClusterSource& s, std::uint32
         bytes.clear();
         return bytes;
     }
+    if (starts != nullptr) starts->push_back(clusterOffset(s, first));
     std::uint32_t c = first;
     while (bytes.size() + s.clusterBytes <= maxBytes) {
         std::uint32_t next = 0;
@@ -320,6 +323,7 @@ std::vector<std::uint8_t> readFolderClusters(const ClusterSource& s, std::uint32
         const std::size_t at = bytes.size();
         bytes.resize(at + s.clusterBytes);
         readVolume(*s.reader, clusterOffset(s, next), bytes.data() + at, s.clusterBytes);
+        if (starts != nullptr) starts->push_back(clusterOffset(s, next));
         c = next;
     }
     return bytes;

@@ -95,11 +95,12 @@ std::uint64_t copyClusters(const ClusterSource& source, std::uint32_t first, std
 
 // Reads the clusters of a folder into one buffer: the chain from first (or, when contiguous,
 // the clusters that follow it), each cluster at most once per parse (visited), never more than
-// maxBytes. With requireDot the first cluster must begin with a "." slot, else nothing is
+// maxBytes; starts, when given, receives the volume offset of each cluster read. With requireDot the first cluster must begin with a "." slot, else nothing is
 // taken (the cluster was reused by other data) and the chain is not followed.
 std::vector<std::uint8_t> readFolderClusters(const ClusterSource& source, std::uint32_t first,
                                              std::uint64_t maxBytes, bool requireDot,
-                                             std::set<std::uint32_t>& visited);
+                                             std::set<std::uint32_t>& visited,
+                                             std::vector<std::int64_t>* starts = nullptr);
 
 }  // namespace corvello
 

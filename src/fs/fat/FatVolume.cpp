@@ -66,6 +66,7 @@ bool FatVolume::acceptBootSector(bool fat32) {
     const std::uint64_t dataSectors = totalSectors - (reserved + fats * fatSectors + rootSectors);
     clusterCount = static_cast<std::uint32_t>(std::min<std::uint64_t>(dataSectors / sectorsPerCluster, 0x0FFFFFF5));
     rootCluster = isFat32() ? le32(s, 44) : 0;
+    bootSectorsPerCluster = static_cast<std::uint8_t>(sectorsPerCluster);
     bootValid = true;
     return true;
 }
@@ -101,11 +102,12 @@ void FatVolume::readRootDirectory() {
     if (isFat32()) {
         // The root is an ordinary cluster chain that starts at the boot sector's root cluster.
         const std::uint64_t limit = driveFormatted ? clusterBytes : kMaxFolderBytes;
-        rootBuffer_ = readFolderClusters(source(false), rootCluster, limit, false, visitedClusters_);
+        rootBuffer_ = readFolderClusters(source(false), rootCluster, limit, false, visitedClusters_, &rootStarts_);
         return;
     }
     rootBuffer_.resize(rootBytes);
     readVolume(*reader_, rootOffset, rootBuffer_.data(), rootBuffer_.size());
+    rootStarts_ = {rootOffset};
 }
 
 bool FatVolume::append(FatEntry& entry) {
@@ -139,7 +141,10 @@ std::vector<FatEntry> FatVolume::parseRootDirectory() {
     dummy.name = u"DUMMY ENTRY";
     append(dummy);
 
-    walkDirectory(rootBuffer_, 0, 0, false);
+    SlotPlaces places;
+    places.starts = rootStarts_;
+    places.unit = isFat32() ? clusterBytes : rootBytes;
+    walkDirectory(rootBuffer_, 0, 0, false, places);
     // Deleted folders are read after the live tree, so that a live folder is never left empty
     // because a stale slot elsewhere names its clusters.
     for (std::size_t i = 0; i < deferredFolders_.size() && !stopped_; ++i) {
@@ -156,12 +161,15 @@ void FatVolume::walkFolder(std::uint32_t index, int depth) {
     if (depth >= kMaxDepth) return;
     const std::uint32_t first = firstCluster(entries[index]);
     const std::uint64_t limit = driveFormatted ? clusterBytes : kMaxFolderBytes;
-    const auto bytes = readFolderClusters(source(false), first, limit, true, visitedClusters_);
-    walkDirectory(bytes, index, depth + 1, true);
+    SlotPlaces places;
+    places.unit = clusterBytes;
+    places.consume = advancedMarker != 0;
+    const auto bytes = readFolderClusters(source(false), first, limit, true, visitedClusters_, &places.starts);
+    walkDirectory(bytes, index, depth + 1, true, places);
 }
 
 void FatVolume::walkDirectory(const std::vector<std::uint8_t>& bytes, std::uint32_t parent, int depth,
-                              bool subfolder) {
+                              bool subfolder, const SlotPlaces& places) {
     if (host != nullptr && host->checkpoint()) stopped_ = true;
     if (stopped_ || full_) return;
 
@@ -206,6 +214,15 @@ void FatVolume::walkDirectory(const std::vector<std::uint8_t>& bytes, std::uint3
             for (auto it = pieces.rbegin(); it != pieces.rend(); ++it) pending += *it;
             havePending = true;
             inRun = false;
+        }
+        if (places.consume && b0 != '.') {
+            // A slot that an earlier walk or record already used ends this folder.
+            const std::int64_t at = places.at(pos);
+            if (at >= 0 && !consumedSlots.insert(at).second) break;
+        }
+        if (advancedMarker != 0 && attributes == 0xCD) {
+            havePending = false;
+            continue;
         }
         if (b0 == '.' || (attributes & 0x08) != 0) {
             // "." and "..", and the volume label: not files of the volume.

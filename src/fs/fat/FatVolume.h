@@ -62,6 +62,20 @@ public:
     bool isFat32() const { return kind_ == FatKind::Fat32; }
     bool isFat12() const { return kind_ == FatKind::Fat12; }
 
+    // Advanced mode: search the volume for FATs, scan every cluster for directory slots and build
+    // the records from what was found (root entries under the root, the rest under "ORPHAN ENTRY").
+    std::vector<std::int64_t> findFatTables(std::int64_t max);
+    void useFatCandidate(std::int64_t offset);
+    void scanForSlots();
+    std::vector<FatEntry> buildFromFoundSlots(std::int64_t offset);
+
+    std::vector<std::int64_t> fatCandidates;
+    std::vector<std::int64_t> foundSlots;
+    std::set<std::int64_t> consumedSlots;
+    std::int16_t advancedBytesPerSector = 0;
+    std::uint8_t advancedSectorsPerCluster = 0;
+    std::uint8_t bootSectorsPerCluster = 0;  // from a valid boot sector, else 0
+
     bool bootValid = false;
     TreeItem rootItem = 0;
     std::vector<FatEntry> entries;
@@ -90,8 +104,22 @@ protected:
 
 private:
     struct LongName;
-    void walkDirectory(const std::vector<std::uint8_t>& bytes, std::uint32_t parent, int depth, bool subfolder);
+    // Where the slots of a directory buffer lie on the volume: each unit-sized piece starts at
+    // the next offset of starts. Empty when positions are not needed.
+    struct SlotPlaces {
+        std::vector<std::int64_t> starts;
+        std::uint64_t unit = 0;
+        bool consume = false;  // note each slot in consumedSlots; a consumed one ends the folder
+        std::int64_t at(std::size_t pos) const {
+            const std::size_t piece = unit == 0 ? 0 : pos / unit;
+            return piece < starts.size() ? starts[piece] + static_cast<std::int64_t>(pos % unit) : -1;
+        }
+    };
+    void walkDirectory(const std::vector<std::uint8_t>& bytes, std::uint32_t parent, int depth, bool subfolder,
+                       const SlotPlaces& places);
     void walkFolder(std::uint32_t index, int depth);
+    bool acceptSlot(ByteSpan slot) const;
+    void calibrate(ByteSpan slot, std::int64_t position, std::map<std::int64_t, std::uint32_t>& votes) const;
     bool append(FatEntry& entry);
     void status(const std::string& text);
     ClusterSource source(bool contiguous);
@@ -100,10 +128,24 @@ private:
     readWriteInterface* reader_ = nullptr;
     FatTable fat_;
     std::vector<std::uint8_t> rootBuffer_;
+    std::vector<std::int64_t> rootStarts_;
     std::set<std::uint32_t> visitedClusters_;
     std::vector<std::pair<std::uint32_t, int>> deferredFolders_;
     bool stopped_ = false;
     bool full_ = false;
+    bool advancedFirst_ = true;
+    std::int64_t rootAreaStart_ = 0;
+    std::int64_t rootAreaEnd_ = 0;
+    std::int64_t labelOffset_ = -1;  // FAT32: the first volume label or recycle bin found by the scan
+    std::map<std::int64_t, std::uint32_t> dataStartVotes_;  // data starts the "." slots point to
 };
+
+}  // namespace corvello
+
+namespace corvello {
+
+// The cluster sizes (in 512-byte sectors) the advanced mode offers, in order: the boot sector's
+// value first when it was valid and even, then the usual sizes.
+std::vector<std::uint32_t> sectorsPerClusterChoices(const FatVolume& parser, bool bootValid);
 
 }  // namespace corvello
