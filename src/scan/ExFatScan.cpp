@@ -72,11 +72,60 @@ private:
     TreeItem root_;
 };
 
+// The advanced mode: the FAT and heap searches of the advanced-input step, then the chosen
+// candidates and cluster size, the entry-set scan and the records built from it.
+std::unique_ptr<ScanSession> runAdvanced(const ScanRequest& request, ScanHost& host, std::unique_ptr<Fat64Class> parser) {
+    parser->attachReader(request.reader);
+    parser->volumeBytes = request.volume.sizeBytes();
+    const bool bootOk = parser->checkBootSector();
+    host.setStatus("Finding Fat64 entries....");
+    const std::int64_t max = request.maxCandidates > 0 ? request.maxCandidates : 3;
+    parser->fatCandidates = parser->findFatTables(max);
+    parser->heapCandidates = parser->findHeapStarts(max);
+    if (bootOk && !parser->heapCandidates.empty()) parser->heapCandidates.front() = parser->heapOffset;
+    host.clearStop();
+    const TreeItem root = parser->rootItem;
+    const auto choices = clusterShiftChoices(*parser, bootOk);
+    const std::int64_t fatK = request.candidateIndex.value_or(0);
+    const std::int64_t heapK = request.heapIndex.value_or(0);
+    const std::uint32_t shift = request.sectorsPerCluster.value_or(choices.front());
+    const auto inList = [](std::int64_t k, const std::vector<std::int64_t>& list) {
+        return k >= 0 && k < static_cast<std::int64_t>(list.size());
+    };
+    if (!inList(fatK, parser->fatCandidates) || !inList(heapK, parser->heapCandidates) || shift > 16) {
+        host.setStatus(parser->fatCandidates.empty() ? "No FAT was found on this volume."
+                                                     : "The chosen FAT, heap or cluster size is not one of the choices.");
+        return std::make_unique<ExFatSession>(std::move(parser), root);
+    }
+    parser->setAdvancedClusterShift(shift);
+    parser->scanForSlots();
+    const std::int64_t fat = parser->fatCandidates[static_cast<std::size_t>(fatK)];
+    const std::int64_t heap = parser->heapCandidates[static_cast<std::size_t>(heapK)];
+    host.setStatus("Maintaining TreeStructure for Tree Control");
+    if (fat > 0 && heap > 0) {
+        auto copy = parser->buildFromFoundSlots(heap, fat);
+        parser->entryCopy.insert(parser->entryCopy.end(), std::make_move_iterator(copy.begin()),
+                                 std::make_move_iterator(copy.end()));
+        parser->linkEntries();
+        parser->fillTree();
+    }
+    return std::make_unique<ExFatSession>(std::move(parser), root);
+}
+
 }  // namespace
 
 std::unique_ptr<ScanSession> runExFatScan(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
+    if (request.mode == RecoveryMode::Advanced) {
+        auto parser = std::make_unique<Fat64Class>();
+        parser->volume = request.volume;
+        parser->tree = &tree;
+        parser->host = &host;
+        parser->driveFormatted = request.driveFormatted;
+        parser->rootLabel = request.rootLabel;
+        return runAdvanced(request, host, std::move(parser));
+    }
     if (request.mode != RecoveryMode::Standard) {
-        host.notice("The advanced recovery mode is not available for exFAT volumes in this version.");
+        host.notice("The deep recovery mode is only available for NTFS volumes.");
         return nullptr;
     }
     auto parser = std::make_unique<Fat64Class>();

@@ -63,6 +63,7 @@ bool Fat64Class::checkBootSector() {
     heapOffset = static_cast<std::int64_t>(heapSector * bytesPerSector);
     clusterCount = count;
     rootCluster = root;
+    bootClusterShift = static_cast<std::uint8_t>(spcShift);
     fat_.setup(reader_, FatKind::ExFat, fatOffset, fatBytes, count + 1);
     bootValid = true;
     return true;
@@ -130,11 +131,13 @@ void Fat64Class::walkFolder(std::uint32_t index, int depth) {
     const bool contiguous = contiguousData(e);
     std::uint64_t limit = std::min<std::uint64_t>(std::max<std::uint64_t>(e.dataLength, clusterBytes), kMaxFolderBytes);
     if (driveFormatted) limit = clusterBytes;
-    const auto bytes = readFolderClusters(source(contiguous), e.firstCluster, limit, false, visitedClusters_);
-    walkDirectory(bytes, index, depth + 1);
+    std::vector<std::int64_t> starts;
+    const auto bytes = readFolderClusters(source(contiguous), e.firstCluster, limit, false, visitedClusters_, &starts);
+    walkDirectory(bytes, index, depth + 1, starts, clusterBytes, advancedMarker != 0);
 }
 
-void Fat64Class::walkDirectory(const std::vector<std::uint8_t>& bytes, std::uint32_t parent, int depth) {
+void Fat64Class::walkDirectory(const std::vector<std::uint8_t>& bytes, std::uint32_t parent, int depth,
+                               const std::vector<std::int64_t>& starts, std::uint64_t unit, bool consume) {
     if (host != nullptr && host->checkpoint()) stopped_ = true;
     if (stopped_ || full_) return;
     std::map<std::uint32_t, std::uint32_t> seenHere;
@@ -142,6 +145,10 @@ void Fat64Class::walkDirectory(const std::vector<std::uint8_t>& bytes, std::uint
     const ByteSpan all(bytes.data(), n * 32);
     for (std::size_t k = 0; k < n && !full_; ++k) {
         if (!isFileEntry(all[k * 32])) continue;
+        if (consume && unit != 0 && k * 32 / unit < starts.size()) {
+            const std::int64_t at = starts[k * 32 / unit] + static_cast<std::int64_t>(k * 32 % unit);
+            if (!consumedSlots.insert(at).second) break;
+        }
         const ByteSpan f = all.subspan(k * 32, 32);
         ExFatEntry e;
         e.entryType = f[0];
@@ -222,7 +229,7 @@ void Fat64Class::fillTree() {
         const ExFatEntry& e = entries[i];
         if ((i & 0x3FF) == 0) status(format("filling entry =%d in tree ", static_cast<int>(i)));
         if (e.parent != 0) continue;
-        const TextColor color = e.entryType == 0x05 ? kDeletedColor : kDefaultColor;
+        const TextColor color = e.entryType == 0x05 || e.name == u"ORPHAN ENTRY" ? kDeletedColor : kDefaultColor;
         const bool folder = isExFatDirectory(e.attributes);
         const TreeItem item =
             tree->insertItem(rootItem, e.name, folder ? IconKind::Folder : IconKind::File, i + 1, color);

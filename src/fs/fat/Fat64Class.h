@@ -52,6 +52,21 @@ public:
     static std::array<std::string, 4> formatTimes(const ExFatEntry& entry) { return corvello::formatTimes(entry); }
     static std::string formatSize(const ExFatEntry& entry) { return corvello::formatSize(entry); }
 
+    // Advanced mode (see FatVolume): FAT and cluster-heap search, entry-set scan, records built
+    // from the sets found.
+    std::vector<std::int64_t> findFatTables(std::int64_t max);
+    std::vector<std::int64_t> findHeapStarts(std::int64_t max);
+    void setAdvancedClusterShift(unsigned shift);
+    void scanForSlots();
+    std::vector<ExFatEntry> buildFromFoundSlots(std::int64_t heapStart, std::int64_t fatStart);
+
+    std::vector<std::int64_t> fatCandidates;
+    std::vector<std::int64_t> heapCandidates;
+    std::vector<std::int64_t> foundSlots;
+    std::set<std::int64_t> consumedSlots;
+    std::int64_t labelOffset = 0;
+    std::uint8_t bootClusterShift = 0;  // from a valid boot sector
+
     bool bootValid = false;
     TreeItem rootItem = 0;
     std::vector<ExFatEntry> entries;
@@ -68,7 +83,10 @@ public:
     std::uint32_t rootCluster = 0;
 
 private:
-    void walkDirectory(const std::vector<std::uint8_t>& bytes, std::uint32_t parent, int depth);
+    // starts: the volume offset of each unit-sized piece of bytes; with consume, each entry set
+    // is noted in consumedSlots and one noted before ends the folder.
+    void walkDirectory(const std::vector<std::uint8_t>& bytes, std::uint32_t parent, int depth,
+                       const std::vector<std::int64_t>& starts = {}, std::uint64_t unit = 0, bool consume = false);
     void walkFolder(std::uint32_t index, int depth);
     bool append(ExFatEntry& entry);
     void status(const std::string& text);
@@ -81,8 +99,17 @@ private:
     std::set<std::uint32_t> visitedClusters_;
     std::vector<std::pair<std::uint32_t, int>> deferredFolders_;
     bool haveDummyFields_ = false;
+    bool advancedFirst_ = true;
     bool stopped_ = false;
     bool full_ = false;
 };
+
+}  // namespace corvello
+
+namespace corvello {
+
+// The cluster-size shifts (sectors of 512 bytes, as powers of two) the advanced mode offers:
+// the boot sector's first when it was valid, then 8, 9, 10 and 11.
+std::vector<std::uint32_t> clusterShiftChoices(const Fat64Class& parser, bool bootValid);
 
 }  // namespace corvello

@@ -241,7 +241,8 @@ namespace corvello {
 std::vector<std::uint32_t> sectorsPerClusterChoices(const FatVolume& parser, bool bootValid) {
     std::vector<std::uint32_t> out;
     const std::uint32_t boot = parser.bootSectorsPerCluster;
-    if (bootValid && boot != 0 && boot % 2 == 0) out.push_back(boot);
+    // The boot sector's own value comes first whenever it has one (also 1, which the fixed lists lack).
+    if (bootValid && boot != 0) out.push_back(boot);
     const std::vector<std::uint32_t> usual =
         parser.isFat32() ? std::vector<std::uint32_t>{2, 4, 16, 32, 64, 8} : std::vector<std::uint32_t>{4, 8, 16, 2, 32, 64, 128};
     out.insert(out.end(), usual.begin(), usual.end());

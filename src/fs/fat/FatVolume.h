@@ -145,7 +145,7 @@ private:
 namespace corvello {
 
 // The cluster sizes (in 512-byte sectors) the advanced mode offers, in order: the boot sector's
-// value first when it was valid and even, then the usual sizes.
+// value first when it was valid, then the usual sizes.
 std::vector<std::uint32_t> sectorsPerClusterChoices(const FatVolume& parser, bool bootValid);
 
 }  // namespace corvello
