@@ -19,6 +19,7 @@ const Command kCommands[] = {
     {"partitions", cmdPartitions},
     {"list", cmdList},
     {"save", cmdSave},
+    {"fat-tables", cmdFatTables},
 };
 
 const char kUsage[] =
@@ -30,6 +31,8 @@ const char kUsage[] =
     "      every entry of the volume: KIND, STATE, SIZE, PATH\n"
     "  save IMAGE [volume options] --out DIR [--path FOLDER]\n"
     "      writes the files below FOLDER (default: everything) into DIR\n"
+    "  fat-tables IMAGE [volume options] [--max N]\n"
+    "      the FAT tables (and exFAT cluster heaps) the advanced mode can choose from\n"
     "\n"
     "IMAGE is a disk image, a volume image or a device; it is only ever read.\n";
 

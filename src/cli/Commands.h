@@ -13,5 +13,6 @@ using CommandArgs = std::vector<std::string>;
 int cmdPartitions(const CommandArgs& args, std::ostream& out, std::ostream& err);
 int cmdList(const CommandArgs& args, std::ostream& out, std::ostream& err);
 int cmdSave(const CommandArgs& args, std::ostream& out, std::ostream& err);
+int cmdFatTables(const CommandArgs& args, std::ostream& out, std::ostream& err);
 
 }  // namespace corvello::cli

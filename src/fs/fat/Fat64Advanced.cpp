@@ -104,7 +104,11 @@ void Fat64Class::scanForSlots() {
     std::int64_t resume = 0;  // the scan goes on after an accepted set
     for (std::int64_t b = 0; b < total; b += kScanBlock) {
         if (host != nullptr) {
-            if (host->checkpoint()) break;
+            if (host->checkpoint()) {
+                // Stop ends the scan; the records are still built from what it found.
+                host->clearStop();
+                break;
+            }
             host->setProgressPos(b * 1000 / total);
         }
         const std::size_t n = static_cast<std::size_t>(std::min(kScanBlock, total - b));
@@ -135,7 +139,8 @@ std::vector<ExFatEntry> Fat64Class::buildFromFoundSlots(std::int64_t heapStart, 
     std::int64_t rootStart = 0;
     std::int64_t rootEnd = 0;
     for (std::int64_t position : foundSlots) {
-        if (full_ || (host != nullptr && host->checkpoint())) break;
+        if (full_) break;
+        if (host != nullptr) host->pauseGate().pass();
         if (!consumedSlots.insert(position).second) continue;
         const std::int64_t sector = position / 512 * 512;
         std::vector<std::uint8_t> buffer(2048);

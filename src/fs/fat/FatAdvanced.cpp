@@ -143,7 +143,11 @@ void FatVolume::scanForSlots() {
     if (host != nullptr) host->setProgressRange(0, isFat32() ? 1000 : 100000);
     for (std::int64_t b = 0; b < total; b += kScanBlock) {
         if (host != nullptr) {
-            if (host->checkpoint()) break;
+            if (host->checkpoint()) {
+                // Stop ends the scan; the records are still built from what it found.
+                host->clearStop();
+                break;
+            }
             host->setProgressPos(isFat32() ? b * 1000 / total : b * 100000 / total);
             if (!isFat32()) host->setStatus(format("currently at sector %lld of %lld", static_cast<long long>(b / 512),
                                                    static_cast<long long>(total / 512)));
@@ -187,7 +191,8 @@ std::vector<FatEntry> FatVolume::buildFromFoundSlots(std::int64_t /*offset*/) {
         rootOffset = std::max<std::int64_t>(dataOffset - rootBytes, 0);
     }
     for (std::int64_t position : foundSlots) {
-        if (full_ || (host != nullptr && host->checkpoint())) break;
+        if (full_) break;
+        if (host != nullptr) host->pauseGate().pass();
         if (!consumedSlots.insert(position).second) continue;
         const std::int64_t sector = position / 512 * 512;
         std::vector<std::uint8_t> buffer(2048);

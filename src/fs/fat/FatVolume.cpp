@@ -197,6 +197,11 @@ void FatVolume::walkDirectory(const std::vector<std::uint8_t>& bytes, std::uint3
             if (subfolder && isFat32() && clusterBytes >= 32) k = (pos / clusterBytes + 1) * (clusterBytes / 32) - 1;
             continue;
         }
+        if (places.consume && b0 != '.') {
+            // A slot that an earlier walk or record already used ends this folder.
+            const std::int64_t at = places.at(pos);
+            if (at >= 0 && !consumedSlots.insert(at).second) break;
+        }
         if (isLongNameSlot(attributes)) {
             const bool startsRun = !inRun || (b0 != 0xE5 && (b0 & 0x40) != 0) || pieces.size() >= kMaxLongNameSlots;
             if (startsRun) {
@@ -214,11 +219,6 @@ void FatVolume::walkDirectory(const std::vector<std::uint8_t>& bytes, std::uint3
             for (auto it = pieces.rbegin(); it != pieces.rend(); ++it) pending += *it;
             havePending = true;
             inRun = false;
-        }
-        if (places.consume && b0 != '.') {
-            // A slot that an earlier walk or record already used ends this folder.
-            const std::int64_t at = places.at(pos);
-            if (at >= 0 && !consumedSlots.insert(at).second) break;
         }
         if (advancedMarker != 0 && attributes == 0xCD) {
             havePending = false;
