@@ -16,6 +16,37 @@
 
 namespace corvello::fuzz {
 
+// The advanced mode on the same input: FAT search, slot scan with one-sector clusters, build.
+template <class Parser>
+void runAdvancedFuzz(const std::uint8_t* data, std::size_t size) {
+    test::MemoryReader reader(std::span<const std::uint8_t>(data, size));
+    MemoryResultTree tree;
+    MemoryScanHost host;
+    Parser p;
+    p.tree = &tree;
+    p.host = &host;
+    p.attachReader(&reader);
+    p.volumeBytes = static_cast<std::int64_t>(size);
+    p.checkBootSector();
+    p.fatCandidates = p.findFatTables(3);
+    const std::int64_t fat = p.fatCandidates.empty() ? 512 : p.fatCandidates.front();
+    if constexpr (std::is_same_v<Parser, Fat64Class>) {
+        p.heapCandidates = p.findHeapStarts(3);
+        p.setAdvancedClusterShift(size % 3);
+        p.scanForSlots();
+        p.buildFromFoundSlots(p.heapCandidates.empty() ? 4096 : p.heapCandidates.front(), fat);
+    } else {
+        p.advancedMarker = 1;
+        p.advancedBytesPerSector = 512;
+        p.advancedSectorsPerCluster = static_cast<std::uint8_t>(1u << (size % 3));
+        p.useFatCandidate(fat);
+        p.scanForSlots();
+        p.buildFromFoundSlots(fat);
+    }
+    p.linkEntries();
+    p.fillTree();
+}
+
 template <class Parser>
 int runFatFuzz(const std::uint8_t* data, std::size_t size) {
     test::MemoryReader reader(std::span<const std::uint8_t>(data, size));
@@ -41,6 +72,7 @@ int runFatFuzz(const std::uint8_t* data, std::size_t size) {
         ++extracted;
     }
     ::unlink(out.c_str());
+    runAdvancedFuzz<Parser>(data, size);
     return 0;
 }
 
