@@ -15,7 +15,7 @@ namespace {
 constexpr std::int64_t kSearchBlock = 10 * 1024 * 1024;
 constexpr std::int64_t kScanBlock = 1024 * 1024;
 constexpr std::size_t kSetTail = 20 * 32;  // the longest entry set: file, stream and 18 names
-constexpr std::size_t kMaxFound = 20'000'000;
+constexpr std::size_t kMaxFound = 5'000'000;  // positions kept from one scan
 
 bool allZero(ByteSpan b, std::size_t from, std::size_t to) {
     for (std::size_t i = from; i < to; ++i)

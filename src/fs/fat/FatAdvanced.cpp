@@ -15,7 +15,7 @@ namespace {
 
 constexpr std::int64_t kSearchBlock = 10 * 1024 * 1024;
 constexpr std::int64_t kScanBlock = 1024 * 1024;
-constexpr std::size_t kMaxFound = 20'000'000;
+constexpr std::size_t kMaxFound = 5'000'000;  // positions kept from one scan
 
 bool inL1(std::uint8_t c) { return (c >= 0x41 && c <= 0x5B) || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
 bool inL2(std::uint8_t c) { return (c >= 0x41 && c <= 0x5B) || (c >= 0x5F && c <= 0x7A) || (c >= '0' && c <= '9'); }
