@@ -32,7 +32,7 @@ void runAdvancedFuzz(const std::uint8_t* data, std::size_t size) {
     const std::int64_t fat = p.fatCandidates.empty() ? 512 : p.fatCandidates.front();
     if constexpr (std::is_same_v<Parser, Fat64Class>) {
         p.heapCandidates = p.findHeapStarts(3);
-        p.setAdvancedClusterShift(size % 3);
+        p.setAdvancedClusterShift(static_cast<unsigned>(size % 3));
         p.scanForSlots();
         p.buildFromFoundSlots(p.heapCandidates.empty() ? 4096 : p.heapCandidates.front(), fat);
     } else {
