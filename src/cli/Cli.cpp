@@ -22,6 +22,7 @@ const Command kCommands[] = {
     {"carve", cmdCarve},
     {"drives", cmdDrives},
     {"mft-copies", cmdMftCopies},
+    {"fat-tables", cmdFatTables},
 };
 
 const char kUsage[] =
@@ -38,6 +39,8 @@ const char kUsage[] =
     "      finds files by their signatures and writes them into DIR, one folder per category\n"
     "  mft-copies IMAGE [volume options] [--max N]\n"
     "      the MFT copies of an NTFS volume, for list/save --mode advanced --copy K [--sectors-per-cluster N]\n"
+    "  fat-tables IMAGE [volume options] [--max N]\n"
+    "      the FAT tables (and exFAT cluster heaps) the advanced mode can choose from\n"
     "\n"
     "IMAGE is a disk image, a volume image or a device; it is only ever read.\n";
 

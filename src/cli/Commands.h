@@ -16,5 +16,6 @@ int cmdSave(const CommandArgs& args, std::ostream& out, std::ostream& err);
 int cmdCarve(const CommandArgs& args, std::ostream& out, std::ostream& err);
 int cmdDrives(const CommandArgs& args, std::ostream& out, std::ostream& err);
 int cmdMftCopies(const CommandArgs& args, std::ostream& out, std::ostream& err);
+int cmdFatTables(const CommandArgs& args, std::ostream& out, std::ostream& err);
 
 }  // namespace corvello::cli

@@ -1,18 +1,176 @@
+// The FAT12/FAT16 and FAT32 scan threads (standard mode) and the session over their records.
+
+#include <memory>
+
+#include "common/ResultTree.h"
 #include "common/ScanHost.h"
+#include "common/Text.h"
+#include "device/FileReadSeek.h"
+#include "fs/fat/Fat16Class.h"
+#include "fs/fat/Fat32Class.h"
 #include "scan/Families.h"
 
 namespace corvello {
 
-// Not yet available: the FAT parser has not landed.
-std::unique_ptr<ScanSession> runFat16Scan(const ScanRequest& /*request*/, ScanHost& host, ResultTree& /*tree*/) {
-    host.notice("FAT volumes cannot be read by this version yet.");
-    return nullptr;
+namespace {
+
+// Item data is the record's index + 1, so that 0 never names a record.
+class FatSession : public ScanSession {
+public:
+    FatSession(std::unique_ptr<FatVolume> parser, TreeItem root) : parser_(std::move(parser)), root_(root) {}
+
+    TreeItem rootItem() const override { return root_; }
+    bool isValid(ItemData data) const override {
+        // Record 0 stands for the root folder and is not an item of its own.
+        return data >= 2 && data <= parser_->entries.size();
+    }
+    bool isFolder(ItemData data) const override { return isValid(data) && isFatDirectory(entry(data).attributes); }
+    std::vector<ItemData> children(ItemData data) const override {
+        std::vector<ItemData> out;
+        if (!isValid(data)) return out;
+        const auto& list = parser_->entries;
+        for (std::uint32_t i = entry(data).firstChild; i < list.size() && out.size() < list.size();
+             i = list[i].nextSibling)
+            out.push_back(i + 1);
+        return out;
+    }
+    bool isDeleted(ItemData child, ItemData opened) const override {
+        if (!isValid(child)) return false;
+        if (entry(child).deleted) return true;
+        return !isFolder(child) && isValid(opened) && entry(opened).deleted;
+    }
+    std::u16string name(ItemData data) const override { return isValid(data) ? entry(data).name : std::u16string(); }
+    std::uint64_t size(ItemData data) const override { return isValid(data) ? entry(data).size : 0; }
+    std::array<std::string, 4> rowTexts(ItemData data) const override {
+        return isValid(data) ? FatVolume::formatTimes(entry(data)) : std::array<std::string, 4>{};
+    }
+    std::string sizeText(ItemData data) const override {
+        return isValid(data) ? FatVolume::formatSize(entry(data)) : std::string();
+    }
+    bool isSavableFolder(ItemData data) const override { return isFolder(data); }
+    SaveKind saveKind(ItemData data) const override {
+        if (!isValid(data)) return SaveKind::Skip;
+        return isFolder(data) ? SaveKind::Folder : SaveKind::File;
+    }
+    std::u16string saveName(ItemData data) const override {
+        if (!isValid(data)) return {};
+        const std::uint32_t index = entry(data).index;
+        const auto& copy = parser_->entryCopy;
+        return index < copy.size() ? copy[index].name : entry(data).name;
+    }
+    bool extract(ItemData data, const std::string& path) override {
+        return isValid(data) && !isFolder(data) && parser_->extractFile(path, entry(data));
+    }
+    bool rename(ItemData data, const std::u16string& name) override {
+        if (!isValid(data)) return false;
+        FatEntry& e = parser_->entries[data - 1];
+        e.name = name;
+        if (e.index < parser_->entryCopy.size()) parser_->entryCopy[e.index].name = name;
+        return true;
+    }
+    bool hasRecycleBin() const override { return parser_->isFat32(); }
+
+    FatVolume& parser() { return *parser_; }
+
+private:
+    const FatEntry& entry(ItemData data) const { return parser_->entries[data - 1]; }
+    std::unique_ptr<FatVolume> parser_;
+    TreeItem root_;
+};
+
+template <class Parser>
+std::unique_ptr<Parser> prepare(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
+    auto parser = std::make_unique<Parser>();
+    parser->volume = request.volume;
+    parser->tree = &tree;
+    parser->host = &host;
+    parser->driveFormatted = request.driveFormatted;
+    parser->rootLabel = request.rootLabel;
+    return parser;
 }
 
-// Not yet available: the FAT parser has not landed.
-std::unique_ptr<ScanSession> runFat32Scan(const ScanRequest& /*request*/, ScanHost& host, ResultTree& /*tree*/) {
-    host.notice("FAT volumes cannot be read by this version yet.");
-    return nullptr;
+// The advanced mode: the FAT search of the advanced-input step, then the chosen FAT and
+// cluster size, the slot scan and the records built from it.
+template <class Parser>
+std::unique_ptr<ScanSession> runAdvanced(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
+    auto parser = prepare<Parser>(request, host, tree);
+    parser->attachReader(request.reader);
+    parser->volumeBytes = request.volume.sizeBytes();
+    const bool bootOk = parser->checkBootSector();
+    if (!parser->isFat32()) host.setStatus("Finding Fat entries....");
+    const std::int64_t max = request.maxCandidates > 0 ? request.maxCandidates : 3;
+    parser->fatCandidates = parser->findFatTables(max);
+    host.clearStop();
+    const auto choices = sectorsPerClusterChoices(*parser, bootOk);
+    const std::int64_t k = request.candidateIndex.value_or(0);
+    const std::uint32_t spc = request.sectorsPerCluster.value_or(choices.front());
+    const TreeItem root = parser->rootItem;
+    if (k < 0 || k >= static_cast<std::int64_t>(parser->fatCandidates.size()) || spc == 0 || spc > 255) {
+        host.setStatus(parser->fatCandidates.empty() ? "No FAT was found on this volume."
+                                                     : "The chosen FAT or cluster size is not one of the choices.");
+        return std::make_unique<FatSession>(std::move(parser), root);
+    }
+    const std::int64_t candidate = parser->fatCandidates[static_cast<std::size_t>(k)];
+    parser->advancedMarker = static_cast<std::uint16_t>(parser->advancedMarker + 1);
+    parser->advancedBytesPerSector = 512;
+    parser->advancedSectorsPerCluster = static_cast<std::uint8_t>(spc);
+    parser->useFatCandidate(candidate);
+    parser->scanForSlots();
+    host.setStatus("Maintaining directory Structure in AdvanceScanning");
+    auto copy = parser->buildFromFoundSlots(candidate);
+    parser->entryCopy.insert(parser->entryCopy.end(), std::make_move_iterator(copy.begin()),
+                             std::make_move_iterator(copy.end()));
+    host.setStatus(parser->isFat32() ? "Maintaining TreeStructure for Tree Control"
+                                     : "Maintaining Tree Structure for Tree Control");
+    parser->linkEntries();
+    parser->fillTree();
+    return std::make_unique<FatSession>(std::move(parser), root);
+}
+
+template <class Parser>
+std::unique_ptr<ScanSession> runStandard(const ScanRequest& request, ScanHost& host, ResultTree& tree,
+                                         const char* refusal, const char* walkText, bool finalProgress) {
+    if (request.mode == RecoveryMode::Advanced) return runAdvanced<Parser>(request, host, tree);
+    if (request.mode != RecoveryMode::Standard) {
+        host.notice("The deep recovery mode is only available for NTFS volumes.");
+        return nullptr;
+    }
+    auto parser = prepare<Parser>(request, host, tree);
+    parser->attachReader(request.reader);
+    parser->volumeBytes = request.volume.sizeBytes();
+    if (!parser->checkBootSector()) {
+        host.notice(refusal);
+        return nullptr;
+    }
+    parser->readFat();
+    parser->readRootDirectory();
+    host.setStatus(walkText);
+    auto copy = parser->parseRootDirectory();
+    parser->entryCopy.insert(parser->entryCopy.end(), std::make_move_iterator(copy.begin()),
+                             std::make_move_iterator(copy.end()));
+    host.setStatus("maintaining tree Structure in vector...");
+    parser->linkEntries();
+    host.setStatus("Creating Tree Structure....");
+    parser->fillTree();
+    host.setStatus("Tree Structure Created.");
+    if (finalProgress) {
+        host.setProgressRange(0, 100);
+        host.setProgressPos(100);
+    }
+    const TreeItem root = parser->rootItem;
+    return std::make_unique<FatSession>(std::move(parser), root);
+}
+
+}  // namespace
+
+std::unique_ptr<ScanSession> runFat16Scan(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
+    return runStandard<Fat16Class>(request, host, tree, "Selected Drive is not in Fat16 Format",
+                                   "Finding Fat16 File And Directory entries recursively....", true);
+}
+
+std::unique_ptr<ScanSession> runFat32Scan(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
+    return runStandard<Fat32Class>(request, host, tree, "Selected Drive is not in Fat32 Format",
+                                   "Finding Fat32 File And Directory entries recursively....", false);
 }
 
 }  // namespace corvello

@@ -1,0 +1,325 @@
+#include "fs/fat/FatVolume.h"
+
+#include <algorithm>
+
+#include "common/DisplayFormat.h"
+#include "common/ScanHost.h"
+#include "device/readWriteInterface.h"
+#include "partition/BootSector.h"
+#include "platform/Files.h"
+
+namespace corvello {
+
+namespace {
+
+constexpr int kMaxDepth = 128;                        // folders nested deeper are listed, not read
+constexpr std::uint64_t kMaxFolderBytes = 65536 * 32;  // a FAT folder holds at most 65,536 slots
+constexpr std::size_t kMaxEntries = 20'000'000;        // records kept from one volume
+constexpr std::size_t kMaxLongNameSlots = 20;         // 255 characters
+
+bool isLongNameSlot(std::uint8_t attributes) { return (attributes & 0x3F) == 0x0F; }
+
+}  // namespace
+
+bool FatVolume::attachReader(readWriteInterface* reader) {
+    reader_ = reader;
+    if (reader_ != nullptr) {
+        reader_->baseOffset = volume.startSector * static_cast<std::int64_t>(kSectorSize);
+        reader_->seek(0, FILE_BEGIN);
+    }
+    if (tree != nullptr) rootItem = tree->insertItem(kTreeTop, rootLabel, IconKind::Folder, 0);
+    return true;
+}
+
+void FatVolume::status(const std::string& text) {
+    if (host != nullptr) host->setStatus(text);
+}
+
+bool FatVolume::acceptBootSector(bool fat32) {
+    bootValid = false;
+    if (reader_ == nullptr) return false;
+    std::uint8_t boot[512];
+    readVolume(*reader_, 0, boot, sizeof boot);
+    const ByteSpan s(boot, sizeof boot);
+    const BootInfo info = classifyFat(s);
+    const bool wanted = fat32 ? info.kind == BootKind::Fat32
+                              : (info.kind == BootKind::Fat12 || info.kind == BootKind::Fat16);
+    if (!wanted) return false;
+    kind_ = info.kind == BootKind::Fat12 ? FatKind::Fat12 : info.kind == BootKind::Fat16 ? FatKind::Fat16 : FatKind::Fat32;
+
+    // classifyFat has checked the fields below for range and consistency.
+    bytesPerSector = le16(s, 11);
+    sectorsPerCluster = u8(s, 13);
+    const std::uint64_t reserved = le16(s, 14);
+    const std::uint64_t fats = u8(s, 16);
+    const std::uint64_t rootEntries = le16(s, 17);
+    const std::uint64_t totalSectors = le16(s, 19) != 0 ? le16(s, 19) : le32(s, 32);
+    const std::uint64_t fatSectors = le16(s, 22) != 0 ? le16(s, 22) : le32(s, 36);
+    const std::uint64_t rootSectors = (rootEntries * 32 + bytesPerSector - 1) / bytesPerSector;
+
+    clusterBytes = bytesPerSector * sectorsPerCluster;
+    fatOffset = static_cast<std::int64_t>(reserved * bytesPerSector);
+    fatBytes = fatSectors * bytesPerSector;
+    rootOffset = static_cast<std::int64_t>((reserved + fats * fatSectors) * bytesPerSector);
+    rootBytes = static_cast<std::uint32_t>(rootEntries * 32);
+    dataOffset = rootOffset + static_cast<std::int64_t>(rootSectors * bytesPerSector);
+    const std::uint64_t dataSectors = totalSectors - (reserved + fats * fatSectors + rootSectors);
+    clusterCount = static_cast<std::uint32_t>(std::min<std::uint64_t>(dataSectors / sectorsPerCluster, 0x0FFFFFF5));
+    rootCluster = isFat32() ? le32(s, 44) : 0;
+    bootSectorsPerCluster = static_cast<std::uint8_t>(sectorsPerCluster);
+    bootValid = true;
+    return true;
+}
+
+void FatVolume::readFat() {
+    if (!bootValid || reader_ == nullptr) return;
+    fat_.setup(reader_, kind_, fatOffset, fatBytes, clusterCount + 1);
+}
+
+std::uint32_t FatVolume::nextCluster(std::uint32_t cluster) {
+    if (driveFormatted) return 0;
+    return fat_.next(cluster);
+}
+
+std::uint32_t FatVolume::firstCluster(const FatEntry& e) const {
+    // On FAT12 and FAT16 the high word is not part of the cluster number.
+    return isFat32() ? firstClusterOf(e) : e.clusterLow;
+}
+
+ClusterSource FatVolume::source(bool contiguous) {
+    ClusterSource s;
+    s.reader = reader_;
+    s.fat = &fat_;
+    s.dataOffset = dataOffset;
+    s.clusterBytes = clusterBytes;
+    s.contiguous = contiguous;
+    return s;
+}
+
+void FatVolume::readRootDirectory() {
+    rootBuffer_.clear();
+    if (!bootValid || reader_ == nullptr) return;
+    if (isFat32()) {
+        // The root is an ordinary cluster chain that starts at the boot sector's root cluster.
+        const std::uint64_t limit = driveFormatted ? clusterBytes : kMaxFolderBytes;
+        rootBuffer_ = readFolderClusters(source(false), rootCluster, limit, false, visitedClusters_, &rootStarts_);
+        return;
+    }
+    rootBuffer_.resize(rootBytes);
+    readVolume(*reader_, rootOffset, rootBuffer_.data(), rootBuffer_.size());
+    rootStarts_ = {rootOffset};
+}
+
+bool FatVolume::append(FatEntry& entry) {
+    if (entries.size() >= kMaxEntries) {
+        if (!full_) status("Too many entries on this volume; the rest is not listed.");
+        full_ = true;
+        return false;
+    }
+    entry.index = static_cast<std::uint32_t>(entries.size());
+    entries.push_back(entry);
+    return true;
+}
+
+std::vector<FatEntry> FatVolume::parseRootDirectory() {
+    entries.clear();
+    // Record 0 stands for the root folder; it carries the fields of the first root slot.
+    FatEntry dummy;
+    if (rootBuffer_.size() >= 32) {
+        const ByteSpan first(rootBuffer_.data(), 32);
+        dummy.attributes = u8(first, 11);
+        dummy.createTimeTenth = u8(first, 13);
+        dummy.createTime = le16(first, 14);
+        dummy.createDate = le16(first, 16);
+        dummy.accessDate = le16(first, 18);
+        dummy.clusterHigh = le16(first, 20);
+        dummy.writeTime = le16(first, 22);
+        dummy.writeDate = le16(first, 24);
+        dummy.clusterLow = le16(first, 26);
+        dummy.size = le32(first, 28);
+    }
+    dummy.name = u"DUMMY ENTRY";
+    append(dummy);
+
+    SlotPlaces places;
+    places.starts = rootStarts_;
+    places.unit = isFat32() ? clusterBytes : rootBytes;
+    walkDirectory(rootBuffer_, 0, 0, false, places);
+    // Deleted folders are read after the live tree, so that a live folder is never left empty
+    // because a stale slot elsewhere names its clusters.
+    for (std::size_t i = 0; i < deferredFolders_.size() && !stopped_; ++i) {
+        const auto [index, depth] = deferredFolders_[i];
+        walkFolder(index, depth);
+    }
+    deferredFolders_.clear();
+    rootBuffer_.clear();
+    rootBuffer_.shrink_to_fit();
+    return entries;
+}
+
+void FatVolume::walkFolder(std::uint32_t index, int depth) {
+    if (depth >= kMaxDepth) return;
+    const std::uint32_t first = firstCluster(entries[index]);
+    const std::uint64_t limit = driveFormatted ? clusterBytes : kMaxFolderBytes;
+    SlotPlaces places;
+    places.unit = clusterBytes;
+    places.consume = advancedMarker != 0;
+    const auto bytes = readFolderClusters(source(false), first, limit, true, visitedClusters_, &places.starts);
+    walkDirectory(bytes, index, depth + 1, true, places);
+}
+
+void FatVolume::walkDirectory(const std::vector<std::uint8_t>& bytes, std::uint32_t parent, int depth,
+                              bool subfolder, const SlotPlaces& places) {
+    if (host != nullptr && host->checkpoint()) stopped_ = true;
+    if (stopped_ || full_) return;
+
+    // The long name being collected: its pieces in disk order (the end of the name first).
+    std::vector<std::u16string> pieces;
+    bool inRun = false;
+    bool runDeleted = false;
+    std::uint8_t runChecksum = 0;
+    std::u16string pending;
+    bool havePending = false;
+    // First cluster of each folder of this directory, and its record.
+    std::map<std::uint32_t, std::uint32_t> seenHere;
+
+    const std::size_t slots = bytes.size() / 32;
+    for (std::size_t k = 0; k < slots && !full_; ++k) {
+        const std::size_t pos = k * 32;
+        const ByteSpan slot(bytes.data() + pos, 32);
+        const std::uint8_t b0 = slot[0];
+        const std::uint8_t attributes = slot[11];
+
+        if (b0 == 0) {
+            inRun = havePending = false;
+            // FAT32 folders end a cluster at the first empty slot; elsewhere the walk goes on, so
+            // deleted slots that follow are still found.
+            if (subfolder && isFat32() && clusterBytes >= 32) k = (pos / clusterBytes + 1) * (clusterBytes / 32) - 1;
+            continue;
+        }
+        if (places.consume && b0 != '.') {
+            // A slot that an earlier walk or record already used ends this folder.
+            const std::int64_t at = places.at(pos);
+            if (at >= 0 && !consumedSlots.insert(at).second) break;
+        }
+        if (isLongNameSlot(attributes)) {
+            const bool startsRun = !inRun || (b0 != 0xE5 && (b0 & 0x40) != 0) || pieces.size() >= kMaxLongNameSlots;
+            if (startsRun) {
+                pieces.clear();
+                runDeleted = b0 == 0xE5;
+                inRun = true;
+            }
+            pieces.push_back(longNamePiece(slot));
+            runChecksum = slot[13];
+            havePending = false;
+            continue;
+        }
+        if (inRun) {
+            pending.clear();
+            for (auto it = pieces.rbegin(); it != pieces.rend(); ++it) pending += *it;
+            havePending = true;
+            inRun = false;
+        }
+        if (advancedMarker != 0 && attributes == 0xCD) {
+            havePending = false;
+            continue;
+        }
+        if (b0 == '.' || (attributes & 0x08) != 0) {
+            // "." and "..", and the volume label: not files of the volume.
+            havePending = false;
+            continue;
+        }
+
+        FatEntry e;
+        e.attributes = attributes;
+        e.caseFlags = slot[12];
+        e.createTimeTenth = slot[13];
+        e.createTime = le16(slot, 14);
+        e.createDate = le16(slot, 16);
+        e.accessDate = le16(slot, 18);
+        e.clusterHigh = le16(slot, 20);
+        e.writeTime = le16(slot, 22);
+        e.writeDate = le16(slot, 24);
+        e.clusterLow = le16(slot, 26);
+        e.size = le32(slot, 28);
+        e.parent = parent;
+        const bool folder = isFatDirectory(attributes);
+        // A long name belongs to this slot when its checksum matches the 8.3 name; a deleted
+        // slot has lost its first letter, so its long name is taken as it comes.
+        const bool useLong = havePending && !pending.empty() && (b0 == 0xE5 || runChecksum == shortNameChecksum(slot));
+        if (useLong) {
+            e.name = pending;
+            e.deleted = (b0 == 0xE5 || runDeleted) ? 1 : 0;
+        } else {
+            e.name = shortNameOf(slot, folder, isFat32());
+            e.deleted = b0 == 0xE5 ? 1 : 0;
+        }
+        havePending = false;
+
+        if (!folder) {
+            append(e);
+            continue;
+        }
+        const std::uint32_t first = firstCluster(e);
+        if (first >= 2) {
+            const auto seen = seenHere.find(first);
+            if (seen != seenHere.end() && seen->second < entries.size()) {
+                // Two slots of one folder name the same clusters: one record, the later name.
+                entries[seen->second].name = e.name;
+                entries[seen->second].deleted = e.deleted;
+                continue;
+            }
+        }
+        if (!append(e)) break;
+        const std::uint32_t index = static_cast<std::uint32_t>(entries.size() - 1);
+        if (first >= 2) seenHere[first] = index;
+        if (e.deleted)
+            deferredFolders_.emplace_back(index, depth);
+        else
+            walkFolder(index, depth);
+    }
+}
+
+void FatVolume::linkEntries() {
+    if (host != nullptr) host->setProgressRange(0, 1000);
+    linkRecords(entries);
+    for (auto& copy : entryCopy) {
+        if (copy.index < entries.size()) {
+            copy.firstChild = entries[copy.index].firstChild;
+            copy.nextSibling = entries[copy.index].nextSibling;
+        }
+    }
+    if (host != nullptr) host->setProgressPos(1000);
+}
+
+void FatVolume::fillTree() {
+    if (tree == nullptr || rootItem == 0) return;
+    for (std::size_t i = 1; i < entries.size(); ++i) {
+        const FatEntry& e = entries[i];
+        if ((i & 0x3FF) == 0) status(format("filling entry =%d in tree ", static_cast<int>(i)));
+        if (e.parent != 0) continue;
+        const TextColor color = e.deleted ? kDeletedColor : kDefaultColor;
+        const bool folder = isFatDirectory(e.attributes);
+        const TreeItem item =
+            tree->insertItem(rootItem, e.name, folder ? IconKind::Folder : IconKind::File, i + 1, color);
+        if (folder) tree->expand(item);
+    }
+    tree->expand(rootItem);
+}
+
+bool FatVolume::extractFile(const std::string& path, const FatEntry& e) {
+    platform::OutputFile out;
+    if (!out.create(path)) return false;
+    const std::uint32_t first = firstCluster(e);
+    // A deleted file's chain is usually gone from the FAT: its clusters are taken as stored
+    // one after another, as they are for a volume whose FATs were rewritten.
+    const bool contiguous = driveFormatted || (e.deleted != 0 && fat_.isFree(first));
+    const std::uint64_t written = copyClusters(source(contiguous), first, e.size, out);
+    const bool closed = out.close();
+    const auto modified = dosTime(e.writeDate, e.writeTime);
+    const auto accessed = dosTime(e.accessDate, 0);
+    if (modified) platform::setFileTimes(path, accessed.value_or(*modified), *modified);
+    return closed && written == e.size;
+}
+
+}  // namespace corvello

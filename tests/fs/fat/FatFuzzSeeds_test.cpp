@@ -1,0 +1,35 @@
+// The fuzz targets' bodies over their seed volumes, so that every test run exercises them (the
+// libFuzzer builds run by hand; what they find becomes a seed here).
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "../../../fuzz/FatFuzz.h"
+
+namespace corvello {
+namespace {
+
+std::filesystem::path seeds(const char* family) {
+    return std::filesystem::path(__FILE__).parent_path() / "../../../fuzz/corpus" / family;
+}
+
+template <class Parser>
+int runSeeds(const char* family) {
+    int n = 0;
+    for (const auto& e : std::filesystem::directory_iterator(seeds(family))) {
+        const auto bytes = test::readWholeFile(e.path().string());
+        EXPECT_EQ(fuzz::runFatFuzz<Parser>(bytes.data(), bytes.size()), 0) << e.path();
+        ++n;
+    }
+    return n;
+}
+
+TEST(FatFuzzSeeds, EveryTargetRunsOverItsSeeds) {
+    EXPECT_GE(runSeeds<Fat16Class>("fat16"), 2);
+    EXPECT_GE(runSeeds<Fat32Class>("fat32"), 1);
+    EXPECT_GE(runSeeds<Fat64Class>("exfat"), 1);
+}
+
+}  // namespace
+}  // namespace corvello
