@@ -16,8 +16,26 @@ namespace {
 constexpr int kMaxDepth = 256;
 
 struct Walker {
+    explicit Walker(const ScanSession& s) : session(s) {}
     const ScanSession& session;
     std::set<ItemData> onPath;
+    // Paths given out in this walk. Two records of one name in a folder (a deleted and a live
+    // "x.txt", say) both come out: the second as "x (2).txt". Folders of one name share their
+    // directory.
+    std::set<std::string> files, folders;
+
+    std::string claim(const std::string& dir, const std::string& name, bool folder) {
+        std::string path = dir + name;
+        if (folder && folders.count(path) != 0) return path;
+        const auto dot = name.rfind('.');
+        const bool hasExtension = !folder && dot != std::string::npos && dot > 0;
+        const std::string stem = hasExtension ? name.substr(0, dot) : name;
+        const std::string extension = hasExtension ? name.substr(dot) : std::string();
+        for (int n = 2; files.count(path) != 0 || folders.count(path) != 0; ++n)
+            path = dir + stem + " (" + std::to_string(n) + ")" + extension;
+        (folder ? folders : files).insert(path);
+        return path;
+    }
 
     bool enter(ItemData folder, int depth) {
         return depth < kMaxDepth && session.entersFolder(folder) && onPath.insert(folder).second;
@@ -55,14 +73,14 @@ std::vector<ItemData> topLevelRecords(const ScanSession& session, const ResultTr
 }
 
 std::uint64_t countFiles(const ScanSession& session, const std::vector<ItemData>& children) {
-    Walker walker{session, {}};
+    Walker walker(session);
     return walker.count(children, 0);
 }
 
 SaveResult saveRecords(ScanSession& session, const std::vector<ItemData>& children, const std::string& dir,
                        ScanHost& host) {
     SaveResult result;
-    Walker walker{session, {}};
+    Walker walker(session);
     std::function<void(const std::vector<ItemData>&, const std::string&, int)> save =
         [&](const std::vector<ItemData>& kids, const std::string& path, int depth) {
             platform::makeDirectories(path);
@@ -71,7 +89,7 @@ SaveResult saveRecords(ScanSession& session, const std::vector<ItemData>& childr
                 if (host.checkpoint()) return;
                 const SaveKind kind = session.saveKind(x);
                 if (kind == SaveKind::Folder) {
-                    const std::string childPath = path + "/" + folderName(session, x);
+                    const std::string childPath = walker.claim(path + "/", folderName(session, x), true);
                     platform::makeDirectory(childPath);
                     if (walker.enter(x, depth)) {
                         save(session.children(x), childPath, depth + 1);
@@ -79,7 +97,7 @@ SaveResult saveRecords(ScanSession& session, const std::vector<ItemData>& childr
                     }
                 } else if (kind == SaveKind::File) {
                     ++result.files;
-                    const std::string full = path + "/" + safeFileName(trimmed(session.saveName(x)));
+                    const std::string full = walker.claim(path + "/", safeFileName(trimmed(session.saveName(x))), false);
                     host.setStatus("saving File  " + full);
                     if (!session.isExtracted(x)) continue;
                     if (session.extract(x, full))
@@ -95,7 +113,7 @@ SaveResult saveRecords(ScanSession& session, const std::vector<ItemData>& childr
 
 void walkEntries(const ScanSession& session, const std::vector<ItemData>& children, ItemData parent,
                  const std::function<void(const ListedEntry&)>& visit) {
-    Walker walker{session, {}};
+    Walker walker(session);
     std::function<void(const std::vector<ItemData>&, ItemData, const std::string&, int)> walk =
         [&](const std::vector<ItemData>& kids, ItemData opened, const std::string& prefix, int depth) {
             for (ItemData x : kids) {
@@ -105,7 +123,8 @@ void walkEntries(const ScanSession& session, const std::vector<ItemData>& childr
                 e.folder = kind == SaveKind::Folder;
                 e.deleted = session.isDeleted(x, opened);
                 e.size = e.folder ? 0 : session.size(x);
-                e.path = prefix + (e.folder ? folderName(session, x) : safeFileName(trimmed(session.saveName(x))));
+                e.path = walker.claim(prefix, e.folder ? folderName(session, x) : safeFileName(trimmed(session.saveName(x))),
+                                      e.folder);
                 visit(e);
                 if (e.folder && walker.enter(x, depth)) {
                     walk(session.children(x), x, e.path + "/", depth + 1);

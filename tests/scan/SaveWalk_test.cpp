@@ -96,6 +96,33 @@ TEST(SaveWalk, ListingMatchesTheSavedPaths) {
     EXPECT_FALSE(recordsAtPath(session, tree, "nowhere", below));
 }
 
+TEST(SaveWalk, RecordsOfOneNameAllComeOut) {
+    MemoryResultTree tree;
+    ToySession s;
+    s.records[1] = {u"x.txt", false, false, "live", {}};
+    s.records[2] = {u"x.txt", false, true, "deleted", {}};
+    s.records[3] = {u"x", false, false, "file", {}};
+    s.records[4] = {u"x", true, false, "", {5}};
+    s.records[5] = {u"inner", false, false, "in", {}};
+    s.root = tree.insertItem(kTreeTop, u"ROOT", IconKind::Folder, 0);
+    for (ItemData d : {1, 2, 3, 4}) tree.insertItem(s.root, s.records[d].name, IconKind::File, d);
+
+    test::ScratchDir dir;
+    MemoryScanHost host;
+    const auto top = topLevelRecords(s, tree);
+    EXPECT_EQ(saveRecords(s, top, dir.path(), host).written, 4u);
+    const std::pair<const char*, const char*> expected[] = {
+        {"x.txt", "live"}, {"x (2).txt", "deleted"}, {"x", "file"}, {"x (2)/inner", "in"}};
+    for (const auto& [path, content] : expected) {
+        std::ifstream in(dir.file(path));
+        std::string got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(got, content) << path;
+    }
+    std::vector<std::string> listed;
+    walkEntries(s, top, 0, [&](const ListedEntry& e) { listed.push_back(e.path); });
+    EXPECT_EQ(listed, (std::vector<std::string>{"x.txt", "x (2).txt", "x", "x (2)", "x (2)/inner"}));
+}
+
 TEST(ScanCompletion, PlaceholdersOnlyUnderFoldersWithChildren) {
     MemoryResultTree tree;
     ToySession session = hostileVolume(tree);
