@@ -6,70 +6,27 @@
 #include "common/ScanHost.h"
 #include "device/FileReadSeek.h"
 #include "fs/fat/Fat64Class.h"
+#include "scan/FatFamilySession.h"
 #include "scan/Families.h"
 
 namespace corvello {
 
 namespace {
 
-// Item data is the record's index + 1, so that 0 never names a record.
-class ExFatSession : public ScanSession {
+class ExFatSession : public FatFamilySession<Fat64Class, ExFatEntry> {
 public:
-    ExFatSession(std::unique_ptr<Fat64Class> parser, TreeItem root) : parser_(std::move(parser)), root_(root) {}
+    using FatFamilySession::FatFamilySession;
 
-    TreeItem rootItem() const override { return root_; }
-    bool isValid(ItemData data) const override { return data >= 2 && data <= parser_->entries.size(); }
     bool isFolder(ItemData data) const override {
         return isValid(data) && isExFatDirectory(entry(data).attributes);
     }
-    std::vector<ItemData> children(ItemData data) const override {
-        std::vector<ItemData> out;
-        if (!isValid(data)) return out;
-        const auto& list = parser_->entries;
-        for (std::uint32_t i = entry(data).firstChild; i < list.size() && out.size() < list.size();
-             i = list[i].nextSibling)
-            out.push_back(i + 1);
-        return out;
-    }
+    // Entry type 0x05 marks a deleted file set; everything in a deleted folder is shown deleted.
     bool isDeleted(ItemData child, ItemData opened) const override {
         if (!isValid(child)) return false;
         return entry(child).entryType == 0x05 || (isValid(opened) && entry(opened).entryType == 0x05);
     }
-    std::u16string name(ItemData data) const override { return isValid(data) ? entry(data).name : std::u16string(); }
     std::uint64_t size(ItemData data) const override { return isValid(data) ? entry(data).dataLength : 0; }
-    std::array<std::string, 4> rowTexts(ItemData data) const override {
-        return isValid(data) ? Fat64Class::formatTimes(entry(data)) : std::array<std::string, 4>{};
-    }
-    std::string sizeText(ItemData data) const override {
-        return isValid(data) ? Fat64Class::formatSize(entry(data)) : std::string();
-    }
-    bool isSavableFolder(ItemData data) const override { return isFolder(data); }
-    SaveKind saveKind(ItemData data) const override {
-        if (!isValid(data)) return SaveKind::Skip;
-        return isFolder(data) ? SaveKind::Folder : SaveKind::File;
-    }
-    std::u16string saveName(ItemData data) const override {
-        if (!isValid(data)) return {};
-        const std::uint32_t index = entry(data).index;
-        const auto& copy = parser_->entryCopy;
-        return index < copy.size() ? copy[index].name : entry(data).name;
-    }
-    bool extract(ItemData data, const std::string& path) override {
-        return isValid(data) && !isFolder(data) && parser_->extractFile(path, entry(data));
-    }
-    bool rename(ItemData data, const std::u16string& name) override {
-        if (!isValid(data)) return false;
-        ExFatEntry& e = parser_->entries[data - 1];
-        e.name = name;
-        if (e.index < parser_->entryCopy.size()) parser_->entryCopy[e.index].name = name;
-        return true;
-    }
     bool hasRecycleBin() const override { return true; }
-
-private:
-    const ExFatEntry& entry(ItemData data) const { return parser_->entries[data - 1]; }
-    std::unique_ptr<Fat64Class> parser_;
-    TreeItem root_;
 };
 
 // The advanced mode: the FAT and heap searches of the advanced-input step, then the chosen

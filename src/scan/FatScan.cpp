@@ -8,74 +8,26 @@
 #include "device/FileReadSeek.h"
 #include "fs/fat/Fat16Class.h"
 #include "fs/fat/Fat32Class.h"
+#include "scan/FatFamilySession.h"
 #include "scan/Families.h"
 
 namespace corvello {
 
 namespace {
 
-// Item data is the record's index + 1, so that 0 never names a record.
-class FatSession : public ScanSession {
+class FatSession : public FatFamilySession<FatVolume, FatEntry> {
 public:
-    FatSession(std::unique_ptr<FatVolume> parser, TreeItem root) : parser_(std::move(parser)), root_(root) {}
+    using FatFamilySession::FatFamilySession;
 
-    TreeItem rootItem() const override { return root_; }
-    bool isValid(ItemData data) const override {
-        // Record 0 stands for the root folder and is not an item of its own.
-        return data >= 2 && data <= parser_->entries.size();
-    }
     bool isFolder(ItemData data) const override { return isValid(data) && isFatDirectory(entry(data).attributes); }
-    std::vector<ItemData> children(ItemData data) const override {
-        std::vector<ItemData> out;
-        if (!isValid(data)) return out;
-        const auto& list = parser_->entries;
-        for (std::uint32_t i = entry(data).firstChild; i < list.size() && out.size() < list.size();
-             i = list[i].nextSibling)
-            out.push_back(i + 1);
-        return out;
-    }
+    // A file is shown deleted when it or the opened folder is.
     bool isDeleted(ItemData child, ItemData opened) const override {
         if (!isValid(child)) return false;
         if (entry(child).deleted) return true;
         return !isFolder(child) && isValid(opened) && entry(opened).deleted;
     }
-    std::u16string name(ItemData data) const override { return isValid(data) ? entry(data).name : std::u16string(); }
     std::uint64_t size(ItemData data) const override { return isValid(data) ? entry(data).size : 0; }
-    std::array<std::string, 4> rowTexts(ItemData data) const override {
-        return isValid(data) ? FatVolume::formatTimes(entry(data)) : std::array<std::string, 4>{};
-    }
-    std::string sizeText(ItemData data) const override {
-        return isValid(data) ? FatVolume::formatSize(entry(data)) : std::string();
-    }
-    bool isSavableFolder(ItemData data) const override { return isFolder(data); }
-    SaveKind saveKind(ItemData data) const override {
-        if (!isValid(data)) return SaveKind::Skip;
-        return isFolder(data) ? SaveKind::Folder : SaveKind::File;
-    }
-    std::u16string saveName(ItemData data) const override {
-        if (!isValid(data)) return {};
-        const std::uint32_t index = entry(data).index;
-        const auto& copy = parser_->entryCopy;
-        return index < copy.size() ? copy[index].name : entry(data).name;
-    }
-    bool extract(ItemData data, const std::string& path) override {
-        return isValid(data) && !isFolder(data) && parser_->extractFile(path, entry(data));
-    }
-    bool rename(ItemData data, const std::u16string& name) override {
-        if (!isValid(data)) return false;
-        FatEntry& e = parser_->entries[data - 1];
-        e.name = name;
-        if (e.index < parser_->entryCopy.size()) parser_->entryCopy[e.index].name = name;
-        return true;
-    }
     bool hasRecycleBin() const override { return parser_->isFat32(); }
-
-    FatVolume& parser() { return *parser_; }
-
-private:
-    const FatEntry& entry(ItemData data) const { return parser_->entries[data - 1]; }
-    std::unique_ptr<FatVolume> parser_;
-    TreeItem root_;
 };
 
 template <class Parser>
