@@ -22,20 +22,6 @@ bool isNameEntry(std::uint8_t t) { return t == 0xC1 || t == 0x41; }
 
 }  // namespace
 
-bool Fat64Class::attachReader(readWriteInterface* reader) {
-    reader_ = reader;
-    if (reader_ != nullptr) {
-        reader_->baseOffset = volume.startSector * static_cast<std::int64_t>(kSectorSize);
-        reader_->seek(0, FILE_BEGIN);
-    }
-    if (tree != nullptr) rootItem = tree->insertItem(kTreeTop, rootLabel, IconKind::Folder, 0);
-    return true;
-}
-
-void Fat64Class::status(const std::string& text) {
-    if (host != nullptr) host->setStatus(text);
-}
-
 bool Fat64Class::checkBootSector() {
     bootValid = false;
     if (reader_ == nullptr) return false;

@@ -13,6 +13,7 @@
 #include "common/ResultTree.h"
 #include "fs/fat/FatCommon.h"
 #include "fs/fat/FatEntry.h"
+#include "fs/fat/FatParserBase.h"
 #include "partition/VolumeRecord.h"
 
 namespace corvello {
@@ -20,21 +21,8 @@ namespace corvello {
 class ScanHost;
 class readWriteInterface;
 
-class Fat64Class {
+class Fat64Class : public FatParserBase {
 public:
-    Fat64Class() = default;
-    Fat64Class(const Fat64Class&) = delete;
-    Fat64Class& operator=(const Fat64Class&) = delete;
-
-    // Written by the scan before the parse.
-    VolumeRecord volume;
-    ResultTree* tree = nullptr;
-    ScanHost* host = nullptr;
-    std::int64_t volumeBytes = 0;
-    bool driveFormatted = false;
-    std::u16string rootLabel = u"ROOT";
-
-    bool attachReader(readWriteInterface* reader);
     // True for an exFAT boot sector with a usable geometry.
     bool checkBootSector();
     // Reads the root directory's cluster chain; false when there is nothing to read.
@@ -68,7 +56,6 @@ public:
     std::uint8_t bootClusterShift = 0;  // from a valid boot sector
 
     bool bootValid = false;
-    TreeItem rootItem = 0;
     std::vector<ExFatEntry> entries;
     std::vector<ExFatEntry> entryCopy;
     std::uint16_t advancedMarker = 0;
@@ -89,11 +76,9 @@ private:
                        const std::vector<std::int64_t>& starts = {}, std::uint64_t unit = 0, bool consume = false);
     void walkFolder(std::uint32_t index, int depth);
     bool append(ExFatEntry& entry);
-    void status(const std::string& text);
     ClusterSource source(bool contiguous);
     bool contiguousData(const ExFatEntry& entry);
 
-    readWriteInterface* reader_ = nullptr;
     FatTable fat_;
     std::vector<std::uint8_t> rootBuffer_;
     std::set<std::uint32_t> visitedClusters_;

@@ -21,20 +21,6 @@ bool isLongNameSlot(std::uint8_t attributes) { return (attributes & 0x3F) == 0x0
 
 }  // namespace
 
-bool FatVolume::attachReader(readWriteInterface* reader) {
-    reader_ = reader;
-    if (reader_ != nullptr) {
-        reader_->baseOffset = volume.startSector * static_cast<std::int64_t>(kSectorSize);
-        reader_->seek(0, FILE_BEGIN);
-    }
-    if (tree != nullptr) rootItem = tree->insertItem(kTreeTop, rootLabel, IconKind::Folder, 0);
-    return true;
-}
-
-void FatVolume::status(const std::string& text) {
-    if (host != nullptr) host->setStatus(text);
-}
-
 bool FatVolume::acceptBootSector(bool fat32) {
     bootValid = false;
     if (reader_ == nullptr) return false;

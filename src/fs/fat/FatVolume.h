@@ -15,6 +15,7 @@
 #include "common/ResultTree.h"
 #include "fs/fat/FatCommon.h"
 #include "fs/fat/FatEntry.h"
+#include "fs/fat/FatParserBase.h"
 #include "partition/VolumeRecord.h"
 
 namespace corvello {
@@ -22,22 +23,8 @@ namespace corvello {
 class ScanHost;
 class readWriteInterface;
 
-class FatVolume {
+class FatVolume : public FatParserBase {
 public:
-    virtual ~FatVolume() = default;
-    FatVolume(const FatVolume&) = delete;
-    FatVolume& operator=(const FatVolume&) = delete;
-
-    // Written by the scan before the parse.
-    VolumeRecord volume;
-    ResultTree* tree = nullptr;  // may be null
-    ScanHost* host = nullptr;    // may be null
-    std::int64_t volumeBytes = 0;
-    bool driveFormatted = false;  // the FATs were rewritten: follow no chain, take clusters in order
-    std::u16string rootLabel = u"ROOT";
-
-    // Sets the reader's base offset to the volume's start and inserts the root item.
-    bool attachReader(readWriteInterface* reader);
     // Prepares the FAT lookups.
     void readFat();
     // Reads the root directory (the fixed region of FAT12/16, the root cluster chain of FAT32).
@@ -77,7 +64,6 @@ public:
     std::uint8_t bootSectorsPerCluster = 0;  // from a valid boot sector, else 0
 
     bool bootValid = false;
-    TreeItem rootItem = 0;
     std::vector<FatEntry> entries;
     // The copy of the records the scan keeps for saving (names are taken from here).
     std::vector<FatEntry> entryCopy;
@@ -121,11 +107,9 @@ private:
     bool acceptSlot(ByteSpan slot) const;
     void calibrate(ByteSpan slot, std::int64_t position, std::map<std::int64_t, std::uint32_t>& votes) const;
     bool append(FatEntry& entry);
-    void status(const std::string& text);
     ClusterSource source(bool contiguous);
 
     FatKind kind_;
-    readWriteInterface* reader_ = nullptr;
     FatTable fat_;
     std::vector<std::uint8_t> rootBuffer_;
     std::vector<std::int64_t> rootStarts_;

@@ -1,0 +1,41 @@
+#pragma once
+// What every FAT-family parser (FAT12/16, FAT32, exFAT) holds from the scan and does first:
+// the volume record, the results tree, the host, the reader placed at the volume's start.
+
+#include <cstdint>
+#include <string>
+
+#include "common/ResultTree.h"
+#include "partition/VolumeRecord.h"
+
+namespace corvello {
+
+class ScanHost;
+class readWriteInterface;
+
+class FatParserBase {
+public:
+    FatParserBase() = default;
+    virtual ~FatParserBase() = default;
+    FatParserBase(const FatParserBase&) = delete;
+    FatParserBase& operator=(const FatParserBase&) = delete;
+
+    // Written by the scan before the parse.
+    VolumeRecord volume;
+    ResultTree* tree = nullptr;  // may be null
+    ScanHost* host = nullptr;    // may be null
+    std::int64_t volumeBytes = 0;
+    bool driveFormatted = false;  // the FATs were rewritten: follow no chain, take clusters in order
+    std::u16string rootLabel = u"ROOT";
+
+    // Sets the reader's base offset to the volume's start and inserts the root item.
+    bool attachReader(readWriteInterface* reader);
+
+    TreeItem rootItem = 0;
+
+protected:
+    void status(const std::string& text);
+    readWriteInterface* reader_ = nullptr;
+};
+
+}  // namespace corvello
