@@ -9,12 +9,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "common/MemoryResultTree.h"
-#include "common/MemoryScanHost.h"
-#include "device/FileReadSeek.h"
-#include "platform/Files.h"
-#include "scan/SaveWalk.h"
-#include "scan/Scan.h"
+#include "FuzzScan.h"
+#include "FuzzSupport.h"
 
 namespace {
 
@@ -39,35 +35,12 @@ std::vector<std::uint8_t> volumeFor(const std::uint8_t* data, std::size_t size) 
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace corvello;
-    const std::string dir = platform::tempDirectory();
-    const std::string image = dir + "/corvello-ntfs-fuzz-" + std::to_string(::getpid()) + ".img";
-    const std::string out = image + ".out";
-    {
-        platform::OutputFile file;
-        const auto bytes = volumeFor(data, size);
-        if (!file.create(image) || !file.write(bytes.data(), bytes.size()) || !file.close()) return 0;
-    }
+    const std::string out = platform::tempDirectory() + "/corvello-ntfs-fuzz-" + std::to_string(::getpid()) + ".out";
+    const auto bytes = volumeFor(data, size);
+    fuzz::MemoryImage image(bytes.data(), bytes.size());
+    if (!image.ok()) return 0;
     // The standard and the deep mode over the same bytes, then the search for MFT copies.
-    for (const RecoveryMode mode : {RecoveryMode::Standard, RecoveryMode::Deep, RecoveryMode::Advanced}) {
-        FileReadSeek reader;
-        MemoryScanHost host;
-        MemoryResultTree tree;
-        if (!reader.open(image)) break;
-        ScanRequest request;
-        request.reader = &reader;
-        request.volume.fileSystem = u"NTFS";
-        request.volume.sizeText = u"2  MB";
-        request.mode = mode;
-        auto session = runScan(request, host, tree);
-        if (!session) continue;
-        completeScan(*session, tree, host);
-        walkEntries(*session, topLevelRecords(*session, tree), 0, [&](const ListedEntry& e) {
-            session->rowTexts(e.data);
-            session->sizeText(e.data);
-            if (!e.folder && e.size <= 4 * 1024 * 1024) session->extract(e.data, out);
-        });
-    }
-    platform::removeFile(out);
-    platform::removeFile(image);
+    for (const RecoveryMode mode : {RecoveryMode::Standard, RecoveryMode::Deep, RecoveryMode::Advanced})
+        fuzz::scanAndExtract(image.path(), u"NTFS", u"2  MB", mode, 4 * 1024 * 1024, out);
     return 0;
 }
