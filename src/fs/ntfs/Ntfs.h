@@ -137,6 +137,8 @@ public:
 private:
     bool readRecordBytes(std::uint64_t location, RecordBytes& bytes);
     void parseRecordBytes(RecordBytes& bytes, std::uint64_t i);
+    // Appends the record found at a volume offset by a scan and decodes it; returns its index.
+    std::uint64_t addFoundRecord(std::uint64_t location);
     const char16_t* keepName(std::u16string name);
     bool readAttributeListBytes(const RecordBytes& record, const AttributeHeader& a, std::vector<std::uint8_t>& out);
     std::uint64_t volumeClusters() const;

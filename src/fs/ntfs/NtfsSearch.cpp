@@ -73,6 +73,16 @@ void ntfs::forgetEntries() {
     tail_.clear();
 }
 
+std::uint64_t ntfs::addFoundRecord(std::uint64_t location) {
+    MftEntry e;
+    e.location = location;
+    e.index = entries.size();
+    entries.push_back(e);
+    dosName_.push_back(false);
+    parseRecord(location, e.index);
+    return e.index;
+}
+
 bool ntfs::deepScanRecords() {
     clusterSizeFromBootSector();
     mftReady = false;
@@ -86,13 +96,8 @@ bool ntfs::deepScanRecords() {
             return true;
         },
         [&](std::uint64_t location) {
-            MftEntry e;
-            e.location = location;
-            e.index = entries.size();
-            entries.push_back(e);
-            dosName_.push_back(false);
-            parseRecord(location, e.index);
-            if (entries[e.index].name != nullptr && entries[e.index].baseRecord == 0) {
+            const std::uint64_t i = addFoundRecord(location);
+            if (entries[i].name != nullptr && entries[i].baseRecord == 0) {
                 ++named;
                 host_.setStatus(format("MFT ENTRY %llu Found.Parsing it ..", static_cast<unsigned long long>(named)));
             }
@@ -136,12 +141,7 @@ std::int64_t ntfs::findMftCopies(std::int64_t max) {
             return true;
         },
         [&](std::uint64_t location) {
-            MftEntry e;
-            e.location = location;
-            e.index = entries.size();
-            entries.push_back(e);
-            dosName_.push_back(false);
-            parseRecord(location, e.index);
+            addFoundRecord(location);
             if (!status.empty()) host_.setStatus(status);
             const std::u16string_view name = entries.back().name != nullptr ? entries.back().name : u"";
             if (entries.size() >= 8 && name.substr(0, 5) == u"$Boot") {
