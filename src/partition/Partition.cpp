@@ -188,10 +188,13 @@ int readGpt(FileReadSeek& reader, Partition& partition, ByteSpan header) {
 
         // Anything else: an HFS+ header two sectors in, or the partition's own name.
         std::array<std::uint8_t, 512> hfsHeader{};
-        const bool hfs = reader.readAt((g.first + 2) * 512, hfsHeader.data(), 512) && hfsHeader[0] == 'H' &&
-                         hfsHeader[1] == '+' && hfsHeader[2] == 0;
+        const bool hfs = g.first + 2 < INT64_MAX / 512 && reader.readAt((g.first + 2) * 512, hfsHeader.data(), 512) &&
+                         hfsHeader[0] == 'H' && hfsHeader[1] == '+' && hfsHeader[2] == 0;
         const std::u16string name = hfs ? std::u16string(u"HFS+") : throughCodePage(g.name);
-        const long long mib = (g.last - g.first) / 2048;
+        // Both LBAs come from the disk: a difference that does not fit counts as no size.
+        std::int64_t sectors = 0;
+        if (__builtin_sub_overflow(g.last, g.first, &sectors)) sectors = 0;
+        const auto mib = static_cast<long long>(sectors / 2048);
         partition.append(makeRecord(name, volumeCounter++, u16(format("%lld", mib)), g.first));
     }
     return 0;
