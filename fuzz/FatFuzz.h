@@ -13,6 +13,7 @@
 #include "common/MemoryResultTree.h"
 #include "common/MemoryScanHost.h"
 #include "fs/fat/FatTestSupport.h"
+#include "platform/Files.h"
 
 namespace corvello::fuzz {
 
@@ -60,7 +61,6 @@ int runFatFuzz(const std::uint8_t* data, std::size_t size) {
             ++steps;
         if (steps > entries.size()) __builtin_trap();
     }
-    static const std::string out = "/tmp/corvello-fat-fuzz-" + std::to_string(::getpid());
     int extracted = 0;
     for (std::size_t i = 1; i < entries.size() && extracted < 4; ++i) {
         if constexpr (std::is_same_v<Parser, Fat64Class>) {
@@ -68,10 +68,11 @@ int runFatFuzz(const std::uint8_t* data, std::size_t size) {
         } else {
             if (isFatDirectory(entries[i].attributes)) continue;
         }
-        v->parser.extractFile(out, entries[i]);
+        platform::OutputFile sink;
+        sink.openMemory(0);
+        v->parser.extractFile(sink, entries[i]);
         ++extracted;
     }
-    ::unlink(out.c_str());
     runAdvancedFuzz<Parser>(data, size);
     return 0;
 }

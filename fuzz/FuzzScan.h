@@ -1,7 +1,7 @@
 #pragma once
 // One whole scan of a volume image, as a fuzz target drives it: the family's thread order in the
 // given mode, the completion, every entry listed with its display texts, and every file up to
-// maxExtract bytes extracted to output (removed again).
+// maxExtract bytes extracted (into a sink that keeps nothing).
 
 #include <cstdint>
 #include <string>
@@ -16,7 +16,7 @@
 namespace corvello::fuzz {
 
 inline void scanAndExtract(const std::string& image, const std::u16string& fileSystem, const std::u16string& sizeText,
-                           RecoveryMode mode, std::uint64_t maxExtract, const std::string& output) {
+                           RecoveryMode mode, std::uint64_t maxExtract) {
     FileReadSeek reader;
     if (!reader.open(image)) return;
     MemoryScanHost host;
@@ -33,8 +33,10 @@ inline void scanAndExtract(const std::string& image, const std::u16string& fileS
         session->rowTexts(e.data);
         session->sizeText(e.data);
         if (!e.folder && e.size <= maxExtract) {
-            session->extract(e.data, output);
-            platform::removeFile(output);
+            // Extraction runs whole, its bytes are counted and dropped.
+            platform::OutputFile sink;
+            sink.openMemory(0);
+            session->extract(e.data, sink);
         }
     });
 }

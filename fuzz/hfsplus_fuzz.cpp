@@ -13,10 +13,9 @@
 using namespace corvello;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const std::string output = platform::tempDirectory() + "/hfsplus-fuzz-" + std::to_string(getpid());
     fuzz::MemoryImage image(data, size);
     if (!image.ok()) return 0;
     for (RecoveryMode mode : {RecoveryMode::Standard, RecoveryMode::Deep})
-        fuzz::scanAndExtract(image.path(), u"HFS+", u"1  MB", mode, UINT64_MAX, output);
+        fuzz::scanAndExtract(image.path(), u"HFS+", u"1  MB", mode, UINT64_MAX);
     return 0;
 }

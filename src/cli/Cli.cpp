@@ -42,11 +42,24 @@ const char kUsage[] =
     "  fat-tables IMAGE [volume options] [--max N]\n"
     "      the FAT tables (and exFAT cluster heaps) the advanced mode can choose from\n"
     "\n"
-    "IMAGE is a disk image, a volume image or a device; it is only ever read.\n";
+    "IMAGE is a disk image, a volume image or a device; it is only ever read.\n"
+    "Progress is drawn on stderr when it is a terminal; --quiet leaves it out.\n"
+    "Exit status: 0 done, 1 the input cannot be read or the output cannot be written, 2 usage error,\n"
+    "3 every file was written but some are incomplete (the unreadable bytes are zeros).\n";
 
 }  // namespace
 
-int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int runCli(const std::vector<std::string>& givenArgs, std::ostream& out, std::ostream& err) {
+    // --quiet may stand anywhere: it silences the progress line of every command.
+    std::vector<std::string> args;
+    bool quiet = false;
+    for (const std::string& a : givenArgs) {
+        if (a == "--quiet" || a == "-q")
+            quiet = true;
+        else
+            args.push_back(a);
+    }
+    setQuiet(quiet);
     if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         (args.empty() ? err : out) << kUsage;
         return args.empty() ? kExitUsage : kExitOk;

@@ -7,10 +7,12 @@
 
 namespace corvello::cli {
 
-// Exit codes: 0 success, 1 the input cannot be read, 2 a usage error.
+// Exit codes: 0 success, 1 the input cannot be read (or the output cannot be written), 2 a
+// usage error, 3 every file was written but some of them are incomplete.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitInput = 1;
 inline constexpr int kExitUsage = 2;
+inline constexpr int kExitIncomplete = 3;
 
 // Runs one command; args excludes the program name.
 int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

@@ -2,11 +2,14 @@
 
 #include <array>
 #include <charconv>
+#include <iostream>
 
 #include "common/DisplayFormat.h"
 #include "common/Text.h"
 #include "partition/BootSector.h"
 #include "partition/Partition.h"
+#include "platform/SystemInfo.h"
+#include "scan/Scan.h"
 
 namespace corvello::cli {
 
@@ -57,7 +60,22 @@ std::optional<std::int64_t> Args::number(const std::string& name) const {
     return v;
 }
 
-ConsoleHost::ConsoleHost(std::ostream& err, bool showProgress) : err_(err), showProgress_(showProgress) {
+namespace {
+bool quietMode = false;
+}
+
+void setQuiet(bool quiet) { quietMode = quiet; }
+
+ProgressStyle progressStyleFor(const std::ostream& err) {
+    if (quietMode || &err != &std::cerr || !platform::isTerminal(2)) return ProgressStyle::None;
+    return ProgressStyle::Terminal;
+}
+
+ConsoleHost::ConsoleHost(std::ostream& err, bool showProgress)
+    : ConsoleHost(err, showProgress ? progressStyleFor(err) : ProgressStyle::None) {}
+
+ConsoleHost::ConsoleHost(std::ostream& err, ProgressStyle style)
+    : err_(err), showProgress_(style == ProgressStyle::Terminal) {
     setObserver([this](const MemoryScanHost&) { draw(false); });
 }
 
@@ -74,8 +92,8 @@ void ConsoleHost::draw(bool force) {
         const double pct = 100.0 * static_cast<double>(progressPos() - progressLow()) / static_cast<double>(span);
         line = format("[%5.1f%%] ", pct < 0 ? 0.0 : pct > 100 ? 100.0 : pct);
     }
-    std::string status = lastStatus();
-    if (status.size() > 100) status = status.substr(0, 97) + "...";
+    std::string status = terminalSafe(lastStatus());
+    if (status.size() > 100) status = fitName(status, 97) + "...";
     line += status;
     err_ << "\r\033[K" << line << std::flush;
     lineOpen_ = true;
@@ -92,7 +110,7 @@ void ConsoleHost::finishLine() {
 void ConsoleHost::notice(const std::string& text) {
     MemoryScanHost::notice(text);
     finishLine();
-    err_ << text << "\n";
+    err_ << terminalSafe(text) << "\n";
 }
 
 bool ConsoleHost::question(const std::string& text) {
@@ -144,7 +162,11 @@ VolumeRecord chooseVolume(OpenedImage& image, const Args& args, ScanHost& host) 
         volume.locator = u"0";
         volume.sizeText = fromUtf8(format("%lld  MB", static_cast<long long>(totalSectors / 2048)));
     }
-    if (const auto fs = args.value("--fs")) volume.fileSystem = fromUtf8(*fs);
+    if (const auto fs = args.value("--fs")) {
+        if (familyOf(fromUtf8(*fs)) == Family::None)
+            throw UsageError{"--fs takes ntfs, fat12, fat16, fat32, fat64 (exFAT), extX or HFS+, not \"" + *fs + "\"."};
+        volume.fileSystem = fromUtf8(*fs);
+    }
     (void)host;
     return volume;
 }

@@ -15,6 +15,7 @@
 #include "device/FileReadSeek.h"
 #include "device/ScanSelection.h"
 #include "partition/VolumeRecord.h"
+#include "scan/SaveWalk.h"
 #include "scan/ScanRequest.h"
 
 namespace corvello::cli {
@@ -52,11 +53,21 @@ inline const std::set<std::string> kVolumeOptions = {"--volume", "--start", "--f
                                                       "--heap", "--sectors-per-cluster", "--max"};
 inline const std::set<std::string> kVolumeFlags = {"--gpt", "--formatted"};
 
-// A host that reports to stderr: notices as lines, status and progress as one progress line
-// redrawn at most a few times a second.
+// How progress is shown: a line redrawn in place on a terminal, nothing into a file or a pipe
+// (scripts get clean output) or with --quiet.
+enum class ProgressStyle { None, Terminal };
+// The style for err: Terminal only when err is the process's stderr, that is a terminal, and
+// --quiet was not given.
+ProgressStyle progressStyleFor(const std::ostream& err);
+// Set by --quiet.
+void setQuiet(bool quiet);
+
+// A host that reports to stderr: notices as lines (with names from disk made harmless), status
+// and progress as one progress line redrawn at most a few times a second.
 class ConsoleHost : public MemoryScanHost {
 public:
     explicit ConsoleHost(std::ostream& err, bool showProgress = true);
+    ConsoleHost(std::ostream& err, ProgressStyle style);
     ~ConsoleHost() override;
     void notice(const std::string& text) override;
     bool question(const std::string& text) override;
@@ -83,6 +94,13 @@ void openImage(const std::string& path, OpenedImage& image, ScanHost& host);
 // The volume chosen by --volume N [--gpt] / --start SECTOR --fs NAME, or the bare volume
 // recognised at the start of the image; --fs overrides the file system.
 VolumeRecord chooseVolume(OpenedImage& image, const Args& args, ScanHost& host);
+
+// Refuses an output folder that is the source itself, or (unless allowed) one on a file system
+// of the source device.
+void checkOutputFolder(const std::string& source, const std::string& outDir, bool allowSameDevice);
+
+// Names every incomplete and unwritten file of a save on err; returns the exit status.
+int reportSaveProblems(const SaveResult& result, std::ostream& err);
 
 // The scan request for the volume options (mode, advanced choices, drive-formatted option).
 ScanRequest makeRequest(OpenedImage& image, const Args& args, const VolumeRecord& volume);

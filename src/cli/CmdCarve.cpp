@@ -37,10 +37,11 @@ std::int64_t bytesFrom(const OpenedImage& image, std::int64_t start) {
 }  // namespace
 
 int cmdCarve(const CommandArgs& argv, std::ostream& out, std::ostream& err) {
-    const Args args(argv, {"--volume", "--start", "--settings", "--out"}, {"--gpt", "--no-defaults"});
+    const Args args(argv, {"--volume", "--start", "--settings", "--out"}, {"--gpt", "--no-defaults", "--allow-same-device"});
     if (args.positionals().size() != 1) throw UsageError{"give exactly one IMAGE."};
     const auto outDir = args.value("--out");
     if (!outDir || outDir->empty()) throw UsageError{"give the output folder with --out DIR."};
+    checkOutputFolder(args.positionals()[0], *outDir, args.has("--allow-same-device"));
     const auto settings = args.value("--settings");
     if (args.has("--no-defaults") && !settings) throw UsageError{"--no-defaults needs --settings FILE."};
 
@@ -71,6 +72,12 @@ int cmdCarve(const CommandArgs& argv, std::ostream& out, std::ostream& err) {
         if (!loadDefinitions(engine, path, true, host) && !settings)
             throw InputError{"the default signature set FileSetting.txt was not found beside corvello-cli; "
                              "give one with --settings FILE."};
+    }
+    if (settings) {
+        platform::RawFile probe;
+        if (!probe.open(*settings))
+            throw InputError{"cannot open the signature definitions " + *settings + ": " +
+                             platform::errorText(probe.lastError()) + "."};
     }
     if (settings && !loadDefinitions(engine, *settings, false, host))
         throw InputError{"the signature definitions of " + *settings + " could not be loaded."};

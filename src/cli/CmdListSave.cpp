@@ -1,8 +1,12 @@
+#include <array>
+
 #include "cli/Cli.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
 #include "common/MemoryResultTree.h"
+#include "common/Bytes.h"
 #include "common/Text.h"
+#include "partition/BootSector.h"
 #include "platform/Files.h"
 #include "scan/SaveWalk.h"
 #include "scan/Scan.h"
@@ -27,28 +31,79 @@ void scanVolume(ScannedVolume& v, const Args& args) {
     v.session = runScan(request, v.host, v.tree);
     v.host.finishLine();
     if (!v.session) throw InputError{"the volume could not be read as " + toUtf8(volume.fileSystem) + "."};
+    if (!v.session->refusal().empty()) throw UsageError{v.session->refusal()};
     completeScan(*v.session, v.tree, v.host);
+    // Not one file found on a volume whose start does not look like the file system asked for:
+    // the wrong file system was forced, or none is there. That is no listing of an empty volume.
+    if (countFiles(*v.session, topLevelRecords(*v.session, v.tree)) == 0) {
+        std::array<std::uint8_t, 4096> first{};
+        const std::int64_t base = v.image.reader->baseOffset;
+        v.image.reader->baseOffset = 0;
+        v.image.reader->readAt(volume.startSector * static_cast<std::int64_t>(kSectorSize), first.data(), first.size());
+        v.image.reader->baseOffset = base;
+        const std::u16string seen = recogniseVolume(ByteSpan(first));
+        if (seen.empty() || familyOf(seen) != familyOf(volume.fileSystem))
+            throw InputError{"no " + toUtf8(volume.fileSystem) + " file system was found on the volume" +
+                             (seen.empty() ? std::string(".") : " (it looks like " + toUtf8(seen) + ").")};
+    }
 }
 
 }  // namespace
+
+void checkOutputFolder(const std::string& source, const std::string& outDir, bool allowSameDevice) {
+    if (platform::sameFile(source, outDir))
+        throw UsageError{"the output folder " + outDir + " is the image itself; choose another folder."};
+    if (!allowSameDevice) {
+        const std::string device = platform::folderOnSourceDevice(source, outDir);
+        if (!device.empty())
+            throw UsageError{"the output folder " + outDir + " lies on " + device +
+                             ", the device being recovered: writing there can overwrite the very files being "
+                             "recovered. Choose a folder on another disk, or give --allow-same-device."};
+    }
+}
+
+int reportSaveProblems(const SaveResult& result, std::ostream& err) {
+    if (result.beyondVolume)
+        err << "corvello-cli save: the saved files hold more bytes than the volume (" << result.mediumBytes
+            << " bytes): some of them share their data, or come from damaged records.\n";
+    const std::uint64_t incomplete = result.incomplete();
+    if (incomplete > 0) {
+        err << "corvello-cli save: " << incomplete << " file(s) could not be written completely:\n";
+        for (const SaveProblem& p : result.problems)
+            if (p.error.empty())
+                err << "  " << terminalSafe(p.path) << "\t" << p.missingBytes << " byte(s) could not be read\n";
+    }
+    if (result.failed > 0) {
+        err << "corvello-cli save: " << result.failed << " file(s) could not be written:\n";
+        for (const SaveProblem& p : result.problems)
+            if (!p.error.empty()) err << "  " << terminalSafe(p.path) << "\t" << p.error << "\n";
+    }
+    if (result.failed > 0) return kExitInput;
+    return incomplete > 0 ? kExitIncomplete : kExitOk;
+}
 
 int cmdList(const CommandArgs& argv, std::ostream& out, std::ostream& err) {
     const Args args(argv, kVolumeOptions, kVolumeFlags);
     ScannedVolume v(err);
     scanVolume(v, args);
     walkEntries(*v.session, topLevelRecords(*v.session, v.tree), 0, [&](const ListedEntry& e) {
-        out << (e.folder ? 'd' : 'f') << '\t' << (e.deleted ? "deleted" : "live") << '\t' << e.size << '\t' << e.path
-            << '\n';
+        out << (e.folder ? 'd' : 'f') << '\t' << (e.deleted ? "deleted" : "live") << '\t' << e.size << '\t'
+            << terminalSafe(e.path) << '\n';
     });
+    out.flush();
+    if (!out) throw InputError{"the listing could not be written to standard output."};
     return kExitOk;
 }
 
 int cmdSave(const CommandArgs& argv, std::ostream& out, std::ostream& err) {
     std::set<std::string> options = kVolumeOptions;
     options.insert({"--out", "--path"});
-    const Args args(argv, options, kVolumeFlags);
+    std::set<std::string> flags = kVolumeFlags;
+    flags.insert("--allow-same-device");
+    const Args args(argv, options, flags);
     const auto outDir = args.value("--out");
     if (!outDir || outDir->empty()) throw UsageError{"give the output folder with --out DIR."};
+    if (args.positionals().size() == 1) checkOutputFolder(args.positionals()[0], *outDir, args.has("--allow-same-device"));
     ScannedVolume v(err);
     scanVolume(v, args);
 
@@ -56,17 +111,13 @@ int cmdSave(const CommandArgs& argv, std::ostream& out, std::ostream& err) {
     const std::string folder = args.value("--path").value_or("");
     if (!recordsAtPath(*v.session, v.tree, folder, children))
         throw UsageError{"there is no folder \"" + folder + "\" on the volume."};
-    if (!platform::makeDirectories(*outDir)) throw InputError{"cannot create the output folder " + *outDir + "."};
 
     v.host.setProgressRange(0, static_cast<std::int64_t>(countFiles(*v.session, children)));
     const SaveResult result = saveRecords(*v.session, children, *outDir, v.host);
     v.host.finishLine();
+    if (!result.error.empty()) throw InputError{result.error};
     out << "saved " << result.written << " of " << result.files << " file(s) into " << *outDir << "\n";
-    if (result.failed > 0) {
-        err << "corvello-cli save: " << result.failed << " file(s) could not be written completely.\n";
-        return kExitInput;
-    }
-    return kExitOk;
+    return reportSaveProblems(result, err);
 }
 
 }  // namespace corvello::cli

@@ -1,6 +1,7 @@
 #include "cli/Cli.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
+#include "common/DisplayFormat.h"
 #include "common/Text.h"
 #include "partition/Partition.h"
 
@@ -27,6 +28,11 @@ int cmdPartitions(const CommandArgs& argv, std::ostream& out, std::ostream& err)
         partition.rangeEnd = args.number("--end").value_or(0);
         if (partition.rangeEnd > 0 && partition.rangeEnd < partition.rangeStart)
             throw UsageError{"--end lies before --start."};
+        const auto sectors = static_cast<std::int64_t>(image.reader->totalSectors());
+        if (partition.rangeStart < 0 || partition.rangeStart >= sectors)
+            throw UsageError{format("sector %lld lies outside %s, which has %lld sectors.",
+                                    static_cast<long long>(partition.rangeStart), image.path.c_str(),
+                                    static_cast<long long>(sectors))};
         partition.skipVolumeSize = !args.has("--no-skip");
         status = partition.scanBootRecords(*image.reader, image.reader->totalSectors());
         status = status == 1 ? 0 : status;

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 
 namespace corvello {
 
@@ -158,24 +159,65 @@ bool equalsIgnoreCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+bool isControlOrOverride(char32_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) ||            // C0, DEL and C1 controls
+           c == 0x061C || c == 0x200E || c == 0x200F ||       // bidirectional marks
+           (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);  // embeddings, overrides, isolates
+}
+
+std::string fitName(const std::string& name, std::size_t limit) {
+    if (name.size() <= limit) return name;
+    std::size_t cut = limit;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+    return name.substr(0, cut);
+}
+
+std::string withCopyNumber(const std::string& name, int n, bool keepExtension) {
+    if (n < 2) return fitName(name, kMaxNameBytes);
+    const auto dot = name.rfind('.');
+    const bool hasExtension = keepExtension && dot != std::string::npos && dot > 0;
+    std::string stem = hasExtension ? name.substr(0, dot) : name;
+    std::string extension = hasExtension ? name.substr(dot) : std::string();
+    const std::string suffix = " (" + std::to_string(n) + ")";
+    // The base gives way first, so the number and the extension stay readable.
+    if (suffix.size() + extension.size() + 1 > kMaxNameBytes) extension.clear();
+    stem = fitName(stem, kMaxNameBytes - suffix.size() - extension.size());
+    if (stem.empty()) stem = "_";
+    return stem + suffix + extension;
+}
+
+std::string terminalSafe(std::string_view text) {
+    const std::u16string wide = fromUtf8(text);
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        const char16_t c = wide[i];
+        if (c != u'\t' && isControlOrOverride(c)) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(c));
+            out += escaped;
+        } else {
+            std::size_t n = 1;
+            if (c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size()) n = 2;
+            out += toUtf8(std::u16string_view(wide).substr(i, n));
+            i += n - 1;
+        }
+    }
+    return out;
+}
+
 std::string safeFileName(std::u16string_view name) {
     std::u16string cleaned;
     cleaned.reserve(name.size());
     for (char16_t c : name) {
-        if (c == u'/' || c == u'\\' || c < 0x20 || c == 0x7F)
+        if (c == u'/' || c == u'\\' || isControlOrOverride(c))
             cleaned.push_back(u'_');
         else
             cleaned.push_back(c);
     }
     if (cleaned.empty() || cleaned == u"." || cleaned == u"..") cleaned = u"_" + cleaned;
-    std::string out = toUtf8(cleaned);
     // Keep a component within the usual 255-byte limit without cutting a UTF-8 sequence.
-    if (out.size() > 255) {
-        std::size_t cut = 255;
-        while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
-        out.resize(cut);
-    }
-    return out;
+    return fitName(toUtf8(cleaned), kMaxNameBytes);
 }
 
 }  // namespace corvello

@@ -21,8 +21,27 @@ std::u16string trimmedRight(std::u16string_view text);   // trailing white space
 bool equalsIgnoreCase(std::u16string_view a, std::u16string_view b);
 bool equalsIgnoreCase(std::string_view a, std::string_view b);
 
-// A name from disk made safe as one path component (UTF-8): no separator, no NUL or control
-// character, never empty, "." or "..". Nothing a volume holds can leave the output folder.
+// The longest name (in UTF-8 bytes) a folder entry can have.
+inline constexpr std::size_t kMaxNameBytes = 255;
+
+// C0 and C1 control characters, DEL and the bidirectional marks, embeddings, overrides and
+// isolates: characters that can disguise a name or drive a terminal.
+bool isControlOrOverride(char32_t c);
+
+// A name from disk made safe as one path component (UTF-8): no separator, no NUL, control or
+// bidirectional-override character, never empty, "." or "..", at most 255 bytes. Nothing a
+// volume holds can leave the output folder.
 std::string safeFileName(std::u16string_view name);
+
+// A UTF-8 name cut to at most limit bytes without splitting a character.
+std::string fitName(const std::string& name, std::size_t limit);
+
+// The n-th copy of a name: "name" for n < 2, else "stem (n).ext" (the extension kept for
+// files), the stem shortened so the whole stays within 255 bytes.
+std::string withCopyNumber(const std::string& name, int n, bool keepExtension);
+
+// Text from disk made harmless for a terminal: control and bidirectional-override characters
+// are shown as \uXXXX.
+std::string terminalSafe(std::string_view text);
 
 }  // namespace corvello

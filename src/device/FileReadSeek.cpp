@@ -21,9 +21,11 @@ bool FileReadSeek::open(const std::string& path) {
 
     platform::RawFile file;
     if (!file.open(path)) {
+        openError_ = file.lastError();
         if (host_ != nullptr) host_->notice("invalid handle ...");
         return false;
     }
+    openError_ = 0;
     std::uint64_t bytes = 0;
     if (!file.size(bytes)) bytes = 0;
     if (!file.isBlockDevice()) deviceLength = static_cast<std::int64_t>(bytes);
@@ -31,6 +33,7 @@ bool FileReadSeek::open(const std::string& path) {
     file_ = std::move(file);  // the old handle, if any, is released here
     path_ = path;
     position_ = 0;
+    unreadBytes_ = 0;
     totalSectors_ = bytes / kSectorSize;
     if (selection_ != nullptr) selection_->totalSectors.store(totalSectors_);
     return true;
@@ -44,6 +47,7 @@ bool FileReadSeek::read(void* buffer, std::uint32_t count) {
     // read that delivers no byte leaves the buffer as it was.
     const std::size_t got = file_.readAt(buffer, count, position_);
     if (got > 0 && got < count) std::memset(static_cast<unsigned char*>(buffer) + got, 0, count - got);
+    unreadBytes_ += count - got;
     lastDelivered_ = static_cast<std::uint32_t>(got);
     position_ += static_cast<std::int64_t>(got);
     return got >= count;
@@ -74,6 +78,7 @@ bool FileReadSeek::seek(std::int64_t offset, int method) {
 bool FileReadSeek::readAt(std::int64_t offset, void* buffer, std::uint32_t count) {
     if (!seek(offset, FILE_BEGIN)) {
         lastDelivered_ = 0;
+        unreadBytes_ += count;
         return false;
     }
     return read(buffer, count);

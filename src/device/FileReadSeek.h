@@ -31,8 +31,11 @@ public:
     std::uint64_t totalSectors() const { return totalSectors_; }
     // Bytes the last read delivered.
     std::uint32_t lastDelivered() const { return lastDelivered_; }
+    // Bytes asked for since the open that the medium did not deliver (past its end, or after
+    // a read error); the save walk reports files whose reads came up short.
+    std::uint64_t unreadBytes() const { return unreadBytes_; }
     // Operating-system error code of the last failure.
-    int lastError() const { return file_.lastError(); }
+    int lastError() const { return openError_ != 0 ? openError_ : file_.lastError(); }
     const std::string& path() const { return path_; }
 
     void setHost(ScanHost* host) { host_ = host; }
@@ -45,6 +48,8 @@ private:
     std::int64_t position_ = 0;  // absolute device byte of the next read
     std::uint64_t totalSectors_ = 0;
     std::uint32_t lastDelivered_ = 0;
+    std::uint64_t unreadBytes_ = 0;
+    int openError_ = 0;
 };
 
 }  // namespace corvello

@@ -8,6 +8,10 @@
 
 namespace corvello::platform {
 
+// The error code of a path that is neither a regular file nor a block device (a FIFO, a
+// socket, a character device): such a path is never opened as a source.
+constexpr int kNotFileOrDevice = -1000;
+
 // An open, read-only handle. Movable, not copyable; closes itself.
 class RawFile {
 public:

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <numeric>
 
 #include "common/ScanHost.h"
@@ -14,12 +15,12 @@ namespace corvello {
 
 namespace {
 constexpr std::uint32_t kCopyChunk = 1 << 20;
+constexpr int kMaxCopies = 100000;
 }
 
-bool saveCarvedFile(FileReadSeek& reader, const CarvedFile& file, const std::string& path, bool& unreadable) {
+bool writeCarvedFile(FileReadSeek& reader, const CarvedFile& file, platform::OutputFile& out, bool& unreadable) {
     unreadable = false;
-    platform::OutputFile out;
-    if (!out.create(path)) return false;
+    if (!out.isOpen()) return false;
     std::vector<std::uint8_t> buffer(kCopyChunk);
     std::int64_t done = 0;
     while (done < file.size) {
@@ -31,6 +32,12 @@ bool saveCarvedFile(FileReadSeek& reader, const CarvedFile& file, const std::str
         done += want;
     }
     return out.close();
+}
+
+bool saveCarvedFile(FileReadSeek& reader, const CarvedFile& file, const std::string& path, bool& unreadable) {
+    unreadable = false;
+    platform::OutputFile out;
+    return out.create(path) && writeCarvedFile(reader, file, out, unreadable);
 }
 
 CarveSaveResult saveCarvedFiles(const myJpg& engine, const std::vector<std::size_t>& indices, const std::string& dir,
@@ -46,6 +53,12 @@ CarveSaveResult saveCarvedFiles(const myJpg& engine, const std::vector<std::size
         result.failed = result.files;
         return result;
     }
+    platform::OutputFolder top;
+    if (!top.open(dir)) {
+        result.failed = result.files;
+        return result;
+    }
+    std::map<std::string, platform::OutputFolder> folders;
     host.setProgressRange(0, static_cast<std::int64_t>(which.size()));
     std::int64_t done = 0;
     for (const std::size_t index : which) {
@@ -58,12 +71,27 @@ CarveSaveResult saveCarvedFiles(const myJpg& engine, const std::vector<std::size
             ++result.failed;
             continue;
         }
-        const std::string folder = dir + "/" + safeFileName(engine.carvedCategory(index));
+        const std::string category = safeFileName(engine.carvedCategory(index));
+        auto folder = folders.find(category);
+        if (folder == folders.end()) {
+            // A category folder is entered only when it is a real folder: a link or a file of
+            // that name makes "name (2)".
+            platform::OutputFolder made;
+            for (int n = 1; n < kMaxCopies && !made.isOpen(); ++n)
+                if (!top.openChild(withCopyNumber(category, n, false), made) && top.errorCode() != EEXIST) break;
+            folder = folders.emplace(category, std::move(made)).first;
+        }
         const std::string name = safeFileName(engine.carvedName(index));
         host.setStatus("Saving " + name);
+        // Files are created new: a name that is there already gets " (2)", " (3)" ...
+        platform::OutputFile out;
+        bool created = false;
+        for (int n = 1; n < kMaxCopies && folder->second.isOpen() && !created; ++n) {
+            created = out.createAt(folder->second.fd(), withCopyNumber(name, n, true));
+            if (!created && out.errorCode() != EEXIST) break;
+        }
         bool unreadable = false;
-        if (!platform::makeDirectories(folder) ||
-            !saveCarvedFile(*engine.reader, engine.carvedFiles[index], folder + "/" + name, unreadable)) {
+        if (!created || !writeCarvedFile(*engine.reader, engine.carvedFiles[index], out, unreadable)) {
             ++result.failed;
             continue;
         }

@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+namespace corvello::platform {
+class OutputFile;
+}
+
 namespace corvello {
 
 class FileReadSeek;
@@ -22,7 +26,10 @@ struct CarveSaveResult {
     bool stopped = false;
 };
 
-// Copies one carved file to path (UTF-8). Unreadable stretches of the medium are written as
+// Copies one carved file into out, which it closes.
+bool writeCarvedFile(FileReadSeek& reader, const CarvedFile& file, platform::OutputFile& out, bool& unreadable);
+
+// Copies one carved file to a new file at path (UTF-8); an existing file is never replaced. Unreadable stretches of the medium are written as
 // zeros and reported through unreadable. False when the output cannot be written.
 bool saveCarvedFile(FileReadSeek& reader, const CarvedFile& file, const std::string& path, bool& unreadable);
 

@@ -258,7 +258,8 @@ std::optional<SignatureRecord> parseDefinition(const DefinitionFields& f, std::s
 
 bool DefinitionFile::create(const std::string& path) {
     length_ = 0;
-    return file_.create(path);
+    // The user chose this file by name (and confirmed replacing it): it is emptied, not kept.
+    return file_.replace(path);
 }
 
 bool DefinitionFile::append(const DefinitionBytes& bytes) {

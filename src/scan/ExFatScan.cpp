@@ -52,7 +52,12 @@ std::unique_ptr<ScanSession> runAdvanced(const ScanRequest& request, ScanHost& h
     if (!inList(fatK, parser->fatCandidates) || !inList(heapK, parser->heapCandidates) || shift > 16) {
         host.setStatus(parser->fatCandidates.empty() ? "No FAT was found on this volume."
                                                      : "The chosen FAT, heap or cluster size is not one of the choices.");
-        return std::make_unique<ExFatSession>(std::move(parser), root);
+        const std::size_t fats = parser->fatCandidates.size(), heaps = parser->heapCandidates.size();
+        auto session = std::make_unique<ExFatSession>(std::move(parser), root);
+        session->setRefusal(fats == 0 ? "no FAT was found on this volume."
+                                      : "the chosen FAT, heap or cluster size is not one of the choices (the search found " +
+                                            std::to_string(fats) + " FAT(s) and " + std::to_string(heaps) + " heap(s)).");
+        return session;
     }
     parser->setAdvancedClusterShift(shift);
     parser->scanForSlots();

@@ -55,8 +55,8 @@ public:
         if (extIsDirectory(mode)) return SaveKind::Folder;
         return extIsFile(mode) ? SaveKind::File : SaveKind::Skip;
     }
-    bool extract(ItemData data, const std::string& path) override {
-        return isValid(data) && saveKind(data) == SaveKind::File && parser_->extractEntry(path, record(data));
+    bool extract(ItemData data, platform::OutputFile& out) override {
+        return isValid(data) && saveKind(data) == SaveKind::File && parser_->extractEntry(out, record(data));
     }
 
 private:

@@ -54,8 +54,8 @@ public:
         if (index < copy.size()) return copy[index].name;
         return entry(data).name;
     }
-    bool extract(ItemData data, const std::string& path) override {
-        return isValid(data) && !isFolder(data) && parser_->extractFile(path, entry(data));
+    bool extract(ItemData data, platform::OutputFile& out) override {
+        return isValid(data) && !isFolder(data) && parser_->extractFile(out, entry(data));
     }
     // The recycle-bin pass renames the record and its entryCopy twin.
     bool rename(ItemData data, const std::u16string& newName) override {

@@ -60,7 +60,12 @@ std::unique_ptr<ScanSession> runAdvanced(const ScanRequest& request, ScanHost& h
     if (k < 0 || k >= static_cast<std::int64_t>(parser->fatCandidates.size()) || spc == 0 || spc > 255) {
         host.setStatus(parser->fatCandidates.empty() ? "No FAT was found on this volume."
                                                      : "The chosen FAT or cluster size is not one of the choices.");
-        return std::make_unique<FatSession>(std::move(parser), root);
+        const std::size_t found = parser->fatCandidates.size();
+        auto session = std::make_unique<FatSession>(std::move(parser), root);
+        session->setRefusal(found == 0 ? "no FAT was found on this volume."
+                                       : "the chosen FAT or cluster size is not one of the choices (the search found " +
+                                             std::to_string(found) + " FAT(s)).");
+        return session;
     }
     const std::int64_t candidate = parser->fatCandidates[static_cast<std::size_t>(k)];
     parser->advancedMarker = static_cast<std::uint16_t>(parser->advancedMarker + 1);

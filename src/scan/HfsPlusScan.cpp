@@ -3,6 +3,7 @@
 
 #include "common/ScanHost.h"
 #include "fs/hfsplus/HFSP.h"
+#include "platform/Files.h"
 #include "scan/Families.h"
 
 namespace corvello {
@@ -55,13 +56,15 @@ public:
         if (e->kind == 1) return SaveKind::Folder;
         return e->kind == 2 ? SaveKind::File : SaveKind::Skip;
     }
-    bool extract(ItemData data, const std::string& path) override {
+    bool extract(ItemData data, platform::OutputFile& out) override {
         const HfsEntry* e = p_->find(data);
         if (e == nullptr) return false;
         // The parser's record stays in place; extraction works on a copy.
         const HfsEntry copy = *e;
-        const HfsExtractResult result = p_->extractEntry(path, copy);
-        // An empty file has nothing to write: that is not a failure.
+        const HfsExtractResult result = p_->extractEntry(out, copy);
+        // An empty file has nothing to write: that is not a failure, and no file stands for it;
+        // neither does one for a file whose data could not be found.
+        if (result == HfsExtractResult::NothingToWrite || result == HfsExtractResult::NoData) out.discard();
         return result == HfsExtractResult::Written || result == HfsExtractResult::NothingToWrite;
     }
 

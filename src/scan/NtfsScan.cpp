@@ -59,8 +59,8 @@ public:
     // The volume's root "." is shown where it appears, never walked into a second time.
     bool entersFolder(ItemData data) const override { return name(data) != u"."; }
     bool isExtracted(ItemData data) const override { return name(data) != u"$BadClus"; }
-    bool extract(ItemData data, const std::string& path) override {
-        return isValid(data) && p_->extractEntry(data - 1, path);
+    bool extract(ItemData data, platform::OutputFile& out) override {
+        return isValid(data) && p_->extractEntry(data - 1, out);
     }
 
     bool rename(ItemData data, const std::u16string& newName) override {

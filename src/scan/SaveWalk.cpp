@@ -1,9 +1,13 @@
 #include "scan/SaveWalk.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <set>
 
 #include "common/ScanHost.h"
 #include "common/Text.h"
+#include "device/FileReadSeek.h"
 #include "platform/Files.h"
 #include "scan/ScanSession.h"
 
@@ -14,6 +18,8 @@ namespace {
 // Folder chains on a damaged volume may loop or run deep; the walks never follow a folder that
 // is already on the current path and stop at this depth.
 constexpr int kMaxDepth = 256;
+// How many numbered copies of one name a folder may take before the name counts as failed.
+constexpr int kMaxCopies = 100000;
 
 struct Walker {
     explicit Walker(const ScanSession& s) : session(s) {}
@@ -24,15 +30,12 @@ struct Walker {
     // directory.
     std::set<std::string> files, folders;
 
+    bool taken(const std::string& path) const { return files.count(path) != 0 || folders.count(path) != 0; }
+
     std::string claim(const std::string& dir, const std::string& name, bool folder) {
-        std::string path = dir + name;
-        if (folder && folders.count(path) != 0) return path;
-        const auto dot = name.rfind('.');
-        const bool hasExtension = !folder && dot != std::string::npos && dot > 0;
-        const std::string stem = hasExtension ? name.substr(0, dot) : name;
-        const std::string extension = hasExtension ? name.substr(dot) : std::string();
-        for (int n = 2; files.count(path) != 0 || folders.count(path) != 0; ++n)
-            path = dir + stem + " (" + std::to_string(n) + ")" + extension;
+        if (folder && folders.count(dir + name) != 0) return dir + name;
+        std::string path = dir + withCopyNumber(name, 1, !folder);
+        for (int n = 2; taken(path); ++n) path = dir + withCopyNumber(name, n, !folder);
         (folder ? folders : files).insert(path);
         return path;
     }
@@ -57,6 +60,49 @@ struct Walker {
     }
 };
 
+// Creates the file or folder name in dir under the first copy number that is free both in
+// this walk and on disk. Nothing that is there already is opened: a file, a link or a folder
+// of the same name (for files) makes the next number.
+struct Placed {
+    std::string path;  // relative to the output folder, for messages
+    bool ok = false;
+    int error = 0;
+};
+
+Placed placeFile(Walker& walker, const platform::OutputFolder& dir, const std::string& relDir,
+                 const std::string& name, platform::OutputFile& out) {
+    Placed p;
+    for (int n = 1; n < kMaxCopies; ++n) {
+        const std::string candidate = withCopyNumber(name, n, true);
+        const std::string path = relDir + candidate;
+        if (walker.taken(path)) continue;
+        if (out.createAt(dir.fd(), candidate)) {
+            walker.files.insert(path);
+            return {path, true, 0};
+        }
+        p = {path, false, out.errorCode()};
+        if (out.errorCode() != EEXIST) return p;
+    }
+    return p;
+}
+
+Placed placeFolder(Walker& walker, const platform::OutputFolder& dir, const std::string& relDir,
+                   const std::string& name, platform::OutputFolder& child) {
+    Placed p;
+    for (int n = 1; n < kMaxCopies; ++n) {
+        const std::string candidate = withCopyNumber(name, n, false);
+        const std::string path = relDir + candidate;
+        if (walker.files.count(path) != 0) continue;
+        if (dir.openChild(candidate, child)) {
+            walker.folders.insert(path);
+            return {path, true, 0};
+        }
+        p = {path, false, dir.errorCode()};
+        if (dir.errorCode() != EEXIST) return p;
+    }
+    return p;
+}
+
 std::string folderName(const ScanSession& session, ItemData x) { return safeFileName(trimmed(session.saveName(x))); }
 
 }  // namespace
@@ -80,34 +126,88 @@ std::uint64_t countFiles(const ScanSession& session, const std::vector<ItemData>
 SaveResult saveRecords(ScanSession& session, const std::vector<ItemData>& children, const std::string& dir,
                        ScanHost& host) {
     SaveResult result;
+    platform::OutputFolder top;
+    if (!top.open(dir)) {
+        result.error = "cannot create the output folder " + dir + ": " + std::strerror(top.errorCode()) + ".";
+        return result;
+    }
+    const std::string base = dir.empty() || dir.back() == '/' ? dir : dir + "/";
+    const FileReadSeek* reader = session.reader();
     Walker walker(session);
-    std::function<void(const std::vector<ItemData>&, const std::string&, int)> save =
-        [&](const std::vector<ItemData>& kids, const std::string& path, int depth) {
-            platform::makeDirectories(path);
+    std::function<void(const std::vector<ItemData>&, const platform::OutputFolder&, const std::string&, int)> save =
+        [&](const std::vector<ItemData>& kids, const platform::OutputFolder& folder, const std::string& rel, int depth) {
             if (!kids.empty() && !host.stopRequested()) host.setProgressPos(static_cast<std::int64_t>(result.files));
             for (ItemData x : kids) {
-                if (host.checkpoint()) return;
+                if (host.checkpoint()) {
+                    result.stopped = true;
+                    return;
+                }
                 const SaveKind kind = session.saveKind(x);
                 if (kind == SaveKind::Folder) {
-                    const std::string childPath = walker.claim(path + "/", folderName(session, x), true);
-                    platform::makeDirectory(childPath);
+                    platform::OutputFolder child;
+                    const Placed placed = placeFolder(walker, folder, rel, folderName(session, x), child);
+                    if (!placed.ok) {
+                        // Nothing below this folder can be written; count it as failed.
+                        const std::uint64_t lost = walker.count(session.children(x), depth + 1);
+                        result.files += lost;
+                        result.failed += lost;
+                        result.problems.push_back({base + placed.path, 0, std::strerror(placed.error)});
+                        continue;
+                    }
                     if (walker.enter(x, depth)) {
-                        save(session.children(x), childPath, depth + 1);
+                        save(session.children(x), child, placed.path + "/", depth + 1);
                         walker.leave(x);
                     }
                 } else if (kind == SaveKind::File) {
                     ++result.files;
-                    const std::string full = walker.claim(path + "/", safeFileName(trimmed(session.saveName(x))), false);
-                    host.setStatus("saving File  " + full);
                     if (!session.isExtracted(x)) continue;
-                    if (session.extract(x, full))
-                        ++result.written;
-                    else
+                    platform::OutputFile out;
+                    const Placed placed = placeFile(walker, folder, rel, safeFileName(trimmed(session.saveName(x))), out);
+                    host.setStatus("saving File  " + base + placed.path);
+                    if (!placed.ok) {
                         ++result.failed;
+                        result.problems.push_back({base + placed.path, 0, std::strerror(placed.error)});
+                        continue;
+                    }
+                    // No file holds more than the volume: a size beyond that comes from a damaged
+                    // record, and the rest is cut (and reported).
+                    out.setLimit(session.volumeBytes());
+                    const std::uint64_t unreadBefore = reader != nullptr ? reader->unreadBytes() : 0;
+                    bool ok = session.extract(x, out);
+                    const std::uint64_t unread = reader != nullptr ? reader->unreadBytes() - unreadBefore : 0;
+                    const int writeError = out.errorCode();
+                    ok = out.close() && ok;
+                    result.bytes += out.length();
+                    result.mediumBytes += out.length() - std::min<std::uint64_t>(unread, out.length());
+                    // Bytes that did not come from the medium: reads that came up short (written as
+                    // zeros), what was cut at the limit, and what the file's record promised but
+                    // extraction could not reach.
+                    const std::uint64_t expected = session.size(x);
+                    std::uint64_t missing = unread + out.cutBytes();
+                    if (expected > out.length()) missing = std::max(missing, expected - out.length());
+                    if (writeError != 0) {
+                        ++result.failed;
+                        result.problems.push_back({base + placed.path, missing, std::strerror(writeError)});
+                    } else if (out.discarded()) {
+                        // Nothing stands for the file: an empty one, or one whose data is gone.
+                        if (ok) {
+                            ++result.written;
+                        } else {
+                            ++result.failed;
+                            result.problems.push_back({base + placed.path, expected, "its data could not be found"});
+                        }
+                    } else {
+                        ++result.written;
+                        if (!ok || missing > 0) {
+                            // A partial file is worth having; it is kept and reported.
+                            result.problems.push_back({base + placed.path, std::max<std::uint64_t>(missing, ok ? 0 : 1), {}});
+                        }
+                    }
                 }
             }
         };
-    save(children, dir, 0);
+    save(children, top, "", 0);
+    result.beyondVolume = result.mediumBytes > session.volumeBytes();
     return result;
 }
 

@@ -20,14 +20,36 @@ std::vector<ItemData> topLevelRecords(const ScanSession& session, const ResultTr
 // Number of files below a folder (its child folders counted recursively).
 std::uint64_t countFiles(const ScanSession& session, const std::vector<ItemData>& children);
 
+// A file the save could not give back whole: written with gaps (its unread bytes as zeros, or
+// cut short), or not written at all (then error says why).
+struct SaveProblem {
+    std::string path;            // where it was (or would have been) written
+    std::uint64_t missingBytes;  // bytes that did not come from the medium
+    std::string error;           // empty for a file that was written but is incomplete
+};
+
 struct SaveResult {
     std::uint64_t files = 0;    // files counted by the walk
-    std::uint64_t written = 0;  // files extraction wrote
-    std::uint64_t failed = 0;   // files extraction could not write
+    std::uint64_t written = 0;  // files written, whole or incomplete
+    std::uint64_t failed = 0;   // files that could not be written at all
+    std::uint64_t bytes = 0;    // bytes written in all
+    std::uint64_t mediumBytes = 0;  // of them, bytes that were read from the medium
+    bool stopped = false;       // the walk was stopped before its end
+    bool beyondVolume = false;  // the files together hold more bytes of the medium than the volume
+    std::string error;          // the output folder itself could not be made (nothing written)
+    std::vector<SaveProblem> problems;
+
+    std::uint64_t incomplete() const {
+        std::uint64_t n = 0;
+        for (const auto& p : problems) n += p.error.empty() ? 1 : 0;
+        return n;
+    }
 };
 
 // Saves the given child records (and everything below the folders among them) into directory
-// dir (UTF-8, created if missing). Names are made safe; nothing is written outside dir.
+// dir (UTF-8, created if missing). Names are made safe; files are created new (an existing name
+// gets " (2)", " (3)" ...), folders are entered without following links, and nothing is
+// written outside dir.
 SaveResult saveRecords(ScanSession& session, const std::vector<ItemData>& children, const std::string& dir,
                        ScanHost& host);
 

@@ -1,5 +1,6 @@
 #include "scan/Scan.h"
 
+#include <algorithm>
 #include <map>
 
 #include "common/Bytes.h"
@@ -7,13 +8,15 @@
 #include "common/ScanHost.h"
 #include "common/Text.h"
 #include "platform/Files.h"
-#include "platform/RawFile.h"
+#include "device/FileReadSeek.h"
 #include "scan/Families.h"
 
 namespace corvello {
 
 namespace {
 constexpr char16_t kPlaceholder[] = u"..DUMY..";
+// A recycle-bin index file holds a header and one path: never more than this.
+constexpr std::size_t kMaxIndexFileBytes = 2047;
 }
 
 Family familyOf(const std::u16string& fs) {
@@ -32,18 +35,42 @@ std::unique_ptr<ScanSession> runScan(const ScanRequest& request, ScanHost& host,
         host.notice("Please Restart the program to re begin necessary initialization...");
         return nullptr;
     }
+    std::unique_ptr<ScanSession> session;
     switch (familyOf(request.volume.fileSystem)) {
-        case Family::Ntfs: return runNtfsScan(request, host, tree);
-        case Family::Fat16: return runFat16Scan(request, host, tree);
-        case Family::Fat32: return runFat32Scan(request, host, tree);
-        case Family::ExFat: return runExFatScan(request, host, tree);
-        case Family::Ext: return runExtScan(request, host, tree);
-        case Family::HfsPlus: return runHfsPlusScan(request, host, tree);
-        case Family::None: break;
+        case Family::Ntfs: session = runNtfsScan(request, host, tree); break;
+        case Family::Fat16: session = runFat16Scan(request, host, tree); break;
+        case Family::Fat32: session = runFat32Scan(request, host, tree); break;
+        case Family::ExFat: session = runExFatScan(request, host, tree); break;
+        case Family::Ext: session = runExtScan(request, host, tree); break;
+        case Family::HfsPlus: session = runHfsPlusScan(request, host, tree); break;
+        case Family::None:
+            host.notice("not a valid drive.");
+            host.setStatus("Not a valid Drive .Go back");
+            return nullptr;
     }
-    host.notice("not a valid drive.");
-    host.setStatus("Not a valid Drive .Go back");
-    return nullptr;
+    if (session) session->setSource(request.reader, volumeBytes(request));
+    return session;
+}
+
+std::uint64_t volumeBytes(const ScanRequest& request) {
+    if (request.reader == nullptr) return 0;
+    const auto medium = static_cast<std::uint64_t>(std::max<std::int64_t>(
+        request.reader->deviceLength, static_cast<std::int64_t>(request.reader->totalSectors() * kSectorSize)));
+    const std::uint64_t start = request.volume.startSector > 0
+                                    ? static_cast<std::uint64_t>(request.volume.startSector) * kSectorSize
+                                    : 0;
+    return medium > start ? medium - start : 0;
+}
+
+bool ScanSession::readSmallFile(ItemData data, std::size_t limit, std::vector<std::uint8_t>& bytes) {
+    bytes.clear();
+    if (!isValid(data) || isFolder(data) || size(data) > limit) return false;
+    platform::OutputFile buffer;
+    buffer.openMemory(limit);
+    const bool ok = extract(data, buffer);
+    if (!ok || buffer.cutBytes() > 0) return false;
+    bytes = buffer.bytes();
+    return true;
 }
 
 void openFolder(ScanSession& session, ResultTree& tree, TreeItem item, bool redForDeleted) {
@@ -68,15 +95,9 @@ void openFolder(ScanSession& session, ResultTree& tree, TreeItem item, bool redF
 
 namespace {
 
-// Reads a recycle-bin index file ("$I...") written to path: the original file name, without
-// its folders. Version 1 keeps the path at byte 24, version 2 (Windows 10) a length at 24 and
-// the path at 28.
-std::u16string originalNameFrom(const std::string& path) {
-    platform::RawFile file;
-    std::uint64_t length = 0;
-    if (!file.open(path) || !file.size(length) || length >= 2048) return {};
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
-    if (file.readAt(bytes.data(), bytes.size(), 0) != bytes.size()) return {};
+// The original file name, without its folders, held by a recycle-bin index file ("$I...").
+// Version 1 keeps the path at byte 24, version 2 (Windows 10) a length at 24 and the path at 28.
+std::u16string originalNameFrom(const std::vector<std::uint8_t>& bytes) {
     const ByteSpan b(bytes);
     const std::size_t start = le64(b, 0) == 2 ? 28 : 24;
     std::u16string original;
@@ -95,13 +116,10 @@ void restoreRecycledNames(ScanSession& session, ItemData indexFolder) {
     for (ItemData x : children) {
         const std::u16string name = session.name(x);
         if (name.rfind(u"$I", 0) != 0 || session.isFolder(x)) continue;
-        const std::string copy = platform::tempDirectory() + "/corvello-" + safeFileName(name);
-        if (!session.extract(x, copy)) {
-            platform::removeFile(copy);
-            continue;
-        }
-        const std::u16string original = originalNameFrom(copy);
-        platform::removeFile(copy);
+        // Index files are small: read into memory, never written anywhere.
+        std::vector<std::uint8_t> bytes;
+        if (!session.readSmallFile(x, kMaxIndexFileBytes, bytes)) continue;
+        const std::u16string original = originalNameFrom(bytes);
         if (!original.empty()) originalNames[name] = original;
     }
     for (const auto& [indexName, original] : originalNames) {

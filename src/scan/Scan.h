@@ -24,6 +24,9 @@ Family familyOf(const std::u16string& fileSystem);
 // reported through host).
 std::unique_ptr<ScanSession> runScan(const ScanRequest& request, ScanHost& host, ResultTree& tree);
 
+// Bytes of the medium from the volume's start to the medium's end.
+std::uint64_t volumeBytes(const ScanRequest& request);
+
 // The completion of a scan: the "..DUMY.." placeholders under first-level folders that have
 // children, then (for NTFS, FAT32 and exFAT) the recycle-bin pass.
 void completeScan(ScanSession& session, ResultTree& tree, ScanHost& host);

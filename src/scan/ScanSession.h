@@ -11,8 +11,13 @@
 
 #include "common/ResultTree.h"
 
+namespace corvello::platform {
+class OutputFile;
+}
+
 namespace corvello {
 
+class FileReadSeek;
 class ScanHost;
 
 // How the save walk treats a child record.
@@ -51,8 +56,27 @@ public:
     virtual std::u16string saveName(ItemData data) const { return name(data); }
     // Whether the file is written (an NTFS "$BadClus" is counted but not written).
     virtual bool isExtracted(ItemData /*data*/) const { return true; }
-    // Writes one file record to the given path (UTF-8) and restores its times.
-    virtual bool extract(ItemData data, const std::string& path) = 0;
+    // Writes one file record's bytes into out (opened by the caller) and hands it the file's
+    // times, which out applies when it is closed.
+    virtual bool extract(ItemData data, platform::OutputFile& out) = 0;
+
+    // Reads a small file record into memory: at most limit bytes (false when it is larger or
+    // cannot be read). Nothing is written anywhere.
+    bool readSmallFile(ItemData data, std::size_t limit, std::vector<std::uint8_t>& bytes);
+
+    // The reader the parser reads through and the bytes of the medium from the volume's start
+    // to the medium's end: no file of the volume can hold more than that.
+    void setSource(const FileReadSeek* reader, std::uint64_t volumeBytes) {
+        reader_ = reader;
+        volumeBytes_ = volumeBytes;
+    }
+    const FileReadSeek* reader() const { return reader_; }
+
+    // Why the scan could not run as asked (a candidate that is not one of the choices); empty
+    // when it ran. The results shown are then only what the parser had before.
+    void setRefusal(std::string text) { refusal_ = std::move(text); }
+    const std::string& refusal() const { return refusal_; }
+    std::uint64_t volumeBytes() const { return volumeBytes_; }
 
     // Renames a record (the recycle-bin pass); false when the family keeps no such names.
     virtual bool rename(ItemData /*data*/, const std::u16string& /*name*/) { return false; }
@@ -61,6 +85,11 @@ public:
     // The folders of a recycle bin that hold "$I" index files: the bin itself on FAT and exFAT,
     // its per-user subfolders on NTFS.
     virtual std::vector<ItemData> recycleIndexFolders(ItemData bin) const { return {bin}; }
+
+private:
+    const FileReadSeek* reader_ = nullptr;
+    std::string refusal_;
+    std::uint64_t volumeBytes_ = UINT64_MAX;
 };
 
 }  // namespace corvello

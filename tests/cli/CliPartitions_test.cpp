@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "cli/Cli.h"
+#include "cli/CliSupport.h"
 #include "support/TestSupport.h"
 
 namespace corvello {
@@ -14,12 +17,25 @@ TEST(CliPartitions, PrintsTheVolumeListTabSeparated) {
                                                              "4\tFAT64\t8   MB\t155648"}));
 }
 
-TEST(CliPartitions, AdvancedScanReportsProgressOnStderr) {
+TEST(CliPartitions, AdvancedScanDrawsProgressOnlyOnATerminal) {
+    // Into a pipe or a file (the test's stream): the rows, and no progress or escape codes.
     const auto r = test::runCli({"partitions", test::fixture("damaged-table.img"), "--advanced", "--start", "6144",
                                  "--end", "22528"});
     ASSERT_EQ(r.status, cli::kExitOk) << r.err;
     EXPECT_EQ(test::lines(r.out), (std::vector<std::string>{"0\tFAT16\t8  MB\t6144", "1\tFAT32\t34  MB\t22528"}));
-    EXPECT_NE(r.err.find("%]"), std::string::npos);
+    EXPECT_EQ(r.err.find('\033'), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("%]"), std::string::npos) << r.err;
+
+    // On a terminal: one line redrawn in place, ended by a newline.
+    std::ostringstream err;
+    {
+        cli::ConsoleHost host(err, cli::ProgressStyle::Terminal);
+        host.setProgressRange(0, 10);
+        host.setStatus("Scanning partition.....");
+        host.setProgressPos(5);
+    }
+    EXPECT_NE(err.str().find("%] Scanning partition....."), std::string::npos) << err.str();
+    EXPECT_EQ(err.str().back(), '\n');
 }
 
 TEST(CliPartitions, ErrorsAreOneClearSentenceWithTheirExitStatus) {

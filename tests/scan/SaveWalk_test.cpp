@@ -7,6 +7,7 @@
 #include "common/MemoryResultTree.h"
 #include "common/MemoryScanHost.h"
 #include "common/Text.h"
+#include "platform/Files.h"
 #include "scan/SaveWalk.h"
 #include "scan/Scan.h"
 #include "scan/ScanSession.h"
@@ -39,10 +40,9 @@ public:
     std::string sizeText(ItemData) const override { return {}; }
     bool isSavableFolder(ItemData d) const override { return isFolder(d); }
     SaveKind saveKind(ItemData d) const override { return isFolder(d) ? SaveKind::Folder : SaveKind::File; }
-    bool extract(ItemData d, const std::string& path) override {
-        std::ofstream out(path, std::ios::binary);
-        out << records.at(d).content;
-        return static_cast<bool>(out);
+    bool extract(ItemData d, platform::OutputFile& out) override {
+        const std::string& content = records.at(d).content;
+        return out.write(content.data(), content.size());
     }
 };
 
@@ -121,6 +121,38 @@ TEST(SaveWalk, RecordsOfOneNameAllComeOut) {
     std::vector<std::string> listed;
     walkEntries(s, top, 0, [&](const ListedEntry& e) { listed.push_back(e.path); });
     EXPECT_EQ(listed, (std::vector<std::string>{"x.txt", "x (2).txt", "x", "x (2)", "x (2)/inner"}));
+}
+
+TEST(SaveWalk, NamesThatAttackATerminalOrTheLimitAreTamed) {
+    MemoryResultTree tree;
+    ToySession s;
+    const std::u16string longName = std::u16string(251, u'n') + u".txt";  // 255 bytes
+    s.records[1] = {u"csi\u009B2Jname.txt", false, false, "c1", {}};
+    s.records[2] = {u"photo\u202Egpj.exe", false, false, "bidi", {}};
+    s.records[3] = {longName, false, false, "first", {}};
+    s.records[4] = {longName, false, true, "second", {}};
+    s.root = tree.insertItem(kTreeTop, u"ROOT", IconKind::Folder, 0);
+    for (ItemData d : {1, 2, 3, 4}) tree.insertItem(s.root, s.records[d].name, IconKind::File, d);
+
+    test::ScratchDir dir;
+    MemoryScanHost host;
+    const auto r = saveRecords(s, topLevelRecords(s, tree), dir.path(), host);
+    EXPECT_EQ(r.written, 4u);
+    EXPECT_TRUE(r.problems.empty());
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path())) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    const std::string second = std::string(247, 'n') + " (2).txt";
+    std::vector<std::string> expected{"csi_2Jname.txt", std::string(251, 'n') + ".txt", second, "photo_gpj.exe"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(names, expected);
+    for (const auto& n : names) EXPECT_LE(n.size(), 255u);
+    std::ifstream in(dir.file(second));
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), "second");
+
+    // Text from disk shown on a terminal: controls and overrides escaped, the rest kept.
+    EXPECT_EQ(terminalSafe("a\xC2\x9B" "2J\xE2\x80\xAE" "b\x1B[0m\tr\xC3\xA9sum\xC3\xA9"),
+              "a\\u009B2J\\u202Eb\\u001B[0m\tr\xC3\xA9sum\xC3\xA9");
 }
 
 TEST(ScanCompletion, PlaceholdersOnlyUnderFoldersWithChildren) {

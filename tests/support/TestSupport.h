@@ -2,9 +2,12 @@
 // Helpers the tests share: fixture paths, manifests, scratch folders, running the CLI.
 
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "platform/Files.h"
 
 namespace corvello::test {
 
@@ -49,5 +52,16 @@ CliResult runCli(const std::vector<std::string>& args);
 
 // Lines of text split at '\n' (no trailing empty line).
 std::vector<std::string> lines(const std::string& text);
+
+// Runs an extraction into a new file at path (one left there by an earlier call is removed
+// first); true when the extraction and the close both succeed.
+template <class Extract>
+bool extractTo(const std::string& path, Extract&& extract) {
+    std::remove(path.c_str());
+    platform::OutputFile out;
+    if (!out.create(path)) return false;
+    const bool ok = extract(out);
+    return out.close() && ok;
+}
 
 }  // namespace corvello::test

@@ -156,12 +156,11 @@ bool ext2Class::collectBlocks(ByteSpan inode) {
     return ok && !runsFull_;
 }
 
-bool ext2Class::extractEntry(const std::string& path, const ExtEntry& entry) {
+bool ext2Class::extractEntry(platform::OutputFile& out, const ExtEntry& entry) {
     std::vector<std::uint8_t> raw;
     const bool inodeRead = readInode(entry.tableBlock, entry.slot, raw);
     const ByteSpan inode(raw);
-    platform::OutputFile out;
-    if (!out.create(path)) return false;
+    if (!out.isOpen()) return false;
     bool ok = inodeRead;
     const std::uint64_t size = entry.size;
     const std::uint16_t mode = le16(inode, kInMode);
@@ -218,9 +217,8 @@ bool ext2Class::extractEntry(const std::string& path, const ExtEntry& entry) {
         if (written && pos < size) written = out.truncate(size);
         ok = ok && written;
     }
-    if (!out.close()) ok = false;
     const ExtInodeTimes times = inodeFileTimes(entry);
-    platform::setFileTimes(path, times.access, times.modification);
+    out.setTimes(times.access, times.modification);
     return ok;
 }
 

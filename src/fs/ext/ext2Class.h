@@ -17,6 +17,10 @@
 #include "partition/VolumeRecord.h"
 #include "platform/Time.h"
 
+namespace corvello::platform {
+class OutputFile;
+}
+
 namespace corvello {
 
 class FileReadSeek;
@@ -62,7 +66,7 @@ public:
 
     // Writes the entry's data to path (UTF-8) and restores its times. True when every byte
     // of the file was read from the volume and written.
-    bool extractEntry(const std::string& path, const ExtEntry& entry);
+    bool extractEntry(platform::OutputFile& out, const ExtEntry& entry);
     ExtInodeTimes inodeFileTimes(const ExtEntry& entry);
 
     // The data block runs of an on-disk inode, in file order, up to its size; false when the

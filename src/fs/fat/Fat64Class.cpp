@@ -224,18 +224,16 @@ void Fat64Class::fillTree() {
     tree->expand(rootItem);
 }
 
-bool Fat64Class::extractFile(const std::string& path, const ExFatEntry& e) {
-    platform::OutputFile out;
-    if (!out.create(path)) return false;
+bool Fat64Class::extractFile(platform::OutputFile& out, const ExFatEntry& e) {
+    if (!out.isOpen()) return false;
     // Bytes past the valid data length read as zeros.
     const std::uint64_t valid = std::min(e.validDataLength, e.dataLength);
     const std::uint64_t written = copyClusters(source(contiguousData(e)), e.firstCluster, valid, out);
     bool ok = written == valid;
     if (ok && e.dataLength > valid) ok = out.truncate(e.dataLength);
-    ok = out.close() && ok;
     const auto modified = exFatTime(e.modifyTimestamp, e.modifyUtcOffset);
     const auto accessed = exFatTime(e.accessTimestamp, e.accessUtcOffset);
-    if (modified) platform::setFileTimes(path, accessed.value_or(*modified), *modified);
+    if (modified) out.setTimes(accessed.value_or(*modified), *modified);
     return ok;
 }
 

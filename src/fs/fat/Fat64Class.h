@@ -35,7 +35,7 @@ public:
     std::uint32_t nextCluster(std::uint32_t cluster);
     // Writes the record's data to path and restores its access and modification times. False
     // when the file could not be created or fewer bytes than its size could be recovered.
-    bool extractFile(const std::string& path, const ExFatEntry& entry);
+    bool extractFile(platform::OutputFile& out, const ExFatEntry& entry);
 
     static std::array<std::string, 4> formatTimes(const ExFatEntry& entry) { return corvello::formatTimes(entry); }
     static std::string formatSize(const ExFatEntry& entry) { return corvello::formatSize(entry); }

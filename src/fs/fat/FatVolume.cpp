@@ -293,19 +293,17 @@ void FatVolume::fillTree() {
     tree->expand(rootItem);
 }
 
-bool FatVolume::extractFile(const std::string& path, const FatEntry& e) {
-    platform::OutputFile out;
-    if (!out.create(path)) return false;
+bool FatVolume::extractFile(platform::OutputFile& out, const FatEntry& e) {
+    if (!out.isOpen()) return false;
     const std::uint32_t first = firstCluster(e);
     // A deleted file's chain is usually gone from the FAT: its clusters are taken as stored
     // one after another, as they are for a volume whose FATs were rewritten.
     const bool contiguous = driveFormatted || (e.deleted != 0 && fat_.isFree(first));
     const std::uint64_t written = copyClusters(source(contiguous), first, e.size, out);
-    const bool closed = out.close();
     const auto modified = dosTime(e.writeDate, e.writeTime);
     const auto accessed = dosTime(e.accessDate, 0);
-    if (modified) platform::setFileTimes(path, accessed.value_or(*modified), *modified);
-    return closed && written == e.size;
+    if (modified) out.setTimes(accessed.value_or(*modified), *modified);
+    return written == e.size;
 }
 
 }  // namespace corvello

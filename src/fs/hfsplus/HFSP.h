@@ -15,6 +15,10 @@
 #include "partition/VolumeRecord.h"
 #include "platform/Time.h"
 
+namespace corvello::platform {
+class OutputFile;
+}
+
 namespace corvello {
 
 class FileReadSeek;
@@ -64,7 +68,7 @@ public:
     void timeTexts(const HfsEntry& entry, std::array<std::string, 4>& out) const;
 
     // Writes the data fork of a file entry to path (UTF-8) and restores its times.
-    HfsExtractResult extractEntry(const std::string& path, const HfsEntry& entry);
+    HfsExtractResult extractEntry(platform::OutputFile& out, const HfsEntry& entry);
     // Appends the blocks of the extents-overflow records of cnid, from fork block have on,
     // until total blocks are listed; false when a record is missing.
     bool readOverflowExtents(std::uint64_t have, std::uint64_t cnid, std::uint32_t total);
@@ -123,7 +127,7 @@ private:
     std::uint64_t blocksInside(const HfsExtent& e) const;
     std::uint64_t deviceBlocks() const;
     void appendRun(std::uint32_t start, std::uint32_t count);
-    HfsExtractResult extractFork(const std::string& path, const HfsEntry& entry);
+    HfsExtractResult extractFork(platform::OutputFile& out, const HfsEntry& entry);
     void status(const std::string& text) const;
     bool stop() const;
     void progressRange(std::int64_t high) const;

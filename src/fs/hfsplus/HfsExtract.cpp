@@ -60,16 +60,16 @@ HFSP::FileTimes HFSP::recordFileTimes(const HfsEntry& entry) const {
     return times;
 }
 
-HfsExtractResult HFSP::extractEntry(const std::string& path, const HfsEntry& entry) {
+HfsExtractResult HFSP::extractEntry(platform::OutputFile& out, const HfsEntry& entry) {
     // A hard link is written with the data and times of the file it names (one step only).
     if (const HfsEntry* target = hardLinkTarget(entry)) {
         const HfsEntry copy = *target;
-        return extractFork(path, copy);
+        return extractFork(out, copy);
     }
-    return extractFork(path, entry);
+    return extractFork(out, entry);
 }
 
-HfsExtractResult HFSP::extractFork(const std::string& path, const HfsEntry& entry) {
+HfsExtractResult HFSP::extractFork(platform::OutputFile& out, const HfsEntry& entry) {
     blockList.clear();
     if (entry.size == 0) return HfsExtractResult::NothingToWrite;
     if (entry.extents.empty() || blockSize == 0) return HfsExtractResult::NoData;
@@ -81,8 +81,7 @@ HfsExtractResult HFSP::extractFork(const std::string& path, const HfsEntry& entr
     if (listed < entry.totalBlocks) readOverflowExtents(listed, entry.cnid, entry.totalBlocks);
     // Not one block inside the volume: an empty file would pass for the data.
     if (blockList.empty()) return HfsExtractResult::NoData;
-    platform::OutputFile out;
-    if (!out.create(path)) return HfsExtractResult::CannotCreate;
+    if (!out.isOpen()) return HfsExtractResult::CannotCreate;
 
     std::vector<std::uint8_t> buffer;
     std::uint64_t remaining = entry.size;
@@ -102,9 +101,8 @@ HfsExtractResult HFSP::extractFork(const std::string& path, const HfsEntry& entr
         }
         if (remaining == 0) break;
     }
-    out.close();
     const FileTimes times = recordFileTimes(entry);
-    if (times.known) platform::setFileTimes(path, times.access, times.modification);
+    if (times.known) out.setTimes(times.access, times.modification);
     return HfsExtractResult::Written;
 }
 

@@ -16,6 +16,10 @@
 #include "fs/ntfs/Record.h"
 #include "partition/VolumeRecord.h"
 
+namespace corvello::platform {
+class OutputFile;
+}
+
 namespace corvello {
 
 class FileReadSeek;
@@ -112,7 +116,7 @@ public:
     // Writes entry i's data to path (UTF-8) and restores its times. False when the entry is
     // not a readable file record, the file cannot be written, or part of the data could not be
     // read (unreadable clusters are written as zeros so the rest keeps its place).
-    bool extractEntry(std::uint64_t i, const std::string& path);
+    bool extractEntry(std::uint64_t i, platform::OutputFile& out);
     // Gives entry i a new name (the recycle-bin pass).
     void rename(std::uint64_t i, const std::u16string& name);
 

@@ -179,16 +179,13 @@ bool ntfs::writeCompressed(const DataStream& stream, StreamWriter& out) {
     return complete && out.done();
 }
 
-bool ntfs::extractEntry(std::uint64_t i, const std::string& path) {
-    if (i >= entries.size() || entries[i].name == nullptr) return false;
-    platform::OutputFile file;
-    if (!file.create(path)) return false;
+bool ntfs::extractEntry(std::uint64_t i, platform::OutputFile& file) {
+    if (i >= entries.size() || entries[i].name == nullptr || !file.isOpen()) return false;
     const MftEntry& e = entries[i];
     bool ok = true;
     RecordBytes probe{};
     if (e.location == ~0ull || !readRecordBytes(e.location, probe) || !hasFileSignature(probe)) {
         host_.notice("not a valid entry...");
-        file.close();
         return false;
     }
     const DataStream stream = readDataStream(i);
@@ -207,8 +204,7 @@ bool ntfs::extractEntry(std::uint64_t i, const std::string& path) {
         ok = ok && !out.failed() && !stream.gaps;
     }
     const RecordTimes t = readRecordTimes(e.location);
-    if (!file.close()) ok = false;
-    platform::setFileTimes(path, platform::fromFiletime(t.access), platform::fromFiletime(t.modification));
+    file.setTimes(platform::fromFiletime(t.access), platform::fromFiletime(t.modification));
     return ok;
 }
 

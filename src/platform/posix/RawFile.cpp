@@ -26,18 +26,26 @@ RawFile& RawFile::operator=(RawFile&& other) noexcept {
 
 bool RawFile::open(const std::string& path) {
     close();
-    // A source is never opened for writing.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // A source is never opened for writing. O_NONBLOCK keeps a FIFO or a terminal from holding
+    // the open; only regular files and block devices are read.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         error_ = errno;
         return false;
     }
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (::fstat(fd, &st) != 0) {
+        error_ = errno;
         ::close(fd);
-        error_ = EISDIR;
         return false;
     }
+    if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
+        ::close(fd);
+        error_ = S_ISDIR(st.st_mode) ? EISDIR : kNotFileOrDevice;
+        return false;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     fd_ = fd;
     error_ = 0;
     return true;
@@ -100,6 +108,11 @@ bool regularFileLength(const std::string& path, std::uint64_t& bytes) {
     return true;
 }
 
-std::string errorText(int error) { return std::strerror(error); }
+std::string errorText(int error) {
+    if (error == kNotFileOrDevice) return "it is neither a regular file nor a block device";
+    if (error == EISDIR) return "it is a folder, not an image file or a device";
+    if (error == 0) return "it could not be read";
+    return std::strerror(error);
+}
 
 }  // namespace corvello::platform

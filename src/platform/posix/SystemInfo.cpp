@@ -79,4 +79,6 @@ int probeRead(const std::string& path, std::vector<std::uint8_t>* firstBytes) {
 
 bool isPermissionError(int error) { return error == EACCES || error == EPERM; }
 
+bool isTerminal(int fd) { return ::isatty(fd) == 1; }
+
 }  // namespace corvello::platform

@@ -18,7 +18,9 @@ int saveAll(ExtScan& scan, const test::ScratchDir& dir) {
     int ok = 0, n = 0;
     for (const auto& [key, e] : scan.parser->entries()) {
         if (!extIsFile(e.mode)) continue;
-        if (scan.parser->extractEntry(dir.file("f" + std::to_string(n++)), e)) ++ok;
+        if (test::extractTo(dir.file("f" + std::to_string(n++)),
+                            [&](platform::OutputFile& o) { return scan.parser->extractEntry(o, e); }))
+            ++ok;
     }
     return ok;
 }
@@ -119,8 +121,8 @@ TEST(ExtDamage, BadExtentTreeLeavesTheRestIntact) {
     const ExtEntry* fragmented = scan.find("fragmented.bin");
     const ExtEntry* letter = scan.find("Documents/letter.txt");
     ASSERT_TRUE(fragmented && letter);
-    EXPECT_FALSE(scan.parser->extractEntry(dir.file("fragmented"), *fragmented));
-    EXPECT_TRUE(scan.parser->extractEntry(dir.file("letter"), *letter));
+    EXPECT_FALSE(test::extractTo(dir.file("fragmented"), [&](platform::OutputFile& o) { return scan.parser->extractEntry(o, *fragmented); }));
+    EXPECT_TRUE(test::extractTo(dir.file("letter"), [&](platform::OutputFile& o) { return scan.parser->extractEntry(o, *letter); }));
     for (const auto& m : test::readManifest("ext4-4k")) {
         if (m.path == "Documents/letter.txt") {
             EXPECT_EQ(test::sha256File(dir.file("letter")), m.sha256);
@@ -140,10 +142,12 @@ TEST(ExtDamage, IndirectBlockOutsideTheVolumeKeepsLaterDataInPlace) {
     ExtScan scan(dir.file("damaged.img"));
     const ExtEntry* large = scan.find("Documents/large.bin");
     ASSERT_NE(large, nullptr);
-    EXPECT_FALSE(scan.parser->extractEntry(dir.file("large"), *large));
+    EXPECT_FALSE(test::extractTo(dir.file("large"), [&](platform::OutputFile& o) { return scan.parser->extractEntry(o, *large); }));
     test::ScratchDir good;
     ExtScan intact(original);
-    ASSERT_TRUE(intact.parser->extractEntry(good.file("large"), *intact.find("Documents/large.bin")));
+    ASSERT_TRUE(test::extractTo(good.file("large"), [&](platform::OutputFile& o) {
+        return intact.parser->extractEntry(o, *intact.find("Documents/large.bin"));
+    }));
     const auto damaged = test::readAll(dir.file("large"));
     const auto whole = test::readAll(good.file("large"));
     ASSERT_EQ(damaged.size(), whole.size());

@@ -10,6 +10,7 @@
 #include <random>
 
 #include "support/TestSupport.h"
+#include "cli/Cli.h"
 #include "fs/fat/FatTestSupport.h"
 
 namespace corvello {
@@ -115,9 +116,13 @@ struct Volume {
     // Extracts a record; returns whether it was complete and the written size.
     bool extract(long i, const std::string& path, std::uint64_t& size) {
         bool ok = false;
-        if (fat16) ok = fat16->parser.extractFile(path, fat16->parser.entries[i]);
-        if (fat32) ok = fat32->parser.extractFile(path, fat32->parser.entries[i]);
-        if (exfat) ok = exfat->parser.extractFile(path, exfat->parser.entries[i]);
+        std::filesystem::remove(path);
+        platform::OutputFile out;
+        if (!out.create(path)) return false;
+        if (fat16) ok = fat16->parser.extractFile(out, fat16->parser.entries[i]);
+        if (fat32) ok = fat32->parser.extractFile(out, fat32->parser.entries[i]);
+        if (exfat) ok = exfat->parser.extractFile(out, exfat->parser.entries[i]);
+        ok = out.close() && ok;
         size = std::filesystem::exists(path) ? std::filesystem::file_size(path) : 0;
         return ok;
     }
@@ -274,7 +279,9 @@ TEST(FatDamageImages, TruncatedImagesListWhatIsLeft) {
             const auto r = test::runCli({"list", path, "--start", "0", "--fs", fs});
             EXPECT_TRUE(r.status == 0 || r.status == 1) << r.err;
             const auto s = test::runCli({"save", path, "--start", "0", "--fs", fs, "--out", dir.file("out")});
-            EXPECT_TRUE(s.status == 0 || s.status == 1) << s.err;
+            // What the cut took is reported as incomplete files (status 3), never as a success
+            // that hides it.
+            EXPECT_TRUE(s.status == 0 || s.status == 1 || s.status == cli::kExitIncomplete) << s.err;
             std::filesystem::remove_all(dir.file("out"));
         }
     }

@@ -219,7 +219,7 @@ TEST(NtfsSynthetic, ExtractsEveryDataLayoutByteForByte) {
         const ListedEntry& e = s.listed[path];
         EXPECT_EQ(e.size, bytes.size()) << path;
         const std::string out = s.dir.file("out.bin");
-        EXPECT_TRUE(s.session->extract(e.data, out)) << path;
+        EXPECT_TRUE(test::extractTo(out, [&](platform::OutputFile& o) { return s.session->extract(e.data, o); })) << path;
         EXPECT_EQ(readAll(out), bytes) << path;
     }
 }
@@ -234,7 +234,7 @@ TEST(NtfsSynthetic, ExtractionRestoresTimesAndShowsDisplayTexts) {
     EXPECT_EQ(row[2], "03/04/2021  05:07 AM");
     EXPECT_EQ(row[3], "-R-S-A");
     const std::string out = s.dir.file("three.bin");
-    ASSERT_TRUE(s.session->extract(three, out));
+    ASSERT_TRUE(test::extractTo(out, [&](platform::OutputFile& o) { return s.session->extract(three, o); }));
     struct stat st {};
     ASSERT_EQ(::stat(out.c_str(), &st), 0);
     EXPECT_EQ(st.st_mtim.tv_sec, 1614834367 + 60);
@@ -303,12 +303,12 @@ TEST(NtfsSynthetic, DamagedRecordsAndRunsEndCleanly) {
     const std::string out = s.dir.file("x");
     for (const char* path : {"outside.bin", "negative.bin", "claims.bin"}) {
         ASSERT_TRUE(s.listed.count(path)) << path;
-        EXPECT_FALSE(s.session->extract(s.listed.at(path).data, out)) << path;
+        EXPECT_FALSE(test::extractTo(out, [&](platform::OutputFile& o) { return s.session->extract(s.listed.at(path).data, o); })) << path;
         EXPECT_LE(readAll(out).size(), 8192u) << path;
     }
     // Every other file still comes out whole.
     for (const auto& [path, bytes] : v.expected) {
-        s.session->extract(s.listed.at(path).data, out);
+        test::extractTo(out, [&](platform::OutputFile& o) { return s.session->extract(s.listed.at(path).data, o); });
         EXPECT_EQ(readAll(out), bytes) << path;
     }
 }
