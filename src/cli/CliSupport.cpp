@@ -127,6 +127,8 @@ void openImage(const std::string& path, OpenedImage& image, ScanHost& host) {
         (void)host;
         throw InputError{"cannot open " + path + " for reading: " + platform::errorText(error) + "."};
     }
+    if (image.reader->totalSectors() == 0 && image.reader->deviceLength < static_cast<std::int64_t>(kSectorSize))
+        throw InputError{path + " is empty: it holds not one sector to read."};
 }
 
 VolumeRecord chooseVolume(OpenedImage& image, const Args& args, ScanHost& host) {

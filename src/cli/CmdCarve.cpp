@@ -76,8 +76,7 @@ int cmdCarve(const CommandArgs& argv, std::ostream& out, std::ostream& err) {
     if (settings) {
         platform::RawFile probe;
         if (!probe.open(*settings))
-            throw InputError{"cannot open the signature definitions " + *settings + ": " +
-                             platform::errorText(probe.lastError()) + "."};
+            throw InputError{"can not open file " + *settings + ": " + platform::errorText(probe.lastError()) + "."};
     }
     if (settings && !loadDefinitions(engine, *settings, false, host))
         throw InputError{"the signature definitions of " + *settings + " could not be loaded."};

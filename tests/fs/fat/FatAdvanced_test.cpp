@@ -138,18 +138,19 @@ TEST(FatAdvancedBuild, RootEntriesAreUnderTheRootAndLongNamesAreListedTwice) {
     EXPECT_NE(f.out.find("f\tlive\t3000000\tORPHAN ENTRY/HOLIDA~1.BIN\n"), std::string::npos);
 }
 
-TEST(FatAdvancedBuild, ChoicesOutsideTheListsEndWithAnEmptyTree) {
+TEST(FatAdvancedBuild, ChoicesOutsideTheListsAreRefusedWithAnEmptyTree) {
     const std::string image = test::fixture("fat16-reformatted.img");
     for (const std::vector<std::string>& extra : {std::vector<std::string>{"--fat", "7"},
                                                   std::vector<std::string>{"--sectors-per-cluster", "300"}}) {
         std::vector<std::string> args = {"list", image, "--mode", "advanced"};
         args.insert(args.end(), extra.begin(), extra.end());
         const auto r = test::runCli(args);
-        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_NE(r.err.find("not one of the choices"), std::string::npos) << r.err;
         EXPECT_EQ(r.out, "");
     }
     const auto x = test::runCli({"list", test::fixture("exfat-reformatted.img"), "--mode", "advanced", "--heap", "9"});
-    EXPECT_EQ(x.status, 0) << x.err;
+    EXPECT_EQ(x.status, 2) << x.err;
     EXPECT_EQ(x.out, "");
 }
 

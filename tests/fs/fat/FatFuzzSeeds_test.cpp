@@ -11,7 +11,7 @@ namespace corvello {
 namespace {
 
 std::filesystem::path seeds(const char* family) {
-    return std::filesystem::path(__FILE__).parent_path() / "../../../fuzz/corpus" / family;
+    return std::filesystem::path(CORVELLO_SOURCE_DIR) / "fuzz/corpus" / family;
 }
 
 template <class Parser>
