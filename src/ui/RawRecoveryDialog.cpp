@@ -127,7 +127,7 @@ RawRecoveryDialog::RawRecoveryDialog(WizardPage* parent)
     settingHint_ = new QLabel(QStringLiteral("[Add new signatures in \n new/existing file]"), group_);
     grid->addWidget(settingsPath_, 0, 0);
     grid->addWidget(browseSettings_, 0, 1);
-    grid->addWidget(parse_, 0, 2);
+    grid->addWidget(parse_, 0, 2, Qt::AlignLeft);
     grid->addWidget(loadDefaults_, 1, 0);
     auto* settingRow = new QHBoxLayout;
     settingRow->addWidget(setting_);
@@ -252,7 +252,8 @@ void RawRecoveryDialog::showRunControls(bool show) {
 void RawRecoveryDialog::enableControls(bool enable) {
     for (QWidget* w : {static_cast<QWidget*>(backButton()), static_cast<QWidget*>(browseSettings_),
                        static_cast<QWidget*>(settingsPath_), static_cast<QWidget*>(setting_),
-                       static_cast<QWidget*>(parse_), static_cast<QWidget*>(save_)})
+                       static_cast<QWidget*>(parse_), static_cast<QWidget*>(loadDefaults_),
+                       static_cast<QWidget*>(save_)})
         w->setEnabled(enable);
 }
 

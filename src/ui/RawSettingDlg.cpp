@@ -51,6 +51,7 @@ const char* const RawSettingDlg::kCategoryHelp = "here enter the name of categor
 RawSettingDlg::RawSettingDlg(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QString::fromLatin1(kApplicationTitle));
     setModal(true);
+    setMinimumWidth(560);
     host_ = new QtScanHost(this);
 
     auto* layout = new QVBoxLayout(this);
@@ -64,20 +65,16 @@ RawSettingDlg::RawSettingDlg(QWidget* parent) : QDialog(parent) {
         grid->addWidget(addHelp(QString::fromLatin1(tip)), row, 2);
         ++row;
     };
-    const auto box = [&](const QString& placeholder) {
-        auto* e = new QLineEdit(fieldsBox);
-        e->setPlaceholderText(placeholder);
-        return e;
-    };
-    extension_ = box(QStringLiteral("jpg"));
-    start_ = box(QStringLiteral("0xFF,0xD8,0xFF"));
-    end_ = box(QStringLiteral("0xFF,0xD9"));
-    sizeOffset_ = box({});
-    sizeWidth_ = box({});
-    headerSize_ = box({});
-    skipSize_ = box({});
-    approxSize_ = box({});
-    category_ = box(QStringLiteral("Pictures"));
+    const auto box = [&] { return new QLineEdit(fieldsBox); };
+    extension_ = box();
+    start_ = box();
+    end_ = box();
+    sizeOffset_ = box();
+    sizeWidth_ = box();
+    headerSize_ = box();
+    skipSize_ = box();
+    approxSize_ = box();
+    category_ = box();
     includesHeader_ = new QCheckBox(QStringLiteral("Size includes header size"), fieldsBox);
 
     addField(QStringLiteral("File Extention :"), extension_, kExtensionHelpOnOpen);
