@@ -439,6 +439,7 @@ void RawRecoveryDialog::onParse() {
     }
     enableControls(false);
 
+    FileReadSeek* reader = prepareReader();
     const std::int64_t length = volumeLength();
     if (length <= 0) {
         enableControls(true);
@@ -449,7 +450,6 @@ void RawRecoveryDialog::onParse() {
     }
 
     const VolumeRecord* volume = selectedVolume();
-    FileReadSeek* reader = prepareReader();
     reader->baseOffset = volume->startSector * static_cast<std::int64_t>(kSectorSize);
     engine->reader = reader;
     engine->rangeBytes = length;

@@ -210,6 +210,37 @@ QString makePartialMibDisk(const QString& dir) {
     return path;
 }
 
+// The wizard on a prepared machine with image under the physical drives.
+struct Wizard {
+    uitest::FakeMachine machine;
+    uitest::MessageLog log;
+    QTemporaryDir lockDir;
+    CBrevantApp app{lockDir.path()};
+    PopulateDriveDlg* list = nullptr;
+
+    explicit Wizard(const QString& image) {
+        app.systemRoots = machine.roots;
+        app.endHook = [](int) {};
+        if (!app.startUp({image})) return;
+        Physical_DriveDialog* first = app.firstPage();
+        QTreeWidgetItem* drives = first->drivesRoot();
+        first->tree()->setCurrentItem(drives->child(drives->childCount() - 1));
+        QTest::mouseClick(first->nextButton(), Qt::LeftButton);
+        auto* modes = qobject_cast<DriveParsingModes*>(app.visiblePage());
+        if (modes == nullptr) return;
+        QTest::mouseClick(modes->nextButton(), Qt::LeftButton);
+        list = qobject_cast<PopulateDriveDlg*>(app.visiblePage());
+    }
+    // The row overridden with "RAW", then Next.
+    RawRecoveryDialog* toRawPage(int row) {
+        list->list()->selectRow(row);
+        clickBox(list->customCheck());
+        list->treatAs()->setCurrentText(QStringLiteral("RAW"));
+        QTest::mouseClick(list->nextButton(), Qt::LeftButton);
+        return qobject_cast<RawRecoveryDialog*>(app.visiblePage());
+    }
+};
+
 }  // namespace
 
 class RawRecoveryTest : public QObject {
@@ -219,33 +250,17 @@ private slots:
         // Through the wizard: the image under the physical drives, its partition table, the
         // row overridden with "RAW".
         QTemporaryDir dir;
-        const QString disk = makePartialMibDisk(dir.path());
-        uitest::FakeMachine machine;
-        uitest::MessageLog log;
-        QTemporaryDir lockDir;
-        CBrevantApp app(lockDir.path());
-        app.systemRoots = machine.roots;
-        app.endHook = [](int) {};
-        QVERIFY(app.startUp({disk}));
-        Physical_DriveDialog* first = app.firstPage();
-        QTreeWidgetItem* drives = first->drivesRoot();
-        first->tree()->setCurrentItem(drives->child(drives->childCount() - 1));
-        QTest::mouseClick(first->nextButton(), Qt::LeftButton);
-        auto* modes = qobject_cast<DriveParsingModes*>(app.visiblePage());
-        QVERIFY(modes != nullptr);
-        QTest::mouseClick(modes->nextButton(), Qt::LeftButton);
-        auto* list = qobject_cast<PopulateDriveDlg*>(app.visiblePage());
+        Wizard w(makePartialMibDisk(dir.path()));
+        PopulateDriveDlg* list = w.list;
         QVERIFY(list != nullptr);
         QCOMPARE(list->list()->rowCount(), 1);
         list->list()->selectRow(0);
         // The custom range shows the partition's own last sector, not its last whole MiB.
         QCOMPARE(list->endSector()->text(), QString::number(2048 + 2056 - 1));
-        clickBox(list->customCheck());
-        list->treatAs()->setCurrentText(QStringLiteral("RAW"));
-        QTest::mouseClick(list->nextButton(), Qt::LeftButton);
-
-        auto* page = qobject_cast<RawRecoveryDialog*>(app.visiblePage());
+        RawRecoveryDialog* page = w.toRawPage(0);
         QVERIFY(page != nullptr);
+        CBrevantApp& app = w.app;
+        uitest::MessageLog& log = w.log;
         QVERIFY(!list->isVisible());
         QCOMPARE(page->parentPageId, int(kVolumeListPage));
         QCOMPARE(page->windowTitle(), QStringLiteral("Corvello"));
@@ -267,6 +282,33 @@ private slots:
         // Back: the volume list again.
         QTest::mouseClick(page->backButton(), Qt::LeftButton);
         QCOMPARE(app.visiblePage(), list);
+    }
+
+    void sampleDiskReachesThePage() {
+        // What scripts/demo --gui opens: the sample disk.
+        const QString disk = fixture(QStringLiteral("sample-disk.img"));
+        Wizard w(disk);
+        QVERIFY(w.list != nullptr);
+        for (int row = 0; row < w.list->list()->rowCount(); ++row) {
+            RawRecoveryDialog* page = w.toRawPage(row);
+            QVERIFY(page != nullptr);
+            const VolumeRecord* volume = w.list->selectedVolume;
+            QCOMPARE(page->volumeLength(), volume->sectorCount * 512);
+            QSignalSpy ended(page, &RawRecoveryDialog::runEnded);
+            QTest::mouseClick(page->parseButton(), Qt::LeftButton);
+            QVERIFY(ended.wait(60000));
+            QTemporaryDir out;
+            std::ostringstream o, e;
+            QCOMPARE(cli::runCli({"carve", disk.toStdString(), "--volume", std::to_string(row), "--no-defaults",
+                                  "--settings", page->defaultSettingsPath.toStdString(), "--out", out.path().toStdString()},
+                                 o, e),
+                     0);
+            QCOMPARE(std::size_t(page->engine()->carvedFiles.size()), filesBelow(out.path()).size());
+            QTest::mouseClick(page->backButton(), Qt::LeftButton);
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            QCOMPARE(w.app.visiblePage(), static_cast<WizardPage*>(w.list));
+            clickBox(w.list->customCheck());
+        }
     }
 
     void openingShowsEveryControl() {
