@@ -576,9 +576,9 @@ private slots:
 
         QTest::mouseClick(page->pauseButton(), Qt::LeftButton);
         QCOMPARE(page->statusText()->text(), QStringLiteral("Pause button pressed"));
-        QTest::qWait(400);  // the worker reaches the gate at its next block
+        QTest::qWait(1000);  // the worker reaches the gate at its next block
         const int held = page->progress()->value();
-        QTest::qWait(600);
+        QTest::qWait(700);
         QCOMPARE(page->progress()->value(), held);
         QVERIFY(page->running());
         renderToPng(page, QStringLiteral("raw-recovery-paused"));
