@@ -24,12 +24,14 @@ std::u16string u16(const std::string& ascii) { return fromUtf8(ascii); }
 
 bool isExtendedType(std::uint8_t type) { return type == 0x05 || type == 0x0F || type == 0x85; }
 
-VolumeRecord makeRecord(std::u16string fileSystem, int counter, std::u16string sizeText, std::int64_t start) {
+VolumeRecord makeRecord(std::u16string fileSystem, int counter, std::u16string sizeText, std::int64_t start,
+                        std::int64_t sectorCount) {
     VolumeRecord r;
     r.fileSystem = std::move(fileSystem);
     r.locator = u16(format("%d", counter));
     r.sizeText = std::move(sizeText);
     r.startSector = start;
+    r.sectorCount = std::max<std::int64_t>(sectorCount, 0);
     return r;
 }
 
@@ -81,7 +83,7 @@ struct MbrWalk {
             default: fs = u"Unknown"; text = "found UNKNOWN..."; break;
         }
         const long long mib = e.count / 2048;
-        partition.append(makeRecord(fs, volumeCounter++, u16(format("%lld   MB", mib)), start));
+        partition.append(makeRecord(fs, volumeCounter++, u16(format("%lld   MB", mib)), start, e.count));
         if (!text.empty()) partition.status(text.c_str());
     }
 };
@@ -154,6 +156,10 @@ int readGpt(FileReadSeek& reader, Partition& partition, ByteSpan header) {
     int volumeCounter = 0;
     int ntfsCounter = 0;
     for (const GptEntry& g : entries) {
+        // The partition's extent; both LBAs come from the disk, so a difference that does not fit
+        // counts as not known.
+        std::int64_t extent = 0;
+        if (__builtin_sub_overflow(g.last, g.first, &extent) || extent < 0 || extent == INT64_MAX) extent = -1;
         std::array<std::uint8_t, 512> sector{};
         const bool ok = g.first < INT64_MAX / 512 && reader.readAt(g.first * 512, sector.data(), 512);
         if (g.name == u"Microsoft reserved partition") continue;
@@ -179,7 +185,7 @@ int readGpt(FileReadSeek& reader, Partition& partition, ByteSpan header) {
             if (mib > 0) {
                 const std::string sizeText = info.kind == BootKind::Ntfs ? format("%d   MB", static_cast<int>(mib))
                                                                          : format("%lld  MB", static_cast<long long>(mib));
-                partition.append(makeRecord(fs, volumeCounter++, u16(sizeText), g.first));
+                partition.append(makeRecord(fs, volumeCounter++, u16(sizeText), g.first, extent + 1));
             }
             partition.status(text.c_str());
             if (partition.stopRequested.load()) return 0;
@@ -195,7 +201,7 @@ int readGpt(FileReadSeek& reader, Partition& partition, ByteSpan header) {
         std::int64_t sectors = 0;
         if (__builtin_sub_overflow(g.last, g.first, &sectors)) sectors = 0;
         const auto mib = static_cast<long long>(sectors / 2048);
-        partition.append(makeRecord(name, volumeCounter++, u16(format("%lld", mib)), g.first));
+        partition.append(makeRecord(name, volumeCounter++, u16(format("%lld", mib)), g.first, extent + 1));
     }
     return 0;
 }
@@ -292,7 +298,9 @@ int Partition::scanBootRecords(FileReadSeek& reader, std::uint64_t totalSectors)
                         case BootKind::ExFat: fs = u"FAT64"; text = "found FAT 64..."; break;
                         default: fs = u"HFS+"; text = "found HFS+..."; break;
                     }
-                    append(makeRecord(fs, volumeCounter++, u16(sizeText), start));
+                    // NTFS keeps its backup boot sector just after its counted sectors.
+                    const std::int64_t count = sizeSectors + (info.kind == BootKind::Ntfs ? 1 : 0);
+                    append(makeRecord(fs, volumeCounter++, u16(sizeText), start, count));
                     status(text.c_str());
                 }
                 if (skipVolumeSize && (record || hfs)) {

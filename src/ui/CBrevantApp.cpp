@@ -7,6 +7,7 @@
 #include "device/FileReadSeek.h"
 #include "ui/MessageBoxes.h"
 #include "ui/Physical_DriveDialog.h"
+#include "ui/RawRecoveryDialog.h"
 
 namespace corvello::ui {
 
@@ -19,6 +20,7 @@ CBrevantApp::CBrevantApp(QString lockDirectory) : lockDirectory_(std::move(lockD
     selection.rootLabel = u"ROOT";
     selection.isVolume = false;
     selection.totalSectors = 0;
+    rawRecoveryPage = [](WizardPage* parent, int) -> WizardPage* { return new RawRecoveryDialog(parent); };
 }
 
 CBrevantApp::~CBrevantApp() {

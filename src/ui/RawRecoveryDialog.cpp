@@ -1,0 +1,637 @@
+#include "ui/RawRecoveryDialog.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileIconProvider>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeDatabase>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QThread>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <limits>
+#include <sys/stat.h>
+
+#include "common/ScanHost.h"
+#include "common/Text.h"
+#include "device/FileReadSeek.h"
+#include "partition/VolumeRecord.h"
+#include "platform/Files.h"
+#include "raw/myJpg.h"
+#include "ui/CBrevantApp.h"
+#include "ui/CXHtmlTree.h"
+#include "ui/MessageBoxes.h"
+#include "ui/PopulateDriveDlg.h"
+#include "ui/QtScanHost.h"
+#include "ui/QtText.h"
+#include "ui/RawSettingDlg.h"
+
+namespace corvello::ui {
+
+namespace {
+
+constexpr int kRowItemRole = Qt::UserRole;  // a file-list row's tree item
+constexpr int kFolderIcon = 0;
+constexpr int kFileIcon = 1;
+
+QPushButton* pageButton(const QString& text, QWidget* parent) {
+    auto* b = new QPushButton(text, parent);
+    b->setToolTip(text);
+    b->setAutoDefault(false);
+    b->setMinimumWidth(80);
+    return b;
+}
+
+int clampToInt(qint64 v) {
+    return static_cast<int>(std::clamp<qint64>(v, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+}
+
+// Whether anything, even a dangling link, already has this name.
+bool nameTaken(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+// dir/name, or "stem (2).ext", "stem (3).ext", ... when that name is taken: a save never
+// replaces a file that is already there.
+std::string freePath(const std::string& dir, const std::string& name) {
+    std::string path = dir + "/" + name;
+    if (!nameTaken(path)) return path;
+    const auto dot = name.rfind('.');
+    const bool hasExtension = dot != std::string::npos && dot > 0;
+    const std::string stem = hasExtension ? name.substr(0, dot) : name;
+    const std::string extension = hasExtension ? name.substr(dot) : std::string();
+    for (int n = 2; n < 1000000; ++n) {
+        path = dir + "/" + stem + " (" + std::to_string(n) + ")" + extension;
+        if (!nameTaken(path)) return path;
+    }
+    return {};
+}
+
+}  // namespace
+
+// --- RawTreeRelay ---------------------------------------------------------------------------
+
+TreeItem RawTreeRelay::insertItem(TreeItem parent, const std::u16string& text, IconKind icon, ItemData data,
+                                  TextColor color) {
+    const TreeItem item = memory_.insertItem(parent, text, icon, data, color);
+    emit inserted(item, parent, qs(text), static_cast<int>(icon), data);
+    return item;
+}
+
+void RawTreeRelay::expand(TreeItem item) {
+    memory_.expand(item);
+    emit expanded(item);
+}
+
+void RawTreeRelay::deleteItem(TreeItem item) {
+    memory_.deleteItem(item);
+    emit removed(item);
+}
+
+void RawTreeRelay::deleteAllItems() {
+    memory_.deleteAllItems();
+    emit cleared();
+}
+
+void RawTreeRelay::setItemText(TreeItem item, const std::u16string& text) {
+    memory_.setItemText(item, text);
+    emit textChanged(item, qs(text));
+}
+
+// --- RawRecoveryDialog ----------------------------------------------------------------------
+
+RawRecoveryDialog::RawRecoveryDialog(WizardPage* parent)
+    : WizardPage(parent, kRawRecoveryPage, QStringLiteral("Raw recovery"), true) {
+    group_ = new QGroupBox(
+        QStringLiteral("Click Parse button to add default file settings or create your own file to process raw recovery."),
+        this);
+    auto* grid = new QGridLayout(group_);
+    settingsPath_ = new QLineEdit(group_);
+    browseSettings_ = new QPushButton(QStringLiteral("..."), group_);
+    browseSettings_->setAutoDefault(false);
+    browseSettings_->setMaximumWidth(36);
+    parse_ = pageButton(QStringLiteral("Parse"), group_);
+    loadDefaults_ = new QCheckBox(QStringLiteral("Load Default Items"), group_);
+    setting_ = pageButton(QStringLiteral("Setting"), group_);
+    settingHint_ = new QLabel(QStringLiteral("[Add new signatures in \n new/existing file]"), group_);
+    grid->addWidget(settingsPath_, 0, 0);
+    grid->addWidget(browseSettings_, 0, 1);
+    grid->addWidget(parse_, 0, 2, Qt::AlignLeft);
+    grid->addWidget(loadDefaults_, 1, 0);
+    auto* settingRow = new QHBoxLayout;
+    settingRow->addWidget(setting_);
+    settingRow->addWidget(settingHint_);
+    settingRow->addStretch(1);
+    grid->addLayout(settingRow, 1, 1, 1, 2);
+    grid->setColumnStretch(0, 1);
+    body()->addWidget(group_);
+
+    auto* results = new QHBoxLayout;
+    tree_ = new CXHtmlTree(this);
+    fileList_ = new QTableWidget(0, 1, this);
+    fileList_->setHorizontalHeaderLabels({QStringLiteral("FILES LIST ")});
+    fileList_->setColumnWidth(0, 300);
+    fileList_->horizontalHeader()->setStretchLastSection(true);
+    fileList_->horizontalHeaderItem(0)->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    fileList_->verticalHeader()->hide();
+    fileList_->verticalHeader()->setDefaultSectionSize(fileList_->fontMetrics().height() + 6);
+    fileList_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    fileList_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    fileList_->setShowGrid(true);
+    results->addWidget(tree_, 1);
+    results->addWidget(fileList_, 1);
+    body()->addLayout(results, 1);
+
+    progress_ = new QProgressBar(this);
+    progress_->setTextVisible(false);
+    progress_->setMaximumHeight(14);
+    body()->addWidget(progress_);
+    status_ = new QLabel(this);
+    status_->setObjectName(QStringLiteral("statusText"));
+    body()->addWidget(status_);
+
+    // The hidden folder chooser of Save.
+    browseFolder_ = new QPushButton(QStringLiteral("Browse"), this);
+    browseFolder_->setAutoDefault(false);
+    browseFolder_->hide();
+    folderPath_ = new QLineEdit(this);
+    folderPath_->hide();
+
+    pause_ = pageButton(QStringLiteral("Pause"), this);
+    resume_ = pageButton(QStringLiteral("Resume"), this);
+    stop_ = pageButton(QStringLiteral("Stop"), this);
+    save_ = pageButton(QStringLiteral("Save"), this);
+    for (QPushButton* b : {pause_, resume_, stop_}) buttonRow()->insertWidget(buttonRow()->indexOf(backButton()), b);
+    buttonRow()->addWidget(save_);
+    nextButton()->hide();
+
+    host_ = new QtScanHost(this);
+    connect(host_, &QtScanHost::statusText, this, &RawRecoveryDialog::setStatus);
+    connect(host_, &QtScanHost::progressPos, this, [this](qint64 pos) { progress_->setValue(clampToInt(pos)); });
+    connect(host_, &QtScanHost::progressRange, this,
+            [this](qint64 low, qint64 high) { progress_->setRange(clampToInt(low), clampToInt(high)); });
+
+    relay_ = new RawTreeRelay(this);
+    connect(relay_, &RawTreeRelay::inserted, this, &RawRecoveryDialog::onItemInserted);
+    connect(relay_, &RawTreeRelay::expanded, this, &RawRecoveryDialog::onItemExpanded);
+    connect(relay_, &RawTreeRelay::removed, this, &RawRecoveryDialog::onItemRemoved);
+    connect(relay_, &RawTreeRelay::cleared, this, &RawRecoveryDialog::onItemsCleared);
+    connect(relay_, &RawTreeRelay::textChanged, this, &RawRecoveryDialog::onItemTextChanged);
+
+    connect(browseSettings_, &QPushButton::clicked, this, &RawRecoveryDialog::onBrowseSettings);
+    connect(parse_, &QPushButton::clicked, this, &RawRecoveryDialog::onParse);
+    connect(setting_, &QPushButton::clicked, this, &RawRecoveryDialog::onSetting);
+    connect(pause_, &QPushButton::clicked, this, &RawRecoveryDialog::onPause);
+    connect(resume_, &QPushButton::clicked, this, &RawRecoveryDialog::onResume);
+    connect(stop_, &QPushButton::clicked, this, &RawRecoveryDialog::onStop);
+    connect(save_, &QPushButton::clicked, this, &RawRecoveryDialog::onSave);
+    connect(browseFolder_, &QPushButton::clicked, this, &RawRecoveryDialog::onBrowseFolder);
+    connect(tree_, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* current, QTreeWidgetItem*) { onCurrentItemChanged(current); });
+    connect(tree_, &CXHtmlTree::labelClicked, this, &RawRecoveryDialog::onCurrentItemChanged);
+
+    chooseSettingsFile = [this] {
+        return QFileDialog::getOpenFileName(this, QStringLiteral("Signature settings file"),
+                                            QFileInfo(settingsPath_->text()).absolutePath(),
+                                            QStringLiteral("Signature settings (*.txt);;All files (*)"));
+    };
+    chooseFolder = [this] {
+        return QFileDialog::getExistingDirectory(this, QStringLiteral("Please choose a folder."), folderPath_->text(),
+                                                 QFileDialog::ShowDirsOnly);
+    };
+}
+
+RawRecoveryDialog::~RawRecoveryDialog() { stopWorker(); }
+
+bool RawRecoveryDialog::initPage() {
+    // The shell's small icons: a folder, a plain file, then one per kind of file found.
+    icons_ = {QFileIconProvider().icon(QFileIconProvider::Folder), QFileIconProvider().icon(QFileIconProvider::File)};
+    tree_->InitCheckTree();
+    tree_->SetSmartCheckBox(true);
+    tree_->SetReadOnly(false);
+    tree_->SetImages(true);
+    tree_->SetImageList(icons_);
+    loadDefaults_->setChecked(true);
+    showRunControls(false);
+
+    // Beside the program, as installed; in a build tree the build writes it to its data folder.
+    const QString dir = QCoreApplication::applicationDirPath();
+    defaultSettingsPath = QDir(dir).filePath(QStringLiteral("FileSetting.txt"));
+    for (const QString& candidate : {QStringLiteral("../data/FileSetting.txt"), QStringLiteral("../../data/FileSetting.txt")}) {
+        if (QFileInfo::exists(defaultSettingsPath)) break;
+        const QString path = QDir::cleanPath(QDir(dir).filePath(candidate));
+        if (QFileInfo::exists(path)) defaultSettingsPath = path;
+    }
+    settingsPath_->setText(defaultSettingsPath);
+    loadedCount = 0;
+    setStatus(QStringLiteral("Click Parse to search the volume for files by their signatures."));
+    return true;
+}
+
+void RawRecoveryDialog::setStatus(const QString& text) {
+    if (!leaving_) status_->setText(text);
+}
+
+void RawRecoveryDialog::showRunControls(bool show) {
+    for (QWidget* w : {static_cast<QWidget*>(progress_), static_cast<QWidget*>(pause_),
+                       static_cast<QWidget*>(resume_), static_cast<QWidget*>(stop_)})
+        w->setVisible(show);
+}
+
+void RawRecoveryDialog::enableControls(bool enable) {
+    for (QWidget* w : {static_cast<QWidget*>(backButton()), static_cast<QWidget*>(browseSettings_),
+                       static_cast<QWidget*>(settingsPath_), static_cast<QWidget*>(setting_),
+                       static_cast<QWidget*>(parse_), static_cast<QWidget*>(loadDefaults_),
+                       static_cast<QWidget*>(save_)})
+        w->setEnabled(enable);
+}
+
+const VolumeRecord* RawRecoveryDialog::selectedVolume() const {
+    const auto* list = qobject_cast<const PopulateDriveDlg*>(parentPage());
+    return list == nullptr ? nullptr : list->selectedVolume;
+}
+
+std::int64_t RawRecoveryDialog::volumeLength() const {
+    const VolumeRecord* volume = selectedVolume();
+    if (volume == nullptr || volume->startSector < 0) return 0;
+    if (volume->sectorCount > 0)
+        return volume->sectorCount > std::numeric_limits<std::int64_t>::max() / 512
+                   ? std::numeric_limits<std::int64_t>::max()
+                   : volume->sectorCount * 512;
+    // A length the list does not know: a size text of 0 is no volume, anything else runs to
+    // the end of the device.
+    if (volume->sizeBytes() <= 0) return 0;
+    const FileReadSeek* reader = CBrevantApp::instance() != nullptr ? CBrevantApp::instance()->reader() : nullptr;
+    if (reader == nullptr) return volume->sizeBytes();
+    const auto device = std::max<std::int64_t>(static_cast<std::int64_t>(reader->totalSectors() * kSectorSize),
+                                               reader->deviceLength);
+    const std::int64_t start = volume->startSector > device / 512 ? device : volume->startSector * 512;
+    return std::max<std::int64_t>(device - start, 0);
+}
+
+bool RawRecoveryDialog::running() const { return worker_ != nullptr && worker_->isRunning(); }
+
+QString RawRecoveryDialog::outputFolder() const { return folderPath_->text(); }
+
+QTreeWidgetItem* RawRecoveryDialog::rootItem() const { return tree_->topLevelItemCount() > 0 ? tree_->topLevelItem(0) : nullptr; }
+
+QTreeWidgetItem* RawRecoveryDialog::fileItem(std::size_t index) const {
+    const auto it = fileItems_.find(index);
+    return it == fileItems_.end() ? nullptr : it->second;
+}
+
+std::vector<std::size_t> RawRecoveryDialog::checkedFiles() const {
+    std::vector<std::size_t> out;
+    QTreeWidgetItem* root = rootItem();
+    if (root == nullptr) return out;
+    for (int c = 0; c < root->childCount(); ++c) {
+        QTreeWidgetItem* category = root->child(c);
+        for (int f = 0; f < category->childCount(); ++f) {
+            QTreeWidgetItem* file = category->child(f);
+            if (tree_->GetCheck(file)) out.push_back(static_cast<std::size_t>(tree_->GetItemData(file)));
+        }
+    }
+    return out;
+}
+
+int RawRecoveryDialog::iconFor(const QString& name) {
+    const QString extension = QFileInfo(name).suffix().toLower();
+    const auto known = iconByExtension_.constFind(extension);
+    if (known != iconByExtension_.constEnd()) return *known;
+    const QMimeType type = QMimeDatabase().mimeTypeForFile(name, QMimeDatabase::MatchExtension);
+    const QIcon icon = QIcon::fromTheme(type.iconName(), QIcon::fromTheme(type.genericIconName()));
+    int index = kFileIcon;
+    if (!icon.isNull()) {
+        icons_.push_back(icon);
+        tree_->SetImageList(icons_);
+        index = static_cast<int>(icons_.size()) - 1;
+    }
+    iconByExtension_.insert(extension, index);
+    return index;
+}
+
+// --- The tree, mirrored from the relay ------------------------------------------------------
+
+void RawRecoveryDialog::onItemInserted(quint64 item, quint64 parent, const QString& text, int icon, quint64 value) {
+    if (leaving_) return;
+    HTREEITEM parentItem = TVI_ROOT;
+    if (parent != 0) {
+        const auto it = items_.find(parent);
+        if (it == items_.end()) return;
+        parentItem = it->second;
+    }
+    TVINSERTSTRUCT insert;
+    insert.hParent = parentItem;
+    insert.text = text;
+    insert.image = icon == static_cast<int>(IconKind::Folder) ? kFolderIcon : iconFor(text);
+    insert.selectedImage = insert.image;
+    insert.lParam = value;
+    HTREEITEM created = tree_->InsertItem(insert);
+    if (created == nullptr) return;
+    items_[item] = created;
+    if (icon == static_cast<int>(IconKind::File)) {
+        fileItems_[static_cast<std::size_t>(value)] = created;
+        // A new file under the category the list shows appears in the list at once.
+        if (tree_->currentItem() == parentItem) {
+            const int row = fileList_->rowCount();
+            fileList_->insertRow(row);
+            auto* cell = new QTableWidgetItem(text);
+            cell->setData(kRowItemRole, QVariant::fromValue(reinterpret_cast<quintptr>(created)));
+            fileList_->setItem(row, 0, cell);
+        }
+    }
+}
+
+void RawRecoveryDialog::onItemExpanded(quint64 item) {
+    const auto it = items_.find(item);
+    if (it != items_.end()) tree_->Expand(it->second, TVE_EXPAND);
+}
+
+void RawRecoveryDialog::onItemRemoved(quint64 item) {
+    const auto it = items_.find(item);
+    if (it == items_.end()) return;
+    for (auto f = fileItems_.begin(); f != fileItems_.end();) {
+        QTreeWidgetItem* x = f->second;
+        bool below = false;
+        for (QTreeWidgetItem* p = x; p != nullptr; p = p->parent()) below = below || p == it->second;
+        f = below ? fileItems_.erase(f) : std::next(f);
+    }
+    fileList_->setRowCount(0);
+    tree_->DeleteItem(it->second);
+    items_.erase(it);
+}
+
+void RawRecoveryDialog::onItemsCleared() { clearResults(); }
+
+void RawRecoveryDialog::onItemTextChanged(quint64 item, const QString& text) {
+    const auto it = items_.find(item);
+    if (it == items_.end()) return;
+    it->second->setText(0, text);
+    it->second->setToolTip(0, text);
+}
+
+void RawRecoveryDialog::clearResults() {
+    fileList_->setRowCount(0);
+    items_.clear();
+    fileItems_.clear();
+    tree_->DeleteAllItems();
+}
+
+void RawRecoveryDialog::onCurrentItemChanged(QTreeWidgetItem* item) {
+    if (item == nullptr || item->childCount() == 0) return;
+    fileList_->setRowCount(0);
+    fileList_->setRowCount(item->childCount());
+    for (int i = 0; i < item->childCount(); ++i) {
+        auto* cell = new QTableWidgetItem(item->child(i)->text(0));
+        cell->setData(kRowItemRole, QVariant::fromValue(reinterpret_cast<quintptr>(item->child(i))));
+        fileList_->setItem(i, 0, cell);
+    }
+}
+
+// --- Buttons --------------------------------------------------------------------------------
+
+void RawRecoveryDialog::onBrowseSettings() {
+    const QString path = chooseSettingsFile ? chooseSettingsFile() : QString();
+    if (!path.isEmpty()) settingsPath_->setText(path);
+}
+
+void RawRecoveryDialog::onSetting() {
+    RawSettingDlg editor(this);
+    editor.exec();
+}
+
+FileReadSeek* RawRecoveryDialog::prepareReader() {
+    CBrevantApp& a = app();
+    FileReadSeek* reader = a.reader();
+    if (reader == nullptr) reader = a.newReader();
+    // A reader that was replaced since the volume list read the disk is opened on it again.
+    const auto* list = qobject_cast<const PopulateDriveDlg*>(parentPage());
+    if (!reader->isOpen() && list != nullptr && !list->devicePath.isEmpty()) reader->open(list->devicePath.toStdString());
+    return reader;
+}
+
+void RawRecoveryDialog::onParse() {
+    if (running()) return;
+    showRunControls(true);
+    progress_->setRange(0, 1000);
+    progress_->setValue(0);
+
+    // Each Parse starts from a fresh engine, so the counts and the found files are this run's.
+    auto engine = std::make_unique<myJpg>();
+    if (loadDefaults_->isChecked()) loadDefinitions(*engine, defaultSettingsPath.toStdString(), true, *host_);
+    const QString userFile = settingsPath_->text();
+    if (!userFile.isEmpty() && !loadDefinitions(*engine, userFile.toStdString(), false, *host_)) {
+        backButton()->setEnabled(true);
+        setStatus(QStringLiteral("Processing done"));
+        showRunControls(false);
+        return;
+    }
+    enableControls(false);
+
+    FileReadSeek* reader = prepareReader();
+    const std::int64_t length = volumeLength();
+    if (length <= 0) {
+        enableControls(true);
+        showNotice(this, QStringLiteral("zero size volume.."));
+        showRunControls(false);
+        setStatus(QStringLiteral("Processing done"));
+        return;
+    }
+
+    const VolumeRecord* volume = selectedVolume();
+    reader->baseOffset = volume->startSector * static_cast<std::int64_t>(kSectorSize);
+    engine->reader = reader;
+    engine->rangeBytes = length;
+    engine->host = host_;
+    engine->resultTree = relay_;
+    loadedCount = static_cast<int>(engine->definitionCount());
+
+    clearResults();
+    relay_->deleteAllItems();
+    engine_ = std::move(engine);
+    myJpg* run = engine_.get();
+    startWorker(
+        [this, run] {
+            host_->setStatus("Processing.....");
+            run->carve();
+        },
+        false);
+}
+
+void RawRecoveryDialog::startWorker(std::function<void()> work, bool save) {
+    host_->clearStop();
+    releasePause();
+    saveRun_ = save;
+    worker_ = QThread::create(std::move(work));
+    connect(worker_, &QThread::finished, this, &RawRecoveryDialog::onRunFinished);
+    enableControls(false);
+    pause_->setEnabled(true);
+    resume_->setEnabled(true);
+    stop_->setEnabled(true);
+    worker_->start();
+}
+
+void RawRecoveryDialog::onRunFinished() {
+    if (leaving_ || worker_ == nullptr) return;
+    worker_->wait();
+    delete worker_;
+    worker_ = nullptr;
+    releasePause();
+    enableControls(true);
+    showRunControls(false);
+    if (saveRun_) {
+        finishSave();
+    } else {
+        setStatus(QStringLiteral("Processing done"));
+    }
+    saveRun_ = false;
+    emit runEnded();
+}
+
+void RawRecoveryDialog::releasePause() {
+    for (; pauses_ > 0; --pauses_) host_->pauseGate().resume();
+}
+
+void RawRecoveryDialog::onPause() {
+    if (!running()) return;
+    // One pause at a time from this page: a second press changes nothing, one Resume goes on.
+    if (pauses_ == 0) {
+        host_->pauseGate().pause();
+        ++pauses_;
+    }
+    setStatus(QStringLiteral("Pause button pressed"));
+}
+
+void RawRecoveryDialog::onResume() {
+    if (!running()) return;
+    releasePause();
+    setStatus(QStringLiteral("Resume button pressed"));
+}
+
+void RawRecoveryDialog::onStop() {
+    if (!running()) return;
+    host_->requestStop();
+    // A paused worker has to run on to see the request.
+    releasePause();
+    setStatus(QStringLiteral("Stop button pressed.Please wait for the process to stop"));
+}
+
+void RawRecoveryDialog::stopWorker() {
+    if (worker_ == nullptr) return;
+    host_->requestStop();
+    host_->abandonWaiting();
+    releasePause();
+    worker_->wait();
+    disconnect(worker_, nullptr, this, nullptr);
+    delete worker_;
+    worker_ = nullptr;
+}
+
+void RawRecoveryDialog::beforeLeaving() {
+    stopWorker();
+    leaving_ = true;
+}
+
+// --- Save -----------------------------------------------------------------------------------
+
+void RawRecoveryDialog::onBrowseFolder() {
+    const QString folder = chooseFolder ? chooseFolder() : QString();
+    if (!folder.isEmpty()) folderPath_->setText(folder);
+}
+
+void RawRecoveryDialog::onSave() {
+    if (running()) return;
+    std::vector<std::size_t> indices = checkedFiles();
+    if (engine_ == nullptr || indices.empty()) {
+        showNotice(this, QStringLiteral("Please Select item from tree to save"));
+        return;
+    }
+    const QString before = folderPath_->text();
+    folderPath_->clear();
+    onBrowseFolder();
+    const QString folder = folderPath_->text();
+    if (folder.isEmpty()) {
+        folderPath_->setText(before);
+        return;
+    }
+    if (!QFileInfo(folder).isDir()) {
+        showNotice(this, QStringLiteral("The folder %1 cannot be used for saving.").arg(folder));
+        return;
+    }
+
+    saveIndices_ = std::move(indices);
+    saveFolder_ = QDir::cleanPath(folder).toStdString();
+    saveResult_ = CarveSaveResult{};
+    saveResult_.files = saveIndices_.size();
+    // Save reads through the reader the carving used, placed on the same volume.
+    const VolumeRecord* volume = selectedVolume();
+    FileReadSeek* reader = engine_->reader;
+    if (reader == nullptr || volume == nullptr) {
+        showNotice(this, QStringLiteral("information lost ..go back and parse again"));
+        return;
+    }
+    reader->baseOffset = volume->startSector * static_cast<std::int64_t>(kSectorSize);
+
+    showRunControls(true);
+    pause_->hide();
+    resume_->hide();
+    progress_->setRange(0, static_cast<int>(std::min<std::size_t>(saveIndices_.size(), INT32_MAX)));
+    progress_->setValue(0);
+    const myJpg* engine = engine_.get();
+    startWorker(
+        [this, engine, reader] {
+            CarveSaveResult& result = saveResult_;
+            std::int64_t done = 0;
+            host_->setProgressRange(0, static_cast<std::int64_t>(saveIndices_.size()));
+            for (const std::size_t index : saveIndices_) {
+                if (host_->checkpoint()) {
+                    result.stopped = true;
+                    break;
+                }
+                host_->setProgressPos(done++);
+                if (index >= engine->carvedFiles.size()) {
+                    ++result.failed;
+                    continue;
+                }
+                const std::string categoryFolder = saveFolder_ + "/" + safeFileName(engine->carvedCategory(index));
+                const std::string name = safeFileName(engine->carvedName(index));
+                host_->setStatus("Saving " + name);
+                bool unreadable = false;
+                const std::string path =
+                    platform::makeDirectories(categoryFolder) ? freePath(categoryFolder, name) : std::string();
+                if (path.empty() || !saveCarvedFile(*reader, engine->carvedFiles[index], path, unreadable)) {
+                    ++result.failed;
+                    continue;
+                }
+                ++result.written;
+                if (unreadable) ++result.unreadable;
+            }
+            host_->setProgressPos(done);
+        },
+        true);
+}
+
+void RawRecoveryDialog::finishSave() {
+    const CarveSaveResult& r = saveResult_;
+    const QString folder = QString::fromStdString(saveFolder_);
+    setStatus(QStringLiteral("%1 of %2 file(s) saved into %3%4")
+                  .arg(r.written)
+                  .arg(r.files)
+                  .arg(folder, r.stopped ? QStringLiteral(" (stopped)") : QString()));
+    if (r.unreadable > 0)
+        showNotice(this, QStringLiteral("%1 file(s) hold unreadable sectors, written as zeros.").arg(r.unreadable));
+    if (r.failed > 0) showNotice(this, QStringLiteral("%1 file(s) could not be written into %2.").arg(r.failed).arg(folder));
+}
+
+}  // namespace corvello::ui

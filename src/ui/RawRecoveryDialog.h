@@ -1,0 +1,201 @@
+#pragma once
+// The raw-recovery page: loads signature definitions (the default set beside the program and a
+// file of the user's), carves the selected volume on a worker, shows the found files in a
+// check-box tree grouped by category with a file list beside it, and saves the checked ones,
+// one folder per category, on a worker of its own.
+
+#include <QHash>
+#include <QIcon>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+#include "common/MemoryResultTree.h"
+#include "raw/CarveSave.h"
+#include "ui/WizardPage.h"
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QTableWidget;
+class QThread;
+class QTreeWidgetItem;
+
+namespace corvello {
+class FileReadSeek;
+class myJpg;
+struct VolumeRecord;
+}  // namespace corvello
+
+namespace corvello::ui {
+
+class CXHtmlTree;
+class QtScanHost;
+
+// The result sink the carving worker fills: kept in memory (so the worker never waits for the
+// user-interface thread) and announced item by item through queued signals, which the page
+// mirrors into its check-box tree.
+class RawTreeRelay : public QObject, public ResultTree {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    TreeItem insertItem(TreeItem parent, const std::u16string& text, IconKind icon, ItemData data,
+                        TextColor color = kDefaultColor) override;
+    void expand(TreeItem item) override;
+    void deleteItem(TreeItem item) override;
+    void deleteAllItems() override;
+    void setItemText(TreeItem item, const std::u16string& text) override;
+
+    std::vector<TreeItem> children(TreeItem parent) const override { return memory_.children(parent); }
+    std::u16string itemText(TreeItem item) const override { return memory_.itemText(item); }
+    ItemData itemData(TreeItem item) const override { return memory_.itemData(item); }
+    IconKind itemIcon(TreeItem item) const override { return memory_.itemIcon(item); }
+    TextColor itemColor(TreeItem item) const override { return memory_.itemColor(item); }
+
+signals:
+    void inserted(quint64 item, quint64 parent, const QString& text, int icon, quint64 data);
+    void expanded(quint64 item);
+    void removed(quint64 item);
+    void cleared();
+    void textChanged(quint64 item, const QString& text);
+
+private:
+    MemoryResultTree memory_;
+};
+
+class RawRecoveryDialog : public WizardPage {
+    Q_OBJECT
+public:
+    explicit RawRecoveryDialog(WizardPage* parent);
+    ~RawRecoveryDialog() override;
+
+    bool initPage() override;
+
+    // The program's folder followed by "FileSetting.txt" (in a build tree, the data folder the
+    // build writes it to).
+    QString defaultSettingsPath;
+    int loadedCount = 0;  // definitions loaded by the last Parse
+
+    // The dialogs the page opens, replaceable by tests: the settings file to load ("..."), and
+    // the output folder of Save ("Please choose a folder."). An empty answer is a cancel.
+    std::function<QString()> chooseSettingsFile;
+    std::function<QString()> chooseFolder;
+
+    // The bytes the carving covers: the selected volume's exact length (its sector count), or
+    // from its first byte to the end of the device when the list does not know its length.
+    std::int64_t volumeLength() const;
+
+    bool running() const;
+    bool saving() const { return running() && saveRun_; }
+    const myJpg* engine() const { return engine_.get(); }
+    QString outputFolder() const;
+
+    // The positions in the engine's found files of the checked file items, in tree order.
+    std::vector<std::size_t> checkedFiles() const;
+    // The file item showing found file index; null when there is none.
+    QTreeWidgetItem* fileItem(std::size_t index) const;
+    QTreeWidgetItem* rootItem() const;
+
+    QGroupBox* groupBox() const { return group_; }
+    QLineEdit* settingsPathBox() const { return settingsPath_; }
+    QPushButton* browseSettingsButton() const { return browseSettings_; }
+    QPushButton* parseButton() const { return parse_; }
+    QCheckBox* loadDefaultItems() const { return loadDefaults_; }
+    QPushButton* settingButton() const { return setting_; }
+    QLabel* settingHint() const { return settingHint_; }
+    CXHtmlTree* tree() const { return tree_; }
+    QTableWidget* fileList() const { return fileList_; }
+    QProgressBar* progress() const { return progress_; }
+    QLabel* statusText() const { return status_; }
+    QPushButton* pauseButton() const { return pause_; }
+    QPushButton* resumeButton() const { return resume_; }
+    QPushButton* stopButton() const { return stop_; }
+    QPushButton* saveButton() const { return save_; }
+    QPushButton* browseFolderButton() const { return browseFolder_; }
+    QLineEdit* folderPathBox() const { return folderPath_; }
+
+public slots:
+    void onBrowseSettings();
+    void onParse();
+    void onSetting();
+    void onPause();
+    void onResume();
+    void onStop();
+    void onSave();
+    void onBrowseFolder();
+
+signals:
+    // A carving or save run has ended and the page is ready again.
+    void runEnded();
+
+protected:
+    void beforeLeaving() override;
+
+private slots:
+    void onItemInserted(quint64 item, quint64 parent, const QString& text, int icon, quint64 value);
+    void onItemExpanded(quint64 item);
+    void onItemRemoved(quint64 item);
+    void onItemsCleared();
+    void onItemTextChanged(quint64 item, const QString& text);
+    void onCurrentItemChanged(QTreeWidgetItem* item);
+    void onRunFinished();
+
+private:
+    void setStatus(const QString& text);
+    void showRunControls(bool show);
+    void enableControls(bool enable);
+    void startWorker(std::function<void()> work, bool save);
+    void stopWorker();
+    void releasePause();
+    void clearResults();
+    int iconFor(const QString& name);
+    FileReadSeek* prepareReader();
+    const VolumeRecord* selectedVolume() const;
+    void finishSave();
+
+    QGroupBox* group_ = nullptr;
+    QLineEdit* settingsPath_ = nullptr;
+    QPushButton* browseSettings_ = nullptr;
+    QPushButton* parse_ = nullptr;
+    QCheckBox* loadDefaults_ = nullptr;
+    QPushButton* setting_ = nullptr;
+    QLabel* settingHint_ = nullptr;
+    CXHtmlTree* tree_ = nullptr;
+    QTableWidget* fileList_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+    QLabel* status_ = nullptr;
+    QPushButton* pause_ = nullptr;
+    QPushButton* resume_ = nullptr;
+    QPushButton* stop_ = nullptr;
+    QPushButton* save_ = nullptr;
+    QPushButton* browseFolder_ = nullptr;
+    QLineEdit* folderPath_ = nullptr;
+
+    QtScanHost* host_ = nullptr;
+    RawTreeRelay* relay_ = nullptr;
+    std::unique_ptr<myJpg> engine_;
+    QThread* worker_ = nullptr;
+    bool saveRun_ = false;
+    int pauses_ = 0;  // the pauses this page has put on the gate
+    bool leaving_ = false;
+
+    std::unordered_map<quint64, QTreeWidgetItem*> items_;  // the relay's items in the tree
+    std::unordered_map<std::size_t, QTreeWidgetItem*> fileItems_;
+    QList<QIcon> icons_;
+    QHash<QString, int> iconByExtension_;
+
+    // The save worker's request and its outcome.
+    std::vector<std::size_t> saveIndices_;
+    std::string saveFolder_;
+    CarveSaveResult saveResult_;
+};
+
+}  // namespace corvello::ui
