@@ -56,28 +56,6 @@ int clampToInt(qint64 v) {
     return static_cast<int>(std::clamp<qint64>(v, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
 }
 
-// Whether anything, even a dangling link, already has this name.
-bool nameTaken(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
-// dir/name, or "stem (2).ext", "stem (3).ext", ... when that name is taken: a save never
-// replaces a file that is already there.
-std::string freePath(const std::string& dir, const std::string& name) {
-    std::string path = dir + "/" + name;
-    if (!nameTaken(path)) return path;
-    const auto dot = name.rfind('.');
-    const bool hasExtension = dot != std::string::npos && dot > 0;
-    const std::string stem = hasExtension ? name.substr(0, dot) : name;
-    const std::string extension = hasExtension ? name.substr(dot) : std::string();
-    for (int n = 2; n < 1000000; ++n) {
-        path = dir + "/" + stem + " (" + std::to_string(n) + ")" + extension;
-        if (!nameTaken(path)) return path;
-    }
-    return {};
-}
-
 }  // namespace
 
 // --- RawTreeRelay ---------------------------------------------------------------------------
@@ -590,34 +568,10 @@ void RawRecoveryDialog::onSave() {
     progress_->setValue(0);
     const myJpg* engine = engine_.get();
     startWorker(
-        [this, engine, reader] {
-            CarveSaveResult& result = saveResult_;
-            std::int64_t done = 0;
-            host_->setProgressRange(0, static_cast<std::int64_t>(saveIndices_.size()));
-            for (const std::size_t index : saveIndices_) {
-                if (host_->checkpoint()) {
-                    result.stopped = true;
-                    break;
-                }
-                host_->setProgressPos(done++);
-                if (index >= engine->carvedFiles.size()) {
-                    ++result.failed;
-                    continue;
-                }
-                const std::string categoryFolder = saveFolder_ + "/" + safeFileName(engine->carvedCategory(index));
-                const std::string name = safeFileName(engine->carvedName(index));
-                host_->setStatus("Saving " + name);
-                bool unreadable = false;
-                const std::string path =
-                    platform::makeDirectories(categoryFolder) ? freePath(categoryFolder, name) : std::string();
-                if (path.empty() || !saveCarvedFile(*reader, engine->carvedFiles[index], path, unreadable)) {
-                    ++result.failed;
-                    continue;
-                }
-                ++result.written;
-                if (unreadable) ++result.unreadable;
-            }
-            host_->setProgressPos(done);
+        [this, engine] {
+            // Files are created new in their category folders; a name that is there already
+            // gets " (2)", " (3)" ..., and no link in the folder is followed.
+            saveResult_ = saveCarvedFiles(*engine, saveIndices_, saveFolder_, *host_);
         },
         true);
 }
