@@ -1,6 +1,10 @@
 #include "ui/VolumeScanDlg.h"
 
 #include <QComboBox>
+#include <QFileInfo>
+#include <algorithm>
+#include <QFileDialog>
+#include <QRegularExpression>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -13,7 +17,11 @@
 #include <QSplitter>
 #include <QVBoxLayout>
 
+#include "common/DisplayFormat.h"
+#include "common/ScanHost.h"
 #include "common/Text.h"
+#include "scan/NameSearch.h"
+#include "scan/SaveWalk.h"
 #include "device/FileReadSeek.h"
 #include "ui/CBrevantApp.h"
 #include "ui/CCheckListCtrl.h"
@@ -115,12 +123,16 @@ VolumeScanDlg::VolumeScanDlg(WizardPage* parent)
     worker_ = new PageWorker(host_, this);
     connect(host_, &QtScanHost::statusText, this, &VolumeScanDlg::setStatus);
     forwardProgress(host_, progress_);
-    connect(worker_, &PageWorker::finished, this, &VolumeScanDlg::onScanFinished);
+    connect(worker_, &PageWorker::finished, this, &VolumeScanDlg::onWorkerFinished);
     connect(pause_, &QPushButton::clicked, this, &VolumeScanDlg::onPause);
     connect(resume_, &QPushButton::clicked, this, &VolumeScanDlg::onResume);
     connect(stop_, &QPushButton::clicked, this, &VolumeScanDlg::onStop);
     connect(save_, &QPushButton::clicked, this, &VolumeScanDlg::onSave);
     connect(search_, &QPushButton::clicked, this, &VolumeScanDlg::onSearch);
+    connect(tree_, &CXHtmlTree::labelClicked, this, &VolumeScanDlg::onLabelClicked);
+    connect(tree_, &QTreeWidget::itemExpanded, this, &VolumeScanDlg::onItemExpanded);
+    connect(tree_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item, int) { onDoubleClicked(item); });
+    connect(list_, &QTreeWidget::itemChanged, this, &VolumeScanDlg::onListItemChanged);
     // A parser may clear the stop flag between its phases; Stop holds for the whole scan.
     connect(host_, &QtScanHost::statusText, this, [this] {
         if (stopPressed && worker_->running()) host_->requestStop();
@@ -198,12 +210,15 @@ bool VolumeScanDlg::initPage() {
     list_->setHeaderLabels({QStringLiteral("File(s) List"), QStringLiteral("Creation Time"),
                             QStringLiteral("Access Time"), QStringLiteral("Modification Time"), QStringLiteral("Size"),
                             QStringLiteral("Attribute")});
+    list_->init();
     const int widths[] = {80, 90, 90, 90, 80, 70};
+    // At least wide enough for a whole time text in this font.
+    const int timeWidth = list_->fontMetrics().horizontalAdvance(QStringLiteral("00/00/0000  00:00 AM")) + 12;
     for (int c = 0; c < 6; ++c) {
-        list_->setColumnWidth(c, widths[c]);
+        const int title = list_->fontMetrics().horizontalAdvance(list_->headerItem()->text(c)) + 16;
+        list_->setColumnWidth(c, std::max({widths[c], title, c >= 1 && c <= 3 ? timeWidth : 0}));
         list_->headerItem()->setTextAlignment(c, Qt::AlignLeft | Qt::AlignVCenter);
     }
-    list_->init();
 
     ParceModeNtfsDlg* mode = modePage();
     if (mode == nullptr) return false;
@@ -228,6 +243,7 @@ bool VolumeScanDlg::initPage() {
 
     const ScanRequest request = makeRequest(reader);
     state_ = State::Scanning;
+    work_ = Work::Scan;
     worker_->start([this, request] {
         std::unique_ptr<ScanSession> session = runScan(request, *host_, *results_);
         if (session) completeScan(*session, *results_, *host_);
@@ -243,12 +259,20 @@ void VolumeScanDlg::refuse(const QString& message, const QString& status, bool a
     if (!status.isEmpty()) setStatus(status);
 }
 
-void VolumeScanDlg::onScanFinished() {
+void VolumeScanDlg::onWorkerFinished() {
+    const Work work = work_;
+    work_ = Work::None;
     if (leavePending()) {
         workerEnded();
         return;
     }
     if (leaving_) return;
+    if (work == Work::Scan) onScanFinished();
+    if (work == Work::Search) onSearchFinished();
+    if (work == Work::Save) onSaveFinished();
+}
+
+void VolumeScanDlg::onScanFinished() {
     const bool completed = session_ != nullptr || family == Family::Ext;
     if (family == Family::HfsPlus) {
         // An HFS+ scan ends with its own status line ("Work Done." or "Work Aborted....").
@@ -285,18 +309,297 @@ void VolumeScanDlg::onStop() {
     setStatus(QStringLiteral("stop button pressed.Please wait for the process to be stopped."));
 }
 
-void VolumeScanDlg::onSave() {
-    if (scanInProgress) {
+std::function<QString(QWidget*)> VolumeScanDlg::folderChooser = [](QWidget* parent) {
+    return QFileDialog::getExistingDirectory(parent, QStringLiteral("Please choose a folder."));
+};
+
+QString VolumeScanDlg::outputFolder() const { return outputFolder_->text(); }
+
+bool VolumeScanDlg::busy() {
+    if (scanInProgress || worker_->running() || !session_) {
         showNotice(this, QString::fromLatin1(kOtherProcess));
-        return;
+        return true;
     }
+    return false;
 }
 
-void VolumeScanDlg::onSearch() {
-    if (scanInProgress) {
-        showNotice(this, QString::fromLatin1(kOtherProcess));
+void VolumeScanDlg::setBusyControls(bool isBusy) {
+    setThreadControlsVisible(isBusy);
+    for (QPushButton* b : {pause_, resume_, stop_}) b->setEnabled(isBusy);
+    tree_->setEnabled(!isBusy);
+    search_->setEnabled(!isBusy);
+    save_->setEnabled(!isBusy);
+    backButton()->setEnabled(!isBusy);
+}
+
+// ---- The results tree and the file list ----
+
+bool VolumeScanDlg::openItem(QTreeWidgetItem* item, bool redForDeleted) {
+    if (item == nullptr || !session_ || worker_->running()) return false;
+    const ItemData record = tree_->GetItemData(item);
+    if (!session_->isValid(record) || !session_->isFolder(record)) return false;
+    const int before = item->childCount();
+    const bool hadPlaceholder = before > 0 && item->child(0)->text(0) == QLatin1String("..DUMY..");
+    openFolder(*session_, *results_, results_->treeItem(item), redForDeleted);
+    // New children take the opened folder's own check state.
+    if (hadPlaceholder || before == 0) {
+        const XHTMLTREEDATA* d = tree_->GetItemDataStruct(item);
+        const bool checked = d != nullptr && d->checked;
+        if (checked)
+            for (int i = 0; i < item->childCount(); ++i) tree_->SetCheck(item->child(i), true);
+    }
+    return true;
+}
+
+void VolumeScanDlg::addRow(const QString& name, ItemData record, const QVariant& treeItem, bool details) {
+    const int row = list_->InsertItem(list_->GetItemCount(), name);
+    QTreeWidgetItem* r = list_->topLevelItem(row);
+    r->setData(0, kRowTreeItemRole, treeItem);
+    r->setData(0, kRowRecordRole, static_cast<qulonglong>(record));
+    if (!details) return;
+    const auto texts = session_->rowTexts(record);
+    list_->SetItemText(row, 1, QString::fromStdString(texts[0]));
+    list_->SetItemText(row, 2, QString::fromStdString(texts[1]));
+    list_->SetItemText(row, 3, QString::fromStdString(texts[2]));
+    list_->SetItemText(row, 4, QString::fromStdString(session_->sizeText(record)));
+    list_->SetItemText(row, 5, QString::fromStdString(texts[3]));
+}
+
+void VolumeScanDlg::onLabelClicked(QTreeWidgetItem* item) {
+    if (item == nullptr || !session_ || worker_->running()) return;
+    const ItemData record = tree_->GetItemData(item);
+    if (!session_->isValid(record)) return;
+    fillingList_ = true;
+    if (session_->isFolder(record)) {
+        openItem(item, true);
+        if (item->childCount() > 0) {
+            list_->DeleteAllItems();
+            searchResultsShown = false;
+            for (int i = 0; i < item->childCount(); ++i) {
+                QTreeWidgetItem* child = item->child(i);
+                const ItemData c = tree_->GetItemData(child);
+                if (session_->isValid(c) && !session_->isFolder(c))
+                    addRow(child->text(0), c, static_cast<qulonglong>(results_->treeItem(child)), true);
+            }
+        }
+    } else {
+        list_->DeleteAllItems();
+        searchResultsShown = false;
+        addRow(item->text(0), record, static_cast<qulonglong>(results_->treeItem(item)), true);
+    }
+    fillingList_ = false;
+}
+
+void VolumeScanDlg::onItemExpanded(QTreeWidgetItem* item) { openItem(item, false); }
+
+void VolumeScanDlg::onDoubleClicked(QTreeWidgetItem* item) {
+    if (item == nullptr || !session_ || worker_->running()) return;
+    const ItemData record = tree_->GetItemData(item);
+    if (!session_->isValid(record)) return;
+    if (session_->isFolder(record)) {
+        openItem(item, false);
+        if (item->childCount() == 0) return;
+        fillingList_ = true;
+        list_->DeleteAllItems();
+        for (int i = 0; i < item->childCount(); ++i) {
+            QTreeWidgetItem* child = item->child(i);
+            const ItemData c = tree_->GetItemData(child);
+            if (!session_->isValid(c) || session_->isFolder(c)) continue;
+            addRow(child->text(0), c, static_cast<qulonglong>(results_->treeItem(child)), false);
+        }
+        fillingList_ = false;
         return;
     }
+    if (session_->saveKind(record) != SaveKind::File) return;
+    // The quick save: the one file, into the output folder (asked for first when there is none).
+    if (outputFolder().isEmpty() && !chooseFolder()) return;
+    QString message;
+    if (family == Family::ExFat || family == Family::Ext || family == Family::HfsPlus) {
+        const std::string path = outputFolder().toStdString() + "/" + safeFileName(trimmed(session_->saveName(record)));
+        message = QString::fromStdString(format("file is dumped in path  :  %s   ", path.c_str()));
+    }
+    startSave({SaveGroup{outputFolder().toStdString(), {record}}}, 1, true, message);
+}
+
+void VolumeScanDlg::onListItemChanged(QTreeWidgetItem* row, int column) {
+    if (fillingList_ || column != 0 || row == nullptr || searchResultsShown) return;
+    const TreeItem id = row->data(0, kRowTreeItemRole).toULongLong();
+    HTREEITEM item = results_->widgetItem(id);
+    if (item == nullptr) return;
+    const bool checked = row->checkState(0) == Qt::Checked;
+    const XHTMLTREEDATA* d = tree_->GetItemDataStruct(item);
+    if (d != nullptr && d->checked != checked) tree_->SetCheck(item, checked);
+}
+
+// ---- Name search ----
+
+void VolumeScanDlg::onSearch() {
+    if (busy()) return;
+    stopPressed = false;
+    setThreadControlsVisible(true);
+    app().selection.searchPattern = u16(searchEdit_->text());
+    fillingList_ = true;
+    list_->DeleteAllItems();
+    fillingList_ = false;
+    searchResultsShown = true;
+    const QString pattern = qs(app().selection.searchPattern);
+    if (pattern.isEmpty()) {
+        onSearchFinished();
+        return;
+    }
+    // Names and pattern are matched as Unicode text, without regard to case.
+    const QRegularExpression expression(pattern, QRegularExpression::CaseInsensitiveOption |
+                                                     QRegularExpression::UseUnicodePropertiesOption);
+    if (!expression.isValid()) {
+        showNotice(this, QStringLiteral("such characters are not allowed for search.Try again with different pattern."));
+        return;
+    }
+    setBusyControls(true);
+    work_ = Work::Search;
+    ScanSession* session = session_.get();
+    worker_->start([this, session, expression] {
+        const auto matches = [&expression](const std::u16string& name) { return expression.match(qs(name)).hasMatch(); };
+        searchNames(*session, *results_, matches, *host_, [this, session](const FoundFile& f) {
+            // The row's texts are read here; the list is filled on the page's thread.
+            const auto texts = session->rowTexts(f.data);
+            QStringList row{qs(f.path), QString::fromStdString(texts[0]), QString::fromStdString(texts[1]),
+                            QString::fromStdString(texts[2]), QString::fromStdString(session->sizeText(f.data)),
+                            QString::fromStdString(texts[3])};
+            const ItemData record = f.data;
+            QMetaObject::invokeMethod(
+                this,
+                [this, row, record] {
+                    fillingList_ = true;
+                    const int r = list_->InsertItem(list_->GetItemCount(), row[0]);
+                    for (int c = 1; c < 6; ++c) list_->SetItemText(r, c, row[c]);
+                    list_->topLevelItem(r)->setData(0, kRowRecordRole, static_cast<qulonglong>(record));
+                    fillingList_ = false;
+                },
+                Qt::QueuedConnection);
+        });
+    });
+}
+
+void VolumeScanDlg::onSearchFinished() {
+    stopPressed = false;
+    // Room for the paths of the results.
+    list_->resizeColumnToContents(0);
+    list_->setColumnWidth(0, std::clamp(list_->columnWidth(0), 80, 360));
+    showNotice(this, QStringLiteral("Searching Finished"));
+    setStatus(QStringLiteral("Searching Finished"));
+    setBusyControls(false);
+}
+
+// ---- Saving ----
+
+bool VolumeScanDlg::chooseFolder() {
+    QString folder = folderChooser ? folderChooser(this) : QString();
+    if (!folder.isEmpty()) folder = QFileInfo(folder).absoluteFilePath();
+    outputFolder_->setText(folder);
+    if (folder.isEmpty()) {
+        showNotice(this, QStringLiteral("select output folder"));
+        return false;
+    }
+    return true;
+}
+
+void VolumeScanDlg::collectChecked(QTreeWidgetItem* item, const std::string& dir, std::vector<SaveGroup>& groups) {
+    const int state = tree_->GetStateImage(item) & 3;
+    if (state == kStateUnchecked || state == 0) return;
+    const ItemData record = tree_->GetItemData(item);
+    const bool valid = session_->isValid(record);
+    if (state == kStateChecked && valid) {
+        auto it = std::find_if(groups.begin(), groups.end(), [&](const SaveGroup& g) { return g.dir == dir; });
+        if (it == groups.end()) it = groups.insert(groups.end(), SaveGroup{dir, {}});
+        it->records.push_back(record);
+        return;
+    }
+    // Partly checked (or the root): the checked items below it, under its folder path.
+    std::string childDir = dir;
+    if (valid) childDir += "/" + safeFileName(trimmed(session_->saveName(record)));
+    for (int i = 0; i < item->childCount(); ++i) collectChecked(item->child(i), childDir, groups);
+}
+
+std::vector<VolumeScanDlg::SaveGroup> VolumeScanDlg::checkedGroups() {
+    std::vector<SaveGroup> groups;
+    const std::string out = outputFolder().toStdString();
+    for (int i = 0; i < tree_->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* top = tree_->topLevelItem(i);
+        const int state = tree_->GetStateImage(top) & 3;
+        if (state == kStateChecked && top == tree_->topLevelItem(0)) {
+            // The whole volume.
+            groups.push_back(SaveGroup{out, topLevelRecords(*session_, *results_)});
+            continue;
+        }
+        collectChecked(top, out, groups);
+    }
+    return groups;
+}
+
+void VolumeScanDlg::onSave() {
+    if (busy()) return;
+    if (!chooseFolder()) return;
+    std::vector<SaveGroup> groups = checkedGroups();
+    if (groups.empty()) {
+        QTreeWidgetItem* selected = tree_->currentItem();
+        const ItemData record = selected != nullptr ? tree_->GetItemData(selected) : 0;
+        if (!session_->isSavableFolder(record)) return;
+        groups.push_back(SaveGroup{outputFolder().toStdString(), session_->children(record)});
+    }
+    std::uint64_t count = 0;
+    for (const SaveGroup& g : groups) count += countFiles(*session_, g.records);
+    if (!askQuestion(this, QStringLiteral("number of files found inside this folder = %1 .do u want to continue dumping "
+                                          "these files..?")
+                               .arg(static_cast<long long>(count))))
+        return;
+    startSave(std::move(groups), count, false, QString());
+}
+
+void VolumeScanDlg::startSave(std::vector<SaveGroup> groups, std::uint64_t count, bool quick,
+                              const QString& dumpedMessage) {
+    stopPressed = false;
+    quickSave_ = quick;
+    saveCount_ = count;
+    saveResult_ = {};
+    dumpedMessage_ = dumpedMessage;
+    setBusyControls(true);
+    progress_->setRange(0, static_cast<int>(std::min<std::uint64_t>(count, INT32_MAX)));
+    progress_->setValue(0);
+    work_ = Work::Save;
+    ScanSession* session = session_.get();
+    worker_->start([this, session, groups = std::move(groups)] {
+        SaveResultCounts total;
+        for (const SaveGroup& g : groups) {
+            if (host_->stopRequested()) break;
+            const SaveResult r = saveRecords(*session, g.records, g.dir, *host_);
+            total.files += r.files;
+            total.written += r.written;
+            total.failed += r.failed;
+        }
+        saveResult_ = total;
+    });
+}
+
+void VolumeScanDlg::onSaveFinished() {
+    setBusyControls(false);
+    status2_->clear();
+    const bool stopped = stopPressed;
+    stopPressed = false;
+    if (stopped) {
+        showNotice(this, QStringLiteral("Saving stopped: %1 of %2 files written.")
+                             .arg(static_cast<qulonglong>(saveResult_.written))
+                             .arg(static_cast<qulonglong>(saveCount_)));
+        return;
+    }
+    progress_->setValue(progress_->maximum());
+    if (saveResult_.failed > 0)
+        showNotice(this, QStringLiteral("%1 of %2 files could not be written completely.")
+                             .arg(static_cast<qulonglong>(saveResult_.failed))
+                             .arg(static_cast<qulonglong>(saveCount_)));
+    if (!quickSave_)
+        showNotice(this, QStringLiteral("work done"));
+    else if (!dumpedMessage_.isEmpty())
+        showNotice(this, dumpedMessage_);
 }
 
 bool VolumeScanDlg::stopWorkerFirst() {

@@ -4,7 +4,10 @@
 // Resume and Stop act on the running scan.
 
 #include <QString>
+#include <QVariant>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "partition/VolumeRecord.h"
 #include "scan/Scan.h"
@@ -18,8 +21,16 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
+class QTreeWidgetItem;
 
 namespace corvello::ui {
+
+// What a save wrote (kept apart from the save walk's own record).
+struct SaveResultCounts {
+    std::uint64_t files = 0;
+    std::uint64_t written = 0;
+    std::uint64_t failed = 0;
+};
 
 class CCheckListCtrl;
 class CXHtmlTree;
@@ -43,7 +54,17 @@ public:
     VolumeRecord volume;          // the volume being scanned
     Family family = Family::None;  // the parser family chosen for it
     bool scanInProgress = false;  // set from the start until the scan has ended
-    bool stopPressed = false;     // Stop was pressed during the current work
+    bool stopPressed = false;     // Stop was pressed during the current work (cleared when a search or save starts)
+    bool searchResultsShown = false;  // the list shows search results (their check boxes stay out of the tree)
+
+    // Asks the user for the output folder ("Please choose a folder."); tests replace it.
+    static std::function<QString(QWidget* parent)> folderChooser;
+    QString outputFolder() const;
+
+    // Item data role of the file list's rows: the tree item (as the results tree numbers it) of
+    // a folder listing, or the record of a search result.
+    static constexpr int kRowTreeItemRole = 0x0100;
+    static constexpr int kRowRecordRole = 0x0101;
 
     State state() const { return state_; }
     bool workerRunning() const;
@@ -75,6 +96,10 @@ public slots:
     void onStop();
     void onSave();
     void onSearch();
+    // The tree's events: a click on an item's label, an item expanded, a double-click.
+    void onLabelClicked(QTreeWidgetItem* item);
+    void onItemExpanded(QTreeWidgetItem* item);
+    void onDoubleClicked(QTreeWidgetItem* item);
 
 signals:
     // The scan has ended (completed, refused or stopped) and the page is ready again.
@@ -87,7 +112,25 @@ protected:
 
 private:
     void setStatus(const QString& text);
+    void onWorkerFinished();
     void onScanFinished();
+    void onSearchFinished();
+    void onSaveFinished();
+    // Inserts the children of a folder item (its placeholder replaced); true for a folder.
+    bool openItem(QTreeWidgetItem* item, bool redForDeleted);
+    void addRow(const QString& name, ItemData record, const QVariant& treeItem, bool details);
+    void onListItemChanged(QTreeWidgetItem* row, int column);
+    bool busy();
+    bool chooseFolder();
+    // What Save writes: the checked items, or the children of the selected savable folder.
+    struct SaveGroup {
+        std::string dir;
+        std::vector<ItemData> records;
+    };
+    std::vector<SaveGroup> checkedGroups();
+    void collectChecked(QTreeWidgetItem* item, const std::string& dir, std::vector<SaveGroup>& groups);
+    void startSave(std::vector<SaveGroup> groups, std::uint64_t count, bool quick, const QString& dumpedMessage);
+    void setBusyControls(bool busy);
     void refuse(const QString& message, const QString& status, bool allowBack);
     void setThreadControlsVisible(bool visible);
     void copyAdvancedLists(advanceOptions* from);
@@ -117,6 +160,13 @@ private:
     std::unique_ptr<ScanSession> session_;
     std::int64_t maxCandidates_ = 3;
     State state_ = State::Starting;
+    enum class Work { None, Scan, Search, Save } work_ = Work::None;
+    bool fillingList_ = false;
+    // The save that runs: what it counted, what it wrote, what it tells at the end.
+    std::uint64_t saveCount_ = 0;
+    SaveResultCounts saveResult_;
+    QString dumpedMessage_;
+    bool quickSave_ = false;
     bool leaving_ = false;
 };
 

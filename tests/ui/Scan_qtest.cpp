@@ -2,6 +2,9 @@
 // committed fixture volumes; the tree the scan page fills is checked against the scan layer's
 // own results for the same volume and mode (what corvello-cli list prints).
 #include <QComboBox>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QRegularExpression>
@@ -576,5 +579,327 @@ private slots:
 };
 
 CORVELLO_UI_TEST(ScanPagesTest);
+
+namespace {
+
+// A finished standard scan of a volume image.
+struct Scanned {
+    Wizard w;
+    VolumeScanDlg* page = nullptr;
+    std::unique_ptr<LayerScan> layer;
+    explicit Scanned(const QString& image) {
+        ParceModeNtfsDlg* modePage = w.toRecoveryMode(volumeImage(image));
+        if (modePage == nullptr) return;
+        QTest::mouseClick(modePage->nextButton(), Qt::LeftButton);
+        page = w.visible<VolumeScanDlg>();
+        if (page == nullptr || !waitForScan(page) || page->state() != VolumeScanDlg::State::Done) {
+            page = nullptr;
+            return;
+        }
+        layer = std::make_unique<LayerScan>(volumeImage(image), requestOf(page));
+    }
+    QTreeWidgetItem* topItem(const QString& text) const {
+        QTreeWidgetItem* root = page->tree()->topLevelItem(0);
+        for (int i = 0; i < root->childCount(); ++i)
+            if (root->child(i)->text(0) == text) return root->child(i);
+        return nullptr;
+    }
+    static QTreeWidgetItem* child(QTreeWidgetItem* item, const QString& text) {
+        for (int i = 0; i < item->childCount(); ++i)
+            if (item->child(i)->text(0) == text) return item->child(i);
+        return nullptr;
+    }
+    // A click on the item's label, as the user makes it.
+    void clickLabel(QTreeWidgetItem* item) const {
+        page->tree()->scrollToItem(item);
+        const QRect r = page->tree()->visualItemRect(item);
+        QTest::mouseClick(page->tree()->viewport(), Qt::LeftButton, {}, QPoint(r.right() - 4, r.center().y()));
+    }
+    // corvello-cli list's lines (KIND, STATE, SIZE, PATH) of the files directly in a folder.
+    QList<QStringList> listedFiles(const QString& folder) const {
+        QList<QStringList> out;
+        walkEntries(*layer->session, topLevelRecords(*layer->session, layer->tree), 0, [&](const ListedEntry& e) {
+            const QString path = QString::fromStdString(e.path);
+            if (e.folder || !path.startsWith(folder + "/") || path.mid(folder.size() + 1).contains('/')) return;
+            out << QStringList{path.mid(folder.size() + 1), QString::number(e.size),
+                               QString::fromStdString(layer->session->sizeText(e.data))};
+        });
+        return out;
+    }
+};
+
+QMap<QString, QByteArray> manifest(const QString& name) {
+    QMap<QString, QByteArray> files;  // path -> sha256 (hex), live files
+    QFile f(QStringLiteral(CORVELLO_SOURCE_FIXTURES "/") + name + ".manifest");
+    f.open(QIODevice::ReadOnly);
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        const QList<QByteArray> cols = line.split('\t');
+        if (cols.size() == 5 && cols[0] == "f" && cols[1] == "live") files.insert(QString::fromUtf8(cols[4]), cols[3]);
+    }
+    return files;
+}
+
+// Every file below dir: relative path -> sha256 (hex).
+QMap<QString, QByteArray> writtenFiles(const QString& dir) {
+    QMap<QString, QByteArray> out;
+    QDirIterator it(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QFile f(path);
+        f.open(QIODevice::ReadOnly);
+        out.insert(QDir(dir).relativeFilePath(path), QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex());
+    }
+    return out;
+}
+
+struct FolderChoice {
+    QString folder;
+    int asked = 0;
+    explicit FolderChoice(const QString& f) : folder(f) {
+        VolumeScanDlg::folderChooser = [this](QWidget*) {
+            ++asked;
+            return folder;
+        };
+    }
+    ~FolderChoice() { VolumeScanDlg::folderChooser = {}; }
+};
+
+bool waitForWork(VolumeScanDlg* page) {
+    QElapsedTimer t;
+    t.start();
+    while (page->workerRunning() && t.elapsed() < kLongWait) QTest::qWait(20);
+    QCoreApplication::processEvents();
+    return !page->workerRunning();
+}
+
+}  // namespace
+
+class ResultsTest : public QObject {
+    Q_OBJECT
+private slots:
+    // A label click opens the folder and lists its files with the sizes and times of the scan
+    // layer; expanding shows the same children; deleted children are red after a label click.
+    void labelClickAndExpandShowWhatListShows() {
+        Scanned s("ntfs-basic.img");
+        QVERIFY(s.page != nullptr);
+        QTreeWidgetItem* many = s.topItem("many");
+        QVERIFY(many != nullptr);
+        QCOMPARE(many->childCount(), 1);
+        QCOMPARE(many->child(0)->text(0), QStringLiteral("..DUMY.."));
+        s.clickLabel(many);
+        const QList<QStringList> listed = s.listedFiles("many");
+        QCOMPARE(s.page->fileList()->GetItemCount(), int(listed.size()));
+        QCOMPARE(many->childCount(), int(listed.size()));
+        for (int r = 0; r < listed.size(); ++r) {
+            QCOMPARE(s.page->fileList()->GetItemText(r, 0), listed[r][0]);
+            QCOMPARE(s.page->fileList()->GetItemText(r, 4), listed[r][2]);
+            const ItemData record = s.page->fileList()->topLevelItem(r)->data(0, VolumeScanDlg::kRowRecordRole).toULongLong();
+            const auto times = s.page->session()->rowTexts(record);
+            QCOMPARE(s.page->fileList()->GetItemText(r, 1), QString::fromStdString(times[0]));
+            QVERIFY(!s.page->fileList()->GetItemText(r, 1).isEmpty());
+            QCOMPARE(QString::number(s.page->session()->size(record)), listed[r][1]);
+        }
+        renderToPng(s.page, "page-139-file-list-ntfs-many");
+
+        // Expanding another folder shows its children as list does, in the normal colour.
+        QTreeWidgetItem* gone = s.topItem("gone");
+        QVERIFY(gone != nullptr);
+        QCOMPARE(s.page->tree()->GetItemTextColor(gone), kDeletedTextColor);
+        s.page->tree()->expandItem(gone);
+        const QList<QStringList> goneFiles = s.listedFiles("gone");
+        QVERIFY(!goneFiles.isEmpty());
+        QStringList names;
+        for (int i = 0; i < gone->childCount(); ++i) names << gone->child(i)->text(0);
+        for (const QStringList& f : goneFiles) QVERIFY2(names.contains(f[0]), qPrintable(f[0]));
+        // A label click on a file lists that one file.
+        QTreeWidgetItem* file = s.topItem("resident.txt");
+        QVERIFY(file != nullptr);
+        s.clickLabel(file);
+        QCOMPARE(s.page->fileList()->GetItemCount(), 1);
+        QCOMPARE(s.page->fileList()->GetItemText(0, 0), QStringLiteral("resident.txt"));
+        // A list check box checks its tree item.
+        s.clickLabel(many);
+        s.page->fileList()->topLevelItem(3)->setCheckState(0, Qt::Checked);
+        QVERIFY(s.page->tree()->GetCheck(many->child(3)));
+        QCOMPARE(s.page->tree()->GetStateImage(many) & 3, int(kStateTriState));
+        s.page->fileList()->topLevelItem(3)->setCheckState(0, Qt::Unchecked);
+        QVERIFY(!s.page->tree()->GetCheck(many->child(3)));
+    }
+
+    // The recycle-bin pass names recycled files after their originals, in the tree and on save.
+    void recycledFilesTakeTheirOriginalNames_data() {
+        QTest::addColumn<QString>("image");
+        QTest::addColumn<QString>("bin");
+        QTest::addColumn<QString>("original");
+        QTest::addColumn<QString>("stored");  // the name the manifest keeps
+        QTest::newRow("NTFS") << "ntfs-basic.img" << "$RECYCLE.BIN/S-1-5-21-1000" << "budget notes.txt" << "$RK3Q9Z1.txt";
+        QTest::newRow("FAT32") << "fat32-512.img" << "$RECYCLEBIN" << "budget 2021.txt" << "budget 2021.txt";
+    }
+    void recycledFilesTakeTheirOriginalNames() {
+        QFETCH(QString, image);
+        QFETCH(QString, bin);
+        QFETCH(QString, original);
+        QFETCH(QString, stored);
+        Scanned s(image);
+        QVERIFY(s.page != nullptr);
+        QTreeWidgetItem* item = s.topItem(bin.section('/', 0, 0));
+        QVERIFY(item != nullptr);
+        s.clickLabel(item);
+        if (bin.contains('/')) {
+            item = Scanned::child(item, bin.section('/', 1));
+            QVERIFY(item != nullptr);
+            s.clickLabel(item);
+        }
+        QVERIFY(Scanned::child(item, original) != nullptr);
+        for (int i = 0; i < item->childCount(); ++i) QVERIFY(!item->child(i)->text(0).startsWith("$R"));
+        QTemporaryDir out;
+        FolderChoice choice(out.path());
+        s.page->tree()->setCurrentItem(item);
+        QTest::mouseClick(s.page->saveButton(), Qt::LeftButton);
+        QVERIFY(waitForWork(s.page));
+        const QMap<QString, QByteArray> written = writtenFiles(out.path());
+        QCOMPARE(written.value(original), manifest(image.section('.', 0, 0)).value(bin + "/" + stored));
+        QVERIFY(!written.value(original).isEmpty());
+    }
+
+    // A search with "|" finds exactly the files list shows with those names, in any script
+    // and letter case, with their paths from ROOT.
+    void searchFindsNamesAsUnicode() {
+        Scanned s("ntfs-basic.img");
+        QVERIFY(s.page != nullptr);
+        s.page->searchEdit()->setText(QStringLiteral("RÉSUMÉ|ФАЙЛ|file01"));
+        QTest::mouseClick(s.page->searchButton(), Qt::LeftButton);
+        QVERIFY(waitForWork(s.page));
+        QCOMPARE(s.w.log.notices.last(), QStringLiteral("Searching Finished"));
+        QCOMPARE(s.page->statusText()->text(), QStringLiteral("Searching Finished"));
+        QStringList found;
+        for (int r = 0; r < s.page->fileList()->GetItemCount(); ++r) found << s.page->fileList()->GetItemText(r, 0);
+        QStringList expected;
+        walkEntries(*s.layer->session, topLevelRecords(*s.layer->session, s.layer->tree), 0, [&](const ListedEntry& e) {
+            const QString name = qs(s.layer->session->name(e.data));
+            if (!e.folder && (name.contains(QStringLiteral("résumé"), Qt::CaseInsensitive) ||
+                              name.contains(QStringLiteral("файл"), Qt::CaseInsensitive) ||
+                              name.contains(QStringLiteral("file01"), Qt::CaseInsensitive)))
+                expected << "ROOT\\" + QString::fromStdString(e.path).replace('/', '\\');
+        });
+        found.sort();
+        expected.sort();
+        QVERIFY(expected.contains(QStringLiteral("ROOT\\Ünïcødé\\файл.txt")));
+        QCOMPARE(found, expected);
+        QVERIFY(!s.page->progress()->isVisibleTo(s.page));
+        renderToPng(s.page, "page-139-search-results");
+        // A result row's check box leaves the tree alone.
+        s.page->fileList()->topLevelItem(0)->setCheckState(0, Qt::Checked);
+        QCOMPARE(s.page->tree()->GetStateImage(s.page->tree()->topLevelItem(0)) & 3, int(kStateUnchecked));
+
+        // A pattern that does not compile, and an empty one.
+        s.page->searchEdit()->setText(QStringLiteral("*"));
+        QTest::mouseClick(s.page->searchButton(), Qt::LeftButton);
+        QCOMPARE(s.w.log.notices.last(),
+                 QStringLiteral("such characters are not allowed for search.Try again with different pattern."));
+        s.page->searchEdit()->clear();
+        QTest::mouseClick(s.page->searchButton(), Qt::LeftButton);
+        QVERIFY(waitForWork(s.page));
+        QCOMPARE(s.page->fileList()->GetItemCount(), 0);
+        QCOMPARE(s.w.log.notices.last(), QStringLiteral("Searching Finished"));
+    }
+
+    // Save writes the selected folder's files, or with check boxes only the checked ones,
+    // byte for byte under absolute paths; the current directory never changes.
+    void saveWritesWhatIsSelectedOrChecked() {
+        Scanned s("ntfs-basic.img");
+        QVERIFY(s.page != nullptr);
+        const QMap<QString, QByteArray> expected = manifest("ntfs-basic");
+        const QString cwd = QDir::currentPath();
+        QTemporaryDir out;
+        FolderChoice choice(out.path() + "/folder");
+        QDir().mkpath(choice.folder);
+
+        // No folder chosen: "select output folder".
+        choice.folder.clear();
+        QTest::mouseClick(s.page->saveButton(), Qt::LeftButton);
+        QCOMPARE(s.w.log.notices.last(), QStringLiteral("select output folder"));
+        choice.folder = out.path() + "/folder";
+
+        QTreeWidgetItem* unicode = s.topItem(QStringLiteral("Ünïcødé"));
+        QVERIFY(unicode != nullptr);
+        s.page->tree()->setCurrentItem(unicode);
+        QTest::mouseClick(s.page->saveButton(), Qt::LeftButton);
+        QCOMPARE(s.w.log.questions.last(), QStringLiteral("number of files found inside this folder = 3 .do u want to "
+                                                           "continue dumping these files..?"));
+        QVERIFY(waitForWork(s.page));
+        QCOMPARE(s.w.log.notices.last(), QStringLiteral("work done"));
+        QMap<QString, QByteArray> want;
+        for (auto it = expected.begin(); it != expected.end(); ++it)
+            if (it.key().startsWith(QStringLiteral("Ünïcødé/"))) want.insert(it.key().mid(8), it.value());
+        QCOMPARE(writtenFiles(choice.folder), want);
+        QCOMPARE(QDir::currentPath(), cwd);
+
+        // Two checked files of "many": only they are written, under their folder.
+        QTreeWidgetItem* many = s.topItem("many");
+        s.clickLabel(many);
+        s.page->tree()->SetCheck(many->child(1), true);
+        s.page->tree()->SetCheck(many->child(7), true);
+        choice.folder = out.path() + "/checked";
+        QTest::mouseClick(s.page->saveButton(), Qt::LeftButton);
+        QCOMPARE(s.w.log.questions.last(), QStringLiteral("number of files found inside this folder = 2 .do u want to "
+                                                           "continue dumping these files..?"));
+        QVERIFY(waitForWork(s.page));
+        const QString a = "many/" + many->child(1)->text(0), b = "many/" + many->child(7)->text(0);
+        QCOMPARE(writtenFiles(choice.folder), (QMap<QString, QByteArray>{{a, expected.value(a)}, {b, expected.value(b)}}));
+        QCOMPARE(QDir::currentPath(), cwd);
+    }
+
+    // Stop ends a save, which says how many files it wrote; the next Save writes them all.
+    void stoppedSaveSaysWhatItWroteAndTheNextSaveWorks() {
+        Scanned s("ntfs-basic.img");
+        QVERIFY(s.page != nullptr);
+        QTemporaryDir out;
+        FolderChoice choice(out.path() + "/first");
+        s.page->tree()->setCurrentItem(s.topItem("many"));
+        QTest::mouseClick(s.page->saveButton(), Qt::LeftButton);
+        QTest::mouseClick(s.page->pauseButton(), Qt::LeftButton);
+        QVERIFY(s.page->stopButton()->isVisibleTo(s.page) && s.page->progress()->isVisibleTo(s.page));
+        renderToPng(s.page, "page-139-save-in-progress");
+        QTest::mouseClick(s.page->stopButton(), Qt::LeftButton);
+        QTest::mouseClick(s.page->resumeButton(), Qt::LeftButton);
+        QVERIFY(waitForWork(s.page));
+        const qsizetype written = writtenFiles(choice.folder).size();
+        QVERIFY(written < 300);
+        QCOMPARE(s.w.log.notices.last(), QStringLiteral("Saving stopped: %1 of 300 files written.").arg(written));
+        choice.folder = out.path() + "/second";
+        QTest::mouseClick(s.page->saveButton(), Qt::LeftButton);
+        QVERIFY(waitForWork(s.page));
+        QCOMPARE(s.w.log.notices.last(), QStringLiteral("work done"));
+        QCOMPARE(writtenFiles(choice.folder).size(), 300);
+    }
+
+    // The quick save asks for the folder first when none was chosen.
+    void quickSaveAsksForAFolderFirst() {
+        Scanned s("exfat-4k.img");
+        QVERIFY(s.page != nullptr);
+        QTemporaryDir out;
+        FolderChoice choice(out.path());
+        QTreeWidgetItem* file = nullptr;
+        QTreeWidgetItem* root = s.page->tree()->topLevelItem(0);
+        for (int i = 0; i < root->childCount() && file == nullptr; ++i)
+            if (root->child(i)->childCount() == 0 && s.page->session()->saveKind(s.page->tree()->GetItemData(root->child(i))) == SaveKind::File)
+                file = root->child(i);
+        QVERIFY(file != nullptr);
+        s.page->tree()->scrollToItem(file);
+        const QRect r = s.page->tree()->visualItemRect(file);
+        // A double-click as the system delivers it: press, release, then the double-click.
+        const QPoint at(r.right() - 4, r.center().y());
+        QTest::mouseClick(s.page->tree()->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(s.page->tree()->viewport(), Qt::LeftButton, {}, at);
+        QCOMPARE(choice.asked, 1);
+        QVERIFY(waitForWork(s.page));
+        const QString path = out.path() + "/" + file->text(0);
+        QCOMPARE(s.w.log.notices.last(), QStringLiteral("file is dumped in path  :  %1   ").arg(path));
+        QCOMPARE(writtenFiles(out.path()).value(file->text(0)), manifest("exfat-4k").value(file->text(0)));
+    }
+};
+
+CORVELLO_UI_TEST(ResultsTest);
 
 #include "Scan_qtest.moc"
