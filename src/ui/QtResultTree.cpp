@@ -21,15 +21,17 @@ QIcon QtResultTree::folderIcon() {
 }
 
 QIcon QtResultTree::fileIcon(const QString& name) {
-    static QHash<QString, QIcon> cache;
+    // One look-up per extension: a folder of thousands of files has few kinds.
+    static QHash<QString, QIcon> byExtension;
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString extension = dot > 0 ? name.mid(dot + 1).toLower() : QString();
+    auto it = byExtension.find(extension);
+    if (it != byExtension.end()) return *it;
     const QMimeType type = QMimeDatabase().mimeTypeForFile(name, QMimeDatabase::MatchExtension);
-    const QString key = type.name();
-    auto it = cache.find(key);
-    if (it != cache.end()) return *it;
     QIcon icon = QIcon::fromTheme(type.iconName());
     if (icon.isNull()) icon = QIcon::fromTheme(type.genericIconName());
     if (icon.isNull()) icon = QFileIconProvider().icon(QFileIconProvider::File);
-    cache.insert(key, icon);
+    byExtension.insert(extension, icon);
     return icon;
 }
 

@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QFileInfo>
 #include <algorithm>
+#include <cstdint>
 #include <QFileDialog>
 #include <QRegularExpression>
 #include <QGridLayout>
@@ -563,8 +564,8 @@ void VolumeScanDlg::startSave(std::vector<SaveGroup> groups, std::uint64_t count
     saveResult_ = {};
     dumpedMessage_ = dumpedMessage;
     setBusyControls(true);
-    progress_->setRange(0, static_cast<int>(std::min<std::uint64_t>(count, INT32_MAX)));
-    progress_->setValue(0);
+    host_->setProgressRange(0, static_cast<std::int64_t>(std::min<std::uint64_t>(count, INT64_MAX)));
+    host_->setProgressPos(0);
     work_ = Work::Save;
     ScanSession* session = session_.get();
     worker_->start([this, session, groups = std::move(groups)] {
