@@ -1,7 +1,5 @@
 #include "ui/PageWorker.h"
 
-#include <QThread>
-
 #include "ui/QtScanHost.h"
 
 namespace corvello::ui {
@@ -11,19 +9,22 @@ PageWorker::PageWorker(QtScanHost* host, QObject* parent) : QObject(parent), hos
 PageWorker::~PageWorker() { stopAndWait(); }
 
 bool PageWorker::start(std::function<void()> work) {
-    if (thread_ != nullptr) return false;
+    if (thread_.joinable()) return false;
     host_->clearStop();
-    thread_ = QThread::create(std::move(work));
-    connect(thread_, &QThread::finished, this, &PageWorker::onThreadFinished, Qt::QueuedConnection);
-    thread_->start();
+    // The end is told through the page's event queue, after everything the work posted there.
+    const int generation = ++generation_;
+    thread_ = std::thread([this, generation, work = std::move(work)] {
+        work();
+        QMetaObject::invokeMethod(this, [this, generation] { onThreadFinished(generation); }, Qt::QueuedConnection);
+    });
     return true;
 }
 
-void PageWorker::onThreadFinished() {
-    if (thread_ == nullptr) return;
-    thread_->wait();
-    delete thread_;
-    thread_ = nullptr;
+void PageWorker::onThreadFinished(int generation) {
+    // A notice from a work that stopAndWait already joined is stale.
+    if (generation != generation_ || !thread_.joinable()) return;
+    // What the work wrote is visible once it is joined.
+    thread_.join();
     if (paused_) {
         paused_ = false;
         host_->pauseGate().resume();
@@ -32,7 +33,7 @@ void PageWorker::onThreadFinished() {
 }
 
 bool PageWorker::pause() {
-    if (thread_ == nullptr || paused_) return false;
+    if (!thread_.joinable() || paused_) return false;
     paused_ = true;
     host_->pauseGate().pause();
     return true;
@@ -54,12 +55,10 @@ void PageWorker::release() {
 }
 
 void PageWorker::stopAndWait() {
-    if (thread_ == nullptr) return;
+    if (!thread_.joinable()) return;
     release();
-    thread_->wait();
-    disconnect(thread_, nullptr, this, nullptr);
-    delete thread_;
-    thread_ = nullptr;
+    thread_.join();
+    ++generation_;  // its end notice, still queued, is stale
 }
 
 }  // namespace corvello::ui

@@ -5,8 +5,7 @@
 
 #include <QObject>
 #include <functional>
-
-class QThread;
+#include <thread>
 
 namespace corvello::ui {
 
@@ -21,7 +20,7 @@ public:
 
     // Starts work on a new thread; false when a work is still running.
     bool start(std::function<void()> work);
-    bool running() const { return thread_ != nullptr; }
+    bool running() const { return thread_.joinable(); }
 
     // Pause holds the work where it next polls its stop flag; a second Pause while paused, or a
     // Resume while not paused, changes nothing. Both answer whether they did something.
@@ -42,10 +41,11 @@ signals:
     void finished();
 
 private:
-    void onThreadFinished();
+    void onThreadFinished(int generation);
 
     QtScanHost* host_;
-    QThread* thread_ = nullptr;
+    std::thread thread_;
+    int generation_ = 0;  // numbers the works started (user-interface thread only)
     bool paused_ = false;
 };
 
