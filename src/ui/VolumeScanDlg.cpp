@@ -51,6 +51,41 @@ QPushButton* pageButton(const QString& text, QWidget* parent, int width = 80) {
     return b;
 }
 
+// The scan's records as the save walk sees them, telling the page the size of each file as it
+// is written ("File size: ... kb", the second status line).
+class SizeReportingSession : public ScanSession {
+public:
+    SizeReportingSession(ScanSession& inner, std::function<void(const QString&)> report)
+        : inner_(inner), report_(std::move(report)) {}
+    TreeItem rootItem() const override { return inner_.rootItem(); }
+    bool isValid(ItemData d) const override { return inner_.isValid(d); }
+    bool isFolder(ItemData d) const override { return inner_.isFolder(d); }
+    std::vector<ItemData> children(ItemData d) const override { return inner_.children(d); }
+    bool isDeleted(ItemData c, ItemData o) const override { return inner_.isDeleted(c, o); }
+    std::u16string name(ItemData d) const override { return inner_.name(d); }
+    std::uint64_t size(ItemData d) const override { return inner_.size(d); }
+    std::array<std::string, 4> rowTexts(ItemData d) const override { return inner_.rowTexts(d); }
+    std::string sizeText(ItemData d) const override { return inner_.sizeText(d); }
+    bool isSavableFolder(ItemData d) const override { return inner_.isSavableFolder(d); }
+    SaveKind saveKind(ItemData d) const override { return inner_.saveKind(d); }
+    bool entersFolder(ItemData d) const override { return inner_.entersFolder(d); }
+    std::u16string saveName(ItemData d) const override { return inner_.saveName(d); }
+    bool isExtracted(ItemData d) const override { return inner_.isExtracted(d); }
+    bool extract(ItemData d, const std::string& path) override {
+        report_(QStringLiteral("File size: %1 kb").arg(static_cast<qulonglong>(inner_.size(d) / 1024)));
+        const bool ok = inner_.extract(d, path);
+        report_(QString());
+        return ok;
+    }
+    bool rename(ItemData d, const std::u16string& n) override { return inner_.rename(d, n); }
+    bool hasRecycleBin() const override { return inner_.hasRecycleBin(); }
+    std::vector<ItemData> recycleIndexFolders(ItemData bin) const override { return inner_.recycleIndexFolders(bin); }
+
+private:
+    ScanSession& inner_;
+    std::function<void(const QString&)> report_;
+};
+
 }  // namespace
 
 VolumeScanDlg::VolumeScanDlg(WizardPage* parent)
@@ -569,10 +604,13 @@ void VolumeScanDlg::startSave(std::vector<SaveGroup> groups, std::uint64_t count
     work_ = Work::Save;
     ScanSession* session = session_.get();
     worker_->start([this, session, groups = std::move(groups)] {
+        SizeReportingSession sizes(*session, [this](const QString& text) {
+            QMetaObject::invokeMethod(status2_, [label = status2_, text] { label->setText(text); }, Qt::QueuedConnection);
+        });
         SaveResultCounts total;
         for (const SaveGroup& g : groups) {
             if (host_->stopRequested()) break;
-            const SaveResult r = saveRecords(*session, g.records, g.dir, *host_);
+            const SaveResult r = saveRecords(sizes, g.records, g.dir, *host_);
             total.files += r.files;
             total.written += r.written;
             total.failed += r.failed;
