@@ -6,7 +6,7 @@
 #include "cli/Commands.h"
 #include "common/DisplayFormat.h"
 #include "common/Text.h"
-#include "fs/ntfs/Ntfs.h"
+#include "scan/Candidates.h"
 #include "scan/Scan.h"
 
 namespace corvello::cli {
@@ -24,17 +24,15 @@ int cmdMftCopies(const CommandArgs& argv, std::ostream& out, std::ostream& err) 
     std::int64_t max = args.number("--max").value_or(3);
     if (max <= 0) max = 3;
 
-    image.reader->baseOffset = volume.startSector * 512;
-    ntfs parser(*image.reader, host, nullptr, volume);
-    parser.readBootSector();
-    const std::int64_t copies = parser.findMftCopies(max);
+    ScanRequest request;
+    request.reader = image.reader;
+    request.volume = volume;
+    request.maxCandidates = max;
+    const CandidateList found = findCandidates(request, host);
     host.finishLine();
-    for (std::int64_t k = 0; k < copies; ++k)
-        out << format("MFT_ENTRY:%lld\t%llu\n", static_cast<long long>(k),
-                      static_cast<unsigned long long>(parser.foundMftRecords[static_cast<std::size_t>(k)].location));
-    out << format("Number of MFT-ENTRY found = %lld . Please select the choice from combo box and click Next button "
-                  "to proceed.\n",
-                  static_cast<long long>(copies));
+    for (std::size_t k = 0; k < found.tables.size(); ++k)
+        out << tableLabel(found.family, k) << '\t' << static_cast<std::uint64_t>(found.tables[k]) << '\n';
+    out << found.message << '\n';
     return kExitOk;
 }
 

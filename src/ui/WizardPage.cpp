@@ -132,6 +132,11 @@ bool WizardPage::openStep(const std::function<WizardPage*(WizardPage*, int)>& fa
 
 void WizardPage::goBack() {
     if (leaving_) return;
+    if (stopWorkerFirst()) {
+        if (pending_ == Pending::None) pending_ = Pending::Back;
+        return;
+    }
+    pending_ = Pending::None;
     leaving_ = true;
     beforeLeaving();
     if (WizardPage* parent = parentPage()) {
@@ -143,17 +148,35 @@ void WizardPage::goBack() {
 }
 
 bool WizardPage::askToClose() {
+    if (pending_ == Pending::End) return true;  // already ending once the worker has stopped
     if (!askQuestion(this, QStringLiteral("Do you want to Close Application ?"))) return false;
+    endApplication();
+    return true;
+}
+
+void WizardPage::endApplication() {
+    if (stopWorkerFirst()) {
+        pending_ = Pending::End;
+        return;
+    }
+    pending_ = Pending::None;
     beforeLeaving();
     app().endProcess(0);
-    return true;
+}
+
+void WizardPage::workerEnded() {
+    const Pending pending = pending_;
+    if (pending == Pending::Back)
+        goBack();
+    else if (pending == Pending::End)
+        endApplication();
 }
 
 void WizardPage::reject() { askToClose(); }
 
 void WizardPage::accept() {
-    beforeLeaving();
-    app().endProcess(0);
+    if (pending_ == Pending::End) return;
+    endApplication();
 }
 
 void WizardPage::closeEvent(QCloseEvent* event) {

@@ -65,6 +65,13 @@ public slots:
 protected:
     // Clean-up before the page goes (Back) or the application ends (close, OK).
     virtual void beforeLeaving() {}
+    // A page whose worker still runs asks it to stop here and answers true; it calls
+    // workerEnded() once the worker has ended, and the Back, close or OK that was asked for
+    // goes on then. The page stays responsive meanwhile.
+    virtual bool stopWorkerFirst() { return false; }
+    void workerEnded();
+    // A Back, close or OK waits for the worker.
+    bool leavePending() const { return pending_ != Pending::None; }
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
@@ -74,6 +81,10 @@ protected:
 
 private:
     bool askToClose();
+    void endApplication();
+
+    enum class Pending { None, Back, End };
+    Pending pending_ = Pending::None;
 
     int pageId_;
     QVBoxLayout* body_ = nullptr;

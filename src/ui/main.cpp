@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include "ui/CBrevantApp.h"
+#include "ui/WizardSteps.h"
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
@@ -12,5 +13,6 @@ int main(int argc, char** argv) {
     QStringList images = QApplication::arguments();
     images.removeFirst();
     corvello::ui::CBrevantApp app;
+    corvello::ui::installWizardSteps(app);
     return app.run(images);
 }

@@ -1,0 +1,26 @@
+#include "ui/ProgressForwarding.h"
+
+#include <QProgressBar>
+#include <algorithm>
+#include <climits>
+#include <memory>
+
+#include "ui/QtScanHost.h"
+
+namespace corvello::ui {
+
+void forwardProgress(QtScanHost* host, QProgressBar* bar) {
+    // How many reported units make one step of the bar.
+    auto scale = std::make_shared<qint64>(1);
+    QObject::connect(host, &QtScanHost::progressRange, bar, [bar, scale](qint64 low, qint64 high) {
+        const auto magnitude = [](qint64 v) { return v == LLONG_MIN ? LLONG_MAX : (v < 0 ? -v : v); };
+        const qint64 span = std::max(magnitude(low), magnitude(high));
+        *scale = span > INT_MAX ? span / INT_MAX + 1 : 1;
+        bar->setRange(static_cast<int>(low / *scale), static_cast<int>(high / *scale));
+    });
+    QObject::connect(host, &QtScanHost::progressPos, bar, [bar, scale](qint64 pos) {
+        bar->setValue(static_cast<int>(std::clamp<qint64>(pos / *scale, INT_MIN, INT_MAX)));
+    });
+}
+
+}  // namespace corvello::ui

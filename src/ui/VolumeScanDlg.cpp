@@ -1,0 +1,714 @@
+#include "ui/VolumeScanDlg.h"
+
+#include <QComboBox>
+#include <QFileInfo>
+#include <algorithm>
+#include <cstdint>
+#include <QFileDialog>
+#include <QRegularExpression>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSplitter>
+#include <QVBoxLayout>
+
+#include "common/DisplayFormat.h"
+#include "common/ScanHost.h"
+#include "common/Text.h"
+#include "scan/NameSearch.h"
+#include "scan/SaveWalk.h"
+#include "device/FileReadSeek.h"
+#include "platform/Files.h"
+#include "ui/CBrevantApp.h"
+#include "ui/CCheckListCtrl.h"
+#include "ui/CXHtmlTree.h"
+#include "ui/MessageBoxes.h"
+#include "ui/PageWorker.h"
+#include "ui/ParceModeNtfsDlg.h"
+#include "ui/ProgressForwarding.h"
+#include "ui/QtResultTree.h"
+#include "ui/QtScanHost.h"
+#include "ui/QtText.h"
+#include "ui/advanceOptions.h"
+
+namespace corvello::ui {
+
+namespace {
+
+constexpr const char* kOtherProcess = "Please wait for other process to complete";
+constexpr const char* kScanDone = "Scanning processing done.Select save button to save the data.";
+
+QPushButton* pageButton(const QString& text, QWidget* parent, int width = 80) {
+    auto* b = new QPushButton(text, parent);
+    b->setToolTip(text);
+    b->setAutoDefault(false);
+    b->setMinimumWidth(width);
+    return b;
+}
+
+// The scan's records as the save walk sees them, telling the page the size of each file as it
+// is written ("File size: ... kb", the second status line).
+class SizeReportingSession : public ScanSession {
+public:
+    SizeReportingSession(ScanSession& inner, std::function<void(const QString&)> report)
+        : inner_(inner), report_(std::move(report)) {
+        setSource(inner.reader(), inner.volumeBytes());
+    }
+    TreeItem rootItem() const override { return inner_.rootItem(); }
+    bool isValid(ItemData d) const override { return inner_.isValid(d); }
+    bool isFolder(ItemData d) const override { return inner_.isFolder(d); }
+    std::vector<ItemData> children(ItemData d) const override { return inner_.children(d); }
+    bool isDeleted(ItemData c, ItemData o) const override { return inner_.isDeleted(c, o); }
+    std::u16string name(ItemData d) const override { return inner_.name(d); }
+    std::uint64_t size(ItemData d) const override { return inner_.size(d); }
+    std::array<std::string, 4> rowTexts(ItemData d) const override { return inner_.rowTexts(d); }
+    std::string sizeText(ItemData d) const override { return inner_.sizeText(d); }
+    bool isSavableFolder(ItemData d) const override { return inner_.isSavableFolder(d); }
+    SaveKind saveKind(ItemData d) const override { return inner_.saveKind(d); }
+    bool entersFolder(ItemData d) const override { return inner_.entersFolder(d); }
+    std::u16string saveName(ItemData d) const override { return inner_.saveName(d); }
+    bool isExtracted(ItemData d) const override { return inner_.isExtracted(d); }
+    bool extract(ItemData d, platform::OutputFile& out) override {
+        report_(QStringLiteral("File size: %1 kb").arg(static_cast<qulonglong>(inner_.size(d) / 1024)));
+        const bool ok = inner_.extract(d, out);
+        report_(QString());
+        return ok;
+    }
+    bool rename(ItemData d, const std::u16string& n) override { return inner_.rename(d, n); }
+    bool hasRecycleBin() const override { return inner_.hasRecycleBin(); }
+    std::vector<ItemData> recycleIndexFolders(ItemData bin) const override { return inner_.recycleIndexFolders(bin); }
+
+private:
+    ScanSession& inner_;
+    std::function<void(const QString&)> report_;
+};
+
+}  // namespace
+
+VolumeScanDlg::VolumeScanDlg(WizardPage* parent)
+    : WizardPage(parent, kScanPage, QStringLiteral("VOLUME-SCAN"), true) {
+    setFixedSize(900, 600);
+
+    auto* volumeRow = new QHBoxLayout;
+    volumeRow->addWidget(new QLabel(QStringLiteral("Volume Data:"), this));
+    volumeData_ = new QLineEdit(this);
+    volumeData_->setReadOnly(true);
+    volumeRow->addWidget(volumeData_, 1);
+    body()->addLayout(volumeRow);
+
+    auto* searchRow = new QHBoxLayout;
+    searchEdit_ = new QLineEdit(this);
+    search_ = pageButton(QStringLiteral("Search"), this);
+    searchRow->addWidget(searchEdit_, 1);
+    searchRow->addWidget(search_);
+    searchRow->addWidget(new QLabel(QStringLiteral("* Use \"|\" to find multiple file type "), this));
+    body()->addLayout(searchRow);
+
+    auto* splitter = new QSplitter(Qt::Horizontal, this);
+    tree_ = new CXHtmlTree(splitter);
+    list_ = new CCheckListCtrl(splitter);
+    splitter->addWidget(tree_);
+    splitter->addWidget(list_);
+    splitter->setStretchFactor(0, 2);
+    splitter->setStretchFactor(1, 3);
+    body()->addWidget(splitter, 1);
+
+    progress_ = new QProgressBar(this);
+    progress_->setTextVisible(false);
+    progress_->setMaximumHeight(14);
+    body()->addWidget(progress_);
+    auto* threadRow = new QHBoxLayout;
+    pause_ = pageButton(QStringLiteral("Pause"), this);
+    resume_ = pageButton(QStringLiteral("Resume"), this);
+    stop_ = pageButton(QStringLiteral("Stop"), this);
+    status_ = new QLabel(this);
+    status_->setObjectName(QStringLiteral("statusText"));
+    threadRow->addWidget(pause_);
+    threadRow->addWidget(resume_);
+    threadRow->addWidget(stop_);
+    threadRow->addWidget(status_, 1);
+    body()->addLayout(threadRow);
+    status2_ = new QLabel(this);
+    body()->addWidget(status2_);
+
+    // The advanced choices, kept hidden: the scan reads them from here.
+    advancedBox_ = new QGroupBox(QStringLiteral("ADVANCED INPUT :"), this);
+    auto* grid = new QGridLayout(advancedBox_);
+    tfs_ = new QComboBox(advancedBox_);
+    spc_ = new QComboBox(advancedBox_);
+    heap_ = new QComboBox(advancedBox_);
+    grid->addWidget(new QLabel(QStringLiteral("TFS :"), advancedBox_), 0, 0);
+    grid->addWidget(tfs_, 0, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Sector Per Cluster :"), advancedBox_), 1, 0);
+    grid->addWidget(spc_, 1, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Heap Offset :"), advancedBox_), 2, 0);
+    grid->addWidget(heap_, 2, 1);
+    advancedBox_->hide();
+    outputFolder_ = new QLineEdit(this);
+    outputFolder_->hide();
+
+    save_ = pageButton(QStringLiteral("Save"), this, 90);
+    buttonRow()->addWidget(save_);
+    nextButton()->hide();
+
+    host_ = new QtScanHost(this);
+    results_ = new QtResultTree(tree_, this);
+    worker_ = new PageWorker(host_, this);
+    connect(host_, &QtScanHost::statusText, this, &VolumeScanDlg::setStatus);
+    forwardProgress(host_, progress_);
+    connect(worker_, &PageWorker::finished, this, &VolumeScanDlg::onWorkerFinished);
+    connect(pause_, &QPushButton::clicked, this, &VolumeScanDlg::onPause);
+    connect(resume_, &QPushButton::clicked, this, &VolumeScanDlg::onResume);
+    connect(stop_, &QPushButton::clicked, this, &VolumeScanDlg::onStop);
+    connect(save_, &QPushButton::clicked, this, &VolumeScanDlg::onSave);
+    connect(search_, &QPushButton::clicked, this, &VolumeScanDlg::onSearch);
+    connect(tree_, &CXHtmlTree::labelClicked, this, &VolumeScanDlg::onLabelClicked);
+    connect(tree_, &QTreeWidget::itemExpanded, this, &VolumeScanDlg::onItemExpanded);
+    connect(tree_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item, int) { onDoubleClicked(item); });
+    connect(list_, &QTreeWidget::itemChanged, this, &VolumeScanDlg::onListItemChanged);
+    // A parser may clear the stop flag between its phases; Stop holds for the whole scan.
+    connect(host_, &QtScanHost::statusText, this, [this] {
+        if (stopPressed && worker_->running()) host_->requestStop();
+    });
+    connect(host_, &QtScanHost::progressPos, this, [this] {
+        if (stopPressed && worker_->running()) host_->requestStop();
+    });
+}
+
+VolumeScanDlg::~VolumeScanDlg() {
+    worker_->stopAndWait();
+    // The tree's items refer to the session's records: the items go first.
+    tree_->DeleteAllItems();
+}
+
+ParceModeNtfsDlg* VolumeScanDlg::modePage() const {
+    WizardPage* parent = parentPage();
+    if (auto* mode = qobject_cast<ParceModeNtfsDlg*>(parent)) return mode;
+    return parent != nullptr ? qobject_cast<ParceModeNtfsDlg*>(parent->parentPage()) : nullptr;
+}
+
+advanceOptions* VolumeScanDlg::advancedPage() const { return qobject_cast<advanceOptions*>(parentPage()); }
+
+bool VolumeScanDlg::workerRunning() const { return worker_->running(); }
+
+void VolumeScanDlg::setStatus(const QString& text) {
+    if (!leaving_) status_->setText(text);
+}
+
+void VolumeScanDlg::setThreadControlsVisible(bool visible) {
+    for (QWidget* w : {static_cast<QWidget*>(progress_), static_cast<QWidget*>(pause_),
+                       static_cast<QWidget*>(resume_), static_cast<QWidget*>(stop_)})
+        w->setVisible(visible);
+}
+
+void VolumeScanDlg::copyAdvancedLists(advanceOptions* from) {
+    const auto copy = [](QComboBox* source, QComboBox* target) {
+        for (int i = 0; i < source->count(); ++i) target->addItem(source->itemText(i), source->itemData(i));
+        target->setCurrentIndex(source->currentIndex());
+    };
+    copy(from->tfsList(), tfs_);
+    copy(from->clusterList(), spc_);
+    copy(from->heapList(), heap_);
+    maxCandidates_ = from->maxCount;
+}
+
+ScanRequest VolumeScanDlg::makeRequest(FileReadSeek* reader) const {
+    ScanRequest request;
+    request.reader = reader;
+    request.volume = volume;
+    request.mode = static_cast<RecoveryMode>(recoveryMode);
+    request.driveFormatted = app().selection.driveFormatted;
+    request.rootLabel = app().selection.rootLabel;
+    request.maxCandidates = maxCandidates_;
+    if (request.mode == RecoveryMode::Advanced) {
+        // Each entry of the candidate lists keeps its candidate's index (the list is sorted as text).
+        if (tfs_->currentIndex() >= 0) request.candidateIndex = tfs_->currentData().toLongLong();
+        if (heap_->currentIndex() >= 0) request.heapIndex = heap_->currentData().toLongLong();
+        if (spc_->currentIndex() >= 0) {
+            const std::int64_t n = parseInt64(spc_->currentText());
+            if (n > 0 && n <= 65536) request.sectorsPerCluster = static_cast<std::uint32_t>(n);
+        }
+    }
+    return request;
+}
+
+bool VolumeScanDlg::initPage() {
+    tree_->InitCheckTree();
+    tree_->SetSmartCheckBox(true);
+    outputFolder_->hide();
+    backButton()->setEnabled(false);
+    scanInProgress = true;
+
+    list_->setColumnCount(6);
+    list_->setHeaderLabels({QStringLiteral("File(s) List"), QStringLiteral("Creation Time"),
+                            QStringLiteral("Access Time"), QStringLiteral("Modification Time"), QStringLiteral("Size"),
+                            QStringLiteral("Attribute")});
+    list_->init();
+    const int widths[] = {80, 90, 90, 90, 80, 70};
+    // At least wide enough for a whole time text in this font.
+    const int timeWidth = list_->fontMetrics().horizontalAdvance(QStringLiteral("00/00/0000  00:00 AM")) + 12;
+    for (int c = 0; c < 6; ++c) {
+        const int title = list_->fontMetrics().horizontalAdvance(list_->headerItem()->text(c)) + 16;
+        list_->setColumnWidth(c, std::max({widths[c], title, c >= 1 && c <= 3 ? timeWidth : 0}));
+        list_->headerItem()->setTextAlignment(c, Qt::AlignLeft | Qt::AlignVCenter);
+    }
+
+    ParceModeNtfsDlg* mode = modePage();
+    if (mode == nullptr) return false;
+    volume = mode->volume;
+    if (advanceOptions* advanced = advancedPage()) copyAdvancedLists(advanced);
+    volumeData_->setText(qs(volume.displayName.empty() ? volume.locator : volume.displayName));
+    recoveryMode = mode->recoveryMode;
+    advancedBox_->hide();
+
+    family = familyOf(volume.fileSystem);
+    if (family == Family::None) {
+        refuse(QStringLiteral("not a valid drive."), QStringLiteral("Not a valid Drive .Go back"), true);
+        return true;
+    }
+    FileReadSeek* reader = app().reader();
+    if (reader == nullptr) {
+        refuse(QStringLiteral("Please Restart the program to re begin necessary initialization..."), QString(), false);
+        return true;
+    }
+    if (family == Family::Ntfs) setStatus(QStringLiteral("ntfs partition selected...."));
+    if (app().selection.isVolume) reader->open(toUtf8(volume.locator));
+
+    const ScanRequest request = makeRequest(reader);
+    state_ = State::Scanning;
+    work_ = Work::Scan;
+    worker_->start([this, request] {
+        std::unique_ptr<ScanSession> session = runScan(request, *host_, *results_);
+        if (session) completeScan(*session, *results_, *host_);
+        session_ = std::move(session);
+    });
+    return true;
+}
+
+void VolumeScanDlg::refuse(const QString& message, const QString& status, bool allowBack) {
+    state_ = State::Refused;
+    showNotice(this, message);
+    if (allowBack) backButton()->setEnabled(true);
+    if (!status.isEmpty()) setStatus(status);
+}
+
+void VolumeScanDlg::onWorkerFinished() {
+    const Work work = work_;
+    work_ = Work::None;
+    if (leavePending()) {
+        workerEnded();
+        return;
+    }
+    if (leaving_) return;
+    if (work == Work::Scan) onScanFinished();
+    if (work == Work::Search) onSearchFinished();
+    if (work == Work::Save) onSaveFinished();
+}
+
+void VolumeScanDlg::onScanFinished() {
+    const bool completed = session_ != nullptr || family == Family::Ext;
+    if (family == Family::HfsPlus) {
+        // An HFS+ scan ends with its own status line ("Work Done." or "Work Aborted....").
+        state_ = session_ ? State::Done : State::Refused;
+        backButton()->setEnabled(true);
+        setThreadControlsVisible(false);
+    } else if (!completed) {
+        // The volume failed its format check (the parser has said so): the controls stay.
+        state_ = State::Refused;
+        backButton()->setEnabled(true);
+    } else {
+        state_ = State::Done;
+        backButton()->setEnabled(true);
+        showNotice(this, QString::fromLatin1(kScanDone));
+        setStatus(QString::fromLatin1(kScanDone));
+        setThreadControlsVisible(false);
+    }
+    scanInProgress = false;
+    emit scanEnded();
+}
+
+void VolumeScanDlg::onPause() {
+    if (worker_->pause()) setStatus(QStringLiteral("Pause button pressed"));
+}
+
+void VolumeScanDlg::onResume() {
+    if (worker_->resume()) setStatus(QStringLiteral("Resume button pressed"));
+}
+
+void VolumeScanDlg::onStop() {
+    if (!worker_->running()) return;
+    stopPressed = true;
+    worker_->requestStop();
+    setStatus(QStringLiteral("stop button pressed.Please wait for the process to be stopped."));
+}
+
+std::function<QString(QWidget*)> VolumeScanDlg::folderChooser = [](QWidget* parent) {
+    return QFileDialog::getExistingDirectory(parent, QStringLiteral("Please choose a folder."));
+};
+
+QString VolumeScanDlg::outputFolder() const { return outputFolder_->text(); }
+
+bool VolumeScanDlg::busy() {
+    if (scanInProgress || worker_->running() || !session_) {
+        showNotice(this, QString::fromLatin1(kOtherProcess));
+        return true;
+    }
+    return false;
+}
+
+void VolumeScanDlg::setBusyControls(bool isBusy) {
+    setThreadControlsVisible(isBusy);
+    for (QPushButton* b : {pause_, resume_, stop_}) b->setEnabled(isBusy);
+    tree_->setEnabled(!isBusy);
+    search_->setEnabled(!isBusy);
+    save_->setEnabled(!isBusy);
+    backButton()->setEnabled(!isBusy);
+}
+
+// ---- The results tree and the file list ----
+
+bool VolumeScanDlg::openItem(QTreeWidgetItem* item, bool redForDeleted) {
+    if (item == nullptr || !session_ || worker_->running()) return false;
+    const ItemData record = tree_->GetItemData(item);
+    if (!session_->isValid(record) || !session_->isFolder(record)) return false;
+    const int before = item->childCount();
+    const bool hadPlaceholder = before > 0 && item->child(0)->text(0) == QLatin1String("..DUMY..");
+    openFolder(*session_, *results_, results_->treeItem(item), redForDeleted);
+    // New children take the opened folder's own check state.
+    if (hadPlaceholder || before == 0) {
+        const XHTMLTREEDATA* d = tree_->GetItemDataStruct(item);
+        const bool checked = d != nullptr && d->checked;
+        if (checked)
+            for (int i = 0; i < item->childCount(); ++i) tree_->SetCheck(item->child(i), true);
+    }
+    return true;
+}
+
+void VolumeScanDlg::addRow(const QString& name, ItemData record, const QVariant& treeItem, bool details) {
+    const int row = list_->InsertItem(list_->GetItemCount(), name);
+    QTreeWidgetItem* r = list_->topLevelItem(row);
+    r->setData(0, kRowTreeItemRole, treeItem);
+    r->setData(0, kRowRecordRole, static_cast<qulonglong>(record));
+    if (!details) return;
+    const auto texts = session_->rowTexts(record);
+    list_->SetItemText(row, 1, QString::fromStdString(texts[0]));
+    list_->SetItemText(row, 2, QString::fromStdString(texts[1]));
+    list_->SetItemText(row, 3, QString::fromStdString(texts[2]));
+    list_->SetItemText(row, 4, QString::fromStdString(session_->sizeText(record)));
+    list_->SetItemText(row, 5, QString::fromStdString(texts[3]));
+}
+
+void VolumeScanDlg::onLabelClicked(QTreeWidgetItem* item) {
+    if (item == nullptr || !session_ || worker_->running()) return;
+    const ItemData record = tree_->GetItemData(item);
+    if (!session_->isValid(record)) return;
+    fillingList_ = true;
+    if (session_->isFolder(record)) {
+        openItem(item, true);
+        if (item->childCount() > 0) {
+            list_->DeleteAllItems();
+            searchResultsShown = false;
+            for (int i = 0; i < item->childCount(); ++i) {
+                QTreeWidgetItem* child = item->child(i);
+                const ItemData c = tree_->GetItemData(child);
+                if (session_->isValid(c) && !session_->isFolder(c))
+                    addRow(child->text(0), c, static_cast<qulonglong>(results_->treeItem(child)), true);
+            }
+        }
+    } else {
+        list_->DeleteAllItems();
+        searchResultsShown = false;
+        addRow(item->text(0), record, static_cast<qulonglong>(results_->treeItem(item)), true);
+    }
+    fillingList_ = false;
+}
+
+void VolumeScanDlg::onItemExpanded(QTreeWidgetItem* item) { openItem(item, false); }
+
+void VolumeScanDlg::onDoubleClicked(QTreeWidgetItem* item) {
+    if (item == nullptr || !session_ || worker_->running()) return;
+    const ItemData record = tree_->GetItemData(item);
+    if (!session_->isValid(record)) return;
+    if (session_->isFolder(record)) {
+        openItem(item, false);
+        if (item->childCount() == 0) return;
+        fillingList_ = true;
+        list_->DeleteAllItems();
+        for (int i = 0; i < item->childCount(); ++i) {
+            QTreeWidgetItem* child = item->child(i);
+            const ItemData c = tree_->GetItemData(child);
+            if (!session_->isValid(c) || session_->isFolder(c)) continue;
+            addRow(child->text(0), c, static_cast<qulonglong>(results_->treeItem(child)), false);
+        }
+        fillingList_ = false;
+        return;
+    }
+    if (session_->saveKind(record) != SaveKind::File) return;
+    // The quick save: the one file, into the output folder (asked for first when there is none).
+    if (outputFolder().isEmpty() && !chooseFolder()) return;
+    QString message;
+    if (family == Family::ExFat || family == Family::Ext || family == Family::HfsPlus) {
+        const std::string path = outputFolder().toStdString() + "/" + safeFileName(trimmed(session_->saveName(record)));
+        message = QString::fromStdString(format("file is dumped in path  :  %s   ", path.c_str()));
+    }
+    startSave({SaveGroup{outputFolder().toStdString(), {record}}}, 1, true, message);
+}
+
+void VolumeScanDlg::onListItemChanged(QTreeWidgetItem* row, int column) {
+    if (fillingList_ || column != 0 || row == nullptr || searchResultsShown) return;
+    const TreeItem id = row->data(0, kRowTreeItemRole).toULongLong();
+    HTREEITEM item = results_->widgetItem(id);
+    if (item == nullptr) return;
+    const bool checked = row->checkState(0) == Qt::Checked;
+    const XHTMLTREEDATA* d = tree_->GetItemDataStruct(item);
+    if (d != nullptr && d->checked != checked) tree_->SetCheck(item, checked);
+}
+
+// ---- Name search ----
+
+void VolumeScanDlg::onSearch() {
+    if (busy()) return;
+    stopPressed = false;
+    setThreadControlsVisible(true);
+    app().selection.searchPattern = u16(searchEdit_->text());
+    fillingList_ = true;
+    list_->DeleteAllItems();
+    fillingList_ = false;
+    searchResultsShown = true;
+    const QString pattern = qs(app().selection.searchPattern);
+    if (pattern.isEmpty()) {
+        onSearchFinished();
+        return;
+    }
+    // Names and pattern are matched as Unicode text, without regard to case.
+    const QRegularExpression expression(pattern, QRegularExpression::CaseInsensitiveOption |
+                                                     QRegularExpression::UseUnicodePropertiesOption);
+    if (!expression.isValid()) {
+        showNotice(this, QStringLiteral("such characters are not allowed for search.Try again with different pattern."));
+        return;
+    }
+    setBusyControls(true);
+    work_ = Work::Search;
+    ScanSession* session = session_.get();
+    worker_->start([this, session, expression] {
+        const auto matches = [&expression](const std::u16string& name) { return expression.match(qs(name)).hasMatch(); };
+        searchNames(*session, *results_, matches, *host_, [this, session](const FoundFile& f) {
+            // The row's texts are read here; the list is filled on the page's thread.
+            const auto texts = session->rowTexts(f.data);
+            QStringList row{qs(f.path), QString::fromStdString(texts[0]), QString::fromStdString(texts[1]),
+                            QString::fromStdString(texts[2]), QString::fromStdString(session->sizeText(f.data)),
+                            QString::fromStdString(texts[3])};
+            const ItemData record = f.data;
+            QMetaObject::invokeMethod(
+                this,
+                [this, row, record] {
+                    fillingList_ = true;
+                    const int r = list_->InsertItem(list_->GetItemCount(), row[0]);
+                    for (int c = 1; c < 6; ++c) list_->SetItemText(r, c, row[c]);
+                    list_->topLevelItem(r)->setData(0, kRowRecordRole, static_cast<qulonglong>(record));
+                    fillingList_ = false;
+                },
+                Qt::QueuedConnection);
+        });
+    });
+}
+
+void VolumeScanDlg::onSearchFinished() {
+    stopPressed = false;
+    // Room for the paths of the results.
+    list_->resizeColumnToContents(0);
+    list_->setColumnWidth(0, std::clamp(list_->columnWidth(0), 80, 360));
+    showNotice(this, QStringLiteral("Searching Finished"));
+    setStatus(QStringLiteral("Searching Finished"));
+    setBusyControls(false);
+}
+
+// ---- Saving ----
+
+bool VolumeScanDlg::chooseFolder() {
+    QString folder = folderChooser ? folderChooser(this) : QString();
+    if (!folder.isEmpty()) folder = QFileInfo(folder).absoluteFilePath();
+    outputFolder_->setText(folder);
+    if (folder.isEmpty()) {
+        showNotice(this, QStringLiteral("select output folder"));
+        return false;
+    }
+    // Writing onto the device being recovered can overwrite the very files being recovered.
+    const FileReadSeek* reader = session_ ? session_->reader() : nullptr;
+    if (reader != nullptr) {
+        const std::string device = platform::folderOnSourceDevice(reader->path(), folder.toStdString());
+        if (!device.empty() &&
+            !askQuestion(this, QStringLiteral("The folder %1 lies on %2, the device being recovered: writing there can "
+                                              "overwrite the very files being recovered. Save there anyway?")
+                                   .arg(folder, QString::fromStdString(device)))) {
+            outputFolder_->clear();
+            return false;
+        }
+    }
+    return true;
+}
+
+QString saveProblemsText(const SaveResult& result) {
+    // The same summary the command line gives: every incomplete file with the bytes that could
+    // not be read, every file that could not be written with the reason.
+    constexpr int kShown = 20;
+    QStringList lines;
+    const std::uint64_t incomplete = result.incomplete();
+    if (incomplete > 0) lines << QStringLiteral("%1 file(s) could not be written completely:").arg(incomplete);
+    int shown = 0;
+    for (const SaveProblem& p : result.problems) {
+        if (!p.error.empty()) continue;
+        if (shown++ < kShown)
+            lines << QStringLiteral("  %1 (%2 byte(s) could not be read)")
+                         .arg(QString::fromStdString(p.path))
+                         .arg(static_cast<qulonglong>(p.missingBytes));
+    }
+    if (shown > kShown) lines << QStringLiteral("  ... and %1 more").arg(shown - kShown);
+    if (result.failed > 0) lines << QStringLiteral("%1 file(s) could not be written:").arg(result.failed);
+    shown = 0;
+    for (const SaveProblem& p : result.problems) {
+        if (p.error.empty()) continue;
+        if (shown++ < kShown)
+            lines << QStringLiteral("  %1 (%2)").arg(QString::fromStdString(p.path), QString::fromStdString(p.error));
+    }
+    if (shown > kShown) lines << QStringLiteral("  ... and %1 more").arg(shown - kShown);
+    if (result.beyondVolume)
+        lines << QStringLiteral("The saved files hold more bytes than the volume: some of them share their data, or "
+                                "come from damaged records.");
+    return lines.join(QLatin1Char('\n'));
+}
+
+void VolumeScanDlg::collectChecked(QTreeWidgetItem* item, const std::string& dir, std::vector<SaveGroup>& groups) {
+    const int state = tree_->GetStateImage(item) & 3;
+    if (state == kStateUnchecked || state == 0) return;
+    const ItemData record = tree_->GetItemData(item);
+    const bool valid = session_->isValid(record);
+    if (state == kStateChecked && valid) {
+        auto it = std::find_if(groups.begin(), groups.end(), [&](const SaveGroup& g) { return g.dir == dir; });
+        if (it == groups.end()) it = groups.insert(groups.end(), SaveGroup{dir, {}});
+        it->records.push_back(record);
+        return;
+    }
+    // Partly checked (or the root): the checked items below it, under its folder path.
+    std::string childDir = dir;
+    if (valid) childDir += "/" + safeFileName(trimmed(session_->saveName(record)));
+    for (int i = 0; i < item->childCount(); ++i) collectChecked(item->child(i), childDir, groups);
+}
+
+std::vector<VolumeScanDlg::SaveGroup> VolumeScanDlg::checkedGroups() {
+    std::vector<SaveGroup> groups;
+    const std::string out = outputFolder().toStdString();
+    for (int i = 0; i < tree_->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* top = tree_->topLevelItem(i);
+        const int state = tree_->GetStateImage(top) & 3;
+        if (state == kStateChecked && top == tree_->topLevelItem(0)) {
+            // The whole volume.
+            groups.push_back(SaveGroup{out, topLevelRecords(*session_, *results_)});
+            continue;
+        }
+        collectChecked(top, out, groups);
+    }
+    return groups;
+}
+
+void VolumeScanDlg::onSave() {
+    if (busy()) return;
+    if (!chooseFolder()) return;
+    std::vector<SaveGroup> groups = checkedGroups();
+    if (groups.empty()) {
+        QTreeWidgetItem* selected = tree_->currentItem();
+        const ItemData record = selected != nullptr ? tree_->GetItemData(selected) : 0;
+        if (!session_->isSavableFolder(record)) return;
+        groups.push_back(SaveGroup{outputFolder().toStdString(), session_->children(record)});
+    }
+    std::uint64_t count = 0;
+    for (const SaveGroup& g : groups) count += countFiles(*session_, g.records);
+    if (!askQuestion(this, QStringLiteral("number of files found inside this folder = %1 .do u want to continue dumping "
+                                          "these files..?")
+                               .arg(static_cast<long long>(count))))
+        return;
+    startSave(std::move(groups), count, false, QString());
+}
+
+void VolumeScanDlg::startSave(std::vector<SaveGroup> groups, std::uint64_t count, bool quick,
+                              const QString& dumpedMessage) {
+    stopPressed = false;
+    quickSave_ = quick;
+    saveCount_ = count;
+    saveResult_ = {};
+    dumpedMessage_ = dumpedMessage;
+    setBusyControls(true);
+    host_->setProgressRange(0, static_cast<std::int64_t>(std::min<std::uint64_t>(count, INT64_MAX)));
+    host_->setProgressPos(0);
+    work_ = Work::Save;
+    ScanSession* session = session_.get();
+    worker_->start([this, session, groups = std::move(groups)] {
+        SizeReportingSession sizes(*session, [this](const QString& text) {
+            QMetaObject::invokeMethod(status2_, [label = status2_, text] { label->setText(text); }, Qt::QueuedConnection);
+        });
+        SaveResult total;
+        for (const SaveGroup& g : groups) {
+            if (host_->stopRequested()) break;
+            SaveResult r = saveRecords(sizes, g.records, g.dir, *host_);
+            total.files += r.files;
+            total.written += r.written;
+            total.failed += r.failed;
+            total.bytes += r.bytes;
+            total.mediumBytes += r.mediumBytes;
+            if (!r.error.empty()) total.error = r.error;
+            total.problems.insert(total.problems.end(), r.problems.begin(), r.problems.end());
+        }
+        total.beyondVolume = total.mediumBytes > session->volumeBytes();
+        saveResult_ = std::move(total);
+    });
+}
+
+void VolumeScanDlg::onSaveFinished() {
+    setBusyControls(false);
+    status2_->clear();
+    const bool stopped = stopPressed;
+    stopPressed = false;
+    if (stopped) {
+        showNotice(this, QStringLiteral("Saving stopped: %1 of %2 files written.")
+                             .arg(static_cast<qulonglong>(saveResult_.written))
+                             .arg(static_cast<qulonglong>(saveCount_)));
+        return;
+    }
+    progress_->setValue(progress_->maximum());
+    if (!saveResult_.error.empty()) showNotice(this, QString::fromStdString(saveResult_.error));
+    if (saveResult_.failed > 0 || saveResult_.incomplete() > 0) showNotice(this, saveProblemsText(saveResult_));
+    if (!quickSave_)
+        showNotice(this, QStringLiteral("work done"));
+    else if (!dumpedMessage_.isEmpty())
+        showNotice(this, dumpedMessage_);
+}
+
+bool VolumeScanDlg::stopWorkerFirst() {
+    if (!worker_->running()) return false;
+    worker_->release();
+    setStatus(QStringLiteral("All thread Stopped"));
+    for (QPushButton* b : {backButton(), save_, search_, pause_, resume_, stop_}) b->setEnabled(false);
+    return true;
+}
+
+void VolumeScanDlg::beforeLeaving() {
+    leaving_ = true;
+    worker_->stopAndWait();
+}
+
+void VolumeScanDlg::keyPressEvent(QKeyEvent* event) {
+    // Enter and Escape never close this page.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    WizardPage::keyPressEvent(event);
+}
+
+}  // namespace corvello::ui

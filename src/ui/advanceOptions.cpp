@@ -1,0 +1,230 @@
+#include "ui/advanceOptions.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "common/Text.h"
+#include "device/FileReadSeek.h"
+#include "ui/CBrevantApp.h"
+#include "ui/MessageBoxes.h"
+#include "ui/PageWorker.h"
+#include "ui/ParceModeNtfsDlg.h"
+#include "ui/ProgressForwarding.h"
+#include "ui/QtScanHost.h"
+#include "ui/QtText.h"
+#include "ui/VolumeScanDlg.h"
+
+namespace corvello::ui {
+
+namespace {
+
+QPushButton* threadButton(const QString& text, QWidget* parent) {
+    auto* b = new QPushButton(text, parent);
+    b->setToolTip(text);
+    b->setAutoDefault(false);
+    b->setMinimumWidth(80);
+    return b;
+}
+
+}  // namespace
+
+advanceOptions::advanceOptions(WizardPage* parent)
+    : WizardPage(parent, kAdvancedInputPage, QStringLiteral("Advanced input"), true) {
+    auto* box = new QGroupBox(QStringLiteral("ADVANCED INPUT :"), this);
+    auto* grid = new QGridLayout(box);
+    tfsLabel_ = new QLabel(QStringLiteral("TFS :"), box);
+    tfs_ = new QComboBox(box);
+    spcLabel_ = new QLabel(QStringLiteral("Sector Per Cluster :"), box);
+    spc_ = new QComboBox(box);
+    heapLabel_ = new QLabel(QStringLiteral("Heap Offset :"), box);
+    heap_ = new QComboBox(box);
+    for (QComboBox* c : {tfs_, spc_, heap_}) c->setMinimumWidth(220);
+    grid->addWidget(tfsLabel_, 0, 0);
+    grid->addWidget(tfs_, 0, 1);
+    grid->addWidget(spcLabel_, 1, 0);
+    grid->addWidget(spc_, 1, 1);
+    grid->addWidget(heapLabel_, 2, 0);
+    grid->addWidget(heap_, 2, 1);
+    grid->setColumnStretch(2, 1);
+    body()->addWidget(box);
+    body()->addStretch(1);
+
+    progress_ = new QProgressBar(this);
+    progress_->setTextVisible(false);
+    progress_->setMaximumHeight(14);
+    body()->addWidget(progress_);
+    auto* threadRow = new QHBoxLayout;
+    pause_ = threadButton(QStringLiteral("Pause"), this);
+    resume_ = threadButton(QStringLiteral("Resume"), this);
+    stop_ = threadButton(QStringLiteral("Stop"), this);
+    threadRow->addWidget(pause_);
+    threadRow->addWidget(resume_);
+    threadRow->addWidget(stop_);
+    threadRow->addStretch(1);
+    body()->addLayout(threadRow);
+    status_ = new QLabel(this);
+    status_->setObjectName(QStringLiteral("statusText"));
+    status_->setWordWrap(true);
+    body()->addWidget(status_);
+
+    host_ = new QtScanHost(this);
+    worker_ = new PageWorker(host_, this);
+    connect(host_, &QtScanHost::statusText, this, &advanceOptions::setStatus);
+    forwardProgress(host_, progress_);
+    connect(worker_, &PageWorker::finished, this, &advanceOptions::onSearchEnded);
+    connect(pause_, &QPushButton::clicked, this, &advanceOptions::onPause);
+    connect(resume_, &QPushButton::clicked, this, &advanceOptions::onResume);
+    connect(stop_, &QPushButton::clicked, this, &advanceOptions::onStop);
+    connect(nextButton(), &QPushButton::clicked, this, &advanceOptions::onNext);
+}
+
+advanceOptions::~advanceOptions() { worker_->stopAndWait(); }
+
+ParceModeNtfsDlg* advanceOptions::modePage() const { return qobject_cast<ParceModeNtfsDlg*>(parentPage()); }
+
+bool advanceOptions::searchRunning() const { return worker_->running(); }
+
+void advanceOptions::setStatus(const QString& text) {
+    if (!leaving_) status_->setText(text);
+}
+
+bool advanceOptions::initPage() {
+    nextButton()->setEnabled(false);
+    backButton()->setEnabled(false);
+    for (QWidget* w : {static_cast<QWidget*>(spcLabel_), static_cast<QWidget*>(spc_),
+                       static_cast<QWidget*>(heapLabel_), static_cast<QWidget*>(heap_)})
+        w->hide();
+    ParceModeNtfsDlg* mode = modePage();
+    if (mode == nullptr) return false;
+    maxCount = mode->maxFileSystems();
+    const VolumeRecord& volume = mode->volume;
+
+    family_ = familyOf(volume.fileSystem);
+    switch (family_) {
+        case Family::Ntfs: setStatus(QStringLiteral("ntfs partition selected....")); break;
+        case Family::Fat32:
+            spcLabel_->show();
+            spc_->show();
+            break;
+        case Family::Fat16:
+            spcLabel_->show();
+            spc_->show();
+            tfsLabel_->setText(QStringLiteral("Total fat16 Entries Found:"));
+            break;
+        case Family::ExFat:
+            for (QWidget* w : {static_cast<QWidget*>(spcLabel_), static_cast<QWidget*>(spc_),
+                               static_cast<QWidget*>(heapLabel_), static_cast<QWidget*>(heap_)})
+                w->show();
+            tfsLabel_->setText(QStringLiteral("Total fat64 Entries Found:"));
+            break;
+        default:
+            // No search for this file system: the way out is Back.
+            backButton()->setEnabled(true);
+            hideThreadControls();
+            return true;
+    }
+
+    FileReadSeek* reader = app().reader();
+    if (reader == nullptr) {
+        showNotice(this, QStringLiteral("Please Restart the program to re begin necessary initialization..."));
+        backButton()->setEnabled(true);
+        return true;
+    }
+    if (app().selection.isVolume) reader->open(toUtf8(volume.locator));
+
+    ScanRequest request;
+    request.reader = reader;
+    request.volume = volume;
+    request.mode = RecoveryMode::Advanced;
+    request.driveFormatted = app().selection.driveFormatted;
+    request.maxCandidates = maxCount;
+    worker_->start([this, request] { found_ = findCandidates(request, *host_); });
+    return true;
+}
+
+void advanceOptions::hideThreadControls() {
+    for (QWidget* w : {static_cast<QWidget*>(pause_), static_cast<QWidget*>(resume_), static_cast<QWidget*>(stop_),
+                       static_cast<QWidget*>(progress_)})
+        w->hide();
+}
+
+void advanceOptions::onSearchEnded() {
+    if (leavePending()) {
+        workerEnded();
+        return;
+    }
+    if (leaving_) return;
+    const auto addTables = [this] {
+        for (std::size_t i = 0; i < found_.tables.size(); ++i)
+            tfs_->addItem(QString::fromStdString(tableLabel(family_, i)), static_cast<qulonglong>(i));
+        // The list keeps its entries sorted as text; each entry keeps its candidate's index.
+        tfs_->model()->sort(0);
+    };
+    const auto addChoices = [this] {
+        for (std::uint32_t v : found_.clusterChoices) spc_->addItem(QString::number(v));
+    };
+    const auto selectFirst = [](QComboBox* c) { c->setCurrentIndex(c->count() > 0 ? 0 : -1); };
+
+    if (family_ == Family::ExFat && host_->stopRequested()) {
+        // Stopped: the lists are left alone.
+        return;
+    }
+    addTables();
+    addChoices();
+    if (family_ == Family::ExFat)
+        for (std::size_t i = 0; i < found_.heaps.size(); ++i)
+            heap_->addItem(QString::fromStdString(corvello::heapLabel(i)), static_cast<qulonglong>(i));
+    selectFirst(tfs_);
+    selectFirst(spc_);
+    selectFirst(heap_);
+    nextButton()->setEnabled(true);
+    backButton()->setEnabled(true);
+    showNotice(this, QString::fromStdString(found_.message));
+    hideThreadControls();
+    if (!found_.noneFound)
+        setStatus(family_ == Family::Ntfs ? QStringLiteral("Parsing done.Click next to continue.")
+                                          : QStringLiteral("Parsing done.Click Next to continue."));
+}
+
+void advanceOptions::onPause() {
+    if (worker_->pause()) setStatus(QStringLiteral("Pause button pressed"));
+}
+
+void advanceOptions::onResume() {
+    if (worker_->resume()) setStatus(QStringLiteral("Resume button pressed"));
+}
+
+void advanceOptions::onStop() {
+    if (!worker_->running()) return;
+    worker_->requestStop();
+    setStatus(QStringLiteral("stop button pressed"));
+    nextButton()->setEnabled(true);
+    backButton()->setEnabled(true);
+}
+
+void advanceOptions::onNext() {
+    // The lists are filled once the search has ended.
+    if (worker_->running() || tfs_->currentIndex() < 0 || spc_->currentIndex() < 0) return;
+    showNextPage(new VolumeScanDlg(this), kAdvancedInputPage);
+}
+
+bool advanceOptions::stopWorkerFirst() {
+    if (!worker_->running()) return false;
+    worker_->release();
+    setStatus(QStringLiteral("stop button pressed.Please wait for the process to be stopped."));
+    for (QPushButton* b : {nextButton(), backButton(), pause_, resume_, stop_}) b->setEnabled(false);
+    return true;
+}
+
+void advanceOptions::beforeLeaving() {
+    leaving_ = true;
+    worker_->stopAndWait();
+}
+
+}  // namespace corvello::ui
