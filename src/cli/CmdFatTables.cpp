@@ -45,7 +45,8 @@ int cmdFatTables(const CommandArgs& argv, std::ostream& out, std::ostream& err) 
     } else {
         printChoices(out, "SECTORS_PER_CLUSTER", found.clusterChoices);
     }
-    out << found.message << '\n';
+    // Standard output holds only the rows; the closing message is for the person.
+    err << found.message << '\n';
     host.finishLine();
     return kExitOk;
 }

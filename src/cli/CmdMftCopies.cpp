@@ -32,7 +32,8 @@ int cmdMftCopies(const CommandArgs& argv, std::ostream& out, std::ostream& err) 
     host.finishLine();
     for (std::size_t k = 0; k < found.tables.size(); ++k)
         out << tableLabel(found.family, k) << '\t' << static_cast<std::uint64_t>(found.tables[k]) << '\n';
-    out << found.message << '\n';
+    // Standard output holds only the rows; the closing message is for the person.
+    err << found.message << '\n';
     return kExitOk;
 }
 

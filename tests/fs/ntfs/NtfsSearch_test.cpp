@@ -33,13 +33,13 @@ TEST(NtfsSearch, MftCopiesAreReportedInVolumeOrderUpToTheMaximum) {
     test::CliResult r = test::runCli({"mft-copies", image});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(test::lines(r.out),
-              (std::vector<std::string>{"MFT_ENTRY:0\t16384", "MFT_ENTRY:1\t131072", "MFT_ENTRY:2\t16711680",
-                                        copiesMessage(3)}));
+              (std::vector<std::string>{"MFT_ENTRY:0\t16384", "MFT_ENTRY:1\t131072", "MFT_ENTRY:2\t16711680"}));
+    EXPECT_NE(r.err.find(copiesMessage(3) + "\n"), std::string::npos) << r.err;
     // With a maximum of 1 the search ends after the 10 MiB chunk that held the first copy.
     r = test::runCli({"mft-copies", image, "--max", "1"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(test::lines(r.out),
-              (std::vector<std::string>{"MFT_ENTRY:0\t16384", "MFT_ENTRY:1\t131072", copiesMessage(2)}));
+    EXPECT_EQ(test::lines(r.out), (std::vector<std::string>{"MFT_ENTRY:0\t16384", "MFT_ENTRY:1\t131072"}));
+    EXPECT_NE(r.err.find(copiesMessage(2) + "\n"), std::string::npos) << r.err;
     // A volume that is not NTFS is refused.
     r = test::runCli({"mft-copies", test::fixture("mbr-disk.img"), "--volume", "0"});
     EXPECT_EQ(r.status, 2);
