@@ -3,6 +3,9 @@
 #include "cli/Commands.h"
 #include "common/Text.h"
 #include "device/DriveEnumeration.h"
+#include "platform/SystemInfo.h"
+
+#include <set>
 
 namespace corvello::cli {
 
@@ -21,10 +24,13 @@ int cmdDrives(const CommandArgs& argv, std::ostream& out, std::ostream& err) {
         out << "volume\t" << toUtf8(v.displayName) << '\t' << toUtf8(v.locator) << '\t' << toUtf8(v.fileSystem) << '\t'
             << toUtf8(v.sizeText) << '\n';
 
-    const int denied = drives.problems.permissionDenied + volumes.problems.permissionDenied;
-    if (denied > 0)
-        err << "corvello-cli drives: " << denied
-            << " drive(s) or volume(s) could not be opened without administrator (root) rights.\n";
+    // Each device that could not be opened, with the system's own reason.
+    std::set<std::string> told;
+    for (const ListingProblems* problems : {&drives.problems, &volumes.problems})
+        for (const auto& [device, reason] : problems->reasons)
+            if (told.insert(device).second) err << "corvello-cli drives: cannot open " << device << ": " << reason << ".\n";
+    if (drives.problems.permissionDenied + volumes.problems.permissionDenied > 0 && !platform::isAdministrator())
+        err << "corvello-cli drives: reading disks needs root rights; run it again with sudo.\n";
     return kExitOk;
 }
 

@@ -8,6 +8,7 @@
 #include "common/DisplayFormat.h"
 #include "common/Text.h"
 #include "partition/BootSector.h"
+#include "platform/RawFile.h"
 #include "platform/SystemInfo.h"
 
 namespace corvello {
@@ -195,6 +196,7 @@ DriveListing enumeratePhysicalDrives(const SystemRoots& roots) {
         if (error != 0) {
             ++listing.problems.unreadable;
             if (platform::isPermissionError(error)) ++listing.problems.permissionDenied;
+            listing.problems.reasons.emplace_back(drive.devicePath, platform::errorText(error));
             continue;
         }
         drive.label = modelName(roots, name);
@@ -224,6 +226,7 @@ VolumeListing enumerateVolumes(const SystemRoots& roots) {
         if (error != 0) {
             ++listing.problems.unreadable;
             if (platform::isPermissionError(error)) ++listing.problems.permissionDenied;
+            listing.problems.reasons.emplace_back(device, platform::errorText(error));
             continue;
         }
         std::uint64_t total = 0;

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "partition/VolumeRecord.h"
@@ -35,6 +36,8 @@ struct PhysicalDrive {
 struct ListingProblems {
     int unreadable = 0;        // present but could not be opened
     int permissionDenied = 0;  // of those, refused for lack of rights
+    // Each device that could not be opened, with the system's reason.
+    std::vector<std::pair<std::string, std::string>> reasons;
 };
 
 struct DriveListing {

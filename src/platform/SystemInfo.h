@@ -20,6 +20,8 @@ bool fileSystemTotalBytes(const std::string& mountPoint, std::uint64_t& bytes);
 // works and firstBytes is given, the first firstBytes->size() bytes are read into it (the rest
 // zero when the object is shorter).
 int probeRead(const std::string& path, std::vector<std::uint8_t>* firstBytes = nullptr);
+// Whether the program runs with administrator (root) rights.
+bool isAdministrator();
 // Whether the file descriptor is a terminal.
 bool isTerminal(int fd);
 // True for the error codes that mean "not allowed" (EACCES, EPERM).

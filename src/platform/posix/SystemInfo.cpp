@@ -79,6 +79,8 @@ int probeRead(const std::string& path, std::vector<std::uint8_t>* firstBytes) {
 
 bool isPermissionError(int error) { return error == EACCES || error == EPERM; }
 
+bool isAdministrator() { return ::geteuid() == 0; }
+
 bool isTerminal(int fd) { return ::isatty(fd) == 1; }
 
 }  // namespace corvello::platform
