@@ -162,12 +162,28 @@ TEST(DriveEnumeration, SizeTextOfLargeVolume) {
 }
 
 TEST(DriveEnumeration, ThisMachine) {
-    // Whatever this machine holds: every listed drive is a whole disk of /sys/block that opens,
-    // and every volume a mounted block device.
+    // Whatever this machine holds: every whole disk under /sys/block with sectors (and, for a
+    // loop device, a backing file) is either listed as a drive that opens, or named as one that
+    // could not be opened; the rows of `drives` have their documented form.
+    std::vector<std::string> disks;
+    for (const auto& e : fs::directory_iterator("/sys/block")) {
+        const std::string name = e.path().filename().string();
+        if (!isWholeDiskName(name)) continue;
+        std::ifstream size(e.path() / "size");
+        unsigned long long sectors = 0;
+        if (!(size >> sectors) || sectors == 0) continue;
+        if (name.rfind("loop", 0) == 0) {
+            std::ifstream backing(e.path() / "loop" / "backing_file");
+            std::string file;
+            if (!std::getline(backing, file) || file.empty()) continue;
+        }
+        disks.push_back(name);
+    }
     const DriveListing drives = enumeratePhysicalDrives();
+    EXPECT_EQ(drives.drives.size() + static_cast<std::size_t>(drives.problems.unreadable), disks.size());
+    EXPECT_EQ(drives.problems.reasons.size(), static_cast<std::size_t>(drives.problems.unreadable));
     for (const PhysicalDrive& d : drives.drives) {
-        EXPECT_TRUE(isWholeDiskName(d.name)) << d.name;
-        EXPECT_TRUE(fs::exists("/sys/block/" + d.name)) << d.name;
+        EXPECT_NE(std::find(disks.begin(), disks.end(), d.name), disks.end()) << d.name;
         EXPECT_EQ(d.devicePath, "/dev/" + d.name);
         EXPECT_FALSE(d.label.empty());
     }
@@ -176,6 +192,22 @@ TEST(DriveEnumeration, ThisMachine) {
         EXPECT_EQ(toUtf8(v.locator).rfind("/dev/", 0), 0u) << toUtf8(v.locator);
         EXPECT_TRUE(fs::is_directory(toUtf8(v.displayName))) << toUtf8(v.displayName);
     }
+    const auto r = test::runCli({"drives"});
+    EXPECT_EQ(r.status, 0);
+    std::size_t driveRows = 0;
+    for (const std::string& line : test::lines(r.out)) {
+        const auto fields = std::count(line.begin(), line.end(), '\t');
+        if (line.rfind("drive\t", 0) == 0) {
+            EXPECT_EQ(fields, 3) << line;
+            ++driveRows;
+        } else {
+            EXPECT_EQ(line.rfind("volume\t", 0), 0u) << line;
+            EXPECT_EQ(fields, 4) << line;
+        }
+    }
+    EXPECT_EQ(driveRows, drives.drives.size());
+    for (const auto& [device, reason] : drives.problems.reasons)
+        EXPECT_NE(r.err.find("cannot open " + device + ": " + reason + ".\n"), std::string::npos) << r.err;
 }
 
 }  // namespace
