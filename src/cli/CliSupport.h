@@ -49,7 +49,7 @@ private:
 
 // The volume options every parsing command takes.
 inline const std::set<std::string> kVolumeOptions = {"--volume", "--start", "--fs", "--mode", "--copy", "--fat",
-                                                      "--heap", "--sectors-per-cluster", "--max"};
+                                                      "--heap", "--sectors-per-cluster", "--max", "--codepage"};
 inline const std::set<std::string> kVolumeFlags = {"--gpt", "--formatted"};
 
 // A host that reports to stderr: notices as lines, status and progress as one progress line

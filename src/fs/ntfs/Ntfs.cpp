@@ -11,6 +11,7 @@
 #include "device/FileReadSeek.h"
 #include "fs/ntfs/Lznt1.h"
 #include "fs/ntfs/NtfsInternal.h"
+#include "partition/BootSector.h"
 #include "platform/Files.h"
 #include "platform/Time.h"
 
@@ -32,6 +33,22 @@ bool ntfs::insertRootItem(const std::u16string& rootLabel) {
 bool ntfs::readBootSector() {
     bootSector_.assign(512, 0);
     reader_.readAt(0, bootSector_.data(), 512);
+    // Never look past the end of the medium, whatever the boot sector claims.
+    const std::uint64_t deviceBytes = reader_.totalSectors() * 512;
+    const auto base = static_cast<std::uint64_t>(std::max<std::int64_t>(reader_.baseOffset, 0));
+    if (!hasBytes(ByteSpan(bootSector_), 3, "NTFS")) {
+        // The first sector is gone: NTFS keeps a copy of it in the volume's last sector.
+        std::uint64_t length = static_cast<std::uint64_t>(std::max<std::int64_t>(volume_.sizeBytes(), 0));
+        if (deviceBytes > 0) length = std::min(length, deviceBytes > base ? deviceBytes - base : 0);
+        if (length >= 1024) {
+            const auto last = static_cast<std::int64_t>(length / 512 - 1);
+            std::vector<std::uint8_t> backup(512, 0);
+            if (reader_.readAt(last * 512, backup.data(), 512) && isNtfsBackupAt(ByteSpan(backup), last)) {
+                bootSector_ = backup;
+                host_.setStatus(backupStatusText(BootKind::Ntfs, last * 512));
+            }
+        }
+    }
     const ByteSpan b(bootSector_);
     if (hasBytes(b, 3, "NTFS")) {
         const std::uint64_t sectors = le64(b, 40);
@@ -39,9 +56,6 @@ bool ntfs::readBootSector() {
     } else {
         volumeBytes = volume_.sizeBytes();
     }
-    // Never look past the end of the medium, whatever the boot sector claims.
-    const std::uint64_t deviceBytes = reader_.totalSectors() * 512;
-    const auto base = static_cast<std::uint64_t>(std::max<std::int64_t>(reader_.baseOffset, 0));
     if (deviceBytes > 0) volumeBytes = std::min(volumeBytes, deviceBytes > base ? deviceBytes - base : 0);
     return volumeBytes != 0;
 }
