@@ -158,6 +158,23 @@ TEST(GptDisk, EveryPartitionListsAndSavesWithoutAskingForGpt) {
     }
 }
 
+// The same disk with the first sector of every partition (and ext's primary superblock)
+// wiped: each row is still recognised from its backup copy and opens from it.
+TEST(GptDisk, PartitionsWithoutTheirFirstSectorStillListAndSave) {
+    auto bytes = fileBytes(test::fixture("gpt-volumes.img"));
+    const std::int64_t starts[] = {2048, 26624, 96256, 116736};
+    for (std::int64_t s : starts) std::fill_n(bytes.begin() + s * 512, s == 2048 ? 2048 : 512, 0);
+    test::ScratchDir dir;
+    test::writeFile(dir.file("disk"), bytes);
+    const auto p = test::runCli({"partitions", dir.file("disk")});
+    ASSERT_EQ(p.status, 0) << p.err;
+    ASSERT_EQ(p.out, test::runCli({"partitions", test::fixture("gpt-volumes.img")}).out);
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        expectManifest({dir.file("disk"), "--volume", std::to_string(i)}, "gpt-volumes");
+    }
+}
+
 // The boot-record scan over a disk whose volumes lost their first sectors: each backup copy
 // stands for its volume, which starts where the volume did.
 TEST(GptDisk, TheBootRecordScanPlacesVolumesFoundByTheirBackups) {

@@ -37,15 +37,19 @@ bool ntfs::readBootSector() {
     const std::uint64_t deviceBytes = reader_.totalSectors() * 512;
     const auto base = static_cast<std::uint64_t>(std::max<std::int64_t>(reader_.baseOffset, 0));
     if (!hasBytes(ByteSpan(bootSector_), 3, "NTFS")) {
-        // The first sector is gone: NTFS keeps a copy of it in the volume's last sector.
-        std::uint64_t length = static_cast<std::uint64_t>(std::max<std::int64_t>(volume_.sizeBytes(), 0));
-        if (deviceBytes > 0) length = std::min(length, deviceBytes > base ? deviceBytes - base : 0);
-        if (length >= 1024) {
-            const auto last = static_cast<std::int64_t>(length / 512 - 1);
-            std::vector<std::uint8_t> backup(512, 0);
-            if (reader_.readAt(last * 512, backup.data(), 512) && isNtfsBackupAt(ByteSpan(backup), last)) {
+        // The first sector is gone: NTFS keeps a copy of it in the sector after the sectors it
+        // counts, the partition's last sector. A volume whose length came from the boot sector
+        // itself ends just before that copy.
+        const auto length = static_cast<std::uint64_t>(std::max<std::int64_t>(volume_.sizeBytes(), 0));
+        const std::uint64_t device = deviceBytes > base ? deviceBytes - base : 0;
+        std::vector<std::uint8_t> backup(512, 0);
+        for (const std::uint64_t sector : {length / 512, length / 512 - 1}) {
+            if (length < 1024 || (deviceBytes > 0 && (sector + 1) * 512 > device)) continue;
+            const auto at = static_cast<std::int64_t>(sector);
+            if (reader_.readAt(at * 512, backup.data(), 512) && isNtfsBackupAt(ByteSpan(backup), at)) {
                 bootSector_ = backup;
-                host_.setStatus(backupStatusText(BootKind::Ntfs, last * 512));
+                host_.setStatus(backupStatusText(BootKind::Ntfs, at * 512));
+                break;
             }
         }
     }
