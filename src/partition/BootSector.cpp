@@ -118,7 +118,7 @@ std::u16string recogniseVolume(ByteSpan b) {
 
 bool isNtfsBackupAt(ByteSpan sector, std::int64_t sectorIndex) {
     const BootInfo info = classifyNtfs(sector);
-    return info.kind == BootKind::Ntfs && info.sizeBytes > 0 && info.sizeBytes / 512 <= sectorIndex;
+    return info.kind == BootKind::Ntfs && info.sizeBytes > 0 && info.sizeBytes / 512 == sectorIndex;
 }
 
 bool isFat32Backup(ByteSpan sector) {

@@ -56,8 +56,8 @@ VolumeGuess recogniseVolumeWithBackups(const VolumeReadFn& read, std::int64_t vo
 // The backup copies of one volume, where each file system keeps them.
 inline constexpr std::int64_t kFat32BackupSector = 6;
 inline constexpr std::int64_t kExFatBackupSector = 12;
-// An NTFS boot sector at the given sector of a volume of volumeSectors sectors that may be the
-// backup copy: its own count of sectors does not reach past it.
+// An NTFS boot sector, read at the given sector of its volume, that is the backup copy: the
+// sectors it counts end right before it.
 bool isNtfsBackupAt(ByteSpan sector, std::int64_t sectorIndex);
 // A FAT32 boot sector that names sector 6 as its backup.
 bool isFat32Backup(ByteSpan sector);

@@ -38,12 +38,12 @@ bool ntfs::readBootSector() {
     const auto base = static_cast<std::uint64_t>(std::max<std::int64_t>(reader_.baseOffset, 0));
     if (!hasBytes(ByteSpan(bootSector_), 3, "NTFS")) {
         // The first sector is gone: NTFS keeps a copy of it in the sector after the sectors it
-        // counts, the partition's last sector. A volume whose length came from the boot sector
+        // counts, the partition's last sector; a volume whose length came from the boot sector
         // itself ends just before that copy.
         const auto length = static_cast<std::uint64_t>(std::max<std::int64_t>(volume_.sizeBytes(), 0));
         const std::uint64_t device = deviceBytes > base ? deviceBytes - base : 0;
         std::vector<std::uint8_t> backup(512, 0);
-        for (const std::uint64_t sector : {length / 512, length / 512 - 1}) {
+        for (const std::uint64_t sector : {length / 512 - 1, length / 512}) {
             if (length < 1024 || (deviceBytes > 0 && (sector + 1) * 512 > device)) continue;
             const auto at = static_cast<std::int64_t>(sector);
             if (reader_.readAt(at * 512, backup.data(), 512) && isNtfsBackupAt(ByteSpan(backup), at)) {
