@@ -154,10 +154,10 @@ VolumeRecord chooseVolume(OpenedImage& image, const Args& args, ScanHost& host) 
         volume.startSector = *start;
         volume.locator = u"0";
         volume.sizeText = fromUtf8(format("%lld  MB", static_cast<long long>((totalSectors - static_cast<std::uint64_t>(*start)) / 2048)));
+        volume.byteLength = static_cast<std::int64_t>((totalSectors - static_cast<std::uint64_t>(*start)) * 512);
     } else {
-        std::array<std::uint8_t, 4096> first{};
-        image.reader->readAt(0, first.data(), first.size());
-        volume.fileSystem = recogniseVolume(ByteSpan(first));
+        volume.byteLength = static_cast<std::int64_t>(totalSectors * 512);
+        volume.fileSystem = recogniseBareVolume(*image.reader, volume.byteLength);
         if (volume.fileSystem.empty() && !args.has("--fs"))
             throw InputError{"no file system recognised at the start of " + image.path +
                              "; choose one with --volume N or --start SECTOR --fs NAME."};
@@ -195,6 +195,11 @@ ScanRequest makeRequest(OpenedImage& image, const Args& args, const VolumeRecord
     if (const auto n = args.number("--sectors-per-cluster")) {
         if (*n <= 0 || *n > 65536) throw UsageError{"--sectors-per-cluster takes a number from 1 to 65536."};
         request.sectorsPerCluster = static_cast<std::uint32_t>(*n);
+    }
+    if (const auto page = args.number("--codepage")) {
+        if (!isOemCodePage(static_cast<int>(*page)))
+            throw UsageError{"--codepage takes an OEM code page: " + oemCodePageList() + "."};
+        request.codePage = static_cast<int>(*page);
     }
     if (const auto n = args.number("--max")) {
         if (*n <= 0) throw UsageError{"--max takes a number above 0."};

@@ -50,7 +50,7 @@ private:
 
 // The volume options every parsing command takes.
 inline const std::set<std::string> kVolumeOptions = {"--volume", "--start", "--fs", "--mode", "--copy", "--fat",
-                                                      "--heap", "--sectors-per-cluster", "--max"};
+                                                      "--heap", "--sectors-per-cluster", "--max", "--codepage"};
 inline const std::set<std::string> kVolumeFlags = {"--gpt", "--formatted"};
 
 // How progress is shown: a line redrawn in place on a terminal, nothing into a file or a pipe

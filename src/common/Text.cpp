@@ -14,6 +14,14 @@ constexpr std::array<char16_t, 32> kCp1252High = {
     0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
+#include "common/OemCodePages.inc"
+
+const OemPage& oemPage(int codePage) {
+    for (const OemPage& p : kOemPages)
+        if (p.number == codePage) return p;
+    return kOemPages[0];
+}
+
 bool isSpace16(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
 
 void appendUtf8(std::string& out, char32_t cp) {
@@ -123,6 +131,39 @@ std::string toCodePage(std::u16string_view text) {
 }
 
 std::u16string throughCodePage(std::u16string_view text) { return fromCodePage(toCodePage(text)); }
+
+bool isOemCodePage(int codePage) {
+    for (const OemPage& p : kOemPages)
+        if (p.number == codePage) return true;
+    return false;
+}
+
+std::vector<int> oemCodePages() {
+    std::vector<int> pages;
+    for (const OemPage& p : kOemPages) pages.push_back(p.number);
+    return pages;
+}
+
+std::string oemCodePageList() {
+    std::string text;
+    const std::vector<int> pages = oemCodePages();
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        if (i > 0) text += i + 1 == pages.size() ? " and " : ", ";
+        text += std::to_string(pages[i]);
+    }
+    return text;
+}
+
+std::u16string fromOemCodePage(std::string_view text, int codePage) {
+    const OemPage& page = oemPage(codePage);
+    std::u16string out;
+    out.reserve(text.size());
+    for (char ch : text) {
+        const auto b = static_cast<unsigned char>(ch);
+        out.push_back(b < 0x80 ? static_cast<char16_t>(b) : page.high[b - 0x80]);
+    }
+    return out;
+}
 
 std::u16string trimmed(std::u16string_view text) {
     std::size_t b = 0, e = text.size();

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace corvello {
 
@@ -15,6 +16,19 @@ std::u16string fromCodePage(std::string_view text);
 std::string toCodePage(std::u16string_view text);
 // A UTF-16 text passed through the code page and back, as an 8-bit round trip would leave it.
 std::u16string throughCodePage(std::u16string_view text);
+
+// FAT short names are OEM text, not text of the program's code page. The page used when none is
+// chosen is 437, as the Linux FAT driver assumes.
+inline constexpr int kDefaultOemCodePage = 437;
+// Whether an OEM code page can be decoded: the single-byte DOS pages 437, 720, 737, 775, 850,
+// 852, 855, 857, 858, 860 to 866, 869 and 874.
+bool isOemCodePage(int codePage);
+// The OEM code pages that can be chosen, in ascending order.
+std::vector<int> oemCodePages();
+// The same as a text for messages: "437, 720, ... and 874".
+std::string oemCodePageList();
+// 8-bit text in an OEM code page to UTF-16; a page that cannot be decoded is read as 437.
+std::u16string fromOemCodePage(std::string_view text, int codePage = kDefaultOemCodePage);
 
 std::u16string trimmed(std::u16string_view text);        // white space removed at both ends
 std::u16string trimmedRight(std::u16string_view text);   // trailing white space removed

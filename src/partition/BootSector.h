@@ -2,6 +2,7 @@
 // Recognising the first sector of a volume: NTFS, FAT12/16/32, exFAT and the HFS+ header.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "common/Bytes.h"
@@ -32,5 +33,40 @@ bool isExtSuperblock(ByteSpan superblock);
 // The file-system name of a volume whose first 4 KiB are given, as the volume list names it
 // ("NTFS", "FAT12", "FAT16", "FAT32", "FAT64", "extX", "HFS+"), or empty.
 std::u16string recogniseVolume(ByteSpan firstBytes);
+
+// The size an ext superblock declares (blocks × block size), or 0.
+std::int64_t extVolumeBytes(ByteSpan superblock);
+
+// Reads count bytes at a byte offset from the volume's first byte; false when they cannot be read.
+using VolumeReadFn = std::function<bool(std::int64_t offset, std::uint8_t* buffer, std::size_t count)>;
+
+// A volume recognised from its first sectors or, when they are gone, from the copies its file
+// system keeps: NTFS its boot sector in its last sector, FAT32 in sector 6, exFAT a whole boot
+// region from sector 12, ext its superblock at the start of later block groups.
+struct VolumeGuess {
+    std::u16string fileSystem;      // as recogniseVolume names it; empty when nothing was found
+    BootKind kind = BootKind::None;  // None for ext
+    std::int64_t sizeBytes = 0;      // the size the file system declares (0 when unknown)
+    std::int64_t backupOffset = -1;  // byte offset of the backup copy used; -1: the first sectors told
+};
+
+// Looks at the volume of volumeBytes bytes (0 when unknown: the NTFS copy is then not looked for).
+VolumeGuess recogniseVolumeWithBackups(const VolumeReadFn& read, std::int64_t volumeBytes);
+
+// The backup copies of one volume, where each file system keeps them.
+inline constexpr std::int64_t kFat32BackupSector = 6;
+inline constexpr std::int64_t kExFatBackupSector = 12;
+// An NTFS boot sector, read at the given sector of its volume, that is the backup copy: the
+// sectors it counts end right before it.
+bool isNtfsBackupAt(ByteSpan sector, std::int64_t sectorIndex);
+// A FAT32 boot sector that names sector 6 as its backup.
+bool isFat32Backup(ByteSpan sector);
+// Where ext keeps backup superblocks in group 1 and 3 for the usual geometries; a superblock
+// found there is taken when its own group number and geometry place it exactly there.
+bool findExtBackupSuperblock(const VolumeReadFn& read, std::int64_t volumeBytes, std::int64_t& offset,
+                             std::int64_t& sizeBytes);
+
+// The status line shown when a volume opens from a backup copy.
+std::string backupStatusText(BootKind kind, std::int64_t backupOffset);
 
 }  // namespace corvello

@@ -25,14 +25,24 @@ std::u16string u16(const std::string& ascii) { return fromUtf8(ascii); }
 bool isExtendedType(std::uint8_t type) { return type == 0x05 || type == 0x0F || type == 0x85; }
 
 VolumeRecord makeRecord(std::u16string fileSystem, int counter, std::u16string sizeText, std::int64_t start,
-                        std::int64_t sectorCount) {
+                        std::int64_t byteLength) {
     VolumeRecord r;
     r.fileSystem = std::move(fileSystem);
     r.locator = u16(format("%d", counter));
     r.sizeText = std::move(sizeText);
     r.startSector = start;
-    r.sectorCount = std::max<std::int64_t>(sectorCount, 0);
+    r.byteLength = std::max<std::int64_t>(byteLength, 0);
     return r;
+}
+
+// Reads through the reader relative to a volume that starts at the given sector.
+VolumeReadFn volumeReader(FileReadSeek& reader, std::int64_t startSector) {
+    return [&reader, startSector](std::int64_t offset, std::uint8_t* buffer, std::size_t count) {
+        if (startSector < 0 || startSector > INT64_MAX / 512 || offset < 0 ||
+            offset > INT64_MAX - startSector * 512 || count > UINT32_MAX)
+            return false;
+        return reader.readAt(startSector * 512 + offset, buffer, static_cast<std::uint32_t>(count));
+    };
 }
 
 struct TableEntry {
@@ -53,10 +63,21 @@ struct MbrWalk {
     int volumeCounter = 0;
     int ntfsCounter = 0;
 
+    // The exFAT test of a partition's first sector, or, when that sector is gone, of the
+    // backup boot sector.
     bool isExFatAt(std::int64_t sector) {
         std::array<std::uint8_t, 512> buf{};
-        if (!reader.readAt(sector * 512, buf.data(), 512)) return false;
-        return classifyExFat(ByteSpan(buf)).kind == BootKind::ExFat;
+        for (std::int64_t at : {std::int64_t{0}, kExFatBackupSector}) {
+            buf.fill(0);
+            if (sector > INT64_MAX / 512 - at) return false;
+            if (!reader.readAt((sector + at) * 512, buf.data(), 512)) {
+                if (at == 0) return false;
+                continue;
+            }
+            if (classifyExFat(ByteSpan(buf)).kind == BootKind::ExFat) return true;
+            if (at == 0 && classifyNtfs(ByteSpan(buf)).kind == BootKind::Ntfs) return false;
+        }
+        return false;
     }
 
     void addPartition(const TableEntry& e, std::int64_t start, bool logical) {
@@ -83,7 +104,8 @@ struct MbrWalk {
             default: fs = u"Unknown"; text = "found UNKNOWN..."; break;
         }
         const long long mib = e.count / 2048;
-        partition.append(makeRecord(fs, volumeCounter++, u16(format("%lld   MB", mib)), start, e.count));
+        partition.append(makeRecord(fs, volumeCounter++, u16(format("%lld   MB", mib)), start,
+                                    static_cast<std::int64_t>(e.count) * 512));
         if (!text.empty()) partition.status(text.c_str());
     }
 };
@@ -156,54 +178,124 @@ int readGpt(FileReadSeek& reader, Partition& partition, ByteSpan header) {
     int volumeCounter = 0;
     int ntfsCounter = 0;
     for (const GptEntry& g : entries) {
-        // The partition's extent; both LBAs come from the disk, so a difference that does not fit
-        // counts as not known.
-        std::int64_t extent = 0;
-        if (__builtin_sub_overflow(g.last, g.first, &extent) || extent < 0 || extent == INT64_MAX) extent = -1;
         std::array<std::uint8_t, 512> sector{};
         const bool ok = g.first < INT64_MAX / 512 && reader.readAt(g.first * 512, sector.data(), 512);
         if (g.name == u"Microsoft reserved partition") continue;
         if (!ok) return failure(reader);
 
-        const ByteSpan s(sector);
-        BootInfo info = classifyNtfs(s, false);
-        std::string text;
-        std::u16string fs;
-        if (info.kind == BootKind::Ntfs) {
-            fs = u"NTFS";
-            text = format("found NTFS %d...", ++ntfsCounter);
-        } else if ((info = classifyFat(s)).kind != BootKind::None) {
-            fs = info.kind == BootKind::Fat32 ? u"FAT32" : info.kind == BootKind::Fat16 ? u"FAT16" : u"FAT12";
-            text = info.kind == BootKind::Fat32 ? "found FAT 32..." : info.kind == BootKind::Fat16 ? "found FAT 16..." : "found FAT 12...";
-        } else if ((info = classifyExFat(s)).kind == BootKind::ExFat) {
-            fs = u"FAT64";
-            text = "found FAT 64...";
-        }
-
-        if (!fs.empty()) {
-            const std::int64_t mib = info.sizeBytes / kMiB;
-            if (mib > 0) {
-                const std::string sizeText = info.kind == BootKind::Ntfs ? format("%d   MB", static_cast<int>(mib))
-                                                                         : format("%lld  MB", static_cast<long long>(mib));
-                partition.append(makeRecord(fs, volumeCounter++, u16(sizeText), g.first, extent + 1));
-            }
-            partition.status(text.c_str());
-            if (partition.stopRequested.load()) return 0;
-            continue;
-        }
-
-        // Anything else: an HFS+ header two sectors in, or the partition's own name.
-        std::array<std::uint8_t, 512> hfsHeader{};
-        const bool hfs = g.first + 2 < INT64_MAX / 512 && reader.readAt((g.first + 2) * 512, hfsHeader.data(), 512) &&
-                         hfsHeader[0] == 'H' && hfsHeader[1] == '+' && hfsHeader[2] == 0;
-        const std::u16string name = hfs ? std::u16string(u"HFS+") : throughCodePage(g.name);
         // Both LBAs come from the disk: a difference that does not fit counts as no size.
         std::int64_t sectors = 0;
-        if (__builtin_sub_overflow(g.last, g.first, &sectors)) sectors = 0;
-        const auto mib = static_cast<long long>(sectors / 2048);
-        partition.append(makeRecord(name, volumeCounter++, u16(format("%lld", mib)), g.first, extent + 1));
+        if (__builtin_sub_overflow(g.last, g.first, &sectors) || sectors < 0) sectors = 0;
+        const std::int64_t extentBytes = sectors < INT64_MAX / 512 - 1 ? (sectors + 1) * 512 : 0;
+
+        // A recognised file system: its row carries the size its boot record declares.
+        auto appendKnown = [&](const char16_t* fs, BootKind kind, std::int64_t sizeBytes, const std::string& text) {
+            const std::int64_t mib = sizeBytes / kMiB;
+            if (sizeBytes > 0) {
+                const std::string sizeText = kind == BootKind::Ntfs ? format("%d   MB", static_cast<int>(mib))
+                                                                    : format("%lld  MB", static_cast<long long>(mib));
+                partition.append(makeRecord(fs, volumeCounter++, u16(sizeText), g.first, sizeBytes));
+            }
+            partition.status(text.c_str());
+        };
+        auto ntfsText = [&] { return format("found NTFS %d...", ++ntfsCounter); };
+
+        const ByteSpan s(sector);
+        BootInfo info = classifyNtfs(s, false);
+        if (info.kind == BootKind::Ntfs) {
+            appendKnown(u"NTFS", info.kind, info.sizeBytes, ntfsText());
+        } else if ((info = classifyFat(s)).kind != BootKind::None) {
+            const bool fat32 = info.kind == BootKind::Fat32, fat16 = info.kind == BootKind::Fat16;
+            appendKnown(fat32 ? u"FAT32" : fat16 ? u"FAT16" : u"FAT12", info.kind, info.sizeBytes,
+                        fat32 ? "found FAT 32..." : fat16 ? "found FAT 16..." : "found FAT 12...");
+        } else if ((info = classifyExFat(s)).kind == BootKind::ExFat) {
+            appendKnown(u"FAT64", info.kind, info.sizeBytes, "found FAT 64...");
+        } else {
+            // An HFS+ header two sectors in; an ext superblock (a Linux data partition, or any
+            // other type); a file system whose first sector is gone, from its backup copy; else
+            // the partition's own name.
+            std::array<std::uint8_t, 1024> at1k{};
+            const bool read1k = g.first + 2 < INT64_MAX / 512 && reader.readAt((g.first + 2) * 512, at1k.data(), 1024);
+            const bool hfs = read1k && at1k[0] == 'H' && at1k[1] == '+' && at1k[2] == 0;
+            if (!hfs && read1k && isExtSuperblock(ByteSpan(at1k))) {
+                appendKnown(u"extX", BootKind::None, extVolumeBytes(ByteSpan(at1k)), "found extx...");
+            } else if (const VolumeGuess guess =
+                           hfs ? VolumeGuess{} : recogniseVolumeWithBackups(volumeReader(reader, g.first), extentBytes);
+                       guess.backupOffset >= 0) {
+                switch (guess.kind) {
+                    case BootKind::Ntfs: appendKnown(u"NTFS", guess.kind, guess.sizeBytes, ntfsText()); break;
+                    case BootKind::Fat32: appendKnown(u"FAT32", guess.kind, guess.sizeBytes, "found FAT 32..."); break;
+                    case BootKind::ExFat: appendKnown(u"FAT64", guess.kind, guess.sizeBytes, "found FAT 64..."); break;
+                    default: appendKnown(u"extX", BootKind::None, guess.sizeBytes, "found extx..."); break;
+                }
+                partition.status(backupStatusText(guess.kind, guess.backupOffset).c_str());
+            } else {
+                const std::u16string name = hfs ? std::u16string(u"HFS+") : throughCodePage(g.name);
+                const auto mib = static_cast<long long>(sectors / 2048);
+                partition.append(makeRecord(name, volumeCounter++, u16(format("%lld", mib)), g.first, extentBytes));
+                continue;
+            }
+        }
+        if (partition.stopRequested.load()) return 0;
     }
     return 0;
+}
+
+bool hasProtectiveEntry(ByteSpan mbr) {
+    if (u8(mbr, 510) != 0x55 || u8(mbr, 511) != 0xAA) return false;
+    for (int i = 0; i < 4; ++i)
+        if (tableEntry(mbr, i).type == 0xEE) return true;
+    return false;
+}
+
+// The boot-record scan found a boot sector at sector `at` of the device. When it is the backup
+// copy of a volume whose own first sector is gone (NTFS keeps it after its last sector, FAT32
+// in sector 6, exFAT in sector 12), returns the volume's first sector; else -1. A backup whose
+// volume still has its first sector is not one: that volume was found there already.
+std::int64_t backupVolumeStart(FileReadSeek& reader, ByteSpan boot, const BootInfo& info, std::int64_t at) {
+    std::array<std::uint8_t, 512> buf{};
+    auto readSector = [&](std::int64_t sector) {
+        buf.fill(0);
+        return sector >= 0 && sector < INT64_MAX / 512 && reader.readAt(sector * 512, buf.data(), 512);
+    };
+    // Whether the table a boot record places `offset` sectors into its volume starts as a FAT.
+    auto fatAt = [&](std::int64_t sector, bool exfat) {
+        if (!readSector(sector)) return false;
+        const ByteSpan b(buf);
+        return exfat ? le32(b, 0) == 0xFFFFFFF8 && le32(b, 4) == 0xFFFFFFFF
+                     : u8(b, 0) == u8(boot, 21) && (le32(b, 0) & 0x0FFFFF00) == 0x0FFFFF00 &&
+                           (le32(b, 4) & 0x0FFFFFFF) == 0x0FFFFFFF;
+    };
+    switch (info.kind) {
+        case BootKind::Ntfs: {
+            const std::int64_t start = at - info.sizeBytes / 512;
+            if (start < 0 || start == at) return -1;
+            if (readSector(start) && classifyNtfs(ByteSpan(buf)).kind == BootKind::Ntfs) return -1;
+            // The MFT lies where the boot record says, counted from the volume's start.
+            const std::uint64_t spc = u8(boot, 13);
+            const std::uint64_t mftSector = le64(boot, 48) * (spc > 128 ? 0 : spc);
+            if (mftSector == 0 || mftSector > static_cast<std::uint64_t>(info.sizeBytes / 512)) return -1;
+            auto mftAt = [&](std::int64_t volumeStart) {
+                return readSector(volumeStart + static_cast<std::int64_t>(mftSector)) && hasBytes(ByteSpan(buf), 0, "FILE");
+            };
+            return !mftAt(at) && mftAt(start) ? start : -1;
+        }
+        case BootKind::Fat32:
+        case BootKind::ExFat: {
+            const bool exfat = info.kind == BootKind::ExFat;
+            if (!exfat && le16(boot, 50) != kFat32BackupSector) return -1;
+            const std::int64_t start = at - (exfat ? kExFatBackupSector : kFat32BackupSector);
+            if (start < 0) return -1;
+            if (readSector(start)) {
+                const ByteSpan b(buf);
+                if (exfat ? classifyExFat(b).kind == BootKind::ExFat : classifyFat(b).kind == BootKind::Fat32) return -1;
+            }
+            const std::int64_t fatSector = exfat ? le32(boot, 80) : le16(boot, 14);
+            if (fatSector == 0) return -1;
+            return !fatAt(at + fatSector, exfat) && fatAt(start + fatSector, exfat) ? start : -1;
+        }
+        default: return -1;
+    }
 }
 
 }  // namespace
@@ -219,8 +311,16 @@ void Partition::append(const VolumeRecord& record) const {
 int readPartitionTables(FileReadSeek& reader, Partition& partition) {
     reader.baseOffset = 0;
     std::array<std::uint8_t, 1024> first{};
-    if (!reader.readAt(0, first.data(), 1024) || !partition.gptFormat) return readMbr(reader, partition);
-    return readGpt(reader, partition, ByteSpan(first).subspan(512));
+    if (!reader.readAt(0, first.data(), 1024)) return readMbr(reader, partition);
+    // A disk whose MBR only protects a GPT is read as GPT whether or not the user said so.
+    const ByteSpan bytes(first);
+    if (!partition.gptFormat && !hasProtectiveEntry(bytes.first(512))) return readMbr(reader, partition);
+    return readGpt(reader, partition, bytes.subspan(512));
+}
+
+std::u16string recogniseBareVolume(FileReadSeek& reader, std::int64_t volumeBytes) {
+    reader.baseOffset = 0;
+    return recogniseVolumeWithBackups(volumeReader(reader, 0), volumeBytes).fileSystem;
 }
 
 void numberVolumeRows(std::vector<VolumeRecord>& volumes) {
@@ -277,9 +377,11 @@ int Partition::scanBootRecords(FileReadSeek& reader, std::uint64_t totalSectors)
             if (info.kind == BootKind::None) info = classifyHfsPlus(s);
 
             const std::int64_t mib = info.sizeBytes / kMiB;
-            if (info.kind != BootKind::None && mib > 0) {
+            if (info.kind != BootKind::None && info.sizeBytes > 0) {
                 const bool hfs = info.kind == BootKind::HfsPlus;
-                const std::int64_t start = hfs ? sector - 2 : sector;
+                // A backup boot sector whose volume lost its first sector stands for that volume.
+                const std::int64_t backupOf = hfs ? -1 : backupVolumeStart(reader, s, info, sector);
+                const std::int64_t start = hfs ? sector - 2 : backupOf >= 0 ? backupOf : sector;
                 const std::int64_t sizeSectors = info.sizeBytes / 512;
                 const bool record = start >= 0 && (!hfs || mib <= 20971519);
                 if (record) {
@@ -298,10 +400,9 @@ int Partition::scanBootRecords(FileReadSeek& reader, std::uint64_t totalSectors)
                         case BootKind::ExFat: fs = u"FAT64"; text = "found FAT 64..."; break;
                         default: fs = u"HFS+"; text = "found HFS+..."; break;
                     }
-                    // NTFS keeps its backup boot sector just after its counted sectors.
-                    const std::int64_t count = sizeSectors + (info.kind == BootKind::Ntfs ? 1 : 0);
-                    append(makeRecord(fs, volumeCounter++, u16(sizeText), start, count));
+                    append(makeRecord(fs, volumeCounter++, u16(sizeText), start, info.sizeBytes));
                     status(text.c_str());
+                    if (backupOf >= 0) status(backupStatusText(info.kind, (sector - start) * 512).c_str());
                 }
                 if (skipVolumeSize && (record || hfs)) {
                     // Resume at the first sector after the volume; NTFS keeps its backup boot

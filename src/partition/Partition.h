@@ -54,6 +54,11 @@ public:
 // a record per partition to partition.owner. Returns 0, or the error code of a failed read.
 int readPartitionTables(FileReadSeek& reader, Partition& partition);
 
+// The file-system name of a bare volume (the image or device holds one volume from its first
+// byte) of volumeBytes bytes: from its first sectors, else from the backup copies its file system
+// keeps (recogniseVolumeWithBackups). Empty when nothing was recognised.
+std::u16string recogniseBareVolume(FileReadSeek& reader, std::int64_t volumeBytes);
+
 // After a standard scan the list shows each record's position as its VOLUME text.
 void numberVolumeRows(std::vector<VolumeRecord>& volumes);
 

@@ -12,10 +12,19 @@ struct VolumeRecord {
     std::u16string locator;      // a logical volume's device path; else the row number as text
     std::u16string sizeText;     // size in MiB as text ("%lld  MB" and the like)
     std::int64_t startSector = 0;  // first 512-byte sector on the device
-    std::int64_t sectorCount = 0;  // the volume's length in 512-byte sectors; 0 when not known
+    // The exact length of the volume in bytes, where it is known (the partition table's sector
+    // count, the boot record's own size, the image's length); 0 when only sizeText tells it.
+    std::int64_t byteLength = 0;
 
-    // The leading decimal digits of sizeText × 1,048,576: the volume size the parsers use.
+    // The volume size the parsers use: byteLength while sizeText still shows it (its whole
+    // MiB, or the next one up, as the bare GPT sizes round) or shows no number at all, else the
+    // leading decimal digits of sizeText × 1,048,576, so that a size typed over the text counts
+    // as typed.
     std::int64_t sizeBytes() const;
+    // The leading decimal digits of sizeText, in MiB.
+    std::int64_t sizeTextMiB() const;
+    // byteLength / 512 (rounded up), or the MiB of sizeText in sectors.
+    std::int64_t sectorCount() const { return (sizeBytes() + 511) / 512; }
 };
 
 }  // namespace corvello

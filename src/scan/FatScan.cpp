@@ -38,6 +38,7 @@ std::unique_ptr<Parser> prepare(const ScanRequest& request, ScanHost& host, Resu
     parser->host = &host;
     parser->driveFormatted = request.driveFormatted;
     parser->rootLabel = request.rootLabel;
+    parser->codePage = request.codePage;
     return parser;
 }
 

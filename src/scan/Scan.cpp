@@ -59,7 +59,10 @@ std::uint64_t volumeBytes(const ScanRequest& request) {
     const std::uint64_t start = request.volume.startSector > 0
                                     ? static_cast<std::uint64_t>(request.volume.startSector) * kSectorSize
                                     : 0;
-    return medium > start ? medium - start : 0;
+    const std::uint64_t available = medium > start ? medium - start : 0;
+    // A volume whose exact length is known ends there, even when the medium goes on.
+    const std::int64_t length = request.volume.byteLength > 0 ? request.volume.sizeBytes() : 0;
+    return length > 0 ? std::min(available, static_cast<std::uint64_t>(length)) : available;
 }
 
 bool ScanSession::readSmallFile(ItemData data, std::size_t limit, std::vector<std::uint8_t>& bytes) {

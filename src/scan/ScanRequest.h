@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "common/Text.h"
 #include "partition/VolumeRecord.h"
 
 namespace corvello {
@@ -20,6 +21,8 @@ struct ScanRequest {
     RecoveryMode mode = RecoveryMode::Standard;
     bool driveFormatted = false;
     std::u16string rootLabel = u"ROOT";
+    // The OEM code page FAT short names are decoded in (isOemCodePage); long names are UTF-16.
+    int codePage = kDefaultOemCodePage;
 
     // Advanced mode: the chosen candidate (MFT copy, FAT table) and its geometry.
     std::optional<std::int64_t> candidateIndex;      // --copy K / --fat K

@@ -29,7 +29,7 @@ namespace corvello::ui {
 namespace {
 
 constexpr int kRecordRole = Qt::UserRole;  // index into the page's row copies
-constexpr int kSectorsRole = Qt::UserRole + 1;  // the row's exact length in sectors (0: not known)
+constexpr int kSectorsRole = Qt::UserRole + 1;  // the row's exact length in bytes (0: not known)
 
 const char* const kTreatAsEntries[] = {"EXTX", "FAT64", "FAT32", "FAT16", "NTFS", "HFS+", "RAW"};
 
@@ -181,7 +181,7 @@ void PopulateDriveDlg::insertRow(int row, const VolumeRecord& record) {
                              QString::number(record.startSector)};
     for (int c = 0; c < 4; ++c) list_->setItem(row, c, new QTableWidgetItem(texts[c]));
     list_->item(row, 0)->setData(kRecordRole, static_cast<qulonglong>(rowRecords_.size() - 1));
-    list_->item(row, 0)->setData(kSectorsRole, static_cast<qlonglong>(record.sectorCount));
+    list_->item(row, 0)->setData(kSectorsRole, static_cast<qlonglong>(record.byteLength));
 }
 
 VolumeRecord* PopulateDriveDlg::rowRecord(int row) {
@@ -314,7 +314,7 @@ void PopulateDriveDlg::onSelectionChanged() {
     selectedValue_->setText(list_->item(row, VolumeColumn)->text());
     const std::int64_t start = parseInt64(list_->item(row, StartSectorColumn)->text());
     const std::int64_t size = parseInt64(list_->item(row, VolumeSizeColumn)->text());
-    const std::int64_t exact = list_->item(row, VolumeColumn)->data(kSectorsRole).toLongLong();
+    const std::int64_t exact = (list_->item(row, VolumeColumn)->data(kSectorsRole).toLongLong() + 511) / 512;
     // The size comes from the disk: keep the arithmetic from overflowing on a hostile table.
     std::int64_t endSector = 0;
     if (exact > 0) {
@@ -387,7 +387,7 @@ void PopulateDriveDlg::onNext() {
         size.remove(QStringLiteral("MB"));
         record->sizeText = u16(size.trimmed());
         record->startSector = parseInt64(list_->item(row, StartSectorColumn)->text());
-        record->sectorCount = list_->item(row, VolumeColumn)->data(kSectorsRole).toLongLong();
+        record->byteLength = list_->item(row, VolumeColumn)->data(kSectorsRole).toLongLong();
     }
     if (custom_->isChecked()) {
         customApplied = true;
@@ -398,7 +398,7 @@ void PopulateDriveDlg::onNext() {
         std::int64_t span = 0;
         if (end > start && __builtin_sub_overflow(end, start, &span)) span = std::numeric_limits<std::int64_t>::max() - 1;
         record->sizeText = end > start ? u16(QString::number((span + 1) / 2048)) : std::u16string(u"0");
-        record->sectorCount = end > start ? span + 1 : 0;
+        record->byteLength = end > start && span < std::numeric_limits<std::int64_t>::max() / 512 - 1 ? (span + 1) * 512 : 0;
         const QString name = treatAs_->currentIndex() >= 0 ? overrideName(treatAs_->currentText()) : QString();
         if (!name.isEmpty()) record->fileSystem = u16(name);
     }

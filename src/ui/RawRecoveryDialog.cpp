@@ -243,10 +243,7 @@ const VolumeRecord* RawRecoveryDialog::selectedVolume() const {
 std::int64_t RawRecoveryDialog::volumeLength() const {
     const VolumeRecord* volume = selectedVolume();
     if (volume == nullptr || volume->startSector < 0) return 0;
-    if (volume->sectorCount > 0)
-        return volume->sectorCount > std::numeric_limits<std::int64_t>::max() / 512
-                   ? std::numeric_limits<std::int64_t>::max()
-                   : volume->sectorCount * 512;
+    if (volume->byteLength > 0) return volume->sizeBytes();
     // A length the list does not know: a size text of 0 is no volume, anything else runs to
     // the end of the device.
     if (volume->sizeBytes() <= 0) return 0;

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <fstream>
+#include <iterator>
 
 #include "common/MemoryScanHost.h"
 #include "common/Text.h"
@@ -32,6 +33,11 @@ std::vector<Expected> readLayout(const std::string& name) {
     return out;
 }
 
+std::vector<std::uint8_t> fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 std::vector<VolumeRecord> readTables(const std::string& path, bool gpt, MemoryScanHost* host = nullptr,
                                      int* status = nullptr) {
     FileReadSeek reader;
@@ -52,7 +58,9 @@ TEST(PartitionTables, MatchWhatTheToolsWrote) {
     const struct {
         const char* image;
         bool gpt;
-    } cases[] = {{"mbr-disk", false}, {"gpt-disk", true}, {"mbr-loop", false}, {"sample-disk", false}};
+    } cases[] = {{"mbr-disk", false},   {"gpt-disk", true},    {"mbr-loop", false},
+                 {"sample-disk", false}, {"gpt-disk", false},   // a protective MBR: read as GPT unasked
+                 {"gpt-volumes", false}, {"gpt-volumes", true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.image);
         const auto expected = readLayout(c.image);
@@ -80,7 +88,69 @@ TEST(PartitionTables, SizeTextsAndStatusTexts) {
     ASSERT_EQ(gpt.size(), 5u);
     EXPECT_EQ(gpt[0].sizeText, u"16  MB");   // FAT rows: size from the boot sector, two blanks
     EXPECT_EQ(gpt[1].sizeText, u"11   MB");  // NTFS: mkntfs counts one sector less than the partition
-    EXPECT_EQ(gpt[2].sizeText, u"7");        // anything else: its GPT name and a bare number
+    EXPECT_EQ(gpt[2].sizeText, u"8  MB");    // ext, recognised by its superblock: as the FAT rows
+
+    // Every record carries its exact length: the sector count of an MBR entry, the size a GPT
+    // partition's file system declares.
+    EXPECT_EQ(mbr[0].byteLength, 16 * 1048576);
+    EXPECT_EQ(mbr[0].sizeBytes(), mbr[0].byteLength);
+    EXPECT_EQ(gpt[0].byteLength, 16 * 1048576);
+    EXPECT_EQ(gpt[1].byteLength, (12 * 2048 - 1) * 512);  // NTFS counts one sector less
+    EXPECT_EQ(gpt[1].sizeBytes(), gpt[1].byteLength);
+    EXPECT_EQ(gpt[2].byteLength, 8 * 1048576);
+}
+
+// The size the parsers use is the exact length while the size text still shows it; a size
+// typed over the text (the wizard's custom volume) counts as typed.
+TEST(VolumeRecordSize, ExactLengthWhileTheTextAgrees) {
+    const struct {
+        const char16_t* text;
+        std::int64_t byteLength;
+        std::int64_t expected;
+    } cases[] = {
+        {u"0  MB", 737280, 737280},               // a 720 KB floppy
+        {u"0", 204800, 204800},                   // a 200 KB volume
+        {u"16   MB", 16 * 1048576 + 4096, 16 * 1048576 + 4096},
+        {u"15", 16 * 1048576, 16 * 1048576},      // GPT's bare sizes count one sector less
+        {u"64", 0, 64 * 1048576},                 // no exact length: the text's MiB
+        {u"100", 16 * 1048576, 100 * 1048576},    // the text was changed since: it wins
+        {u"0", 5 * 1048576, 0},
+        {u"", 0, 0},
+        {u"", 204800, 204800},                    // no size text: the exact length
+    };
+    for (const auto& c : cases) {
+        VolumeRecord r;
+        r.sizeText = c.text;
+        r.byteLength = c.byteLength;
+        EXPECT_EQ(r.sizeBytes(), c.expected) << toUtf8(c.text) << " " << c.byteLength;
+    }
+}
+
+// Partitions of the GPT disk whose first sector (for ext: its primary superblock) was wiped
+// are still recognised, from the copies their file systems keep, with a status line that says so.
+TEST(PartitionTables, GptPartitionsWithoutTheirFirstSectorAreRecognisedFromBackups) {
+    const auto layout = readLayout("gpt-volumes");
+    ASSERT_EQ(layout.size(), 4u);
+    auto disk = fileBytes(test::fixture("gpt-volumes.img"));
+    for (const auto& e : layout) {
+        const auto at = static_cast<std::size_t>(e.start) * 512;
+        std::fill(disk.begin() + static_cast<long>(at), disk.begin() + static_cast<long>(at + (e.fileSystem == "extX" ? 2048 : 512)), 0);
+    }
+    test::ScratchDir dir;
+    test::writeFile(dir.file("disk"), disk);
+    MemoryScanHost host;
+    const auto volumes = readTables(dir.file("disk"), false, &host);
+    ASSERT_EQ(volumes.size(), layout.size());
+    const auto healthy = readTables(test::fixture("gpt-volumes.img"), false);
+    for (std::size_t i = 0; i < layout.size(); ++i) {
+        EXPECT_EQ(toUtf8(volumes[i].fileSystem), layout[i].fileSystem) << i;
+        EXPECT_EQ(volumes[i].startSector, layout[i].start) << i;
+        EXPECT_EQ(volumes[i].sizeText, healthy[i].sizeText) << i;
+        EXPECT_EQ(volumes[i].byteLength, healthy[i].byteLength) << i;
+    }
+    int backups = 0;
+    for (const std::string& s : host.statuses()) backups += s.find("backup") != std::string::npos ? 1 : 0;
+    EXPECT_EQ(backups, 4);
 }
 
 TEST(PartitionTables, SharedDiskWithExtendedChain) {

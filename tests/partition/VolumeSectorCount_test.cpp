@@ -47,10 +47,10 @@ TEST(VolumeSectorCount, MbrRecordsKeepTheTablesCounts) {
 
     const auto volumes = tables(dir.file("disk"), false);
     ASSERT_EQ(volumes.size(), 2u);
-    EXPECT_EQ(volumes[0].sectorCount, 4097);
+    EXPECT_EQ(volumes[0].sectorCount(), 4097);
     EXPECT_EQ(volumes[0].sizeText, u"2   MB");
     EXPECT_EQ(volumes[1].startSector, 8192 + 63);
-    EXPECT_EQ(volumes[1].sectorCount, 2001);
+    EXPECT_EQ(volumes[1].sectorCount(), 2001);
     EXPECT_EQ(volumes[1].sizeText, u"0   MB");
 }
 
@@ -64,12 +64,12 @@ TEST(VolumeSectorCount, RecordsOfTheFixtureDisksLieWithinTheDiskWithoutOverlap) 
                   [](const VolumeRecord& a, const VolumeRecord& b) { return a.startSector < b.startSector; });
         for (std::size_t i = 0; i < volumes.size(); ++i) {
             const VolumeRecord& v = volumes[i];
-            ASSERT_GT(v.sectorCount, 0) << "row " << i;
+            ASSERT_GT(v.sectorCount(), 0) << "row " << i;
             // The size text never claims more than the partition holds.
-            EXPECT_LE(v.sizeBytes(), v.sectorCount * 512) << "row " << i;
-            EXPECT_LE(static_cast<std::uint64_t>(v.startSector + v.sectorCount), deviceSectors) << "row " << i;
+            EXPECT_LE(v.sizeBytes(), v.sectorCount() * 512) << "row " << i;
+            EXPECT_LE(static_cast<std::uint64_t>(v.startSector + v.sectorCount()), deviceSectors) << "row " << i;
             if (i + 1 < volumes.size()) {
-                EXPECT_LE(v.startSector + v.sectorCount, volumes[i + 1].startSector) << "row " << i;
+                EXPECT_LE(v.startSector + v.sectorCount(), volumes[i + 1].startSector) << "row " << i;
             }
         }
     }

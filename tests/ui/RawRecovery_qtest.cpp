@@ -161,7 +161,7 @@ struct RawPage {
         record.locator = u"0";
         record.sizeText = u16(QString::number(sectorCount / 2048));
         record.startSector = startSector;
-        record.sectorCount = sectorCount;
+        record.byteLength = sectorCount * 512;
         list->volumes = {record};
         list->selectedVolume = &list->volumes.front();
         app->newReader()->open(image.toStdString());
@@ -293,7 +293,7 @@ private slots:
             RawRecoveryDialog* page = w.toRawPage(row);
             QVERIFY(page != nullptr);
             const VolumeRecord* volume = w.list->selectedVolume;
-            QCOMPARE(page->volumeLength(), volume->sectorCount * 512);
+            QCOMPARE(page->volumeLength(), volume->sizeBytes());
             QSignalSpy ended(page, &RawRecoveryDialog::runEnded);
             QTest::mouseClick(page->parseButton(), Qt::LeftButton);
             QVERIFY(ended.wait(60000));
@@ -357,7 +357,7 @@ private slots:
         QCOMPARE(w.log.notices.last(), QStringLiteral("Please Select item from tree to save"));
 
         // A volume of no size is not carved.
-        w.list->volumes.front().sectorCount = 0;
+        w.list->volumes.front().byteLength = 0;
         w.list->volumes.front().sizeText = u"0";
         page->settingsPathBox()->clear();
         QTest::mouseClick(page->parseButton(), Qt::LeftButton);

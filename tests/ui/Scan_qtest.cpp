@@ -733,7 +733,7 @@ private slots:
         QTest::addColumn<QString>("original");
         QTest::addColumn<QString>("stored");  // the name the manifest keeps
         QTest::newRow("NTFS") << "ntfs-basic.img" << "$RECYCLE.BIN/S-1-5-21-1000" << "budget notes.txt" << "$RK3Q9Z1.txt";
-        QTest::newRow("FAT32") << "fat32-512.img" << "$RECYCLEBIN" << "budget 2021.txt" << "budget 2021.txt";
+        QTest::newRow("FAT32") << "fat32-512.img" << "$RECYCLE.BIN" << "budget 2021.txt" << "budget 2021.txt";
     }
     void recycledFilesTakeTheirOriginalNames() {
         QFETCH(QString, image);

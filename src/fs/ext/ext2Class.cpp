@@ -9,6 +9,7 @@
 #include "common/Text.h"
 #include "device/FileReadSeek.h"
 #include "fs/ext/ExtLayout.h"
+#include "partition/BootSector.h"
 
 namespace corvello {
 
@@ -137,7 +138,11 @@ bool ext2Class::findSuperblock() {
         reader_->readAt(static_cast<std::int64_t>(base), buffer.data(), static_cast<std::uint32_t>(want));
         for (std::uint64_t off = 0; off < kChunk && off + 1024 <= want; off += 512) {
             const ByteSpan sb(buffer.data() + off, 1024);
-            if (le16(sb, kSbMagic) == kExtMagic && takeSuperblock(sb, base + off)) return true;
+            if (le16(sb, kSbMagic) == kExtMagic && takeSuperblock(sb, base + off)) {
+                if (superblockGroup_ != 0 || superblockOffset_ != 1024)
+                    host_.setStatus(backupStatusText(BootKind::None, static_cast<std::int64_t>(superblockOffset_)));
+                return true;
+            }
         }
     }
     return false;

@@ -5,6 +5,7 @@
 #include "common/DisplayFormat.h"
 #include "common/ScanHost.h"
 #include "device/readWriteInterface.h"
+#include "partition/BootSector.h"
 #include "platform/Files.h"
 
 namespace corvello {
@@ -28,7 +29,12 @@ bool Fat64Class::checkBootSector() {
     std::uint8_t boot[512];
     readVolume(*reader_, 0, boot, sizeof boot);
     const ByteSpan s(boot, sizeof boot);
-    if (!hasBytes(s, 3, "EXFAT")) return false;
+    if (!hasBytes(s, 3, "EXFAT")) {
+        // The first sector is gone: the backup boot region starts at sector 12.
+        readVolume(*reader_, kExFatBackupSector * 512, boot, sizeof boot);
+        if (!hasBytes(s, 3, "EXFAT") || classifyExFat(s).kind != BootKind::ExFat) return false;
+        status(backupStatusText(BootKind::ExFat, kExFatBackupSector * 512));
+    }
     const unsigned bpsShift = u8(s, 108);
     const unsigned spcShift = u8(s, 109);
     // Sectors of 512 to 4,096 bytes, clusters of at most 32 MiB.

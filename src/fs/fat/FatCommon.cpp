@@ -102,38 +102,25 @@ bool FatTable::isFree(std::uint32_t c) {
 // ---------------------------------------------------------------------------------------------
 // Names
 
-std::u16string shortNameOf(ByteSpan slot, bool folder, bool fat32Tidy) {
-    std::u16string base;
-    std::u16string ext;
+std::u16string shortNameOf(ByteSpan slot, int codePage) {
     const std::uint8_t flags = u8(slot, 12);
-    for (std::size_t i = 0; i < 11; ++i) {
-        std::uint8_t b = u8(slot, i);
-        char16_t c = 0;
-        if (i == 0 && b == 0xE5) {
-            c = u'\uFFE5';  // the deletion mark stands in for the lost first letter
-        } else {
-            if (i == 0 && b == 0x05) b = 0xE5;  // a real first letter 0xE5 is stored as 0x05
-            const char ch = static_cast<char>(b);
-            c = fromCodePage(std::string_view(&ch, 1)).front();
-            const bool lower = i < 8 ? (flags & 0x08) != 0 : (flags & 0x10) != 0;
-            if (lower && c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + (u'a' - u'A'));
-        }
-        (i < 8 ? base : ext).push_back(c);
-    }
-    std::u16string name = base + ext;
-    if (folder) return name;
-    // Files: a dot before the extension, and the spaces that stand right before it removed.
-    name.insert(name.size() - 3, 1, u'.');
-    for (;;) {
-        const auto space = name.rfind(u' ');
-        const auto dot = name.rfind(u'.');
-        if (space == std::u16string::npos || space == 0 || dot != space + 1) break;
-        name.erase(space, 1);
-    }
-    if (fat32Tidy) {
-        while (!name.empty() && (name.back() == u' ' || name.back() == u'\t')) name.pop_back();
-        while (!name.empty() && name.back() == u'.') name.pop_back();
-    }
+    auto part = [&](std::size_t from, std::size_t length, bool lower) {
+        std::size_t end = from + length;
+        while (end > from && u8(slot, end - 1) == ' ') --end;
+        std::string bytes;
+        for (std::size_t i = from; i < end; ++i) bytes.push_back(static_cast<char>(u8(slot, i)));
+        if (from == 0 && !bytes.empty() && u8(slot, 0) == 0x05) bytes[0] = static_cast<char>(0xE5);
+        std::u16string text = fromOemCodePage(bytes, codePage);
+        if (from == 0 && !text.empty() && u8(slot, 0) == 0xE5) text[0] = u'\uFFE5';  // the lost first letter
+        if (lower)
+            for (char16_t& c : text)
+                if ((c >= u'A' && c <= u'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7))
+                    c = static_cast<char16_t>(c + 0x20);  // ASCII and Latin-1 capitals
+        return text;
+    };
+    std::u16string name = part(0, 8, (flags & 0x08) != 0);
+    const std::u16string extension = part(8, 3, (flags & 0x10) != 0);
+    if (!extension.empty()) name += u'.' + extension;
     return name;
 }
 

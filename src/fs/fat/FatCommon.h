@@ -57,10 +57,12 @@ private:
     std::unordered_map<std::uint64_t, std::vector<std::uint8_t>> blocks_;
 };
 
-// A short name (8.3 slot) as shown: a first byte 0xE5 shows as U+FFE5, the rest through the
-// code page, the lower-case flags of byte 12 applied. Files get a dot before the extension and
-// the spaces before that dot removed; with fat32Tidy trailing blanks and dots go as well.
-std::u16string shortNameOf(ByteSpan slot, bool folder, bool fat32Tidy);
+// A short name (8.3 slot) as shown: the base without its trailing blanks, then, when the
+// extension is not blank, a dot and the extension without its trailing blanks, for files and
+// folders alike; the lower-case flags of byte 12 applied. The bytes are OEM text in the given
+// code page; a first byte 0xE5 (the deletion mark) shows as U+FFE5, a first byte 0x05 stands
+// for a real 0xE5.
+std::u16string shortNameOf(ByteSpan slot, int codePage);
 // The up to 13 characters of a long-name slot, cut at the first 0.
 std::u16string longNamePiece(ByteSpan slot);
 // The checksum of an 8.3 name that its long-name slots carry at byte 13.

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/ResultTree.h"
+#include "common/Text.h"
 #include "partition/VolumeRecord.h"
 
 namespace corvello {
@@ -27,6 +28,7 @@ public:
     std::int64_t volumeBytes = 0;
     bool driveFormatted = false;  // the FATs were rewritten: follow no chain, take clusters in order
     std::u16string rootLabel = u"ROOT";
+    int codePage = kDefaultOemCodePage;  // the OEM code page of the short names
 
     // Sets the reader's base offset to the volume's start and inserts the root item.
     bool attachReader(readWriteInterface* reader);

@@ -1,6 +1,7 @@
 #include "fs/fat/FatVolume.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "common/DisplayFormat.h"
 #include "common/ScanHost.h"
@@ -27,7 +28,17 @@ bool FatVolume::acceptBootSector(bool fat32) {
     std::uint8_t boot[512];
     readVolume(*reader_, 0, boot, sizeof boot);
     const ByteSpan s(boot, sizeof boot);
-    const BootInfo info = classifyFat(s);
+    BootInfo info = classifyFat(s);
+    if (fat32 && info.kind == BootKind::None) {
+        // The first sector is gone: FAT32 keeps a copy of it in sector 6.
+        std::uint8_t backup[512];
+        readVolume(*reader_, kFat32BackupSector * 512, backup, sizeof backup);
+        if (isFat32Backup(ByteSpan(backup, sizeof backup))) {
+            std::memcpy(boot, backup, sizeof boot);
+            info = classifyFat(s);
+            status(backupStatusText(info.kind, kFat32BackupSector * 512));
+        }
+    }
     const bool wanted = fat32 ? info.kind == BootKind::Fat32
                               : (info.kind == BootKind::Fat12 || info.kind == BootKind::Fat16);
     if (!wanted) return false;
@@ -237,7 +248,7 @@ void FatVolume::walkDirectory(const std::vector<std::uint8_t>& bytes, std::uint3
             e.name = pending;
             e.deleted = (b0 == 0xE5 || runDeleted) ? 1 : 0;
         } else {
-            e.name = shortNameOf(slot, folder, isFat32());
+            e.name = shortNameOf(slot, codePage);
             e.deleted = b0 == 0xE5 ? 1 : 0;
         }
         havePending = false;

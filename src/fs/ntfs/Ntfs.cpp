@@ -11,6 +11,7 @@
 #include "device/FileReadSeek.h"
 #include "fs/ntfs/Lznt1.h"
 #include "fs/ntfs/NtfsInternal.h"
+#include "partition/BootSector.h"
 #include "platform/Files.h"
 #include "platform/Time.h"
 
@@ -32,6 +33,26 @@ bool ntfs::insertRootItem(const std::u16string& rootLabel) {
 bool ntfs::readBootSector() {
     bootSector_.assign(512, 0);
     reader_.readAt(0, bootSector_.data(), 512);
+    // Never look past the end of the medium, whatever the boot sector claims.
+    const std::uint64_t deviceBytes = reader_.totalSectors() * 512;
+    const auto base = static_cast<std::uint64_t>(std::max<std::int64_t>(reader_.baseOffset, 0));
+    if (!hasBytes(ByteSpan(bootSector_), 3, "NTFS")) {
+        // The first sector is gone: NTFS keeps a copy of it in the sector after the sectors it
+        // counts, the partition's last sector; a volume whose length came from the boot sector
+        // itself ends just before that copy.
+        const auto length = static_cast<std::uint64_t>(std::max<std::int64_t>(volume_.sizeBytes(), 0));
+        const std::uint64_t device = deviceBytes > base ? deviceBytes - base : 0;
+        std::vector<std::uint8_t> backup(512, 0);
+        for (const std::uint64_t sector : {length / 512 - 1, length / 512}) {
+            if (length < 1024 || (deviceBytes > 0 && (sector + 1) * 512 > device)) continue;
+            const auto at = static_cast<std::int64_t>(sector);
+            if (reader_.readAt(at * 512, backup.data(), 512) && isNtfsBackupAt(ByteSpan(backup), at)) {
+                bootSector_ = backup;
+                host_.setStatus(backupStatusText(BootKind::Ntfs, at * 512));
+                break;
+            }
+        }
+    }
     const ByteSpan b(bootSector_);
     if (hasBytes(b, 3, "NTFS")) {
         const std::uint64_t sectors = le64(b, 40);
@@ -39,9 +60,6 @@ bool ntfs::readBootSector() {
     } else {
         volumeBytes = volume_.sizeBytes();
     }
-    // Never look past the end of the medium, whatever the boot sector claims.
-    const std::uint64_t deviceBytes = reader_.totalSectors() * 512;
-    const auto base = static_cast<std::uint64_t>(std::max<std::int64_t>(reader_.baseOffset, 0));
     if (deviceBytes > 0) volumeBytes = std::min(volumeBytes, deviceBytes > base ? deviceBytes - base : 0);
     return volumeBytes != 0;
 }

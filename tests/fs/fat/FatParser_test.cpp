@@ -24,30 +24,58 @@ std::vector<std::uint8_t> slotOf(const char* name11, std::uint8_t caseFlags = 0)
     return slot;
 }
 
-TEST(FatNames, ShortNamesAreShownAsTheVolumeKeepsThem) {
+TEST(FatNames, ShortNamesAreTheBaseADotAndTheExtensionWithoutTheirBlanks) {
     struct Case {
         const char* slot;
-        bool folder;
-        bool fat32;
         std::uint8_t caseFlags;
+        int codePage;
         std::u16string expected;
     };
     const Case cases[] = {
-        {"README  TXT", false, false, 0, u"README.TXT"},
-        {"MAKEFILE   ", false, false, 0, u"MAKEFILE.   "},  // FAT16 keeps the blanks after the dot
-        {"MAKEFILE   ", false, true, 0, u"MAKEFILE"},
-        {"FOO     C  ", false, true, 0, u"FOO     .C"},
-        {"DOCS       ", true, false, 0, u"DOCS       "},  // folders are not tidied
-        {"\xE5" "BC     TXT", false, true, 0, u"\uFFE5BC.TXT"},  // the deletion mark stays visible
-        {"NOTES   TXT", false, true, 0x18, u"notes.txt"},  // lower-case flags of byte 12
-        {"NOTES   TXT", false, true, 0x08, u"notes.TXT"},
-        {"\x05" "BC     TXT", false, true, 0, u"\u00E5BC.TXT"},  // 0x05 stands for a first byte 0xE5
-        {"CAF\xC9    TXT", false, true, 0, u"CAF\u00C9.TXT"},  // code page 1252
+        {"README  TXT", 0, 437, u"README.TXT"},
+        {"NOTES   MD ", 0x18, 437, u"notes.md"},  // two-letter extension, lower-case flags
+        {"FOO     C  ", 0, 437, u"FOO.C"},         // one-letter extension
+        {"A       C  ", 0x18, 437, u"a.c"},
+        {"MAKEFILE   ", 0, 437, u"MAKEFILE"},      // blank extension: no dot
+        {"DATA    OLD", 0, 437, u"DATA.OLD"},      // folders are named by the same rule
+        {"DOCS       ", 0, 437, u"DOCS"},
+        {"$RECYCLEBIN", 0, 437, u"$RECYCLE.BIN"},
+        {"MY DOC  TXT", 0, 437, u"MY DOC.TXT"},    // blanks inside the base stay
+        {"\xE5" "BC     TXT", 0, 437, u"\uFFE5BC.TXT"},  // the deletion mark stays visible
+        {"\xE5" "       TXT", 0, 437, u"\uFFE5.TXT"},
+        {"NOTES   TXT", 0x08, 437, u"notes.TXT"},  // base lower case only
+        {"NOTES   TXT", 0x10, 437, u"NOTES.txt"},  // extension lower case only
+        {"\x05" "BC     TXT", 0, 437, u"\u03C3BC.TXT"},  // 0x05 stands for a first byte 0xE5 (σ in 437)
+        {"\x05" "BC     TXT", 0, 850, u"\u00D5BC.TXT"},  // (Õ in 850)
+        {"R\x90SUM\x90-\xA5TXT", 0, 437, u"R\u00C9SUM\u00C9-\u00D1.TXT"},  // OEM text: RÉSUMÉ-Ñ.TXT
+        {"R\x90SUM\x90-\xA5TXT", 0x18, 437, u"r\u00E9sum\u00E9-\u00F1.txt"},
+        {"PRICE\x9B  TXT", 0, 437, u"PRICE\u00A2.TXT"},  // 0x9B: ¢ in 437, ø in 850
+        {"PRICE\x9B  TXT", 0, 850, u"PRICE\u00F8.TXT"},
+        {"\x8E" "PFEL   TXT", 0, 999, u"\u00C4PFEL.TXT"},  // a page that cannot be decoded reads as 437
     };
     for (const Case& c : cases) {
         const auto slot = slotOf(c.slot, c.caseFlags);
-        EXPECT_EQ(shortNameOf(ByteSpan(slot), c.folder, c.fat32), c.expected) << c.slot;
+        EXPECT_EQ(toUtf8(shortNameOf(ByteSpan(slot), c.codePage)), toUtf8(c.expected)) << c.slot << " in " << c.codePage;
     }
+}
+
+TEST(FatNames, EveryOemCodePageDecodesEveryByte) {
+    std::string all;
+    for (int b = 0x80; b <= 0xFF; ++b) all.push_back(static_cast<char>(b));
+    ASSERT_FALSE(oemCodePages().empty());
+    for (int page : oemCodePages()) {
+        EXPECT_TRUE(isOemCodePage(page));
+        const std::u16string text = fromOemCodePage("AZ az 09" + all, page);
+        ASSERT_EQ(text.size(), 8 + all.size()) << page;
+        EXPECT_EQ(text.substr(0, 8), u"AZ az 09") << page;  // ASCII in every OEM page
+        int decoded = 0;
+        for (char16_t c : text.substr(8)) decoded += c != 0xFFFD && c >= 0x80 ? 1 : 0;
+        EXPECT_GT(decoded, 90) << page;  // the upper half is text, not a copy of the bytes
+    }
+    EXPECT_FALSE(isOemCodePage(1252));
+    EXPECT_FALSE(isOemCodePage(65001));
+    EXPECT_EQ(fromOemCodePage("\xB0\xDB", 437), u"\u2591\u2588");
+    EXPECT_EQ(fromOemCodePage("\x80\xEF", 866), u"\u0410\u044F");  // Cyrillic А, я
 }
 
 TEST(FatNames, LongNamePiecesStopAtTheFirstZeroOrTakeAllThirteen) {
@@ -175,6 +203,12 @@ TEST(FatBootSector, AcceptedByStructureNotByOemText) {
     test::MemoryReader exfat(zeroed);
     EXPECT_TRUE(test::parseVolume<Fat64Class>(exfat)->accepted);
     std::fill(zeroed.begin(), zeroed.begin() + 512, 0);
+    test::MemoryReader noFirst(zeroed);
+    const auto fromBackup = test::parseVolume<Fat64Class>(noFirst);  // the backup boot region
+    EXPECT_TRUE(fromBackup->accepted);
+    EXPECT_EQ(fromBackup->host.statuses().front(),
+              "The boot sector is damaged: the backup boot sector at sector 12 was used.");
+    std::fill(zeroed.begin() + 12 * 512, zeroed.begin() + 13 * 512, 0);
     test::MemoryReader blank(zeroed);
     EXPECT_FALSE(test::parseVolume<Fat64Class>(blank)->accepted);
     EXPECT_FALSE(test::parseVolume<Fat16Class>(blank)->accepted);

@@ -8,6 +8,8 @@
 
 #include <map>
 #include <fstream>
+#include <iterator>
+#include <vector>
 #include <sys/stat.h>
 
 #include "support/TestSupport.h"
@@ -108,19 +110,30 @@ TEST(NtfsFixture, SavesOneFolderOnly) {
     EXPECT_FALSE(std::ifstream(dir.file("resident.txt")).good());
 }
 
+// A zeroed boot sector: the volume opens from the backup boot sector in its last sector, or,
+// when that is gone as well, from the MFT record found by the scan.
 TEST(NtfsFixture, ZeroedBootSectorFallsBackToTheMftRecordScan) {
+    test::ScratchDir images;
+    std::ifstream in(test::fixture("ntfs-noboot.img"), std::ios::binary);
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_GT(bytes.size(), 1024u);
+    std::fill(bytes.end() - 512, bytes.end(), 0);
+    test::writeFile(images.file("nobackup.img"), bytes);
+
     const auto healthy = listVolume({"list", test::fixture("ntfs-basic.img")});
-    const auto fallback = listVolume({"list", test::fixture("ntfs-noboot.img"), "--fs", "ntfs"});
-    EXPECT_EQ(fallback.size(), healthy.size());
-    expectManifestListed(fallback, "ntfs-noboot");
-    test::ScratchDir dir;
-    const test::CliResult r =
-        test::runCli({"save", test::fixture("ntfs-noboot.img"), "--fs", "ntfs", "--path", "many", "--out", dir.path()});
-    ASSERT_EQ(r.status, 0) << r.err;
-    for (const test::ManifestEntry& m : test::readManifest("ntfs-noboot"))
-        if (m.kind == "f" && m.path.rfind("many/", 0) == 0) {
-            EXPECT_EQ(test::sha256File(dir.file(m.path.substr(5))), m.sha256) << m.path;
-        }
+    for (const std::string& image : {test::fixture("ntfs-noboot.img"), images.file("nobackup.img")}) {
+        SCOPED_TRACE(image);
+        const auto fallback = listVolume({"list", image, "--fs", "ntfs"});
+        EXPECT_EQ(fallback.size(), healthy.size());
+        expectManifestListed(fallback, "ntfs-noboot");
+        test::ScratchDir dir;
+        const test::CliResult r = test::runCli({"save", image, "--fs", "ntfs", "--path", "many", "--out", dir.path()});
+        ASSERT_EQ(r.status, 0) << r.err;
+        for (const test::ManifestEntry& m : test::readManifest("ntfs-noboot"))
+            if (m.kind == "f" && m.path.rfind("many/", 0) == 0) {
+                EXPECT_EQ(test::sha256File(dir.file(m.path.substr(5))), m.sha256) << m.path;
+            }
+    }
 }
 
 TEST(NtfsFixture, VolumeInsidePartitionedDisk) {
