@@ -8,6 +8,7 @@
 #include "common/ScanHost.h"
 #include "common/Text.h"
 #include "device/FileReadSeek.h"
+#include "raw/CarveSource.h"
 
 namespace corvello {
 
@@ -46,6 +47,14 @@ bool myJpg::prepareMatchTable() {
         std::size_t largest = 0;
         for (std::size_t i = 0; i < n; ++i) largest = std::max<std::size_t>(largest, signatureKeys[i].signatureIndex);
         pendingStarts.assign(n == 0 ? 0 : largest + 1, {});
+        waiting_ = 0;
+        formats_.assign(n, FileFormat::Unknown);
+        endDefinitions_.clear();
+        for (std::size_t i = 0; i < n; ++i) {
+            formats_[i] = formatForExtension(signatureKeys[i].extensionText());
+            if (formats_[i] == FileFormat::Unknown && signatureKeys[i].endLength > 1)
+                endDefinitions_.push_back(static_cast<std::uint8_t>(i));
+        }
 
         for (auto& list : byFirstByte_) list.clear();
         for (std::size_t e = 0; e < matchTable.size(); ++e) {
@@ -138,13 +147,14 @@ std::int64_t myJpg::scanEnd() const {
     return end;
 }
 
-void myJpg::recordFile(std::int64_t offset, std::int64_t size, std::int64_t namePosition, std::uint8_t index) {
+void myJpg::recordFile(std::int64_t offset, std::int64_t size, std::int64_t namePosition, std::uint8_t index,
+                       bool partial) {
     // A file running past the end of the scanned range is cut there.
     if (offset < 0 || offset >= end_) return;
     size = std::min(size, end_ - offset);
     if (size <= 0) return;
     SignatureParams& params = signatureParams[index];
-    carvedFiles.push_back(CarvedFile{offset, size, index, namePosition});
+    carvedFiles.push_back(CarvedFile{offset, size, index, namePosition, partial});
     const std::int64_t count = ++categoryCounts[params.category];
     if (resultTree == nullptr) return;
     resultTree->setItemText(params.categoryItem,
@@ -171,19 +181,85 @@ bool myJpg::readDeclaredSize(ByteSpan sector, const SignatureParams& params, std
     return true;
 }
 
+void myJpg::searchEnds(const std::uint8_t* data, std::int64_t base, std::int64_t dataEnd, std::int64_t from,
+                       std::int64_t to) {
+    for (const std::uint8_t i : endDefinitions_) {
+        std::deque<std::int64_t>& queue = pendingStarts[i];
+        if (queue.empty()) continue;
+        const SignatureKey& key = signatureKeys[i];
+        const SignatureParams& params = signatureParams[i];
+        const std::size_t length = key.endLength;
+        // The first byte of the signature that is not a wildcard leads the search.
+        std::size_t lead = 0;
+        while (lead < length && key.endSignature[lead] == kWildcard) ++lead;
+        std::int64_t e = std::max(from, queue.back() + key.startLength);
+        while (!queue.empty()) {
+            const std::int64_t newest = queue.back();
+            // The newest start is the nearest: when it is out of reach, so are the others.
+            if (params.approximateSize > 0 && e + static_cast<std::int64_t>(length) - newest > params.approximateSize) break;
+            const std::int64_t last = std::min(to, dataEnd - static_cast<std::int64_t>(length) + 1);
+            if (e >= last) break;
+            std::int64_t hit = -1;
+            if (lead == length) {
+                hit = e;
+            } else {
+                const std::uint8_t* from8 = data + (e - base) + lead;
+                const std::uint8_t* end8 = data + (last - base) + lead;
+                for (const std::uint8_t* q = from8; q < end8;) {
+                    q = static_cast<const std::uint8_t*>(std::memchr(q, key.endSignature[lead], static_cast<std::size_t>(end8 - q)));
+                    if (q == nullptr) break;
+                    const std::uint8_t* candidate = q - lead;
+                    bool same = true;
+                    for (std::size_t k = 0; k < length && same; ++k)
+                        same = key.endSignature[k] == kWildcard || key.endSignature[k] == candidate[k];
+                    if (same) {
+                        hit = base + (candidate - data);
+                        break;
+                    }
+                    ++q;
+                }
+            }
+            if (hit < 0) break;
+            const std::int64_t size = hit + static_cast<std::int64_t>(length) - newest;
+            if (params.approximateSize > 0 && size > params.approximateSize) break;
+            // An end belongs to the nearest start before it: a file inside another (a picture in a
+            // document) ends before the one around it.
+            queue.pop_back();
+            --waiting_;
+            recordFile(newest, size, hit, i);
+            e = hit + static_cast<std::int64_t>(length);
+        }
+    }
+}
+
+std::int64_t myJpg::carveKnownFormat(CarveSource& source, std::int64_t position, std::uint8_t index) {
+    const SignatureParams& params = signatureParams[index];
+    std::int64_t limit = end_ - position;
+    if (params.approximateSize > 0) limit = std::min(limit, params.approximateSize);
+    const FormatVerdict verdict = checkFormat(formats_[index], source, position, limit);
+    if (!verdict.isFile || verdict.size <= 0) return -1;
+    const std::int64_t size = std::min(verdict.size, limit);
+    // Named as the signatures name it: after the end signature where the definition has one.
+    const bool byEnd = params.endLength > 1 && verdict.endMarker >= 0 && !verdict.partial;
+    recordFile(position, size, byEnd ? position + verdict.endMarker : position, index, verdict.partial);
+    return position + size;
+}
+
 void myJpg::scanBlocks() {
     std::vector<std::uint8_t> buffer;
     try {
-        buffer.resize(blockSize);
+        // A block and the first bytes of the next, so that an end signature may straddle them.
+        buffer.resize(blockSize + kMaxSignatureBytes);
     } catch (const std::bad_alloc&) {
         return;
     }
+    CarveSource source(reader, end_, std::max<std::uint32_t>(blockSize, 1u << 20));
     const auto block = static_cast<std::int64_t>(blockSize);
     const auto step = static_cast<std::int64_t>(stepSize);
     const std::int64_t blocks = (end_ + block - 1) / block;
     if (host != nullptr) host->setProgressRange(0, blocks);
 
-    std::int64_t resumeAt = 0;  // a file delimited by its size field is not scanned inside
+    std::int64_t resumeAt = 0;  // a file delimited by its size or structure is not scanned inside
     for (std::int64_t b = 0; b < blocks && !stopped_; ++b) {
         if (host != nullptr) {
             host->setProgressPos(b);
@@ -194,6 +270,8 @@ void myJpg::scanBlocks() {
         }
         const std::int64_t blockStart = b * block;
         const auto want = static_cast<std::uint32_t>(std::min(block, end_ - blockStart));
+        const auto avail = static_cast<std::uint32_t>(
+            std::min(block + static_cast<std::int64_t>(kMaxSignatureBytes), end_ - blockStart));
         if (resumeAt >= blockStart + want) continue;
         if (reader == nullptr) break;
         // The block is read in pieces, each scanned while it is still in the cache. Only bytes
@@ -202,8 +280,8 @@ void myJpg::scanBlocks() {
         std::int64_t delivered = 0;
         bool readFailed = false;
         const auto readUpTo = [&](std::int64_t upTo) {
-            while (delivered < upTo && delivered < want && !readFailed) {
-                const auto piece = static_cast<std::uint32_t>(std::min<std::int64_t>(kReadPiece, want - delivered));
+            while (delivered < upTo && delivered < avail && !readFailed) {
+                const auto piece = static_cast<std::uint32_t>(std::min<std::int64_t>(kReadPiece, avail - delivered));
                 reader->readAt(blockStart + delivered, buffer.data() + delivered, piece);
                 const std::uint32_t got = reader->lastDelivered();
                 delivered += got;
@@ -212,10 +290,10 @@ void myJpg::scanBlocks() {
         };
 
         std::int64_t p = resumeAt > blockStart ? resumeAt - blockStart : 0;
-        while (true) {
+        while (p < want) {
             // Bytes jumped over are never looked at: reading resumes at p.
             if (delivered < p && !readFailed) delivered = std::min<std::int64_t>(p, want);
-            readUpTo(p + step);
+            readUpTo(p + step + static_cast<std::int64_t>(kMaxSignatureBytes));
             if (p >= delivered) break;
             const auto span = ByteSpan(buffer.data() + p, static_cast<std::size_t>(std::min<std::int64_t>(
                                                               static_cast<std::int64_t>(kMaxSignatureBytes), delivered - p)));
@@ -225,47 +303,47 @@ void myJpg::scanBlocks() {
                 break;
             }
             const std::int64_t position = blockStart + p;
-            if (!hit) {
-                p += step;
-                continue;
-            }
-            const std::uint8_t i = hit->signatureIndex;
-            const SignatureParams& params = signatureParams[i];
-            if (hit->tag == 'E') {
-                std::deque<std::int64_t>& queue = pendingStarts[i];
-                if (!queue.empty()) {
-                    const std::int64_t start = queue.front();
-                    queue.pop_front();
-                    // The file ends right after its end signature.
-                    std::int64_t size = position + params.endLength - start;
-                    if (params.approximateSize > 0 && size > params.approximateSize) size = params.approximateSize;
-                    recordFile(start, size, position, i);
-                }
-                p += step;
-            } else if (params.endLength > 0) {
-                std::deque<std::int64_t>& queue = pendingStarts[i];
-                if (maxPendingStarts > 0 && queue.size() >= maxPendingStarts) {
-                    recordFile(queue.front(), params.approximateSize, queue.front(), i);
-                    queue.pop_front();
-                }
-                queue.push_back(position);
-                p += step;
-            } else if (params.sizeWidth < 1) {
-                recordFile(position, params.approximateSize, position, i);
-                const std::int64_t skip = params.skipSize <= step ? step : params.skipSize / step * step;
-                p = skip >= want - p ? want : p + skip;  // never past the block
-            } else {
-                const auto sector = ByteSpan(buffer.data() + p, static_cast<std::size_t>(std::min(step, delivered - p)));
-                std::int64_t total = 0;
-                if (readDeclaredSize(sector, params, total)) {
-                    recordFile(position, total, position, i);
-                    // Go on after the file, in this block or a later one.
-                    resumeAt = position + std::max(step, roundUpToSector(total, step));
-                    p = resumeAt - blockStart;
+            std::int64_t next = p + step;
+            if (hit && hit->tag == 'S') {
+                const std::uint8_t i = hit->signatureIndex;
+                const SignatureParams& params = signatureParams[i];
+                if (formats_[i] != FileFormat::Unknown) {
+                    const std::int64_t after = carveKnownFormat(source, position, i);
+                    if (after > position) {
+                        resumeAt = position + roundUpToSector(after - position, step);
+                        next = resumeAt - blockStart;
+                    }
+                } else if (params.endLength > 1) {
+                    std::deque<std::int64_t>& queue = pendingStarts[i];
+                    if (maxPendingStarts > 0 && queue.size() >= maxPendingStarts) {
+                        recordFile(queue.front(), params.approximateSize, queue.front(), i);
+                        queue.pop_front();
+                        --waiting_;
+                    }
+                    queue.push_back(position);
+                    ++waiting_;
+                } else if (params.sizeWidth < 1) {
+                    recordFile(position, params.approximateSize, position, i);
+                    const std::int64_t skip = params.skipSize <= step ? step : params.skipSize / step * step;
+                    next = skip >= want - p ? want : p + skip;  // never past the block
                 } else {
-                    p += step;
+                    const auto sector =
+                        ByteSpan(buffer.data() + p, static_cast<std::size_t>(std::min(step, delivered - p)));
+                    std::int64_t total = 0;
+                    if (readDeclaredSize(sector, params, total)) {
+                        recordFile(position, total, position, i);
+                        // Go on after the file, in this block or a later one.
+                        resumeAt = position + std::max(step, roundUpToSector(total, step));
+                        next = resumeAt - blockStart;
+                    }
                 }
             }
+            // End signatures at every byte up to where the scan goes on.
+            if (waiting_ > 0) {
+                const std::int64_t to = std::min<std::int64_t>({next, want, delivered});
+                searchEnds(buffer.data(), blockStart, blockStart + delivered, position, blockStart + to);
+            }
+            p = next;
         }
     }
     if (host != nullptr) host->setProgressPos(blocks);
@@ -279,6 +357,7 @@ void myJpg::recordLeftovers() {
         for (auto it = queue.rbegin(); it != queue.rend(); ++it)
             recordFile(*it, signatureParams[i].approximateSize, *it, static_cast<std::uint8_t>(i));
         queue.clear();
+        waiting_ = 0;
     }
 }
 

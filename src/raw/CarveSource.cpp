@@ -1,0 +1,32 @@
+#include "raw/CarveSource.h"
+
+#include <algorithm>
+
+#include "device/FileReadSeek.h"
+
+namespace corvello {
+
+namespace {
+constexpr std::int64_t kAlign = 4096;
+}
+
+CarveSource::CarveSource(FileReadSeek* reader, std::int64_t end, std::uint32_t window)
+    : reader_(reader), end_(std::max<std::int64_t>(end, 0)), window_(std::max<std::uint32_t>(window, 64 * 1024)) {}
+
+ByteSpan CarveSource::bytes(std::int64_t offset, std::size_t n) {
+    if (offset < 0 || offset >= end_ || n == 0 || reader_ == nullptr) return {};
+    n = static_cast<std::size_t>(std::min<std::int64_t>({static_cast<std::int64_t>(n), end_ - offset,
+                                                         static_cast<std::int64_t>(window_) - kAlign}));
+    if (offset < base_ || offset + static_cast<std::int64_t>(n) > base_ + static_cast<std::int64_t>(length_)) {
+        if (buffer_.size() != window_) buffer_.resize(window_);
+        base_ = offset / kAlign * kAlign;
+        const auto want = static_cast<std::uint32_t>(std::min<std::int64_t>(window_, end_ - base_));
+        reader_->readAt(base_, buffer_.data(), want);
+        length_ = std::min<std::size_t>(reader_->lastDelivered(), want);
+        if (offset >= base_ + static_cast<std::int64_t>(length_)) return {};
+    }
+    const auto at = static_cast<std::size_t>(offset - base_);
+    return ByteSpan(buffer_.data() + at, std::min(n, length_ - at));
+}
+
+}  // namespace corvello
