@@ -224,6 +224,7 @@ FormatVerdict checkGif(const Walk& w) {
         return notAFile();
     i64 pos = 13 + ((h[10] & 0x80) ? 3 * (i64{2} << (h[10] & 7)) : 0);
     int images = 0;
+    i64 lastBlock = pos;  // a block followed by no valid block may have run into foreign bytes
     const auto skipSubBlocks = [&]() {
         while (true) {
             ByteSpan b;
@@ -238,7 +239,12 @@ FormatVerdict checkGif(const Walk& w) {
         ByteSpan b;
         if (!w.get(pos, 1, b)) return damaged();
         if (b[0] == 0x3B) return images > 0 ? whole(pos + 1, pos - 1) : notAFile();
+        if (b[0] != 0x21 && b[0] != 0x2C) {
+            pos = lastBlock;
+            return damaged();
+        }
         const i64 blockStart = pos;
+        lastBlock = pos;
         if (b[0] == 0x21) {
             pos += 2;
             if (!skipSubBlocks()) {
@@ -470,7 +476,7 @@ FormatVerdict checkPdf(const Walk& w) {
     if (!w.get(0, 8, h) || std::memcmp(h.data(), "%PDF-", 5) != 0 || !isDigit(h[5]) || h[6] != '.' || !isDigit(h[7]))
         return notAFile();
     i64 pos = 8;
-    i64 lastEnd = -1, lastMarker = -1;
+    i64 lastEnd = -1;
     while (true) {
         const i64 eof = w.find(pos, w.limit, "%%EOF");
         if (eof < 0) break;
@@ -485,13 +491,15 @@ FormatVerdict checkPdf(const Walk& w) {
         if (!eol.empty() && eol[0] == '\r') ++end;
         if (eol.size() > static_cast<std::size_t>(end - eof - 5) && eol[static_cast<std::size_t>(end - eof - 5)] == '\n') ++end;
         lastEnd = end;
-        lastMarker = eof;
         // What follows: another section of the same file, or something else.
         const ByteSpan next = w.at(end, 64);
         std::size_t k = 0;
         while (k < next.size() && (next[k] == ' ' || next[k] == '\r' || next[k] == '\n' || next[k] == '\t')) ++k;
         const std::string_view rest(reinterpret_cast<const char*>(next.data()) + k, next.size() - k);
         bool more = rest.starts_with("xref") || rest.starts_with("trailer") || rest.starts_with("%%EOF");
+        // A comment (some writers start an update with a new header) in the same sector; a file
+        // that follows on the medium begins on a sector of its own.
+        more = more || (rest.starts_with("%") && (w.start + end + static_cast<i64>(k)) % 512 != 0);
         if (!more && !rest.empty() && isDigit(static_cast<std::uint8_t>(rest[0]))) {
             std::size_t q = 0;
             while (q < rest.size() && isDigit(static_cast<std::uint8_t>(rest[q]))) ++q;
@@ -508,7 +516,6 @@ FormatVerdict checkPdf(const Walk& w) {
     // No end at all: the body up to its last complete object.
     i64 lastObject = -1;
     for (i64 at = w.find(8, w.limit, "endobj"); at >= 0; at = w.find(at + 6, w.limit, "endobj")) lastObject = at + 6;
-    (void)lastMarker;
     return lastObject > 0 ? partial(lastObject) : notAFile();
 }
 
@@ -608,6 +615,30 @@ FormatVerdict checkSqlite(const Walk& w) {
     if (pages == 0 || be32(h, 24) != be32(h, 92)) return partial(std::min(page, w.limit));
     const i64 size = page * pages;
     if (size > w.limit) return partial(w.limit / page * page);
+    // Pages on the free list may hold anything; every other page begins as a b-tree page, an
+    // overflow page (the next one's number), or a pointer-map page does.
+    std::vector<bool> free(static_cast<std::size_t>(pages) + 1, false);
+    std::uint32_t trunk = be32(h, 32);
+    for (int guard = 0; trunk != 0 && trunk <= pages && guard < 1 << 16; ++guard) {
+        ByteSpan t;
+        if (!w.get((trunk - 1) * page, 8, t)) break;
+        free[trunk] = true;
+        const std::uint32_t leaves = be32(t, 4);
+        const ByteSpan list = w.at((trunk - 1) * page + 8, std::min<std::size_t>(4u * leaves, static_cast<std::size_t>(page - 8)));
+        for (std::size_t k = 0; k + 4 <= list.size(); k += 4)
+            if (be32(list, k) <= pages) free[be32(list, k)] = true;
+        trunk = be32(t, 0);
+    }
+    const bool pointerMaps = be32(h, 52) != 0;
+    for (i64 n = 2; n <= pages; ++n) {
+        if (free[static_cast<std::size_t>(n)]) continue;
+        ByteSpan p;
+        if (!w.get((n - 1) * page, 4, p)) return partial((n - 1) * page);
+        const std::uint8_t type = p[0];
+        const bool sound = type == 2 || type == 5 || type == 10 || type == 13 || (type == 0 && be32(p, 0) <= pages) ||
+                           (pointerMaps && type >= 1 && type <= 5);
+        if (!sound) return partial((n - 1) * page);
+    }
     return whole(size);
 }
 
@@ -853,7 +884,7 @@ FormatVerdict checkXz(const Walk& w) {
     lzma_stream z = LZMA_STREAM_INIT;
     if (lzma_stream_decoder(&z, UINT64_MAX, 0) != LZMA_OK) return notAFile();
     std::vector<std::uint8_t> out(256 * 1024);
-    FormatVerdict v = decodeToEnd(w, [&](ByteSpan piece, std::size_t& used) {
+    const FormatVerdict v = decodeToEnd(w, [&](ByteSpan piece, std::size_t& used) {
         z.next_in = piece.data();
         z.avail_in = piece.size();
         lzma_ret rc = LZMA_OK;
@@ -866,11 +897,6 @@ FormatVerdict checkXz(const Walk& w) {
         return rc == LZMA_STREAM_END ? 1 : rc == LZMA_OK ? 0 : -1;
     });
     lzma_end(&z);
-    if (v.isFile && !v.partial) {
-        // Stream padding: zero bytes in groups of four.
-        ByteSpan pad;
-        while (w.get(v.size, 4, pad) && le32(pad, 0) == 0) v.size += 4;
-    }
     return v;
 }
 
@@ -932,7 +958,10 @@ FormatVerdict checkMidi(const Walk& w) {
         ByteSpan c;
         if (!w.get(pos, 8, c) || !printable(c.subspan(0, 4))) return t > 0 ? partial(pos) : notAFile();
         const i64 next = pos + 8 + be32(c, 4);
-        if (next > w.limit) return t > 0 ? partial(pos) : notAFile();
+        // A track ends with its end-of-track event.
+        ByteSpan last;
+        if (next > w.limit || be32(c, 4) < 3 || !w.get(next - 3, 3, last) || last[0] != 0xFF || last[1] != 0x2F || last[2] != 0)
+            return t > 0 ? partial(pos) : notAFile();
         pos = next;
     }
     return whole(pos);
@@ -1023,25 +1052,38 @@ bool ebmlNumber(ByteSpan b, std::size_t& at, std::uint64_t& value, bool keepMark
 
 FormatVerdict checkMatroska(const Walk& w) {
     i64 pos = 0;
-    bool segment = false;
-    for (int element = 0; element < 2; ++element) {
-        ByteSpan b;
-        if (!w.get(pos, 12, b) && !w.get(pos, 8, b)) break;
-        std::size_t at = 0;
-        std::uint64_t id = 0, size = 0;
-        bool unknown = false;
-        if (!ebmlNumber(b, at, id, true, unknown) || !ebmlNumber(b, at, size, false, unknown)) break;
-        if (element == 0 && (id != 0x1A45DFA3 || unknown || size > 4096)) return notAFile();
-        if (element == 1) {
-            if (id != 0x18538067) break;
-            if (unknown) return partial(w.limit);
-            segment = true;
-        }
+    // The EBML header, then the segment; inside it, its top-level elements by their IDs.
+    ByteSpan b;
+    std::size_t at = 0;
+    std::uint64_t id = 0, size = 0;
+    bool unknown = false;
+    if (!w.get(0, 12, b) || !ebmlNumber(b, at, id, true, unknown) || !ebmlNumber(b, at, size, false, unknown) ||
+        id != 0x1A45DFA3 || unknown || size > 4096)
+        return notAFile();
+    pos = static_cast<i64>(at + size);
+    at = 0;
+    if (!w.get(pos, 12, b) || !ebmlNumber(b, at, id, true, unknown) || !ebmlNumber(b, at, size, false, unknown) ||
+        id != 0x18538067)
+        return notAFile();
+    const i64 segmentEnd = unknown ? w.limit : pos + static_cast<i64>(at) + static_cast<i64>(size);
+    pos += static_cast<i64>(at);
+    static constexpr std::uint64_t kTopLevel[] = {0x114D9B74, 0x1549A966, 0x1654AE6B, 0x1F43B675, 0x1C53BB6B,
+                                                  0x1941A469, 0x1043A770, 0x1254C367, 0xEC, 0xBF};
+    int elements = 0;
+    while (pos < segmentEnd) {
+        at = 0;
+        bool open = false;
+        if (!w.get(pos, 12, b) || !ebmlNumber(b, at, id, true, unknown) || !ebmlNumber(b, at, size, false, open) ||
+            std::find(std::begin(kTopLevel), std::end(kTopLevel), id) == std::end(kTopLevel) || open)
+            break;
         const i64 next = pos + static_cast<i64>(at) + static_cast<i64>(size);
-        if (next > w.limit) return segment ? partial(w.limit) : notAFile();
+        if (next > w.limit) return partial(pos);
         pos = next;
+        ++elements;
     }
-    return segment ? whole(pos) : notAFile();
+    if (elements == 0) return notAFile();
+    if (unknown || pos != segmentEnd) return partial(pos);
+    return whole(pos);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1054,6 +1096,20 @@ FormatVerdict checkAsf(const Walk& w) {
                                                0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
     ByteSpan h;
     if (!w.get(0, 30, h) || std::memcmp(h.data(), kHeader, 16) != 0) return notAFile();
+    // The file properties object inside the header tells the file's size.
+    static constexpr std::uint8_t kProperties[16] = {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
+                                                     0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
+    i64 declared = -1;
+    const i64 headerSize = static_cast<i64>(std::min<std::uint64_t>(le64(h, 16), 1 << 20));
+    for (i64 at = 30; at + 24 <= headerSize;) {
+        ByteSpan o;
+        if (!w.get(at, 24, o)) break;
+        const i64 size = static_cast<i64>(std::min<std::uint64_t>(le64(o, 16), 1 << 20));
+        if (size < 24) break;
+        ByteSpan p;
+        if (std::memcmp(o.data(), kProperties, 16) == 0 && w.get(at, 48, p)) declared = static_cast<i64>(le64(p, 40));
+        at += size;
+    }
     i64 pos = 0;
     bool data = false;
     for (int objects = 0; objects < 64; ++objects) {
@@ -1066,7 +1122,9 @@ FormatVerdict checkAsf(const Walk& w) {
         if (pos + static_cast<i64>(size) > w.limit) return data || isData ? partial(w.limit) : notAFile();
         data = data || isData;
         pos += static_cast<i64>(size);
+        if (declared > 0 && pos >= declared) break;
     }
+    if (declared > 0 && pos != declared) return partial(std::min(pos, declared));
     return data ? whole(pos) : partial(pos);
 }
 
@@ -1079,16 +1137,29 @@ FormatVerdict checkFlv(const Walk& w) {
         return notAFile();
     i64 pos = be32(h, 5) + 4;
     int tags = 0;
+    i64 declared = -1;  // the "filesize" of the metadata tag, where the writer gave one
     while (true) {
         ByteSpan t;
         if (!w.get(pos, 11, t) || (t[0] & 0x1F) < 8 || (t[0] & 0x1F) > 18 || t[8] != 0 || t[9] != 0 || t[10] != 0) break;
         const i64 length = (i64{t[1]} << 16) | (i64{t[2]} << 8) | t[3];
         ByteSpan back;
         if (!w.get(pos + 11 + length, 4, back) || be32(back, 0) != static_cast<std::uint32_t>(11 + length)) break;
+        if (tags == 0 && t[0] == 18) {
+            const ByteSpan meta = w.at(pos + 11, static_cast<std::size_t>(std::min<i64>(length, 4096)));
+            const std::string_view text(reinterpret_cast<const char*>(meta.data()), meta.size());
+            const std::size_t at = text.find("filesize");
+            if (at != std::string_view::npos && at + 17 <= meta.size() && meta[at + 8] == 0) {
+                double value = 0;
+                const std::uint64_t bits = be64(meta, at + 9);
+                std::memcpy(&value, &bits, sizeof value);
+                if (value > 0 && value < 1e15) declared = static_cast<i64>(value);
+            }
+        }
         pos += 15 + length;
         ++tags;
     }
-    return tags > 0 ? whole(pos) : notAFile();
+    if (tags == 0) return notAFile();
+    return declared > 0 && pos < declared ? partial(pos) : whole(pos);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1118,7 +1189,8 @@ FormatVerdict checkMpeg(const Walk& w) {
         }
         if (pos > w.limit) return packs > 0 ? partial(w.limit) : notAFile();
     }
-    return packs > 1 ? partial(pos) : notAFile();
+    // Many writers leave the end code out: the file ends with its last whole packet.
+    return packs > 1 ? whole(pos) : notAFile();
 }
 
 // ---------------------------------------------------------------------------------------------
