@@ -487,9 +487,16 @@ FormatVerdict checkPdf(const Walk& w) {
         pos = eof + 5;
         if (text.find("startxref") == std::string_view::npos) continue;
         i64 end = eof + 5;
+        // The line end after the marker, in the style of the line before it (a writer that ends
+        // its lines with CR LF ends the file so; bytes that merely follow are not the file's).
         const ByteSpan eol = w.at(end, 2);
-        if (!eol.empty() && eol[0] == '\r') ++end;
-        if (eol.size() > static_cast<std::size_t>(end - eof - 5) && eol[static_cast<std::size_t>(end - eof - 5)] == '\n') ++end;
+        const bool crlf = text.size() >= 2 && text[text.size() - 2] == '\r' && text.back() == '\n';
+        const bool cr = !text.empty() && text.back() == '\r';
+        if (crlf && eol.size() == 2 && eol[0] == '\r' && eol[1] == '\n') {
+            end += 2;
+        } else if (!crlf && !eol.empty() && eol[0] == (cr ? '\r' : '\n')) {
+            ++end;
+        }
         lastEnd = end;
         // What follows: another section of the same file, or something else.
         const ByteSpan next = w.at(end, 64);
@@ -556,7 +563,7 @@ FormatVerdict checkZip(const Walk& w) {
         if (flags & 8) {
             const i64 descriptor = zip64 ? 24 : 16;
             ByteSpan d;
-            if (packed == 0 && le16(h, 8) != 0) {
+            if (packed == 0) {
                 // The size is only in the descriptor: find it by its signature and size.
                 i64 at = data;
                 next = -1;
@@ -671,14 +678,18 @@ i64 mpegFrameLength(ByteSpan f, std::uint32_t& kind) {
 
 FormatVerdict checkMp3(const Walk& w) {
     ByteSpan h;
-    if (!w.get(0, 10, h) || std::memcmp(h.data(), "ID3", 3) != 0 || h[3] < 2 || h[3] > 4 || h[4] == 0xFF) return notAFile();
-    if ((h[6] | h[7] | h[8] | h[9]) & 0x80) return notAFile();
-    i64 pos = 10 + ((i64{h[6]} << 21) | (i64{h[7]} << 14) | (i64{h[8]} << 7) | h[9]) + ((h[5] & 0x10) ? 10 : 0);
-    // Some writers leave zeros between the tag and the first frame.
-    for (int k = 0; k < 4096; ++k) {
-        ByteSpan z;
-        if (!w.get(pos, 1, z) || z[0] != 0) break;
-        ++pos;
+    if (!w.get(0, 10, h)) return notAFile();
+    i64 pos = 0;
+    const bool tagged = std::memcmp(h.data(), "ID3", 3) == 0;
+    if (tagged) {
+        if (h[3] < 2 || h[3] > 4 || h[4] == 0xFF || ((h[6] | h[7] | h[8] | h[9]) & 0x80)) return notAFile();
+        pos = 10 + ((i64{h[6]} << 21) | (i64{h[7]} << 14) | (i64{h[8]} << 7) | h[9]) + ((h[5] & 0x10) ? 10 : 0);
+        // Some writers leave zeros between the tag and the first frame.
+        for (int k = 0; k < 4096; ++k) {
+            ByteSpan z;
+            if (!w.get(pos, 1, z) || z[0] != 0) break;
+            ++pos;
+        }
     }
     const i64 first = pos;
     std::uint32_t streamKind = 0;
@@ -702,7 +713,9 @@ FormatVerdict checkMp3(const Walk& w) {
         pos += length;
         ++frames;
     }
-    if (frames < 2) return notAFile();
+    // A stream without a tag starts at a bare frame header: it takes a run of frames to tell it
+    // from chance.
+    if (frames < (tagged ? 2 : 8)) return notAFile();
     if (expectedBytes > 0 && pos - first < expectedBytes) return partial(pos);
     ByteSpan tag;
     if (w.get(pos, 3, tag) && std::memcmp(tag.data(), "TAG", 3) == 0 && pos + 128 <= w.limit) pos += 128;
@@ -1310,36 +1323,64 @@ FormatVerdict checkFlac(const Walk& w) {
         pos += 4 + ((i64{b[1]} << 16) | (i64{b[2]} << 8) | b[3]);
         if (b[0] & 0x80) break;
     }
-    // Frames: each ends where the next valid header begins; the last where its CRC-16 holds.
-    ByteSpan first;
-    if (!w.get(pos, 16, first) || flacFrameHeader(first) == 0) return partial(pos);
-    const std::uint32_t sync = first[1];
-    i64 frame = pos;
+    // Frames: each ends where its CRC-16 holds and the next header begins; the last where its
+    // CRC-16 holds once the stream's samples are all there. A CRC whose low byte is zero also
+    // holds one byte earlier; the first position wins.
+    static const auto table = [] {
+        std::array<std::uint16_t, 256> t{};
+        for (std::uint32_t i = 0; i < 256; ++i) {
+            std::uint32_t r = i << 8;
+            for (int k = 0; k < 8; ++k) r = (r & 0x8000) ? (r << 1) ^ 0x8005 : r << 1;
+            t[i] = static_cast<std::uint16_t>(r);
+        }
+        return t;
+    }();
+    const i64 total = static_cast<i64>(((std::uint64_t{h[21]} & 15) << 32) | be32(h, 22));
+    i64 maxFrame = (i64{h[15]} << 16) | (i64{h[16]} << 8) | h[17];
+    if (maxFrame == 0) maxFrame = 1 << 20;
+    const auto blockSamples = [](ByteSpan c, std::size_t headerLength) -> i64 {
+        const std::uint32_t code = c[2] >> 4;
+        if (code == 1) return 192;
+        if (code >= 2 && code <= 5) return i64{576} << (code - 2);
+        if (code >= 8) return i64{256} << (code - 8);
+        // 6 and 7: the size minus one at the end of the header, before a sample-rate field.
+        const std::uint32_t rate = c[2] & 15;
+        const std::size_t rateBytes = rate == 12 ? 1 : (rate == 13 || rate == 14) ? 2 : 0;
+        const std::size_t at = headerLength - 1 - rateBytes - (code == 6 ? 1 : 2);
+        return (code == 6 ? i64{c[at]} : i64{be16(c, at)}) + 1;
+    };
+    ByteSpan c;
+    if (!w.get(pos, 16, c) || flacFrameHeader(c) == 0) return partial(pos);
+    const std::uint8_t sync = c[1];
+    i64 samples = 0;
     while (true) {
-        i64 next = -1;
-        for (i64 at = frame + 2; at < w.limit && next < 0;) {
-            const i64 ff = w.findByte(at, frame + (1 << 20), 0xFF);
-            if (ff < 0) break;
-            ByteSpan c;
-            if (w.get(ff, 16, c) && c[1] == sync && flacFrameHeader(c) != 0) next = ff;
-            at = ff + 1;
+        const std::size_t headerLength = flacFrameHeader(c);
+        const i64 frameSamples = blockSamples(c, headerLength);
+        const bool last = total > 0 && samples + frameSamples >= total;
+        std::uint16_t crc = 0;
+        i64 end = -1;
+        for (i64 at = pos; end < 0 && at < std::min(w.limit, pos + maxFrame + 16);) {
+            const ByteSpan piece = w.at(at, static_cast<std::size_t>(std::min<i64>(kPiece, pos + maxFrame + 16 - at)));
+            if (piece.empty()) break;
+            for (std::size_t k = 0; k < piece.size(); ++k) {
+                crc = static_cast<std::uint16_t>((crc << 8) ^ table[((crc >> 8) ^ piece[k]) & 0xFF]);
+                const i64 q = at + static_cast<i64>(k) + 1;
+                if (crc != 0 || q < pos + static_cast<i64>(headerLength) + 2) continue;
+                ByteSpan n;
+                if (last || (total == 0 && !w.get(q, 16, n)) ||
+                    (w.get(q, 16, n) && n[1] == sync && flacFrameHeader(n) != 0)) {
+                    end = q;
+                    break;
+                }
+            }
+            at += static_cast<i64>(piece.size());
         }
-        if (next < 0) break;
-        frame = next;
+        if (end < 0) return partial(pos);
+        samples += frameSamples;
+        pos = end;
+        if (last) return whole(pos);
+        if (!w.get(pos, 16, c)) return total == 0 ? whole(pos) : partial(pos);
     }
-    // CRC-16 (polynomial 0x8005) over the last frame: zero at its end.
-    std::uint32_t crc = 0;
-    for (i64 at = frame; at < std::min(w.limit, frame + (1 << 20));) {
-        const ByteSpan piece = w.at(at, kPiece);
-        if (piece.empty()) break;
-        for (std::size_t k = 0; k < piece.size(); ++k) {
-            crc ^= std::uint32_t{piece[k]} << 8;
-            for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x8000) ? ((crc << 1) ^ 0x8005) & 0xFFFF : (crc << 1) & 0xFFFF;
-            if (crc == 0 && at + static_cast<i64>(k) > frame + 16) return whole(at + static_cast<i64>(k) + 1);
-        }
-        at += static_cast<i64>(piece.size());
-    }
-    return partial(frame);
 }
 
 }  // namespace

@@ -246,16 +246,18 @@ std::int64_t myJpg::carveKnownFormat(CarveSource& source, std::int64_t position,
 }
 
 void myJpg::scanBlocks() {
+    const auto block = static_cast<std::int64_t>(blockSize);
+    const auto step = static_cast<std::int64_t>(stepSize);
+    // Each block is read in pieces that stay in the processor's cache while they are scanned,
+    // each with the first bytes of the next, so that a signature may straddle them.
+    const std::int64_t piece = std::max(step, std::min(block, kReadPiece) / step * step);
     std::vector<std::uint8_t> buffer;
     try {
-        // A block and the first bytes of the next, so that an end signature may straddle them.
-        buffer.resize(blockSize + kMaxSignatureBytes);
+        buffer.resize(static_cast<std::size_t>(piece) + kMaxSignatureBytes);
     } catch (const std::bad_alloc&) {
         return;
     }
-    CarveSource source(reader, end_, std::max<std::uint32_t>(blockSize, 1u << 20));
-    const auto block = static_cast<std::int64_t>(blockSize);
-    const auto step = static_cast<std::int64_t>(stepSize);
+    CarveSource source(reader, end_, 256 * 1024);
     const std::int64_t blocks = (end_ + block - 1) / block;
     if (host != nullptr) host->setProgressRange(0, blocks);
 
@@ -268,82 +270,70 @@ void myJpg::scanBlocks() {
                 break;
             }
         }
-        const std::int64_t blockStart = b * block;
-        const auto want = static_cast<std::uint32_t>(std::min(block, end_ - blockStart));
-        const auto avail = static_cast<std::uint32_t>(
-            std::min(block + static_cast<std::int64_t>(kMaxSignatureBytes), end_ - blockStart));
-        if (resumeAt >= blockStart + want) continue;
         if (reader == nullptr) break;
-        // The block is read in pieces, each scanned while it is still in the cache. Only bytes
-        // that arrived are scanned: a failed read ends the block rather than scanning the
-        // previous block's bytes again.
-        std::int64_t delivered = 0;
+        const std::int64_t blockStart = b * block;
+        const std::int64_t blockEnd = std::min(blockStart + block, end_);
+        // Bytes jumped over are never read: reading resumes where the scan does.
+        std::int64_t pos = std::max(resumeAt, blockStart);
         bool readFailed = false;
-        const auto readUpTo = [&](std::int64_t upTo) {
-            while (delivered < upTo && delivered < avail && !readFailed) {
-                const auto piece = static_cast<std::uint32_t>(std::min<std::int64_t>(kReadPiece, avail - delivered));
-                reader->readAt(blockStart + delivered, buffer.data() + delivered, piece);
-                const std::uint32_t got = reader->lastDelivered();
-                delivered += got;
-                readFailed = got < piece;
-            }
-        };
-
-        std::int64_t p = resumeAt > blockStart ? resumeAt - blockStart : 0;
-        while (p < want) {
-            // Bytes jumped over are never looked at: reading resumes at p.
-            if (delivered < p && !readFailed) delivered = std::min<std::int64_t>(p, want);
-            readUpTo(p + step + static_cast<std::int64_t>(kMaxSignatureBytes));
-            if (p >= delivered) break;
-            const auto span = ByteSpan(buffer.data() + p, static_cast<std::size_t>(std::min<std::int64_t>(
-                                                              static_cast<std::int64_t>(kMaxSignatureBytes), delivered - p)));
-            const std::optional<MatchHit> hit = matchAt(span);
-            if (host != nullptr && host->stopRequested()) {
-                stopped_ = true;
-                break;
-            }
-            const std::int64_t position = blockStart + p;
-            std::int64_t next = p + step;
-            if (hit && hit->tag == 'S') {
-                const std::uint8_t i = hit->signatureIndex;
-                const SignatureParams& params = signatureParams[i];
-                if (formats_[i] != FileFormat::Unknown) {
-                    const std::int64_t after = carveKnownFormat(source, position, i);
-                    if (after > position) {
-                        resumeAt = position + roundUpToSector(after - position, step);
-                        next = resumeAt - blockStart;
-                    }
-                } else if (params.endLength > 1) {
-                    std::deque<std::int64_t>& queue = pendingStarts[i];
-                    if (maxPendingStarts > 0 && queue.size() >= maxPendingStarts) {
-                        recordFile(queue.front(), params.approximateSize, queue.front(), i);
-                        queue.pop_front();
-                        --waiting_;
-                    }
-                    queue.push_back(position);
-                    ++waiting_;
-                } else if (params.sizeWidth < 1) {
-                    recordFile(position, params.approximateSize, position, i);
-                    const std::int64_t skip = params.skipSize <= step ? step : params.skipSize / step * step;
-                    next = skip >= want - p ? want : p + skip;  // never past the block
-                } else {
-                    const auto sector =
-                        ByteSpan(buffer.data() + p, static_cast<std::size_t>(std::min(step, delivered - p)));
-                    std::int64_t total = 0;
-                    if (readDeclaredSize(sector, params, total)) {
-                        recordFile(position, total, position, i);
-                        // Go on after the file, in this block or a later one.
-                        resumeAt = position + std::max(step, roundUpToSector(total, step));
-                        next = resumeAt - blockStart;
+        while (pos < blockEnd && !readFailed && !stopped_) {
+            const std::int64_t pieceEnd = std::min(pos + piece, blockEnd);
+            const auto want = static_cast<std::uint32_t>(
+                std::min(pieceEnd + static_cast<std::int64_t>(kMaxSignatureBytes), end_) - pos);
+            reader->readAt(pos, buffer.data(), want);
+            const std::int64_t got = std::min<std::int64_t>(reader->lastDelivered(), want);
+            // Only bytes that arrived are scanned: a failed read ends the block.
+            const std::int64_t scanEnd = std::min(pieceEnd, pos + got);
+            readFailed = pos + got < pieceEnd;
+            const std::int64_t dataEnd = pos + got;
+            const std::uint8_t* data = buffer.data();
+            const std::int64_t base = pos;
+            std::int64_t next = pos;
+            for (std::int64_t position = pos; position < scanEnd; position = next) {
+                const std::int64_t p = position - base;
+                const auto span = ByteSpan(data + p, static_cast<std::size_t>(std::min<std::int64_t>(
+                                                         static_cast<std::int64_t>(kMaxSignatureBytes), dataEnd - position)));
+                const std::optional<MatchHit> hit = matchAt(span);
+                if (host != nullptr && host->stopRequested()) {
+                    stopped_ = true;
+                    break;
+                }
+                next = position + step;
+                if (hit && hit->tag == 'S') {
+                    const std::uint8_t i = hit->signatureIndex;
+                    const SignatureParams& params = signatureParams[i];
+                    if (formats_[i] != FileFormat::Unknown) {
+                        const std::int64_t after = carveKnownFormat(source, position, i);
+                        if (after > position) next = resumeAt = position + roundUpToSector(after - position, step);
+                    } else if (params.endLength > 1) {
+                        std::deque<std::int64_t>& queue = pendingStarts[i];
+                        if (maxPendingStarts > 0 && queue.size() >= maxPendingStarts) {
+                            recordFile(queue.front(), params.approximateSize, queue.front(), i);
+                            queue.pop_front();
+                            --waiting_;
+                        }
+                        queue.push_back(position);
+                        ++waiting_;
+                    } else if (params.sizeWidth < 1) {
+                        recordFile(position, params.approximateSize, position, i);
+                        const std::int64_t skip = params.skipSize <= step ? step : params.skipSize / step * step;
+                        next = skip >= blockEnd - position ? blockEnd : position + skip;  // never past the block
+                    } else {
+                        const auto sector =
+                            ByteSpan(data + p, static_cast<std::size_t>(std::min(step, dataEnd - position)));
+                        std::int64_t total = 0;
+                        if (readDeclaredSize(sector, params, total)) {
+                            recordFile(position, total, position, i);
+                            // Go on after the file, in this block or a later one.
+                            next = resumeAt = position + std::max(step, roundUpToSector(total, step));
+                        }
                     }
                 }
+                // End signatures at every byte up to where the scan goes on.
+                if (waiting_ > 0) searchEnds(data, base, dataEnd, position, std::min(next, scanEnd));
+                if (next >= pieceEnd) break;
             }
-            // End signatures at every byte up to where the scan goes on.
-            if (waiting_ > 0) {
-                const std::int64_t to = std::min<std::int64_t>({next, want, delivered});
-                searchEnds(buffer.data(), blockStart, blockStart + delivered, position, blockStart + to);
-            }
-            p = next;
+            pos = std::max(next, pieceEnd);
         }
     }
     if (host != nullptr) host->setProgressPos(blocks);
