@@ -13,11 +13,12 @@ constexpr std::int64_t kAlign = 4096;
 CarveSource::CarveSource(FileReadSeek* reader, std::int64_t end, std::uint32_t window)
     : reader_(reader), end_(std::max<std::int64_t>(end, 0)), window_(std::max<std::uint32_t>(window, 64 * 1024)) {}
 
-ByteSpan CarveSource::bytes(std::int64_t offset, std::size_t n) {
-    if (offset < 0 || offset >= end_ || n == 0 || reader_ == nullptr) return {};
-    n = static_cast<std::size_t>(std::min<std::int64_t>({static_cast<std::int64_t>(n), end_ - offset,
-                                                         static_cast<std::int64_t>(window_) - kAlign}));
-    if (offset < base_ || offset + static_cast<std::int64_t>(n) > base_ + static_cast<std::int64_t>(length_)) {
+ByteSpan CarveSource::some(std::int64_t offset, std::size_t most, std::size_t least) {
+    if (offset < 0 || offset >= end_ || most == 0 || reader_ == nullptr) return {};
+    const std::int64_t cap = std::min<std::int64_t>(end_ - offset, static_cast<std::int64_t>(window_) - kAlign);
+    const auto n = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(most), cap));
+    least = static_cast<std::size_t>(std::min<std::int64_t>({static_cast<std::int64_t>(least), static_cast<std::int64_t>(n)}));
+    if (offset < base_ || offset + static_cast<std::int64_t>(std::max<std::size_t>(least, 1)) > base_ + static_cast<std::int64_t>(length_)) {
         if (buffer_.size() != window_) buffer_.resize(window_);
         base_ = offset / kAlign * kAlign;
         const auto want = static_cast<std::uint32_t>(std::min<std::int64_t>(window_, end_ - base_));

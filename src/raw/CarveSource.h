@@ -19,7 +19,10 @@ public:
 
     // Up to n bytes from offset: fewer at the end of the range or where the medium cannot be
     // read, none before 0 or at the end. n above the window size is cut to it.
-    ByteSpan bytes(std::int64_t offset, std::size_t n);
+    ByteSpan bytes(std::int64_t offset, std::size_t n) { return some(offset, n, n); }
+    // At least least and at most most bytes from offset (fewer only at the end of the range):
+    // what the window holds already, so that a search reads each byte once.
+    ByteSpan some(std::int64_t offset, std::size_t most, std::size_t least);
     std::int64_t end() const { return end_; }
     std::uint32_t windowSize() const { return window_; }
 

@@ -30,6 +30,12 @@ struct Walk {
         n = static_cast<std::size_t>(std::min<i64>(static_cast<i64>(n), limit - offset));
         return source.bytes(start + offset, n);
     }
+    // At least least (fewer only at the limit) and at most most bytes at offset: for searches.
+    ByteSpan some(i64 offset, std::size_t most, std::size_t least = 1) const {
+        if (offset < 0 || offset >= limit) return {};
+        most = static_cast<std::size_t>(std::min<i64>(static_cast<i64>(most), limit - offset));
+        return source.some(start + offset, most, least);
+    }
     // Exactly n bytes at offset, or false.
     bool get(i64 offset, std::size_t n, ByteSpan& out) const {
         out = at(offset, n);
@@ -39,7 +45,7 @@ struct Walk {
     i64 findByte(i64 from, i64 to, std::uint8_t value) const {
         to = std::min(to, limit);
         while (from < to) {
-            const ByteSpan piece = at(from, static_cast<std::size_t>(std::min<i64>(to - from, kPiece)));
+            const ByteSpan piece = some(from, static_cast<std::size_t>(std::min<i64>(to - from, kPiece)));
             if (piece.empty()) return -1;
             if (const void* hit = std::memchr(piece.data(), value, piece.size()))
                 return from + (static_cast<const std::uint8_t*>(hit) - piece.data());
@@ -52,7 +58,7 @@ struct Walk {
         const auto n = static_cast<i64>(text.size());
         to = std::min(to, limit);
         while (from + n <= to) {
-            const ByteSpan piece = at(from, static_cast<std::size_t>(std::min<i64>(to - from, kPiece)));
+            const ByteSpan piece = some(from, static_cast<std::size_t>(std::min<i64>(to - from, kPiece)), text.size());
             if (static_cast<i64>(piece.size()) < n) return -1;
             const std::string_view hay(reinterpret_cast<const char*>(piece.data()), piece.size());
             const std::size_t hit = hay.find(text);
@@ -65,7 +71,7 @@ struct Walk {
     bool crc(i64 offset, i64 n, std::uint32_t& out) const {
         uLong value = crc32(0L, Z_NULL, 0);
         while (n > 0) {
-            const ByteSpan piece = at(offset, static_cast<std::size_t>(std::min<i64>(n, kPiece)));
+            const ByteSpan piece = some(offset, static_cast<std::size_t>(std::min<i64>(n, kPiece)));
             if (piece.empty()) return false;
             value = crc32(value, piece.data(), static_cast<uInt>(piece.size()));
             offset += static_cast<i64>(piece.size());
@@ -815,7 +821,7 @@ FormatVerdict checkGzip(const Walk& w) {
         int rc = Z_OK;
         i64 in = at;
         while (rc == Z_OK) {
-            const ByteSpan piece = w.at(in, kPiece);
+            const ByteSpan piece = w.some(in, kPiece);
             if (piece.empty()) break;
             z.next_in = const_cast<Bytef*>(piece.data());
             z.avail_in = static_cast<uInt>(piece.size());
@@ -847,7 +853,7 @@ template <typename Step>
 FormatVerdict decodeToEnd(const Walk& w, Step step) {
     i64 in = 0;
     while (true) {
-        const ByteSpan piece = w.at(in, kPiece);
+        const ByteSpan piece = w.some(in, kPiece);
         if (piece.empty()) return in > 0 ? partial(in) : notAFile();
         std::size_t used = 0;
         const int rc = step(piece, used);
@@ -1251,7 +1257,7 @@ FormatVerdict checkRtf(const Walk& w) {
     int depth = 0;
     bool escape = false;
     for (i64 pos = 0; pos < w.limit;) {
-        const ByteSpan piece = w.at(pos, kPiece);
+        const ByteSpan piece = w.some(pos, kPiece);
         if (piece.empty()) break;
         for (std::size_t k = 0; k < piece.size(); ++k) {
             const std::uint8_t c = piece[k];
@@ -1360,7 +1366,7 @@ FormatVerdict checkFlac(const Walk& w) {
         std::uint16_t crc = 0;
         i64 end = -1;
         for (i64 at = pos; end < 0 && at < std::min(w.limit, pos + maxFrame + 16);) {
-            const ByteSpan piece = w.at(at, static_cast<std::size_t>(std::min<i64>(kPiece, pos + maxFrame + 16 - at)));
+            const ByteSpan piece = w.some(at, static_cast<std::size_t>(std::min<i64>(kPiece, pos + maxFrame + 16 - at)));
             if (piece.empty()) break;
             for (std::size_t k = 0; k < piece.size(); ++k) {
                 crc = static_cast<std::uint16_t>((crc << 8) ^ table[((crc >> 8) ^ piece[k]) & 0xFF]);

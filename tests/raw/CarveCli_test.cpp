@@ -142,6 +142,27 @@ TEST(CarveCli, StartSectorMakesOffsetsRelativeToIt) {
     EXPECT_FALSE(std::filesystem::exists(out.path() + "/Pictures/19968 .jpg"));
 }
 
+TEST(CarveCli, ACutFileIsSavedUpToItsSoundPartAndNamed) {
+    // The PNG of the carving fixture, cut in its image data and followed by zeros: the chunks up
+    // to the cut are kept, nothing after them, and stderr names the file as partial.
+    const auto placed = placedFiles();
+    const auto png = std::find_if(placed.begin(), placed.end(), [](const Placed& p) { return p.path == "image.png"; });
+    ASSERT_NE(png, placed.end());
+    const Bytes whole = readBytes(fixture("carve.img"), static_cast<std::size_t>(png->offset + 118663));
+    Bytes cut(whole.begin() + png->offset, whole.begin() + png->offset + 60000);
+    ScratchDir dir;
+    writeImage(dir.file("cut.img"), 1 << 20, {{8192, cut}});
+    const CliResult r = runCli({"carve", dir.file("cut.img"), "--out", dir.file("out")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("1 file(s) are damaged or cut; each was saved up to its last sound part:\n  Pictures/8192 .png\n"),
+              std::string::npos)
+        << r.err;
+    const Bytes saved = readBytes(dir.file("out/Pictures/8192 .png"), 1 << 20);
+    ASSERT_GT(saved.size(), 1000u);
+    EXPECT_LT(saved.size(), cut.size());
+    EXPECT_TRUE(std::equal(saved.begin(), saved.end(), cut.begin()));
+}
+
 TEST(CarveCli, UserDefinitionsAloneAndErrors) {
     ScratchDir dir;
     writeSettings(dir.file("pdf.set"), {definition(u"pdf", {0x25, 0x50, 0x44, 0x46, 0x2D},
