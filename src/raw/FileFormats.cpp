@@ -18,6 +18,11 @@ namespace {
 using i64 = std::int64_t;
 
 constexpr std::size_t kPiece = 256 * 1024;
+// Decoding a compressed stream to find its end stops after this many bytes of output, so that
+// a stream built to expand without end cannot hold the scan.
+constexpr std::uint64_t kMaxDecoded = std::uint64_t{1} << 30;
+// Values of TIFF arrays (strip and tile offsets and counts, sub-IFDs) read for one file.
+constexpr i64 kMaxTiffValues = i64{1} << 22;
 
 // The bytes of one candidate file: offsets are relative to its start and end at its limit.
 struct Walk {
@@ -379,10 +384,12 @@ FormatVerdict checkTiff(const Walk& w) {
     std::vector<i64> seen;
     i64 end = 8;
     bool image = false, damaged = false;
+    i64 budget = kMaxTiffValues;
     // Reads count values of a SHORT or LONG array at offset (or inline).
     const auto values = [&](std::uint32_t type, i64 count, i64 valueAt, std::vector<i64>& out) {
         const i64 size = tiffTypeSize(type);
-        if ((type != 3 && type != 4 && type != 13) || count <= 0 || count > (1 << 20)) return false;
+        if ((type != 3 && type != 4 && type != 13) || count <= 0 || count > budget) return false;
+        budget -= count;
         const i64 at = size * count > 4 ? static_cast<i64>(r.u32(w.at(valueAt, 4), 0)) : valueAt;
         ByteSpan v;
         for (i64 k = 0; k < count; ++k) {
@@ -443,7 +450,7 @@ FormatVerdict checkTiff(const Walk& w) {
             case 514: if (values(type, 1, valueAt, v)) jpegLength = v[0]; break;
             case 330: case 34665: case 34853: case 40965:
                 if (values(type == 13 ? 4 : type, number, valueAt, v))
-                    for (const i64 sub : v) pending.push_back(sub);
+                    for (std::size_t k = 0; k < v.size() && pending.size() < 256; ++k) pending.push_back(v[k]);
                 break;
             default: break;
             }
@@ -831,6 +838,7 @@ FormatVerdict checkGzip(const Walk& w) {
                 rc = inflate(&z, Z_NO_FLUSH);
                 crc = crc32(crc, out.data(), static_cast<uInt>(out.size() - z.avail_out));
                 if (rc == Z_BUF_ERROR) rc = Z_OK;
+                if (z.total_out > kMaxDecoded) rc = Z_DATA_ERROR;
             }
             in += static_cast<i64>(piece.size()) - z.avail_in;
         }
@@ -886,6 +894,7 @@ FormatVerdict checkBzip2(const Walk& w) {
             z.next_out = out.data();
             z.avail_out = static_cast<unsigned>(out.size());
             rc = BZ2_bzDecompress(&z);
+            if (((std::uint64_t{z.total_out_hi32} << 32) | z.total_out_lo32) > kMaxDecoded) rc = BZ_DATA_ERROR;
         }
         used = piece.size() - z.avail_in;
         return rc == BZ_STREAM_END ? 1 : rc == BZ_OK ? 0 : -1;
@@ -901,7 +910,7 @@ FormatVerdict checkXz(const Walk& w) {
         static_cast<std::uint32_t>(crc32(0L, h.data() + 6, 2)) != le32(h, 8))
         return notAFile();
     lzma_stream z = LZMA_STREAM_INIT;
-    if (lzma_stream_decoder(&z, UINT64_MAX, 0) != LZMA_OK) return notAFile();
+    if (lzma_stream_decoder(&z, std::uint64_t{256} << 20, 0) != LZMA_OK) return notAFile();
     std::vector<std::uint8_t> out(256 * 1024);
     const FormatVerdict v = decodeToEnd(w, [&](ByteSpan piece, std::size_t& used) {
         z.next_in = piece.data();
@@ -911,6 +920,7 @@ FormatVerdict checkXz(const Walk& w) {
             z.next_out = out.data();
             z.avail_out = out.size();
             rc = lzma_code(&z, LZMA_RUN);
+            if (z.total_out > kMaxDecoded) rc = LZMA_DATA_ERROR;
         }
         used = piece.size() - z.avail_in;
         return rc == LZMA_STREAM_END ? 1 : rc == LZMA_OK ? 0 : -1;
@@ -1096,7 +1106,7 @@ FormatVerdict checkMatroska(const Walk& w) {
             std::find(std::begin(kTopLevel), std::end(kTopLevel), id) == std::end(kTopLevel) || open)
             break;
         const i64 next = pos + static_cast<i64>(at) + static_cast<i64>(size);
-        if (next > w.limit) return partial(pos);
+        if (next > w.limit || elements >= (1 << 20)) return partial(pos);
         pos = next;
         ++elements;
     }
@@ -1224,7 +1234,7 @@ FormatVerdict checkOle(const Walk& w) {
     if (shift != 9 && shift != 12) return notAFile();
     const i64 sector = i64{1} << shift;
     const std::uint32_t fatSectors = le32(h, 44);
-    if (fatSectors == 0 || fatSectors > (1u << 20)) return notAFile();
+    if (fatSectors == 0 || fatSectors > (1u << 20) || i64{fatSectors} * sector > w.limit) return notAFile();
     std::vector<std::uint32_t> fat;
     for (std::size_t k = 0; k < 109 && fat.size() < fatSectors; ++k) fat.push_back(le32(h, 76 + 4 * k));
     std::uint32_t difat = le32(h, 68);
