@@ -1328,6 +1328,125 @@ std::size_t flacFrameHeader(ByteSpan b) {
     return at + 1;
 }
 
+// The bits of a FLAC frame, read most significant first.
+class FlacBits {
+public:
+    FlacBits(const Walk& w, i64 byte) : w_(w), bit_(byte * 8) {}
+    bool read(int n, std::uint32_t& value) {
+        value = 0;
+        for (int k = 0; k < n; ++k) {
+            int b = 0;
+            if (!next(b)) return false;
+            value = (value << 1) | static_cast<std::uint32_t>(b);
+        }
+        return true;
+    }
+    void skip(i64 bits) { bit_ += bits; }
+    // Zeros up to the next one bit (the one is consumed).
+    bool unary(std::uint32_t& zeros) {
+        zeros = 0;
+        for (int b = 0; zeros < (1u << 24);) {
+            if (!next(b)) return false;
+            if (b) return true;
+            ++zeros;
+        }
+        return false;
+    }
+    i64 byteEnd() const { return (bit_ + 7) / 8; }
+    bool inside(i64 limit) const { return bit_ <= limit * 8; }
+
+private:
+    bool next(int& b) {
+        const i64 byte = bit_ >> 3;
+        if (byte < at_ || byte >= at_ + static_cast<i64>(piece_.size())) {
+            piece_ = w_.some(byte, 64 * 1024);
+            at_ = byte;
+            if (piece_.empty()) return false;
+        }
+        b = (piece_[static_cast<std::size_t>(byte - at_)] >> (7 - (bit_ & 7))) & 1;
+        ++bit_;
+        return true;
+    }
+    const Walk& w_;
+    i64 bit_;
+    ByteSpan piece_;
+    i64 at_ = -1;
+};
+
+// Where the frame at pos ends (after its CRC-16), found by walking its subframes; -1 when they
+// do not parse.
+i64 flacFrameEnd(const Walk& w, i64 pos, ByteSpan c, std::size_t headerLength, i64 blockSize, int streamBits, i64 maxFrame) {
+    const std::uint32_t assignment = c[3] >> 4;
+    if (assignment > 10 || blockSize <= 0) return -1;
+    static constexpr int kBits[8] = {0, 8, 12, -1, 16, 20, 24, 32};
+    const int bits = kBits[(c[3] >> 1) & 7] == 0 ? streamBits : kBits[(c[3] >> 1) & 7];
+    if (bits <= 0) return -1;
+    const int channels = assignment < 8 ? static_cast<int>(assignment) + 1 : 2;
+    FlacBits r(w, pos + static_cast<i64>(headerLength));
+    const i64 stop = pos + maxFrame + 16;
+    std::uint32_t v = 0;
+    for (int channel = 0; channel < channels; ++channel) {
+        int sampleBits = bits;
+        if ((assignment == 8 && channel == 1) || (assignment == 9 && channel == 0) || (assignment == 10 && channel == 1))
+            ++sampleBits;
+        if (!r.read(1, v) || v != 0 || !r.read(6, v)) return -1;
+        const std::uint32_t type = v;
+        if (!r.read(1, v)) return -1;
+        if (v) {
+            std::uint32_t wasted = 0;
+            if (!r.unary(wasted)) return -1;
+            sampleBits -= static_cast<int>(wasted) + 1;
+            if (sampleBits <= 0) return -1;
+        }
+        i64 order = 0;
+        if (type == 0) {
+            r.skip(sampleBits);
+            continue;
+        }
+        if (type == 1) {
+            r.skip(blockSize * sampleBits);
+            continue;
+        }
+        if (type >= 8 && type <= 12) {
+            order = type - 8;
+            r.skip(order * sampleBits);
+        } else if (type >= 32) {
+            order = (type & 31) + 1;
+            r.skip(order * sampleBits);
+            if (!r.read(4, v) || v == 15) return -1;
+            const i64 precision = v + 1;
+            r.skip(5 + order * precision);
+        } else {
+            return -1;
+        }
+        // The residual: Rice-coded partitions.
+        std::uint32_t method = 0, partitionOrder = 0;
+        if (!r.read(2, method) || method > 1 || !r.read(4, partitionOrder)) return -1;
+        const i64 perPartition = blockSize >> partitionOrder;
+        if (perPartition < order || (perPartition << partitionOrder) != blockSize) return -1;
+        const int parameterBits = method == 0 ? 4 : 5;
+        const std::uint32_t escape = method == 0 ? 15 : 31;
+        for (i64 part = 0; part < (i64{1} << partitionOrder); ++part) {
+            const i64 count = perPartition - (part == 0 ? order : 0);
+            std::uint32_t parameter = 0;
+            if (!r.read(parameterBits, parameter)) return -1;
+            if (parameter == escape) {
+                if (!r.read(5, v)) return -1;
+                r.skip(count * v);
+                continue;
+            }
+            for (i64 k = 0; k < count; ++k) {
+                std::uint32_t q = 0;
+                if (!r.unary(q)) return -1;
+                r.skip(parameter);
+            }
+            if (!r.inside(stop)) return -1;
+        }
+        if (!r.inside(stop)) return -1;
+    }
+    return r.byteEnd() + 2;
+}
+
 FormatVerdict checkFlac(const Walk& w) {
     ByteSpan h;
     if (!w.get(0, 42, h) || std::memcmp(h.data(), "fLaC", 4) != 0 || (h[4] & 0x7F) != 0 || (be32(h, 4) & 0x00FFFFFFu) != 34u)
@@ -1339,9 +1458,7 @@ FormatVerdict checkFlac(const Walk& w) {
         pos += 4 + ((i64{b[1]} << 16) | (i64{b[2]} << 8) | b[3]);
         if (b[0] & 0x80) break;
     }
-    // Frames: each ends where its CRC-16 holds and the next header begins; the last where its
-    // CRC-16 holds once the stream's samples are all there. A CRC whose low byte is zero also
-    // holds one byte earlier; the first position wins.
+    // Frames: each is walked through its subframes to its end, where its CRC-16 must hold.
     static const auto table = [] {
         std::array<std::uint16_t, 256> t{};
         for (std::uint32_t i = 0; i < 256; ++i) {
@@ -1352,8 +1469,9 @@ FormatVerdict checkFlac(const Walk& w) {
         return t;
     }();
     const i64 total = static_cast<i64>(((std::uint64_t{h[21]} & 15) << 32) | be32(h, 22));
+    const int streamBits = (((h[20] & 1) << 4) | (h[21] >> 4)) + 1;
     i64 maxFrame = (i64{h[15]} << 16) | (i64{h[16]} << 8) | h[17];
-    if (maxFrame == 0) maxFrame = 1 << 20;
+    if (maxFrame == 0) maxFrame = 1 << 24;
     const auto blockSamples = [](ByteSpan c, std::size_t headerLength) -> i64 {
         const std::uint32_t code = c[2] >> 4;
         if (code == 1) return 192;
@@ -1372,30 +1490,20 @@ FormatVerdict checkFlac(const Walk& w) {
     while (true) {
         const std::size_t headerLength = flacFrameHeader(c);
         const i64 frameSamples = blockSamples(c, headerLength);
-        const bool last = total > 0 && samples + frameSamples >= total;
+        const i64 end = flacFrameEnd(w, pos, c, headerLength, frameSamples, streamBits, maxFrame);
+        if (end < 0 || end > w.limit) return partial(pos);
         std::uint16_t crc = 0;
-        i64 end = -1;
-        for (i64 at = pos; end < 0 && at < std::min(w.limit, pos + maxFrame + 16);) {
-            const ByteSpan piece = w.some(at, static_cast<std::size_t>(std::min<i64>(kPiece, pos + maxFrame + 16 - at)));
-            if (piece.empty()) break;
-            for (std::size_t k = 0; k < piece.size(); ++k) {
-                crc = static_cast<std::uint16_t>((crc << 8) ^ table[((crc >> 8) ^ piece[k]) & 0xFF]);
-                const i64 q = at + static_cast<i64>(k) + 1;
-                if (crc != 0 || q < pos + static_cast<i64>(headerLength) + 2) continue;
-                ByteSpan n;
-                if (last || (total == 0 && !w.get(q, 16, n)) ||
-                    (w.get(q, 16, n) && n[1] == sync && flacFrameHeader(n) != 0)) {
-                    end = q;
-                    break;
-                }
-            }
+        for (i64 at = pos; at < end;) {
+            const ByteSpan piece = w.some(at, static_cast<std::size_t>(std::min<i64>(kPiece, end - at)));
+            if (piece.empty()) return partial(pos);
+            for (const std::uint8_t b : piece) crc = static_cast<std::uint16_t>((crc << 8) ^ table[((crc >> 8) ^ b) & 0xFF]);
             at += static_cast<i64>(piece.size());
         }
-        if (end < 0) return partial(pos);
+        if (crc != 0) return partial(pos);
         samples += frameSamples;
         pos = end;
-        if (last) return whole(pos);
-        if (!w.get(pos, 16, c)) return total == 0 ? whole(pos) : partial(pos);
+        if (total > 0 && samples >= total) return whole(pos);
+        if (!w.get(pos, 16, c) || c[1] != sync || flacFrameHeader(c) == 0) return total == 0 ? whole(pos) : partial(pos);
     }
 }
 

@@ -63,8 +63,8 @@ TEST(CarveCli, FindsEveryPlacedFileWhole) {
         ASSERT_NE(entry, manifest.end()) << p.path;
         const std::string saved = out.path() + "/" + p.category + "/" + p.name;
         ASSERT_TRUE(std::filesystem::exists(saved)) << p.path << " as " << saved;
-        // Every saved file begins with the whole original; exactly the original where its end
-        // signature starts on a sector boundary or its size is in its header.
+        // Every saved file begins with the whole original; exactly the original where the
+        // manifest says so (every file of the fixture).
         EXPECT_EQ(sha256(readBytes(saved, entry->size)), entry->sha256) << p.path;
         if (p.exact) {
             EXPECT_EQ(std::filesystem::file_size(saved), entry->size) << p.path;
