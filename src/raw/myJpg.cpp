@@ -57,6 +57,7 @@ bool myJpg::prepareMatchTable() {
         }
 
         for (auto& list : byFirstByte_) list.clear();
+        leads_.clear();
         for (std::size_t e = 0; e < matchTable.size(); ++e) {
             const MatchEntry& entry = matchTable[e];
             if (entry.length <= 1) continue;  // a signature of 0 or 1 bytes never matches
@@ -74,6 +75,14 @@ bool myJpg::prepareMatchTable() {
             }
             for (unsigned b = 0; b < 256; ++b)
                 if (entry.bytes[0] == kWildcard || entry.bytes[0] == b) byFirstByte_[b].push_back(word);
+            // Listed once more by its first byte that is not a wildcard, so that a position is
+            // compared only with the entries its bytes can match.
+            std::size_t lead = 0;
+            while (lead < entry.length && entry.bytes[lead] == kWildcard) ++lead;
+            auto group = std::find_if(leads_.begin(), leads_.end(), [&](const LeadGroup& g) { return g.position == lead; });
+            if (group == leads_.end()) group = leads_.insert(leads_.end(), LeadGroup{lead, {}});
+            for (unsigned b = 0; b < 256; ++b)
+                if (lead == entry.length || entry.bytes[lead] == b) group->lists[b].push_back(word);
         }
     } catch (const std::bad_alloc&) {
         matchTable.clear();
@@ -88,16 +97,23 @@ std::optional<MatchHit> myJpg::matchAt(ByteSpan data) const {
     const std::size_t n = matchTable.size() / 2;
     const std::vector<WordEntry>& candidates = byFirstByte_[data[0]];
     if (data.size() >= kMaxSignatureBytes) {
-        // The common case: ten bytes at hand, every entry one masked comparison.
+        // The common case: ten bytes at hand, every entry one masked comparison, and only the
+        // entries whose leading byte is there; the first entry in table order wins.
         const std::uint64_t head = le64(data, 0);
         const std::uint16_t tail = le16(data, 8);
-        for (const WordEntry& w : candidates) {
-            if ((head & w.mask) == w.value && (tail & w.mask2) == w.value2) {
-                const MatchEntry& entry = matchTable[w.entry];
-                return MatchHit{w.entry < n ? 'S' : 'E', entry.signatureIndex};
+        std::size_t best = matchTable.size();
+        for (const LeadGroup& group : leads_) {
+            const std::size_t at = std::min(group.position, kMaxSignatureBytes - 1);
+            for (const WordEntry& w : group.lists[data[at]]) {
+                if (w.entry >= best) break;
+                if ((head & w.mask) == w.value && (tail & w.mask2) == w.value2) {
+                    best = w.entry;
+                    break;
+                }
             }
         }
-        return std::nullopt;
+        if (best == matchTable.size()) return std::nullopt;
+        return MatchHit{best < n ? 'S' : 'E', matchTable[best].signatureIndex};
     }
     for (const WordEntry& w : candidates) {
         const MatchEntry& entry = matchTable[w.entry];
@@ -370,6 +386,7 @@ bool myJpg::carve() {
     matchTable.clear();
     matchTable.shrink_to_fit();
     for (auto& list : byFirstByte_) list.clear();
+    leads_.clear();
     if (host != nullptr) host->notice("Scanning processing done.Select save button to save the data..");
     return true;
 }

@@ -108,6 +108,11 @@ private:
         std::uint16_t entry = 0;             // position in matchTable
     };
     std::array<std::vector<WordEntry>, 256> byFirstByte_;
+    struct LeadGroup {
+        std::size_t position = 0;  // the first byte of the signature that is not a wildcard
+        std::array<std::vector<WordEntry>, 256> lists;  // by that byte's value, in table order
+    };
+    std::vector<LeadGroup> leads_;
     std::vector<FileFormat> formats_;      // per definition, from its extension
     std::vector<std::uint8_t> endDefinitions_;  // definitions with an end signature and no known format
     std::size_t waiting_ = 0;              // starts waiting in pendingStarts

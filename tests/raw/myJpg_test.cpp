@@ -84,6 +84,8 @@ TEST(MatchAt, FirstMatchingEntryWins) {
     };
     const Case cases[] = {
         {{0x41, 0x42, 0x43}, 'S', 1},  // both 1 and 2 match: the first in load order wins
+        {{0x41, 0x42, 0x43, 0, 0, 0, 0, 0, 0, 0}, 'S', 1},  // also with ten bytes at hand
+        {{0x45, 0x46, 0, 0, 0, 0, 0, 0, 0, 0}, 'E', 1},
         {{0x5A, 0x42, 0x43}, 'S', 1},
         {{0x41, 0x00}, 0, -1},          // the one-byte signature never matches
         {{0x45, 0x46}, 'E', 1},         // start entries are tried first, then ends in order
