@@ -146,13 +146,15 @@ best() {  # best COMMAND...: the shortest of five runs, in seconds (the machine 
   done
   echo "$b"
 }
-corvello_carve() { rm -rf "$2"; "$cli" carve "$1" --out "$2"; }
+corvello_carve() { "$cli" carve "$1" --out "$(mktemp -d "$2.XXXXXX")"; }
 run_tools() {  # run_tools IMAGE OUTDIR: one line per tool: name seconds
   local image=$1 out=$2 t0 t1
   mkdir -p "$out/photorec"
   cat "$image" >/dev/null
   echo "cat $(best cat "$image")"
-  echo "corvello $(best corvello_carve "$image" "$out/corvello")"
+  echo "corvello $(best corvello_carve "$image" "$out/timed")"
+  rm -rf "$out"/timed.*
+  "$cli" carve "$image" --out "$out/corvello" >/dev/null 2>&1
   echo "scan $(best "$build/tools/corvello-carve-bench" "$image" "$build/data/FileSetting.txt")"
   t0=$(now); (cd "$out" && photorec /d "$out/photorec/recup" /cmd "$image" partition_none,options,paranoid,wholespace,search >/dev/null 2>&1) || true; t1=$(now)
   echo "photorec $(echo "$t1 - $t0" | bc -l)"
