@@ -490,8 +490,21 @@ FormatVerdict checkPdf(const Walk& w) {
         return notAFile();
     i64 pos = 8;
     i64 lastEnd = -1;
+    // Another PDF that begins on a sector of its own inside the range searched: this one (cut or
+    // overwritten) cannot run into it.
+    const auto otherFile = [&](i64 from, i64 to) {
+        for (i64 at = w.find(from, to, "%PDF-"); at >= 0; at = w.find(at + 1, to, "%PDF-"))
+            if ((w.start + at) % 512 == 0) return at;
+        return i64{-1};
+    };
+    i64 bound = w.limit;
     while (true) {
         const i64 eof = w.find(pos, w.limit, "%%EOF");
+        const i64 other = otherFile(pos, eof < 0 ? w.limit : eof);
+        if (other >= 0) {
+            bound = other;
+            break;
+        }
         if (eof < 0) break;
         // A real end follows a startxref.
         const i64 back = std::max<i64>(0, eof - 64);
@@ -500,12 +513,12 @@ FormatVerdict checkPdf(const Walk& w) {
         pos = eof + 5;
         if (text.find("startxref") == std::string_view::npos) continue;
         i64 end = eof + 5;
-        // The line end after the marker, in the style of the line before it (a writer that ends
-        // its lines with CR LF ends the file so; bytes that merely follow are not the file's).
+        // The line end after the marker: CR LF, or a single CR or LF where the line before it
+        // ends so (a byte that merely follows the file is not taken for its line end).
         const ByteSpan eol = w.at(end, 2);
         const bool crlf = text.size() >= 2 && text[text.size() - 2] == '\r' && text.back() == '\n';
         const bool cr = !text.empty() && text.back() == '\r';
-        if (crlf && eol.size() == 2 && eol[0] == '\r' && eol[1] == '\n') {
+        if (eol.size() == 2 && eol[0] == '\r' && eol[1] == '\n') {
             end += 2;
         } else if (!crlf && !eol.empty() && eol[0] == (cr ? '\r' : '\n')) {
             ++end;
@@ -535,7 +548,7 @@ FormatVerdict checkPdf(const Walk& w) {
     if (lastEnd > 0) return partial(lastEnd);
     // No end at all: the body up to its last complete object.
     i64 lastObject = -1;
-    for (i64 at = w.find(8, w.limit, "endobj"); at >= 0; at = w.find(at + 6, w.limit, "endobj")) lastObject = at + 6;
+    for (i64 at = w.find(8, bound, "endobj"); at >= 0; at = w.find(at + 6, bound, "endobj")) lastObject = at + 6;
     return lastObject > 0 ? partial(lastObject) : notAFile();
 }
 

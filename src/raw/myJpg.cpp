@@ -170,13 +170,13 @@ void myJpg::recordFile(std::int64_t offset, std::int64_t size, std::int64_t name
     size = std::min(size, end_ - offset);
     if (size <= 0) return;
     SignatureParams& params = signatureParams[index];
-    carvedFiles.push_back(CarvedFile{offset, size, index, namePosition, partial});
+    carvedFiles.push_back(CarvedFile{offset, size, index, namePosition, partial, 0});
     const std::int64_t count = ++categoryCounts[params.category];
     if (resultTree == nullptr) return;
     resultTree->setItemText(params.categoryItem,
                             params.category + fromUtf8(format(" (%lld)", static_cast<long long>(count))));
-    resultTree->insertItem(params.categoryItem, carvedName(carvedFiles.size() - 1), IconKind::File,
-                           static_cast<ItemData>(carvedFiles.size() - 1));
+    carvedFiles.back().item = resultTree->insertItem(params.categoryItem, carvedName(carvedFiles.size() - 1),
+                                                     IconKind::File, static_cast<ItemData>(carvedFiles.size() - 1));
 }
 
 // The whole size of a file whose size field lies in its first sector: the stored value (an
@@ -253,11 +253,41 @@ std::int64_t myJpg::carveKnownFormat(CarveSource& source, std::int64_t position,
     std::int64_t limit = end_ - position;
     if (params.approximateSize > 0) limit = std::min(limit, params.approximateSize);
     const FormatVerdict verdict = checkFormat(formats_[index], source, position, limit);
+    if (container_.index != SIZE_MAX && position >= container_.end) container_ = Container{};
     if (!verdict.isFile || verdict.size <= 0) return -1;
     const std::int64_t size = std::min(verdict.size, limit);
+    if (container_.index != SIZE_MAX) {
+        // Inside a whole file whose contents go unchecked, a file that ends before it does, or a
+        // damaged one, is part of its contents. One that ends where it ends is the file that
+        // a cut one ran into, following its structure.
+        if (container_.whole && (verdict.partial || position + size < container_.end)) return -1;
+        // Every pack of an MPEG program stream could begin one: its packs are its own.
+        if (container_.whole && formats_[index] == FileFormat::Mpeg &&
+            formats_[carvedFiles[container_.index].signatureIndex] == FileFormat::Mpeg)
+            return -1;
+        // Otherwise the file around it was cut where this one begins: its sound part ends here.
+        CarvedFile& cut = carvedFiles[container_.index];
+        cut.size = position - cut.offset;
+        if (!cut.partial) {
+            cut.partial = true;
+            cut.namePosition = cut.offset;
+            if (resultTree != nullptr) resultTree->setItemText(cut.item, carvedName(container_.index));
+        }
+        container_ = Container{};
+    }
     // Named as the signatures name it: after the end signature where the definition has one.
     const bool byEnd = params.endLength > 1 && verdict.endMarker >= 0 && !verdict.partial;
+    const std::size_t before = carvedFiles.size();
     recordFile(position, size, byEnd ? position + verdict.endMarker : position, index, verdict.partial);
+    if (carvedFiles.size() == before) return -1;
+    const FileFormat f = formats_[index];
+    const bool unchecked = f == FileFormat::Bmp || f == FileFormat::Riff || f == FileFormat::Mpeg || f == FileFormat::Gif ||
+                           f == FileFormat::IsoMedia || f == FileFormat::Asf || f == FileFormat::Flv ||
+                           f == FileFormat::Matroska || f == FileFormat::Tiff || f == FileFormat::Ole;
+    if (verdict.partial || unchecked) {
+        container_ = Container{before, position + size, !verdict.partial};
+        return -1;
+    }
     return position + size;
 }
 
@@ -369,6 +399,7 @@ void myJpg::recordLeftovers() {
 
 bool myJpg::carve() {
     stopped_ = false;
+    container_ = Container{};
     if (!prepareMatchTable()) {
         if (host != nullptr) host->notice("not properly initialized");
         return false;

@@ -39,6 +39,7 @@ struct CarvedFile {
     std::uint8_t signatureIndex = 0;  // the definition that found it
     std::int64_t namePosition = 0;    // the position its name is formed from
     bool partial = false;             // its structure breaks off: only its sound part is kept
+    TreeItem item = 0;                // its item in the result tree (0 without a tree)
 };
 
 class myJpg {
@@ -116,6 +117,14 @@ private:
     std::vector<FileFormat> formats_;      // per definition, from its extension
     std::vector<std::uint8_t> endDefinitions_;  // definitions with an end signature and no known format
     std::size_t waiting_ = 0;              // starts waiting in pendingStarts
+    // The last file whose inside is still scanned: one found damaged (its sound part is a guess)
+    // or one whose format leaves its contents unchecked (pixels, samples, media data). A file
+    // that starts inside it and runs past its end shows that it was cut there.
+    struct Container {
+        std::size_t index = SIZE_MAX;  // in carvedFiles
+        std::int64_t end = 0;
+        bool whole = false;
+    } container_;
 };
 
 }  // namespace corvello
