@@ -138,21 +138,25 @@ noise=$work/noise.img
 /usr/bin/python3 -c "import random,sys; r = random.Random(20241210); [sys.stdout.buffer.write(r.randbytes(1 << 20)) for _ in range(256)]" >"$noise"
 
 now() { date +%s.%N; }
-best() {  # best COMMAND...: the shortest of five runs, in seconds (the machine may be shared)
-  local t0 t1 b=
-  for _ in 1 2 3 4 5; do
-    t0=$(now); "$@" >/dev/null 2>&1 || true; t1=$(now)
-    b=$(printf '%s\n' $b "$(echo "$t1 - $t0" | bc -l)" | sort -g | head -1)
-  done
-  echo "$b"
+best() {  # best COMMAND...: "WALL CPU", the shortest of five runs each, in seconds (the machine may be shared)
+  /usr/bin/python3 - "$@" <<'PY'
+import os, subprocess, sys, time
+walls, cpus = [], []
+for _ in range(5):
+    t0 = time.perf_counter()
+    p = subprocess.Popen(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    _, _, usage = os.wait4(p.pid, 0)
+    walls.append(time.perf_counter() - t0)
+    cpus.append(usage.ru_utime + usage.ru_stime)
+print(f"{min(walls):.4f} {min(cpus):.4f}")
+PY
 }
-corvello_carve() { "$cli" carve "$1" --out "$(mktemp -d "$2.XXXXXX")"; }
 run_tools() {  # run_tools IMAGE OUTDIR: one line per tool: name seconds
   local image=$1 out=$2 t0 t1
   mkdir -p "$out/photorec"
   cat "$image" >/dev/null
   echo "cat $(best cat "$image")"
-  echo "corvello $(best corvello_carve "$image" "$out/timed")"
+  echo "corvello $(best bash -c '"$0" carve "$1" --out "$(mktemp -d "$2.XXXXXX")"' "$cli" "$image" "$out/timed")"
   rm -rf "$out"/timed.*
   "$cli" carve "$image" --out "$out/corvello" >/dev/null 2>&1
   echo "scan $(best "$build/tools/corvello-carve-bench" "$image" "$build/data/FileSetting.txt")"
@@ -174,14 +178,20 @@ originals = {}
 for p in walk(files):
     b = open(p, "rb").read()
     originals[p] = (hashlib.sha256(b).hexdigest(), b)
-times = dict(l.split() for l in open(f"{work}/card-times"))
-noise_times = dict(l.split() for l in open(f"{work}/noise-times"))
+def read_times(path):
+    out = {}
+    for line in open(path):
+        name, *values = line.split()
+        out[name] = [float(v) for v in values]
+    return out
+times = read_times(f"{work}/card-times")
+noise_times = read_times(f"{work}/noise-times")
 def outputs(top):
     # foremost and PhotoRec write their own report files beside the carved ones.
     return [p for p in walk(top) if os.path.basename(p) not in ("audit.txt", "report.xml") and not p.endswith(".log")]
 print(f"| | files back byte for byte | files back whole (maybe with bytes after) | bytes written | time (s) | throughput vs cat |")
 print("|---|---|---|---|---|---|")
-cat = float(times["cat"])
+cat = times["cat"][0]
 for tool in ("corvello", "photorec", "foremost"):
     outs = outputs(f"{work}/card/{tool}")
     exact, whole, written = set(), set(), 0
@@ -196,14 +206,17 @@ for tool in ("corvello", "photorec", "foremost"):
     for h, b in originals.values():
         if any(o[:len(b)] == b for o in heads.get(b[:4096], [])):
             n_whole += 1
-    t = float(times[tool])
+    t = times[tool][0]
     print(f"| {tool} | {n_exact} of {len(originals)} | {n_whole} of {len(originals)} | {written:,} ({written / real_bytes:.2f}x) | {t:.3f} | {cat / t:.2f} |")
 print(f"| cat | | | | {cat:.3f} | 1.00 |")
-scan = float(times["scan"])
+scan, scan_cpu = times["scan"]
+cat_cpu, corvello_cpu = times["cat"][1], times["corvello"][1]
 print(f"\ncorvello scan alone (no files written): {scan:.3f} s, {cat / scan:.2f}x the throughput of cat ({cat:.3f} s)")
+print(f"processor time, best of five: cat {cat_cpu:.3f} s, corvello scan {scan_cpu:.3f} s ({cat_cpu / max(scan_cpu, 1e-3):.2f}x), "
+      f"corvello carve with saving {corvello_cpu:.3f} s")
 print("\n256 MiB of seeded noise: files carved (all false)")
 for tool in ("corvello", "photorec", "foremost"):
     outs = outputs(f"{work}/noise/{tool}")
-    print(f"  {tool}: {len(outs)} files, {sum(os.path.getsize(p) for p in outs):,} bytes, {float(noise_times[tool]):.2f} s")
-print(f"  corvello scan alone: {float(noise_times['scan']):.3f} s; cat: {float(noise_times['cat']):.3f} s")
+    print(f"  {tool}: {len(outs)} files, {sum(os.path.getsize(p) for p in outs):,} bytes, {noise_times[tool][0]:.2f} s")
+print(f"  corvello scan alone: {noise_times['scan'][0]:.3f} s; cat: {noise_times['cat'][0]:.3f} s")
 PY

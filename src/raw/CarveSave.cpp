@@ -16,21 +16,31 @@ namespace {
 constexpr std::uint32_t kCopyChunk = 1 << 20;
 }
 
-bool saveCarvedFile(FileReadSeek& reader, const CarvedFile& file, const std::string& path, bool& unreadable) {
+namespace {
+
+bool copyOut(FileReadSeek& reader, const CarvedFile& file, const std::string& path, std::vector<std::uint8_t>& buffer,
+             bool& unreadable) {
     unreadable = false;
     platform::OutputFile out;
     if (!out.create(path)) return false;
-    std::vector<std::uint8_t> buffer(kCopyChunk);
     std::int64_t done = 0;
     while (done < file.size) {
         const auto want = static_cast<std::uint32_t>(std::min<std::int64_t>(kCopyChunk, file.size - done));
-        // A read that delivers nothing leaves the buffer as it was: start from zeros.
-        std::memset(buffer.data(), 0, want);
+        // Bytes a read does not deliver are written as zeros.
         if (!reader.readAt(file.offset + done, buffer.data(), want)) unreadable = true;
+        const std::uint32_t got = std::min(reader.lastDelivered(), want);
+        if (got < want) std::memset(buffer.data() + got, 0, want - got);
         if (!out.write(buffer.data(), want)) return false;
         done += want;
     }
     return out.close();
+}
+
+}  // namespace
+
+bool saveCarvedFile(FileReadSeek& reader, const CarvedFile& file, const std::string& path, bool& unreadable) {
+    std::vector<std::uint8_t> buffer(kCopyChunk);
+    return copyOut(reader, file, path, buffer, unreadable);
 }
 
 CarveSaveResult saveCarvedFiles(const myJpg& engine, const std::vector<std::size_t>& indices, const std::string& dir,
@@ -47,6 +57,7 @@ CarveSaveResult saveCarvedFiles(const myJpg& engine, const std::vector<std::size
         return result;
     }
     host.setProgressRange(0, static_cast<std::int64_t>(which.size()));
+    std::vector<std::uint8_t> buffer(kCopyChunk);
     std::int64_t done = 0;
     for (const std::size_t index : which) {
         if (host.checkpoint()) {
@@ -63,7 +74,7 @@ CarveSaveResult saveCarvedFiles(const myJpg& engine, const std::vector<std::size
         host.setStatus("Saving " + name);
         bool unreadable = false;
         if (!platform::makeDirectories(folder) ||
-            !saveCarvedFile(*engine.reader, engine.carvedFiles[index], folder + "/" + name, unreadable)) {
+            !copyOut(*engine.reader, engine.carvedFiles[index], folder + "/" + name, buffer, unreadable)) {
             ++result.failed;
             continue;
         }
