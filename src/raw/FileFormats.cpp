@@ -1257,14 +1257,27 @@ FormatVerdict checkOle(const Walk& w) {
         for (std::size_t k = 0; k + 4 < d.size() && fat.size() < fatSectors; k += 4) fat.push_back(le32(d, k));
         difat = le32(d, d.size() - 4);
     }
+    // Every FAT entry is free, an end of chain, a FAT or DIFAT sector, or a sector of the file;
+    // each FAT sector is marked as one. A FAT sector that breaks this lies past a cut.
+    const i64 perSector = sector / 4;
+    const i64 sectors = i64{fatSectors} * perSector;
     i64 last = -1;
+    std::vector<i64> fatMarks;
     for (std::size_t f = 0; f < fat.size(); ++f) {
         if (fat[f] >= 0xFFFFFFFA) return partial(sector);
         ByteSpan table;
-        if (!w.get(sector * (i64{fat[f]} + 1), static_cast<std::size_t>(sector), table)) return partial(sector);
-        for (std::size_t k = 0; k < table.size(); k += 4)
-            if (le32(table, k) != 0xFFFFFFFF) last = static_cast<i64>(f * table.size() / 4 + k / 4);
+        const i64 at = sector * (i64{fat[f]} + 1);
+        if (!w.get(at, static_cast<std::size_t>(sector), table)) return partial(std::min(at, w.limit));
+        for (std::size_t k = 0; k < table.size(); k += 4) {
+            const std::uint32_t v = le32(table, k);
+            if (v < 0xFFFFFFFC && v >= sectors) return partial(at);
+            if (v == 0xFFFFFFFD) fatMarks.push_back(static_cast<i64>(f * table.size() / 4 + k / 4));
+            if (v != 0xFFFFFFFF) last = static_cast<i64>(f * table.size() / 4 + k / 4);
+        }
     }
+    std::sort(fatMarks.begin(), fatMarks.end());
+    for (const std::uint32_t f : fat)
+        if (!std::binary_search(fatMarks.begin(), fatMarks.end(), i64{f})) return partial(sector * (i64{f} + 1));
     if (last < 0) return notAFile();
     const i64 end = sector * (last + 2);
     if (end > w.limit) return partial(w.limit);
