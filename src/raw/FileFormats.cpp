@@ -141,12 +141,42 @@ bool jpegSegmentIsSound(std::uint8_t marker, ByteSpan seg, bool& frame) {
     }
 }
 
+// The end of the last further picture an MPF segment (APP2 "MPF") lists, or -1. Its offsets
+// count from the segment's TIFF header at base; each further picture must begin with an SOI.
+i64 multiPictureEnd(const Walk& w, i64 base, ByteSpan seg) {
+    if (seg.size() < 16 || std::memcmp(seg.data(), "MPF", 4) != 0) return -1;
+    const ByteSpan t = seg.subspan(4);
+    const bool little = t[0] == 'I' && t[1] == 'I';
+    if (!little && !(t[0] == 'M' && t[1] == 'M')) return -1;
+    const auto u16 = [&](std::size_t at) -> std::uint32_t { return little ? le16(t, at) : be16(t, at); };
+    const auto u32 = [&](std::size_t at) -> std::uint32_t { return little ? le32(t, at) : be32(t, at); };
+    const std::size_t ifd = u32(4);
+    if (!fits(t, ifd, 2)) return -1;
+    const std::size_t count = u16(ifd);
+    i64 end = -1;
+    for (std::size_t e = 0; e < count && fits(t, ifd + 2 + 12 * e, 12); ++e) {
+        const std::size_t at = ifd + 2 + 12 * e;
+        if (u16(at) != 0xB002) continue;
+        const std::size_t length = u32(at + 4), entries = u32(at + 8);
+        for (std::size_t k = 0; k + 16 <= length && fits(t, entries + k, 16); k += 16) {
+            const i64 size = u32(entries + k + 4), offset = u32(entries + k + 8);
+            if (offset == 0 || size < 4) continue;
+            ByteSpan soi;
+            const bool beyond = base + offset + size > w.limit;  // a cut file: its end tells so
+            if (!beyond && (!w.get(base + offset, 3, soi) || soi[0] != 0xFF || soi[1] != 0xD8 || soi[2] != 0xFF)) return -1;
+            end = std::max(end, base + offset + size);
+        }
+    }
+    return end;
+}
+
 FormatVerdict checkJpeg(const Walk& w) {
     ByteSpan h;
     if (!w.get(0, 4, h) || h[0] != 0xFF || h[1] != 0xD8 || h[2] != 0xFF) return notAFile();
     i64 pos = 2;
     bool frame = false, scan = false;
     int segments = 0;
+    i64 pictures = -1;  // where the further pictures of a multi-picture file end
     const auto damaged = [&](i64 at) { return scan ? partial(at) : notAFile(); };
     while (true) {
         ByteSpan m;
@@ -156,7 +186,17 @@ FormatVerdict checkJpeg(const Walk& w) {
             ++pos;
             continue;
         }
-        if (marker == 0xD9) return scan ? whole(pos + 2, pos) : notAFile();
+        if (marker == 0xD9) {
+            if (!scan) return notAFile();
+            // A multi-picture file (MPF) keeps its further pictures after the first one's EOI.
+            if (pictures > pos + 2) {
+                ByteSpan last;
+                if (pictures > w.limit) return partial(pos + 2);
+                if (w.get(pictures - 2, 2, last) && last[0] == 0xFF && last[1] == 0xD9) return whole(pictures, pictures - 2);
+                return partial(pos + 2);  // the further pictures are damaged
+            }
+            return whole(pos + 2, pos);
+        }
         const bool segment = (marker >= 0xC0 && marker <= 0xCF) || (marker >= 0xDA && marker <= 0xDF) ||
                              (marker >= 0xE0 && marker <= 0xEF) || marker == 0xFE;
         if (!segment) return damaged(pos);
@@ -167,6 +207,7 @@ FormatVerdict checkJpeg(const Walk& w) {
         if (length < 2 || !w.get(pos + 4, static_cast<std::size_t>(length - 2), seg)) return damaged(pos);
         if (segments == 0 && marker == 0xDA) return notAFile();
         if (!jpegSegmentIsSound(marker, seg, frame)) return damaged(pos);
+        if (marker == 0xE2 && pictures < 0) pictures = multiPictureEnd(w, pos + 8, seg);
         ++segments;
         pos += 2 + length;
         if (marker != 0xDA) continue;
