@@ -47,6 +47,10 @@ for k in range(1, 31):
     photo(w, h, k).save(f"{d}/DCIM/100CORV/IMG_{k:04d}.JPG", quality=rng.choice([85, 90, 95]))
 for k in (1, 2):
     photo(1024, 768, 100 + k).save(f"{d}/DCIM/100CORV/PROG_{k:04d}.JPG", quality=88, progressive=True)
+# Multi-picture files (MPF): a large preview after the main picture, as many cameras write.
+for k in (1, 2):
+    main = photo(1600, 1200, 120 + k)
+    main.save(f"{d}/DCIM/100CORV/DSCF{k:04d}.JPG", "MPO", save_all=True, append_images=[main.resize((640, 480))], quality=90)
 os.makedirs(f"{d}/PICTURES", exist_ok=True)
 for k in range(1, 7):
     img = photo(rng.choice([640, 800, 1024]), rng.choice([480, 600]), 200 + k)

@@ -339,7 +339,11 @@ void myJpg::scanBlocks() {
                 const std::int64_t p = position - base;
                 const auto span = ByteSpan(data + p, static_cast<std::size_t>(std::min<std::int64_t>(
                                                          static_cast<std::int64_t>(kMaxSignatureBytes), dataEnd - position)));
-                const std::optional<MatchHit> hit = matchAt(span);
+                // Most positions hold no leading byte of any signature: they are passed at once.
+                bool maybe = span.size() < kMaxSignatureBytes;
+                for (std::size_t g = 0; g < leads_.size() && !maybe; ++g)
+                    maybe = !leads_[g].lists[span[std::min(leads_[g].position, kMaxSignatureBytes - 1)]].empty();
+                const std::optional<MatchHit> hit = maybe ? matchAt(span) : std::nullopt;
                 if (host != nullptr && host->stopRequested()) {
                     stopped_ = true;
                     break;
