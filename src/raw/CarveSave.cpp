@@ -18,8 +18,16 @@ constexpr std::uint32_t kCopyChunk = 1 << 20;
 
 namespace {
 
-bool copyOut(FileReadSeek& reader, const CarvedFile& file, const std::string& path, std::vector<std::uint8_t>& buffer,
-             bool& unreadable) {
+constexpr std::size_t kPage = 4096;
+
+// A copy buffer whose first byte starts a page, as the kernel copies fastest into whole pages.
+struct CopyBuffer {
+    std::vector<std::uint8_t> storage = std::vector<std::uint8_t>(kCopyChunk + kPage);
+    std::uint8_t* data() { return storage.data() + (kPage - reinterpret_cast<std::uintptr_t>(storage.data()) % kPage) % kPage; }
+};
+
+bool copyOut(FileReadSeek& reader, const CarvedFile& file, const std::string& path, CopyBuffer& copy, bool& unreadable) {
+    std::uint8_t* const buffer = copy.data();
     unreadable = false;
     platform::OutputFile out;
     if (!out.create(path)) return false;
@@ -27,10 +35,10 @@ bool copyOut(FileReadSeek& reader, const CarvedFile& file, const std::string& pa
     while (done < file.size) {
         const auto want = static_cast<std::uint32_t>(std::min<std::int64_t>(kCopyChunk, file.size - done));
         // Bytes a read does not deliver are written as zeros.
-        if (!reader.readAt(file.offset + done, buffer.data(), want)) unreadable = true;
+        if (!reader.readAt(file.offset + done, buffer, want)) unreadable = true;
         const std::uint32_t got = std::min(reader.lastDelivered(), want);
-        if (got < want) std::memset(buffer.data() + got, 0, want - got);
-        if (!out.write(buffer.data(), want)) return false;
+        if (got < want) std::memset(buffer + got, 0, want - got);
+        if (!out.write(buffer, want)) return false;
         done += want;
     }
     return out.close();
@@ -39,7 +47,7 @@ bool copyOut(FileReadSeek& reader, const CarvedFile& file, const std::string& pa
 }  // namespace
 
 bool saveCarvedFile(FileReadSeek& reader, const CarvedFile& file, const std::string& path, bool& unreadable) {
-    std::vector<std::uint8_t> buffer(kCopyChunk);
+    CopyBuffer buffer;
     return copyOut(reader, file, path, buffer, unreadable);
 }
 
@@ -57,7 +65,7 @@ CarveSaveResult saveCarvedFiles(const myJpg& engine, const std::vector<std::size
         return result;
     }
     host.setProgressRange(0, static_cast<std::int64_t>(which.size()));
-    std::vector<std::uint8_t> buffer(kCopyChunk);
+    CopyBuffer buffer;
     std::int64_t done = 0;
     for (const std::size_t index : which) {
         if (host.checkpoint()) {

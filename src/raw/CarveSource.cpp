@@ -19,15 +19,18 @@ ByteSpan CarveSource::some(std::int64_t offset, std::size_t most, std::size_t le
     const auto n = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(most), cap));
     least = static_cast<std::size_t>(std::min<std::int64_t>({static_cast<std::int64_t>(least), static_cast<std::int64_t>(n)}));
     if (offset < base_ || offset + static_cast<std::int64_t>(std::max<std::size_t>(least, 1)) > base_ + static_cast<std::int64_t>(length_)) {
-        if (buffer_.size() != window_) buffer_.resize(window_);
+        const std::size_t page = static_cast<std::size_t>(kAlign);
+        if (buffer_.size() != window_ + page) buffer_.resize(window_ + page);
+        // Page-aligned, as the kernel copies fastest into whole pages.
+        data_ = buffer_.data() + (page - reinterpret_cast<std::uintptr_t>(buffer_.data()) % page) % page;
         base_ = offset / kAlign * kAlign;
         const auto want = static_cast<std::uint32_t>(std::min<std::int64_t>(window_, end_ - base_));
-        reader_->readAt(base_, buffer_.data(), want);
+        reader_->readAt(base_, data_, want);
         length_ = std::min<std::size_t>(reader_->lastDelivered(), want);
         if (offset >= base_ + static_cast<std::int64_t>(length_)) return {};
     }
     const auto at = static_cast<std::size_t>(offset - base_);
-    return ByteSpan(buffer_.data() + at, std::min(n, length_ - at));
+    return ByteSpan(data_ + at, std::min(n, length_ - at));
 }
 
 }  // namespace corvello

@@ -31,6 +31,7 @@ private:
     std::int64_t end_;
     std::uint32_t window_;
     std::vector<std::uint8_t> buffer_;
+    std::uint8_t* data_ = nullptr;  // the window's first byte inside buffer_
     std::int64_t base_ = 0;
     std::size_t length_ = 0;  // bytes of the window that hold the medium's bytes
 };

@@ -16,6 +16,7 @@ namespace {
 
 constexpr std::uint8_t kWildcard = 0x2A;  // '*' in a signature matches any byte
 constexpr std::int64_t kReadPiece = 128 * 1024;
+constexpr std::size_t kPageSize = 4096;
 
 std::int64_t roundUpToSector(std::int64_t n, std::int64_t sector) { return (n + sector - 1) / sector * sector; }
 
@@ -297,12 +298,14 @@ void myJpg::scanBlocks() {
     // Each block is read in pieces that stay in the processor's cache while they are scanned,
     // each with the first bytes of the next, so that a signature may straddle them.
     const std::int64_t piece = std::max(step, std::min(block, kReadPiece) / step * step);
-    std::vector<std::uint8_t> buffer;
+    // Page-aligned, as the kernel copies fastest into whole pages.
+    std::vector<std::uint8_t> storage;
     try {
-        buffer.resize(static_cast<std::size_t>(piece) + kMaxSignatureBytes);
+        storage.resize(static_cast<std::size_t>(piece) + kMaxSignatureBytes + kPageSize);
     } catch (const std::bad_alloc&) {
         return;
     }
+    std::uint8_t* const buffer = storage.data() + (kPageSize - reinterpret_cast<std::uintptr_t>(storage.data()) % kPageSize) % kPageSize;
     CarveSource source(reader, end_, 256 * 1024);
     const std::int64_t blocks = (end_ + block - 1) / block;
     if (host != nullptr) host->setProgressRange(0, blocks);
@@ -326,13 +329,13 @@ void myJpg::scanBlocks() {
             const std::int64_t pieceEnd = std::min(pos + piece, blockEnd);
             const auto want = static_cast<std::uint32_t>(
                 std::min(pieceEnd + static_cast<std::int64_t>(kMaxSignatureBytes), end_) - pos);
-            reader->readAt(pos, buffer.data(), want);
+            reader->readAt(pos, buffer, want);
             const std::int64_t got = std::min<std::int64_t>(reader->lastDelivered(), want);
             // Only bytes that arrived are scanned: a failed read ends the block.
             const std::int64_t scanEnd = std::min(pieceEnd, pos + got);
             readFailed = pos + got < pieceEnd;
             const std::int64_t dataEnd = pos + got;
-            const std::uint8_t* data = buffer.data();
+            const std::uint8_t* data = buffer;
             const std::int64_t base = pos;
             std::int64_t next = pos;
             for (std::int64_t position = pos; position < scanEnd; position = next) {
