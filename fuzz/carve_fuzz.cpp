@@ -1,8 +1,12 @@
 // Fuzz target of raw recovery: the input's first byte tells how many 171-byte records
-// (up to 8) open it as a settings file; the rest is the volume that is carved with them.
+// (up to 8) open it as a settings file; the rest is the volume that is carved with them. With
+// no records the volume is carved with one definition of every format the engine knows, so
+// that their structure checks meet damaged files.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <string>
 #include <unistd.h>
 
@@ -22,6 +26,57 @@ std::string writeTemp(const char* tag, const std::uint8_t* data, std::size_t siz
     return path;
 }
 
+struct Known {
+    const char16_t* extension;
+    std::initializer_list<std::uint8_t> start;
+    std::initializer_list<std::uint8_t> end;
+};
+
+// Start (and end) signatures as the default set has them.
+const Known kKnown[] = {
+    {u"jpg", {0xFF, 0xD8, 0xFF}, {0xFF, 0xD9}},
+    {u"png", {0x89, 0x50, 0x4E, 0x47}, {0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82}},
+    {u"gif", {0x47, 0x49, 0x46, 0x38}, {0x00, 0x3B}},
+    {u"bmp", {0x42, 0x4D}, {}},
+    {u"tif", {0x49, 0x49, 0x2A, 0x00}, {}},
+    {u"tif", {0x4D, 0x4D, 0x00, 0x2A}, {}},
+    {u"wav", {0x52, 0x49, 0x46, 0x46}, {}},
+    {u"pdf", {0x25, 0x50, 0x44, 0x46, 0x2D}, {0x25, 0x25, 0x45, 0x4F, 0x46, 0x0A}},
+    {u"zip", {0x50, 0x4B, 0x03, 0x04}, {}},
+    {u"db", {0x53, 0x51, 0x4C, 0x69, 0x74, 0x65}, {}},
+    {u"mp3", {0x49, 0x44, 0x33}, {}},
+    {u"mp4", {0x2A, 0x2A, 0x2A, 0x2A, 0x66, 0x74, 0x79, 0x70}, {}},
+    {u"7z", {0x37, 0x7A, 0xBC, 0xAF}, {}},
+    {u"gz", {0x1F, 0x8B, 0x08}, {}},
+    {u"bz2", {0x42, 0x5A, 0x68}, {}},
+    {u"xz", {0xFD, 0x37, 0x7A, 0x58}, {}},
+    {u"ogg", {0x4F, 0x67, 0x67, 0x53}, {}},
+    {u"mid", {0x4D, 0x54, 0x68, 0x64}, {}},
+    {u"rar", {0x52, 0x61, 0x72, 0x21}, {}},
+    {u"flac", {0x66, 0x4C, 0x61, 0x43}, {}},
+    {u"mkv", {0x1A, 0x45, 0xDF, 0xA3}, {}},
+    {u"wmv", {0x30, 0x26, 0xB2, 0x75}, {}},
+    {u"flv", {0x46, 0x4C, 0x56, 0x01}, {}},
+    {u"mpg", {0x00, 0x00, 0x01, 0xBA}, {}},
+    {u"doc", {0xD0, 0xCF, 0x11, 0xE0}, {}},
+    {u"rtf", {0x7B, 0x5C, 0x72, 0x74}, {}},
+};
+
+void addKnownFormats(corvello::myJpg& engine) {
+    for (const Known& k : kKnown) {
+        corvello::SignatureRecord r;
+        r.extension = k.extension;
+        r.extensionLength = static_cast<std::uint8_t>(r.extension.size());
+        r.startLength = static_cast<std::uint8_t>(k.start.size());
+        r.endLength = static_cast<std::uint8_t>(k.end.size());
+        std::copy(k.start.begin(), k.start.end(), r.startSignature.begin());
+        std::copy(k.end.begin(), k.end.end(), r.endSignature.begin());
+        r.approximateSize = 1 << 20;
+        r.category = u"Known";
+        engine.addDefinition(r);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -35,7 +90,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     corvello::MemoryResultTree tree;
     corvello::FileReadSeek reader;
     corvello::myJpg engine;
-    corvello::loadDefinitions(engine, settings, false, host);
+    if (records == 0) {
+        addKnownFormats(engine);
+    } else {
+        corvello::loadDefinitions(engine, settings, false, host);
+    }
     if (reader.open(image)) {
         engine.reader = &reader;
         engine.host = &host;

@@ -44,6 +44,6 @@ if command -v foremost >/dev/null; then
 fi
 if command -v photorec >/dev/null; then
   mkdir -p "$work/photorec"
-  t0=$(now); (cd "$work/photorec" && photorec /d "$work/photorec/out" /cmd "$img" search >/dev/null 2>&1) || true; t1=$(now)
+  t0=$(now); (cd "$work/photorec" && photorec /d "$work/photorec/out" /cmd "$img" partition_none,options,paranoid,wholespace,search >/dev/null 2>&1) || true; t1=$(now)
   printf 'photorec:   %.3f s (ratio to cat %.2f)\n' "$(echo "$t1 - $t0" | bc -l)" "$(echo "$cat_s / ($t1 - $t0)" | bc -l)"
 fi

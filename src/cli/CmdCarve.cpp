@@ -103,8 +103,16 @@ int cmdCarve(const CommandArgs& argv, std::ostream& out, std::ostream& err) {
         if (count > 0) label.resize(label.size() - format(" (%lld)", count).size());
         out << toUtf8(label) << '\t' << count << '\n';
     }
-    out << "carved " << engine.carvedFiles.size() << " file(s); saved " << saved.written << " into " << *outDir
+    // Standard output holds only the rows; the summary is for the person.
+    err << "carved " << engine.carvedFiles.size() << " file(s); saved " << saved.written << " into " << *outDir
         << (engine.stopped() ? " (stopped)" : "") << "\n";
+    std::vector<std::string> partial;
+    for (std::size_t i = 0; i < engine.carvedFiles.size(); ++i)
+        if (engine.carvedFiles[i].partial) partial.push_back(toUtf8(engine.carvedCategory(i)) + "/" + toUtf8(engine.carvedName(i)));
+    if (!partial.empty()) {
+        err << "corvello-cli carve: " << partial.size() << " file(s) are damaged or cut; each was saved up to its last sound part:\n";
+        for (const std::string& name : partial) err << "  " << name << "\n";
+    }
     if (saved.unreadable > 0)
         err << "corvello-cli carve: " << saved.unreadable << " file(s) hold unreadable sectors, written as zeros.\n";
     if (saved.failed > 0) {

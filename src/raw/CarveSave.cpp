@@ -16,22 +16,36 @@ namespace corvello {
 namespace {
 constexpr std::uint32_t kCopyChunk = 1 << 20;
 constexpr int kMaxCopies = 100000;
-}
+constexpr std::size_t kPage = 4096;
 
-bool writeCarvedFile(FileReadSeek& reader, const CarvedFile& file, platform::OutputFile& out, bool& unreadable) {
+// A copy buffer whose first byte starts a page, as the kernel copies fastest into whole pages.
+struct CopyBuffer {
+    std::vector<std::uint8_t> storage = std::vector<std::uint8_t>(kCopyChunk + kPage);
+    std::uint8_t* data() { return storage.data() + (kPage - reinterpret_cast<std::uintptr_t>(storage.data()) % kPage) % kPage; }
+};
+
+bool copyOut(FileReadSeek& reader, const CarvedFile& file, platform::OutputFile& out, CopyBuffer& copy, bool& unreadable) {
+    std::uint8_t* const buffer = copy.data();
     unreadable = false;
     if (!out.isOpen()) return false;
-    std::vector<std::uint8_t> buffer(kCopyChunk);
     std::int64_t done = 0;
     while (done < file.size) {
         const auto want = static_cast<std::uint32_t>(std::min<std::int64_t>(kCopyChunk, file.size - done));
-        // A read that delivers nothing leaves the buffer as it was: start from zeros.
-        std::memset(buffer.data(), 0, want);
-        if (!reader.readAt(file.offset + done, buffer.data(), want)) unreadable = true;
-        if (!out.write(buffer.data(), want)) return false;
+        // Bytes a read does not deliver are written as zeros.
+        if (!reader.readAt(file.offset + done, buffer, want)) unreadable = true;
+        const std::uint32_t got = std::min(reader.lastDelivered(), want);
+        if (got < want) std::memset(buffer + got, 0, want - got);
+        if (!out.write(buffer, want)) return false;
         done += want;
     }
     return out.close();
+}
+
+}  // namespace
+
+bool writeCarvedFile(FileReadSeek& reader, const CarvedFile& file, platform::OutputFile& out, bool& unreadable) {
+    CopyBuffer buffer;
+    return copyOut(reader, file, out, buffer, unreadable);
 }
 
 bool saveCarvedFile(FileReadSeek& reader, const CarvedFile& file, const std::string& path, bool& unreadable) {
@@ -60,6 +74,7 @@ CarveSaveResult saveCarvedFiles(const myJpg& engine, const std::vector<std::size
     }
     std::map<std::string, platform::OutputFolder> folders;
     host.setProgressRange(0, static_cast<std::int64_t>(which.size()));
+    CopyBuffer buffer;
     std::int64_t done = 0;
     for (const std::size_t index : which) {
         if (host.checkpoint()) {
@@ -91,7 +106,7 @@ CarveSaveResult saveCarvedFiles(const myJpg& engine, const std::vector<std::size
             if (!created && out.errorCode() != EEXIST) break;
         }
         bool unreadable = false;
-        if (!created || !writeCarvedFile(*engine.reader, engine.carvedFiles[index], out, unreadable)) {
+        if (!created || !copyOut(*engine.reader, engine.carvedFiles[index], out, buffer, unreadable)) {
             ++result.failed;
             continue;
         }

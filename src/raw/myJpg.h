@@ -11,10 +11,12 @@
 #include <vector>
 
 #include "common/ResultTree.h"
+#include "raw/FileFormats.h"
 #include "raw/SignatureDefinition.h"
 
 namespace corvello {
 
+class CarveSource;
 class FileReadSeek;
 class ScanHost;
 
@@ -36,6 +38,8 @@ struct CarvedFile {
     std::int64_t size = 0;
     std::uint8_t signatureIndex = 0;  // the definition that found it
     std::int64_t namePosition = 0;    // the position its name is formed from
+    bool partial = false;             // its structure breaks off: only its sound part is kept
+    TreeItem item = 0;                // its item in the result tree (0 without a tree)
 };
 
 class myJpg {
@@ -83,7 +87,14 @@ private:
     void setUpTree();
     void scanBlocks();
     void recordLeftovers();
-    void recordFile(std::int64_t offset, std::int64_t size, std::int64_t namePosition, std::uint8_t index);
+    void recordFile(std::int64_t offset, std::int64_t size, std::int64_t namePosition, std::uint8_t index,
+                    bool partial = false);
+    // End signatures of the definitions with waiting starts, at every byte of [from, to) of
+    // data (which holds the range's bytes from base up to dataEnd).
+    void searchEnds(const std::uint8_t* data, std::int64_t base, std::int64_t dataEnd, std::int64_t from, std::int64_t to);
+    // A start of a definition whose format is known: the file it begins, if any, is recorded.
+    // Returns the position after it, or -1 when the start is not a file.
+    std::int64_t carveKnownFormat(CarveSource& source, std::int64_t position, std::uint8_t index);
     std::int64_t scanEnd() const;
     bool readDeclaredSize(ByteSpan sector, const SignatureParams& params, std::int64_t& total) const;
 
@@ -98,6 +109,22 @@ private:
         std::uint16_t entry = 0;             // position in matchTable
     };
     std::array<std::vector<WordEntry>, 256> byFirstByte_;
+    struct LeadGroup {
+        std::size_t position = 0;  // the first byte of the signature that is not a wildcard
+        std::array<std::vector<WordEntry>, 256> lists;  // by that byte's value, in table order
+    };
+    std::vector<LeadGroup> leads_;
+    std::vector<FileFormat> formats_;      // per definition, from its extension
+    std::vector<std::uint8_t> endDefinitions_;  // definitions with an end signature and no known format
+    std::size_t waiting_ = 0;              // starts waiting in pendingStarts
+    // The last file whose inside is still scanned: one found damaged (its sound part is a guess)
+    // or one whose format leaves its contents unchecked (pixels, samples, media data). A file
+    // that starts inside it and runs past its end shows that it was cut there.
+    struct Container {
+        std::size_t index = SIZE_MAX;  // in carvedFiles
+        std::int64_t end = 0;
+        bool whole = false;
+    } container_;
 };
 
 }  // namespace corvello

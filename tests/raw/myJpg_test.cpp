@@ -19,6 +19,9 @@ const Bytes kJpegStart{0xFF, 0xD8, 0xFF};
 const Bytes kPngStart{0x89, 0x50, 0x4E, 0x47};
 const Bytes kPngEnd{0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
 
+// The definitions here name extensions of no format the engine knows, so that only their
+// signatures and size fields delimit the files.
+
 // One carving run over an image made for the test.
 struct Carving {
     ScratchDir dir;
@@ -81,6 +84,8 @@ TEST(MatchAt, FirstMatchingEntryWins) {
     };
     const Case cases[] = {
         {{0x41, 0x42, 0x43}, 'S', 1},  // both 1 and 2 match: the first in load order wins
+        {{0x41, 0x42, 0x43, 0, 0, 0, 0, 0, 0, 0}, 'S', 1},  // also with ten bytes at hand
+        {{0x45, 0x46, 0, 0, 0, 0, 0, 0, 0, 0}, 'E', 1},
         {{0x5A, 0x42, 0x43}, 'S', 1},
         {{0x41, 0x00}, 0, -1},          // the one-byte signature never matches
         {{0x45, 0x46}, 'E', 1},         // start entries are tried first, then ends in order
@@ -102,9 +107,9 @@ TEST(MatchAt, FirstMatchingEntryWins) {
 }
 
 TEST(Carve, StartsWithoutEndTakeTheApproximateSize) {
-    Carving c(3 * MiB, {{0, kJpegStart}, {4096, kJpegStart}}, {definition(u"jpg", kJpegStart, {}, 2097152, u"Pictures")});
+    Carving c(3 * MiB, {{0, kJpegStart}, {4096, kJpegStart}}, {definition(u"img", kJpegStart, {}, 2097152, u"Pictures")});
     ASSERT_TRUE(c.run());
-    EXPECT_EQ(c.files(), (Files{{0, 2097152, "0 .jpg"}, {4096, 2097152, "4096 .jpg"}}));
+    EXPECT_EQ(c.files(), (Files{{0, 2097152, "0 .img"}, {4096, 2097152, "4096 .img"}}));
     const TreeItem root = c.engine.rootItem();
     EXPECT_EQ(c.tree.itemText(root), u"RAW RECOVERY ");
     EXPECT_EQ(c.tree.itemIcon(root), IconKind::Folder);
@@ -112,7 +117,7 @@ TEST(Carve, StartsWithoutEndTakeTheApproximateSize) {
     EXPECT_EQ(c.texts(kTreeTop), std::vector<std::string>{"RAW RECOVERY "});
     EXPECT_EQ(c.texts(root), std::vector<std::string>{"Pictures (2)"});
     const TreeItem category = c.tree.children(root)[0];
-    EXPECT_EQ(c.texts(category), (std::vector<std::string>{"0 .jpg", "4096 .jpg"}));
+    EXPECT_EQ(c.texts(category), (std::vector<std::string>{"0 .img", "4096 .img"}));
     for (std::size_t i = 0; i < 2; ++i) {
         EXPECT_EQ(c.tree.itemData(c.tree.children(category)[i]), i);
         EXPECT_EQ(c.tree.itemIcon(c.tree.children(category)[i]), IconKind::File);
@@ -122,64 +127,71 @@ TEST(Carve, StartsWithoutEndTakeTheApproximateSize) {
 }
 
 TEST(Carve, AFileEndsRightAfterItsEndSignature) {
-    Carving c(MiB, {{8192, kPngStart}, {9728, kPngEnd}}, {definition(u"png", kPngStart, kPngEnd, 52428800, u"Pictures")});
+    Carving c(MiB, {{8192, kPngStart}, {9728, kPngEnd}}, {definition(u"pic", kPngStart, kPngEnd, 52428800, u"Pictures")});
     ASSERT_TRUE(c.run());
-    EXPECT_EQ(c.files(), (Files{{8192, 1544, "9728 .png"}}));
+    EXPECT_EQ(c.files(), (Files{{8192, 1544, "9728 .pic"}}));
 }
 
-TEST(Carve, SignaturesCountOnlyAtSectorStarts) {
-    // Mid-sector start and end signatures are not seen; a one-byte signature never matches.
-    Carving c(MiB, {{8192 + 100, kPngStart}, {9728 + 7, kPngEnd}, {16384, {0x7A}}},
-              {definition(u"png", kPngStart, kPngEnd, 1000, u"Pictures"), definition(u"z", {0x7A}, {}, 100, u"Pictures")});
+TEST(Carve, StartSignaturesCountAtSectorStartsEndSignaturesAtAnyByte) {
+    // A mid-sector start is not seen; a one-byte signature never matches; an end signature is
+    // found wherever it lies after its start, so the file ends right after it.
+    Carving c(MiB, {{8192, kPngStart}, {9728 + 7, kPngEnd}, {16384 + 100, kPngStart}, {20480, {0x7A}}, {20992, kPngEnd}},
+              {definition(u"pic", kPngStart, kPngEnd, 10000, u"Pictures"), definition(u"z", {0x7A}, {}, 100, u"Pictures")});
     ASSERT_TRUE(c.run());
-    EXPECT_TRUE(c.files().empty());
-    EXPECT_EQ(c.texts(c.engine.rootItem()), std::vector<std::string>{"Pictures"});
+    EXPECT_EQ(c.files(), (Files{{8192, 9735 + 8 - 8192, "9735 .pic"}}));
+    EXPECT_EQ(c.texts(c.engine.rootItem()), std::vector<std::string>{"Pictures (1)"});
+
+    // An end signature that straddles two blocks.
+    Carving s(2 * MiB, {{MiB - 4096, kPngStart}, {MiB - 3, kPngEnd}}, {definition(u"pic", kPngStart, kPngEnd, 10000, u"Pictures")});
+    ASSERT_TRUE(s.run());
+    EXPECT_EQ(s.files(), (Files{{MiB - 4096, 4096 + 5, "1048573 .pic"}}));
 }
 
 TEST(Carve, DefinitionsOfOneCategoryShareItsItem) {
     Carving c(MiB, {{0, kJpegStart}, {512, kPngStart}, {1024, kPngEnd}, {2048, {0x50, 0x4B, 0x03, 0x04}}},
-              {definition(u"jpg", kJpegStart, {}, 100, u"Pictures"), definition(u"png", kPngStart, kPngEnd, 0, u"Pictures"),
-               definition(u"zip", {0x50, 0x4B, 0x03, 0x04}, {}, 100, u"Archives")});
+              {definition(u"img", kJpegStart, {}, 100, u"Pictures"), definition(u"pic", kPngStart, kPngEnd, 0, u"Pictures"),
+               definition(u"arc", {0x50, 0x4B, 0x03, 0x04}, {}, 100, u"Archives")});
     ASSERT_TRUE(c.run());
     EXPECT_EQ(c.texts(c.engine.rootItem()), (std::vector<std::string>{"Pictures (2)", "Archives (1)"}));
     const TreeItem pictures = c.tree.children(c.engine.rootItem())[0];
-    EXPECT_EQ(c.texts(pictures), (std::vector<std::string>{"0 .jpg", "1024 .png"}));
-    EXPECT_EQ(c.files(), (Files{{0, 100, "0 .jpg"}, {512, 520, "1024 .png"}, {2048, 100, "2048 .zip"}}));
+    EXPECT_EQ(c.texts(pictures), (std::vector<std::string>{"0 .img", "1024 .pic"}));
+    EXPECT_EQ(c.files(), (Files{{0, 100, "0 .img"}, {512, 520, "1024 .pic"}, {2048, 100, "2048 .arc"}}));
 }
 
-TEST(Carve, EndSignaturesPairWithTheOldestStartAndMayLieInALaterBlock) {
+TEST(Carve, AnEndPairsWithTheNearestStartWithinReachInAnyBlock) {
     Carving c(3 * MiB,
-              {{MiB - 1024, kPngStart}, {MiB + 4096, kPngEnd}, {2 * MiB, kPngStart}, {2 * MiB + 512, kPngStart},
-               {2 * MiB + 1024, kPngEnd}},
-              {definition(u"png", kPngStart, kPngEnd, 2000, u"Pictures")});
+              {{MiB - 1024, kPngStart}, {MiB + 512, kPngEnd}, {2 * MiB, kPngStart}, {2 * MiB + 512, kPngStart},
+               {2 * MiB + 1024 + 3, kPngEnd}, {2 * MiB + 1536, kPngEnd}, {2 * MiB + 4096, kPngStart}, {2 * MiB + 8192, kPngEnd}},
+              {definition(u"pic", kPngStart, kPngEnd, 2000, u"Pictures")});
     ASSERT_TRUE(c.run());
-    EXPECT_EQ(c.files(), (Files{{MiB - 1024, 2000, "1052672 .png"},  // cut to the approximate size
-                                {2 * MiB, 1032, "2098176 .png"},
-                                {2 * MiB + 512, 2000, "2097664 .png"}}));  // left over: approximate size
+    EXPECT_EQ(c.files(), (Files{{MiB - 1024, 1544, "1049088 .pic"},       // in the next block
+                                {2 * MiB + 512, 523, "2098179 .pic"},     // the nearest start first
+                                {2 * MiB, 1544, "2098688 .pic"},          // then the one around it
+                                {2 * MiB + 4096, 2000, "2101248 .pic"}})); // its end lies out of reach
 }
 
 TEST(Carve, LeftoverStartsKeepTheirApproximateSizeNewestFirst) {
     Carving c(2 * MiB, {{0, kPngStart}, {4096, kPngStart}, {MiB + 512, kPngStart}},
-              {definition(u"png", kPngStart, kPngEnd, 300000, u"Pictures"), definition(u"no", {1, 2}, {3, 4}, 0, u"Pictures")});
+              {definition(u"pic", kPngStart, kPngEnd, 300000, u"Pictures"), definition(u"no", {1, 2}, {3, 4}, 0, u"Pictures")});
     ASSERT_TRUE(c.run());
-    EXPECT_EQ(c.files(), (Files{{MiB + 512, 300000, "1049088 .png"}, {4096, 300000, "4096 .png"}, {0, 300000, "0 .png"}}));
+    EXPECT_EQ(c.files(), (Files{{MiB + 512, 300000, "1049088 .pic"}, {4096, 300000, "4096 .pic"}, {0, 300000, "0 .pic"}}));
 }
 
 TEST(Carve, WaitingStartsAreBounded) {
     Carving c(MiB, {{0, kPngStart}, {512, kPngStart}, {1024, kPngStart}, {1536, kPngStart}, {2048, kPngEnd}},
-              {definition(u"png", kPngStart, kPngEnd, 5000, u"Pictures")});
+              {definition(u"pic", kPngStart, kPngEnd, 5000, u"Pictures")});
     c.engine.maxPendingStarts = 2;
     ASSERT_TRUE(c.run());
-    EXPECT_EQ(c.files(), (Files{{0, 5000, "0 .png"}, {512, 5000, "512 .png"}, {1024, 1032, "2048 .png"},
-                                {1536, 5000, "1536 .png"}}));
+    EXPECT_EQ(c.files(), (Files{{0, 5000, "0 .pic"}, {512, 5000, "512 .pic"}, {1536, 520, "2048 .pic"},
+                                {1024, 5000, "1024 .pic"}}));
 }
 
 TEST(Carve, SizeFieldsDelimitFilesAcrossBlocks) {
     // A BMP-like file whose size (including the header) is at byte 2, and a RIFF-like one whose
     // size at byte 4 leaves out 8 header bytes; the first spans the 1 MiB boundary, the second
     // follows it right away and must still be found.
-    const SignatureRecord bmp = withSize(definition(u"bmp", {0x42, 0x4D}, {}, 4 * MiB, u"Pictures"), 2, 4, 0, true);
-    const SignatureRecord riff = withSize(definition(u"wav", {0x52, 0x49, 0x46, 0x46}, {}, 4 * MiB, u"Audio"), 4, 4, 8, false);
+    const SignatureRecord bmp = withSize(definition(u"bmx", {0x42, 0x4D}, {}, 4 * MiB, u"Pictures"), 2, 4, 0, true);
+    const SignatureRecord riff = withSize(definition(u"rif", {0x52, 0x49, 0x46, 0x46}, {}, 4 * MiB, u"Audio"), 4, 4, 8, false);
     const std::int64_t bmpAt = MiB - 8192, bmpSize = 20000;
     const std::int64_t wavAt = bmpAt + 20480, wavSize = 5000;
     Bytes bmpBytes = concat({{0x42, 0x4D}, {0x20, 0x4E, 0, 0}, filled(bmpSize - 6, 0x42)});
@@ -189,7 +201,7 @@ TEST(Carve, SizeFieldsDelimitFilesAcrossBlocks) {
     const Bytes wavBytes = concat({{0x52, 0x49, 0x46, 0x46}, {0x80, 0x13, 0, 0}});  // 4992 + 8
     Carving c(2 * MiB, {{bmpAt, bmpBytes}, {wavAt, wavBytes}}, {bmp, riff});
     ASSERT_TRUE(c.run());
-    EXPECT_EQ(c.files(), (Files{{bmpAt, bmpSize, "1040384 .bmp"}, {wavAt, wavSize, "1060864 .wav"}}));
+    EXPECT_EQ(c.files(), (Files{{bmpAt, bmpSize, "1040384 .bmx"}, {wavAt, wavSize, "1060864 .rif"}}));
 }
 
 TEST(Carve, SizeFieldsAreCheckedBeforeUse) {
@@ -222,16 +234,16 @@ TEST(Carve, SizeFieldsAreCheckedBeforeUse) {
 TEST(Carve, SkipSizeJumpsWholeSectorsWithinTheBlock) {
     const Bytes sig{0x49, 0x44, 0x33};
     Carving c(2 * MiB, {{0, sig}, {512, sig}, {1024, sig}, {MiB - 512, sig}, {MiB, sig}},
-              {definition(u"mp3", sig, {}, 100, u"Audio", 1500)});
+              {definition(u"snd", sig, {}, 100, u"Audio", 1500)});
     ASSERT_TRUE(c.run());
     // 1500 rounds down to 1024: the hit at 512 is jumped over; a skip never crosses a block.
-    EXPECT_EQ(c.files(), (Files{{0, 100, "0 .mp3"}, {1024, 100, "1024 .mp3"}, {MiB - 512, 100, "1048064 .mp3"},
-                                {MiB, 100, "1048576 .mp3"}}));
+    EXPECT_EQ(c.files(), (Files{{0, 100, "0 .snd"}, {1024, 100, "1024 .snd"}, {MiB - 512, 100, "1048064 .snd"},
+                                {MiB, 100, "1048576 .snd"}}));
 
     // A long skip: 200,000 rounds down to 199,680; the hit at 131,072 lies inside it.
-    Carving l(MiB, {{0, sig}, {131072, sig}, {199680, sig}}, {definition(u"mp3", sig, {}, 100, u"Audio", 200000)});
+    Carving l(MiB, {{0, sig}, {131072, sig}, {199680, sig}}, {definition(u"snd", sig, {}, 100, u"Audio", 200000)});
     ASSERT_TRUE(l.run());
-    EXPECT_EQ(l.files(), (Files{{0, 100, "0 .mp3"}, {199680, 100, "199680 .mp3"}}));
+    EXPECT_EQ(l.files(), (Files{{0, 100, "0 .snd"}, {199680, 100, "199680 .snd"}}));
 }
 
 TEST(Carve, FilesAreCutAtTheEndOfATruncatedImage) {
@@ -239,12 +251,12 @@ TEST(Carve, FilesAreCutAtTheEndOfATruncatedImage) {
     // cannot be read are not scanned, so nothing is reported twice.
     const std::int64_t size = MiB + MiB / 2 + 100;
     Carving c(size, {{4096, kJpegStart}, {MiB + 4096, kJpegStart}, {MiB + MiB / 2, kJpegStart}},
-              {definition(u"jpg", kJpegStart, {}, 2 * MiB, u"Pictures")}, 4 * MiB);
+              {definition(u"img", kJpegStart, {}, 2 * MiB, u"Pictures")}, 4 * MiB);
     ASSERT_TRUE(c.run());
     // The last one starts in the image's last, partial sector.
-    EXPECT_EQ(c.files(), (Files{{4096, size - 4096, "4096 .jpg"},
-                                {MiB + 4096, size - MiB - 4096, "1052672 .jpg"},
-                                {MiB + MiB / 2, 100, "1572864 .jpg"}}));
+    EXPECT_EQ(c.files(), (Files{{4096, size - 4096, "4096 .img"},
+                                {MiB + 4096, size - MiB - 4096, "1052672 .img"},
+                                {MiB + MiB / 2, 100, "1572864 .img"}}));
     EXPECT_EQ(c.host.ranges.back(), (std::pair<std::int64_t, std::int64_t>{0, 2}));
 
     // The saved copy stops at the end of the image: nothing is read out of bounds.
@@ -252,11 +264,11 @@ TEST(Carve, FilesAreCutAtTheEndOfATruncatedImage) {
     const CarveSaveResult saved = saveCarvedFiles(c.engine, {1}, out.path(), c.host);
     EXPECT_EQ(saved.written, 1u);
     EXPECT_EQ(saved.unreadable, 0u);
-    EXPECT_EQ(std::filesystem::file_size(out.file("Pictures/1052672 .jpg")), static_cast<std::uintmax_t>(size - MiB - 4096));
+    EXPECT_EQ(std::filesystem::file_size(out.file("Pictures/1052672 .img")), static_cast<std::uintmax_t>(size - MiB - 4096));
 }
 
 TEST(Carve, ReportsProgressPerBlock) {
-    Carving c(3 * MiB, {}, {definition(u"jpg", kJpegStart, {}, 10, u"Pictures")});
+    Carving c(3 * MiB, {}, {definition(u"img", kJpegStart, {}, 10, u"Pictures")});
     ASSERT_TRUE(c.run());
     EXPECT_EQ(c.host.ranges, (std::vector<std::pair<std::int64_t, std::int64_t>>{{0, 1000}, {0, 3}}));
     EXPECT_EQ(c.host.positions, (std::vector<std::int64_t>{0, 1, 2, 3}));
@@ -264,11 +276,11 @@ TEST(Carve, ReportsProgressPerBlock) {
 
 TEST(Carve, StopKeepsWhatWasFoundAndTheLeftoverStarts) {
     Carving c(4 * MiB, {{0, kJpegStart}, {4096, kPngStart}, {2 * MiB, kJpegStart}},
-              {definition(u"jpg", kJpegStart, {}, 10, u"Pictures"), definition(u"png", kPngStart, kPngEnd, 20, u"Pictures")});
+              {definition(u"img", kJpegStart, {}, 10, u"Pictures"), definition(u"pic", kPngStart, kPngEnd, 20, u"Pictures")});
     c.host.stopAtPos = 1;  // the user presses Stop while block 1 is about to be read
     ASSERT_TRUE(c.run());
     EXPECT_TRUE(c.engine.stopped());
-    EXPECT_EQ(c.files(), (Files{{0, 10, "0 .jpg"}, {4096, 20, "4096 .png"}}));
+    EXPECT_EQ(c.files(), (Files{{0, 10, "0 .img"}, {4096, 20, "4096 .pic"}}));
     EXPECT_EQ(c.host.notices(), std::vector<std::string>{"Scanning processing done.Select save button to save the data.."});
 }
 
@@ -309,7 +321,7 @@ TEST(Carve, GarbageDefinitionsNeverReadOutOfBounds) {
 }
 
 TEST(Carve, AnEmptyRangeStillEndsTheRun) {
-    Carving c(1000, {}, {definition(u"jpg", kJpegStart, {}, 10, u"Pictures")}, 0);
+    Carving c(1000, {}, {definition(u"img", kJpegStart, {}, 10, u"Pictures")}, 0);
     ASSERT_TRUE(c.run());
     EXPECT_TRUE(c.files().empty());
     EXPECT_EQ(c.texts(c.engine.rootItem()), std::vector<std::string>{"Pictures"});
