@@ -37,8 +37,8 @@ std::unique_ptr<ScanSession> runAdvanced(const ScanRequest& request, ScanHost& h
     const bool bootOk = parser->checkBootSector();
     host.setStatus("Finding Fat64 entries....");
     const std::int64_t max = request.maxCandidates > 0 ? request.maxCandidates : 3;
-    parser->fatCandidates = parser->findFatTables(max);
-    parser->heapCandidates = parser->findHeapStarts(max);
+    parser->fatCandidates = request.foundTables ? *request.foundTables : parser->findFatTables(max);
+    parser->heapCandidates = request.foundHeaps ? *request.foundHeaps : parser->findHeapStarts(max);
     if (bootOk && !parser->heapCandidates.empty()) parser->heapCandidates.front() = parser->heapOffset;
     host.clearStop();
     const TreeItem root = parser->rootItem;

@@ -52,7 +52,7 @@ std::unique_ptr<ScanSession> runAdvanced(const ScanRequest& request, ScanHost& h
     const bool bootOk = parser->checkBootSector();
     if (!parser->isFat32()) host.setStatus("Finding Fat entries....");
     const std::int64_t max = request.maxCandidates > 0 ? request.maxCandidates : 3;
-    parser->fatCandidates = parser->findFatTables(max);
+    parser->fatCandidates = request.foundTables ? *request.foundTables : parser->findFatTables(max);
     host.clearStop();
     const auto choices = sectorsPerClusterChoices(*parser, bootOk);
     const std::int64_t k = request.candidateIndex.value_or(0);

@@ -216,6 +216,13 @@ void VolumeScanDlg::copyAdvancedLists(advanceOptions* from) {
     copy(from->clusterList(), spc_);
     copy(from->heapList(), heap_);
     maxCandidates_ = from->maxCount;
+    // The scan chooses among what this search found rather than searching again (FAT tables and
+    // exFAT heaps are plain positions; NTFS copies are read again from their records).
+    const CandidateList& found = from->candidates();
+    if (found.family == Family::Fat16 || found.family == Family::Fat32 || found.family == Family::ExFat) {
+        foundTables_ = found.tables;
+        if (found.family == Family::ExFat) foundHeaps_ = found.heaps;
+    }
 }
 
 ScanRequest VolumeScanDlg::makeRequest(FileReadSeek* reader) const {
@@ -230,6 +237,8 @@ ScanRequest VolumeScanDlg::makeRequest(FileReadSeek* reader) const {
         // Each entry of the candidate lists keeps its candidate's index (the list is sorted as text).
         if (tfs_->currentIndex() >= 0) request.candidateIndex = tfs_->currentData().toLongLong();
         if (heap_->currentIndex() >= 0) request.heapIndex = heap_->currentData().toLongLong();
+        request.foundTables = foundTables_;
+        request.foundHeaps = foundHeaps_;
         if (spc_->currentIndex() >= 0) {
             const std::int64_t n = parseInt64(spc_->currentText());
             if (n > 0 && n <= 65536) request.sectorsPerCluster = static_cast<std::uint32_t>(n);

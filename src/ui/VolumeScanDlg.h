@@ -7,6 +7,7 @@
 #include <QVariant>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "partition/VolumeRecord.h"
@@ -157,6 +158,7 @@ private:
     PageWorker* worker_ = nullptr;
     std::unique_ptr<ScanSession> session_;
     std::int64_t maxCandidates_ = 3;
+    std::optional<std::vector<std::int64_t>> foundTables_, foundHeaps_;
     State state_ = State::Starting;
     enum class Work { None, Scan, Search, Save } work_ = Work::None;
     bool fillingList_ = false;
