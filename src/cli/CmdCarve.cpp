@@ -113,6 +113,11 @@ int cmdCarve(const CommandArgs& argv, std::ostream& out, std::ostream& err) {
         err << "corvello-cli carve: " << partial.size() << " file(s) are damaged or cut; each was saved up to its last sound part:\n";
         for (const std::string& name : partial) err << "  " << name << "\n";
     }
+    if (!saved.outputFull.empty()) {
+        err << "corvello-cli carve: the output folder is full: " << terminalSafe(saved.outputFull)
+            << " could not be completed and was removed; " << saved.written << " file(s) were written before it.\n";
+        return kExitInput;
+    }
     if (saved.unreadable > 0)
         err << "corvello-cli carve: " << saved.unreadable << " file(s) hold unreadable sectors, written as zeros.\n";
     if (saved.failed > 0) {

@@ -63,6 +63,11 @@ void checkOutputFolder(const std::string& source, const std::string& outDir, boo
 }
 
 int reportSaveProblems(const SaveResult& result, std::ostream& err) {
+    if (!result.outputFull.empty()) {
+        err << "corvello-cli save: the output folder is full: " << terminalSafe(result.outputFull)
+            << " could not be completed and was removed; " << result.written << " file(s) were written before it.\n";
+        return kExitInput;
+    }
     if (result.beyondVolume)
         err << "corvello-cli save: the saved files hold more bytes than the volume (" << result.mediumBytes
             << " bytes): some of them share their data, or come from damaged records.\n";

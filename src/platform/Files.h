@@ -96,6 +96,9 @@ private:
     mutable int error_ = 0;
 };
 
+// Whether a write error means the output has no room left (no space, or the quota is used up).
+bool isOutputFull(int error);
+
 // Whether two paths name the same file (same device and inode).
 bool sameFile(const std::string& a, const std::string& b);
 

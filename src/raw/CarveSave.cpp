@@ -108,6 +108,14 @@ CarveSaveResult saveCarvedFiles(const myJpg& engine, const std::vector<std::size
         bool unreadable = false;
         if (!created || !copyOut(*engine.reader, engine.carvedFiles[index], out, buffer, unreadable)) {
             ++result.failed;
+            if (platform::isOutputFull(out.errorCode())) {
+                // The output folder is full: the cut file is removed and the save stops here.
+                out.discard();
+                out.close();
+                result.outputFull = category + "/" + name;
+                result.stopped = true;
+                break;
+            }
             continue;
         }
         ++result.written;

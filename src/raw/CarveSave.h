@@ -24,6 +24,7 @@ struct CarveSaveResult {
     std::uint64_t unreadable = 0;  // files written with unreadable stretches left as zeros
     std::uint64_t failed = 0;      // files that could not be written
     bool stopped = false;
+    std::string outputFull;  // the output filled up: the file that could not be completed (removed)
 };
 
 // Copies one carved file into out, which it closes.

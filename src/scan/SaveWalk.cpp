@@ -103,6 +103,8 @@ Placed placeFolder(Walker& walker, const platform::OutputFolder& dir, const std:
     return p;
 }
 
+std::uint64_t expected_or(const ScanSession& session, ItemData x) { return session.size(x); }
+
 std::string folderName(const ScanSession& session, ItemData x) { return safeFileName(trimmed(session.saveName(x))); }
 
 }  // namespace
@@ -138,6 +140,7 @@ SaveResult saveRecords(ScanSession& session, const std::vector<ItemData>& childr
         [&](const std::vector<ItemData>& kids, const platform::OutputFolder& folder, const std::string& rel, int depth) {
             if (!kids.empty() && !host.stopRequested()) host.setProgressPos(static_cast<std::int64_t>(result.files));
             for (ItemData x : kids) {
+                if (!result.outputFull.empty()) return;
                 if (host.checkpoint()) {
                     result.stopped = true;
                     return;
@@ -167,6 +170,11 @@ SaveResult saveRecords(ScanSession& session, const std::vector<ItemData>& childr
                     if (!placed.ok) {
                         ++result.failed;
                         result.problems.push_back({base + placed.path, 0, std::strerror(placed.error)});
+                        if (platform::isOutputFull(placed.error)) {
+                            result.outputFull = base + placed.path;
+                            result.stopped = true;
+                            return;
+                        }
                         continue;
                     }
                     // No file holds more than the volume: a size beyond that comes from a damaged
@@ -176,6 +184,17 @@ SaveResult saveRecords(ScanSession& session, const std::vector<ItemData>& childr
                     bool ok = session.extract(x, out);
                     const std::uint64_t unread = reader != nullptr ? reader->unreadBytes() - unreadBefore : 0;
                     const int writeError = out.errorCode();
+                    if (platform::isOutputFull(writeError)) {
+                        // The output folder is full: this file is removed (it would pass for
+                        // whole), and the save stops here; every later file would fail the same.
+                        out.discard();
+                        out.close();
+                        ++result.failed;
+                        result.outputFull = base + placed.path;
+                        result.stopped = true;
+                        result.problems.push_back({base + placed.path, expected_or(session, x), std::strerror(writeError)});
+                        return;
+                    }
                     ok = out.close() && ok;
                     result.bytes += out.length();
                     result.mediumBytes += out.length() - std::min<std::uint64_t>(unread, out.length());

@@ -37,6 +37,8 @@ struct SaveResult {
     bool stopped = false;       // the walk was stopped before its end
     bool beyondVolume = false;  // the files together hold more bytes of the medium than the volume
     std::string error;          // the output folder itself could not be made (nothing written)
+    std::string outputFull;     // the output filled up: the file that could not be completed
+                                // (removed); the save stopped there
     std::vector<SaveProblem> problems;
 
     std::uint64_t incomplete() const {

@@ -580,6 +580,9 @@ void RawRecoveryDialog::finishSave() {
                   .arg(r.written)
                   .arg(r.files)
                   .arg(folder, r.stopped ? QStringLiteral(" (stopped)") : QString()));
+    if (!r.outputFull.empty())
+        showNotice(this, QStringLiteral("The output folder is full: %1 could not be completed and was removed.")
+                             .arg(QString::fromStdString(r.outputFull)));
     if (r.unreadable > 0)
         showNotice(this, QStringLiteral("%1 file(s) hold unreadable sectors, written as zeros.").arg(r.unreadable));
     if (r.failed > 0) showNotice(this, QStringLiteral("%1 file(s) could not be written into %2.").arg(r.failed).arg(folder));

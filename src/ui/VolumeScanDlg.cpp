@@ -568,6 +568,9 @@ QString saveProblemsText(const SaveResult& result) {
     // not be read, every file that could not be written with the reason.
     constexpr int kShown = 20;
     QStringList lines;
+    if (!result.outputFull.empty())
+        lines << QStringLiteral("The output folder is full: %1 could not be completed and was removed.")
+                     .arg(QString::fromStdString(result.outputFull));
     const std::uint64_t incomplete = result.incomplete();
     if (incomplete > 0) lines << QStringLiteral("%1 file(s) could not be written completely:").arg(incomplete);
     int shown = 0;
@@ -663,7 +666,7 @@ void VolumeScanDlg::startSave(std::vector<SaveGroup> groups, std::uint64_t count
         });
         SaveResult total;
         for (const SaveGroup& g : groups) {
-            if (host_->stopRequested()) break;
+            if (host_->stopRequested() || !total.outputFull.empty()) break;
             SaveResult r = saveRecords(sizes, g.records, g.dir, *host_);
             total.files += r.files;
             total.written += r.written;
@@ -671,9 +674,11 @@ void VolumeScanDlg::startSave(std::vector<SaveGroup> groups, std::uint64_t count
             total.bytes += r.bytes;
             total.mediumBytes += r.mediumBytes;
             if (!r.error.empty()) total.error = r.error;
+            if (!r.outputFull.empty()) total.outputFull = r.outputFull;
             total.problems.insert(total.problems.end(), r.problems.begin(), r.problems.end());
         }
         total.beyondVolume = total.mediumBytes > session->volumeBytes();
+        total.stopped = total.stopped || !total.outputFull.empty();
         saveResult_ = std::move(total);
     });
 }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -234,6 +235,53 @@ TEST(NeverHarm, EveryFailureHasItsExitStatus) {
     std::ostringstream err;
     EXPECT_EQ(cli::runCli({"list", fat16}, out, err), cli::kExitInput);
     EXPECT_NE(err.str().find("could not be written"), std::string::npos) << err.str();
+}
+
+}  // namespace
+}  // namespace corvello
+
+namespace corvello {
+namespace {
+
+// A small file system mounted as the output folder, where the machine allows it.
+class TinyOutput {
+public:
+    explicit TinyOutput(const std::string& dir) : dir_(dir) {
+        fs::create_directories(dir);
+        mounted_ = ::geteuid() == 0 &&
+                   std::system(("mount -t tmpfs -o size=256k corvello-full '" + dir + "' 2>/dev/null").c_str()) == 0;
+    }
+    ~TinyOutput() {
+        if (mounted_) std::system(("umount '" + dir_ + "'").c_str());
+    }
+    bool mounted() const { return mounted_; }
+
+private:
+    std::string dir_;
+    bool mounted_ = false;
+};
+
+TEST(NeverHarm, AFullOutputFolderStopsTheWorkAndNamesTheFile) {
+    test::ScratchDir dir;
+    TinyOutput out(dir.file("out"));
+    if (!out.mounted()) GTEST_SKIP() << "this machine does not allow mounting a small tmpfs as the output folder";
+    const auto save = test::runCli({"save", test::fixture("fat12-floppy.img"), "--out", dir.file("out/saved")});
+    EXPECT_EQ(save.status, cli::kExitInput) << save.err;
+    EXPECT_NE(save.err.find("the output folder is full: "), std::string::npos) << save.err;
+    EXPECT_NE(save.err.find(" could not be completed and was removed"), std::string::npos) << save.err;
+    // One sentence for the fault, not one per file that followed.
+    EXPECT_LT(std::count(save.err.begin(), save.err.end(), '\n'), 4) << save.err;
+    // Whatever stayed is whole: every file there equals its manifest entry.
+    const auto manifest = test::readManifest("fat12-floppy");
+    for (const auto& e : fs::recursive_directory_iterator(dir.file("out/saved"))) {
+        if (!e.is_regular_file()) continue;
+        const std::string rel = fs::relative(e.path(), dir.file("out/saved")).string();
+        EXPECT_EQ(test::sha256File(e.path().string()), manifestEntry(manifest, rel).sha256) << rel;
+    }
+    fs::remove_all(dir.file("out/saved"));
+    const auto carve = test::runCli({"carve", test::fixture("carve.img"), "--out", dir.file("out/carved")});
+    EXPECT_EQ(carve.status, cli::kExitInput) << carve.err;
+    EXPECT_NE(carve.err.find("the output folder is full: "), std::string::npos) << carve.err;
 }
 
 }  // namespace

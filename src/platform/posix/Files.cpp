@@ -199,6 +199,8 @@ bool OutputFolder::openChild(const std::string& name, OutputFolder& child) const
     return true;
 }
 
+bool isOutputFull(int error) { return error == ENOSPC || error == EDQUOT; }
+
 bool sameFile(const std::string& a, const std::string& b) {
     struct stat sa {}, sb {};
     return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
