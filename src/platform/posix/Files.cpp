@@ -1,5 +1,6 @@
 #include "platform/Files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -38,6 +39,7 @@ OutputFile::~OutputFile() { close(); }
 
 void OutputFile::reset() {
     close();
+    sink_ = nullptr;
     buffer_.clear();
     length_ = 0;
     limit_ = UINT64_MAX;
@@ -75,6 +77,11 @@ void OutputFile::openMemory(std::size_t limit) {
     limit_ = limit;
 }
 
+void OutputFile::openSink(Sink sink) {
+    reset();
+    sink_ = std::move(sink);
+}
+
 bool OutputFile::write(const void* data, std::size_t count) {
     if (!isOpen()) return false;
     // Bytes past the limit are dropped and counted; the writer goes on as if they were written,
@@ -85,6 +92,14 @@ bool OutputFile::write(const void* data, std::size_t count) {
     if (memory_) {
         const auto* p = static_cast<const std::uint8_t*>(data);
         buffer_.insert(buffer_.end(), p, p + keep);
+        length_ += keep;
+        return true;
+    }
+    if (sink_) {
+        if (keep > 0 && !sink_(data, keep)) {
+            error_ = EIO;
+            return false;
+        }
         length_ += keep;
         return true;
     }
@@ -115,6 +130,23 @@ bool OutputFile::truncate(std::uint64_t length) {
         length_ = length;
         return true;
     }
+    if (sink_) {
+        // A stream cannot be cut back or skipped ahead: the tail is written as zeros.
+        if (length < length_) {
+            error_ = ESPIPE;
+            return false;
+        }
+        static const std::uint8_t zeros[65536] = {};
+        while (length_ < length) {
+            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof zeros, length - length_));
+            if (!sink_(zeros, n)) {
+                error_ = EIO;
+                return false;
+            }
+            length_ += n;
+        }
+        return true;
+    }
     if (::ftruncate(fd_, static_cast<off_t>(length)) != 0) {
         error_ = errno;
         return false;
@@ -131,6 +163,7 @@ void OutputFile::setTimes(UnixTime access, UnixTime modification) {
 
 bool OutputFile::close() {
     memory_ = false;
+    sink_ = nullptr;
     if (fd_ < 0) return true;
     if (hasTimes_) {
         struct timespec times[2];
