@@ -1,6 +1,7 @@
 // The FAT12/FAT16 and FAT32 scan threads (standard mode) and the session over their records.
 
 #include <memory>
+#include <mutex>
 
 #include "common/ResultTree.h"
 #include "common/ScanHost.h"
@@ -28,6 +29,30 @@ public:
     }
     std::uint64_t size(ItemData data) const override { return isValid(data) ? entry(data).size : 0; }
     bool hasRecycleBin() const override { return parser_->isFat32(); }
+
+    // A deleted file's chain is gone from the FAT: its clusters are taken as the extraction takes
+    // them, one after another from the first. The FAT is the record of what live files own.
+    Recoverability recoverability(ItemData data) const override {
+        if (!isValid(data) || isFolder(data)) return {};
+        const FatEntry& e = entry(data);
+        const bool parentDeleted = e.parent != 0 && e.parent < parser_->entries.size() && parser_->entries[e.parent].deleted;
+        if (!e.deleted && !parentDeleted) return {};
+        const std::uint64_t clusterBytes = parser_->clusterBytes;
+        if (clusterBytes == 0) return {};
+        const std::uint32_t first = parser_->firstCluster(e);
+        std::vector<UnitRun> runs;
+        if (e.size > 0) {
+            if (first < 2) return {};
+            runs.push_back({first, (e.size + clusterBytes - 1) / clusterBytes});
+        }
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return judgeRuns(runs, static_cast<std::uint64_t>(parser_->maxCluster()) + 1,
+                         [this](std::uint64_t c) { return !parser_->isClusterFree(static_cast<std::uint32_t>(c)); },
+                         nullptr);
+    }
+
+private:
+    mutable std::mutex mutex_;  // the FAT cache is filled as it is read
 };
 
 template <class Parser>
