@@ -56,6 +56,9 @@ public:
 
     // No byte past limit is written; what the writer offers beyond it is counted as cut.
     void setLimit(std::uint64_t limit) { limit_ = limit; }
+    // With stop set, a write or length past the limit fails (after keeping what fits), so that
+    // a reader wanting only the first bytes of a file does not read the rest of it.
+    void setStopAtLimit(bool stop) { stopAtLimit_ = stop; }
     std::uint64_t cutBytes() const { return cut_; }
     std::uint64_t length() const { return length_; }
     const std::vector<std::uint8_t>& bytes() const { return buffer_; }
@@ -70,6 +73,7 @@ private:
     std::uint64_t length_ = 0;  // the file's length so far
     std::uint64_t limit_ = UINT64_MAX;
     std::uint64_t cut_ = 0;
+    bool stopAtLimit_ = false;
     bool hasTimes_ = false;
     bool discard_ = false;
     int dirFd_ = -1;  // the folder the file was created in (a duplicate), for discard

@@ -44,6 +44,7 @@ void OutputFile::reset() {
     length_ = 0;
     limit_ = UINT64_MAX;
     cut_ = 0;
+    stopAtLimit_ = false;
     hasTimes_ = false;
     discard_ = false;
     error_ = 0;
@@ -89,11 +90,12 @@ bool OutputFile::write(const void* data, std::size_t count) {
     const std::uint64_t room = length_ < limit_ ? limit_ - length_ : 0;
     const std::size_t keep = static_cast<std::size_t>(std::min<std::uint64_t>(room, count));
     cut_ += count - keep;
+    const bool stop = stopAtLimit_ && keep < count;
     if (memory_) {
         const auto* p = static_cast<const std::uint8_t*>(data);
         buffer_.insert(buffer_.end(), p, p + keep);
         length_ += keep;
-        return true;
+        return !stop;
     }
     if (sink_) {
         if (keep > 0 && !sink_(data, keep)) {
@@ -101,7 +103,7 @@ bool OutputFile::write(const void* data, std::size_t count) {
             return false;
         }
         length_ += keep;
-        return true;
+        return !stop;
     }
     const auto* p = static_cast<const unsigned char*>(data);
     std::size_t left = keep;
@@ -116,19 +118,20 @@ bool OutputFile::write(const void* data, std::size_t count) {
         left -= static_cast<std::size_t>(n);
     }
     length_ += keep;
-    return true;
+    return !stop;
 }
 
 bool OutputFile::truncate(std::uint64_t length) {
     if (!isOpen()) return false;
-    if (length > limit_) {
+    const bool past = length > limit_;
+    if (past) {
         cut_ += length - std::max(limit_, length_);
         length = limit_;
     }
     if (memory_) {
         buffer_.resize(static_cast<std::size_t>(length), 0);
         length_ = length;
-        return true;
+        return !(stopAtLimit_ && past);
     }
     if (sink_) {
         // A stream cannot be cut back or skipped ahead: the tail is written as zeros.
