@@ -304,6 +304,8 @@ bool VolumeScanDlg::initPage() {
         list_->setColumnWidth(c, std::max({widths[c], title, c >= 1 && c <= 3 ? timeWidth : 0}));
         list_->headerItem()->setTextAlignment(c, Qt::AlignLeft | Qt::AlignVCenter);
     }
+    // Whether a deleted file's data are still there is shown beside its name.
+    list_->header()->moveSection(list_->header()->visualIndex(kDataColumn), 1);
 
     ParceModeNtfsDlg* mode = modePage();
     if (mode == nullptr) return false;
