@@ -35,16 +35,15 @@ public:
         if (!isValid(data) || isFolder(data)) return {};
         const ExFatEntry& e = entry(data);
         const auto& list = parser_->entries;
-        const bool parentDeleted = e.parent != 0 && e.parent < list.size() && list[e.parent].entryType == 0x05;
-        if (e.entryType != 0x05 && !parentDeleted) return {};
+        if (isLive(static_cast<std::uint32_t>(data - 1))) return {};
         if (parser_->clusterBytes == 0) return {};
         if (e.dataLength > 0 && e.firstCluster < 2) return {};
         const std::lock_guard<std::mutex> lock(mutex_);
         if (!liveReady_) {
             liveReady_ = true;
-            for (const ExFatEntry& x : list)
-                if (x.entryType == 0x85 && x.index != 0)
-                    for (const UnitRun& r : runsOf(x)) live_.add(r.first, r.count);
+            for (std::uint32_t i = 1; i < list.size(); ++i)
+                if (isLive(i))
+                    for (const UnitRun& r : runsOf(list[i])) live_.add(r.first, r.count);
             live_.finish();
         }
         return judgeRuns(runsOf(e), static_cast<std::uint64_t>(parser_->maxCluster()) + 1,
@@ -52,6 +51,19 @@ public:
     }
 
 private:
+    // A record is live when neither it nor a folder above it is deleted (a deleted folder's
+    // records may keep their live marks).
+    bool isLive(std::uint32_t index) const {
+        const auto& list = parser_->entries;
+        std::uint32_t i = index;
+        for (int depth = 0; depth < 1024 && i != 0 && i < list.size(); ++depth) {
+            if (list[i].entryType != 0x85) return false;
+            if (list[i].parent == i) break;
+            i = list[i].parent;
+        }
+        return true;
+    }
+
     // The clusters a record claims, as the extraction takes them: one after another, or along
     // its chain (at most as many as its length needs).
     std::vector<UnitRun> runsOf(const ExFatEntry& e) const {

@@ -35,8 +35,15 @@ public:
     Recoverability recoverability(ItemData data) const override {
         if (!isValid(data) || isFolder(data)) return {};
         const FatEntry& e = entry(data);
-        const bool parentDeleted = e.parent != 0 && e.parent < parser_->entries.size() && parser_->entries[e.parent].deleted;
-        if (!e.deleted && !parentDeleted) return {};
+        // Deleted itself or below a deleted folder (whose records may keep their live marks).
+        bool deleted = false;
+        auto i = static_cast<std::uint32_t>(data - 1);
+        for (int depth = 0; depth < 1024 && i != 0 && i < parser_->entries.size() && !deleted; ++depth) {
+            deleted = parser_->entries[i].deleted != 0;
+            if (parser_->entries[i].parent == i) break;
+            i = parser_->entries[i].parent;
+        }
+        if (!deleted) return {};
         const std::uint64_t clusterBytes = parser_->clusterBytes;
         if (clusterBytes == 0) return {};
         const std::uint32_t first = parser_->firstCluster(e);

@@ -89,6 +89,8 @@ TEST(Recoverability, DeletedFilesOfTheOtherFixtures) {
         {"fat12-floppy", "Trash/old letter.txt", "intact"},
         {"fat16-2k", "Old project/Sub/notes on the plan.txt", "intact"},
         {"exfat-4k", "Trash/old photo.jpg", "intact"},
+        {"exfat-4k", "Old project/Sub/notes on the plan.txt", "intact"},  // below a deleted folder
+        {"fat32-4k", "Old project/Sub/notes on the plan.txt", "intact"},
         {"ntfs-basic", "gone/tiny.txt", "intact"},  // resident
         {"ntfs-basic", "deleted.txt", "intact"},
         {"ext4-4k", "Documents/removed.txt", "intact"},
