@@ -1,7 +1,7 @@
 #pragma once
 // One whole scan of a volume image, as a fuzz target drives it: the family's thread order in the
-// given mode, the completion, every entry listed with its display texts, and every file up to
-// maxExtract bytes extracted (into a sink that keeps nothing).
+// given mode, the completion, every entry listed with its display texts and data state, and every
+// file up to maxExtract bytes extracted (into a sink that keeps nothing).
 
 #include <cstdint>
 #include <string>
@@ -32,6 +32,7 @@ inline void scanAndExtract(const std::string& image, const std::u16string& fileS
     walkEntries(*session, topLevelRecords(*session, tree), 0, [&](const ListedEntry& e) {
         session->rowTexts(e.data);
         session->sizeText(e.data);
+        session->recoverability(e.data);
         if (!e.folder && e.size <= maxExtract) {
             // Extraction runs whole, its bytes are counted and dropped.
             platform::OutputFile sink;

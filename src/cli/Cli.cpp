@@ -19,6 +19,7 @@ const Command kCommands[] = {
     {"partitions", cmdPartitions},
     {"list", cmdList},
     {"save", cmdSave},
+    {"cat", cmdCat},
     {"carve", cmdCarve},
     {"drives", cmdDrives},
     {"mft-copies", cmdMftCopies},
@@ -31,10 +32,14 @@ const char kUsage[] =
     "  drives\n      the machine's physical drives and mounted volumes\n"
     "  partitions IMAGE [--gpt] [--advanced [--start N] [--end N] [--no-skip]]\n"
     "      the volumes of a disk: VOLUME, FILE_SYSTEM, VOLUME_SIZE, START_SECTOR\n"
-    "  list IMAGE [--volume N [--gpt] | --start SECTOR --fs NAME] [--fs NAME] [--mode standard|advanced|deep]\n"
-    "      every entry of the volume: KIND, STATE, SIZE, PATH\n"
-    "  save IMAGE [volume options] --out DIR [--path FOLDER]\n"
-    "      writes the files below FOLDER (default: everything) into DIR\n"
+    "  list IMAGE [--volume N [--gpt] | --start SECTOR --fs NAME] [--fs NAME] [--mode standard|advanced|deep] [--long]\n"
+    "      every entry of the volume: KIND, STATE, SIZE, PATH; --long adds DATA before PATH: whether a deleted\n"
+    "      file's data are still there (intact, partly overwritten (N%), overwritten, unknown; - when live)\n"
+    "  save IMAGE [volume options] --out DIR [--path FOLDER] [--intact-only]\n"
+    "      writes the files below FOLDER (default: everything) into DIR; --intact-only leaves out the deleted\n"
+    "      files whose data are not all there\n"
+    "  cat IMAGE [volume options] PATH\n"
+    "      writes the bytes of the file at PATH (as list prints it) to standard output\n"
     "  carve IMAGE [--volume N [--gpt] | --start SECTOR] [--settings FILE] [--no-defaults] --out DIR\n"
     "      finds files by their signatures and writes them into DIR, one folder per category\n"
     "  mft-copies IMAGE [volume options] [--max N]\n"

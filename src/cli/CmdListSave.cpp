@@ -3,6 +3,7 @@
 #include "cli/Cli.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
+#include "cli/ScannedVolume.h"
 #include "common/MemoryResultTree.h"
 #include "common/Bytes.h"
 #include "common/Text.h"
@@ -13,18 +14,9 @@
 
 namespace corvello::cli {
 
-namespace {
-
-struct ScannedVolume {
-    ConsoleHost host;
-    OpenedImage image;
-    MemoryResultTree tree;
-    std::unique_ptr<ScanSession> session;
-    explicit ScannedVolume(std::ostream& err) : host(err) {}
-};
-
-void scanVolume(ScannedVolume& v, const Args& args) {
-    if (args.positionals().size() != 1) throw UsageError{"give exactly one IMAGE."};
+void scanVolume(ScannedVolume& v, const Args& args, std::size_t positionals) {
+    if (args.positionals().size() != positionals)
+        throw UsageError{positionals == 1 ? "give exactly one IMAGE." : "give the IMAGE and one PATH."};
     openImage(args.positionals()[0], v.image, v.host);
     const VolumeRecord volume = chooseVolume(v.image, args, v.host);
     const ScanRequest request = makeRequest(v.image, args, volume);
@@ -47,8 +39,6 @@ void scanVolume(ScannedVolume& v, const Args& args) {
                              (seen.empty() ? std::string(".") : " (it looks like " + toUtf8(seen) + ").")};
     }
 }
-
-}  // namespace
 
 void checkOutputFolder(const std::string& source, const std::string& outDir, bool allowSameDevice) {
     if (platform::sameFile(source, outDir))
@@ -88,12 +78,19 @@ int reportSaveProblems(const SaveResult& result, std::ostream& err) {
 }
 
 int cmdList(const CommandArgs& argv, std::ostream& out, std::ostream& err) {
-    const Args args(argv, kVolumeOptions, kVolumeFlags);
+    std::set<std::string> flags = kVolumeFlags;
+    flags.insert("--long");
+    const Args args(argv, kVolumeOptions, flags);
+    const bool longForm = args.has("--long");
     ScannedVolume v(err);
     scanVolume(v, args);
     walkEntries(*v.session, topLevelRecords(*v.session, v.tree), 0, [&](const ListedEntry& e) {
-        out << (e.folder ? 'd' : 'f') << '\t' << (e.deleted ? "deleted" : "live") << '\t' << e.size << '\t'
-            << terminalSafe(e.path) << '\n';
+        out << (e.folder ? 'd' : 'f') << '\t' << (e.deleted ? "deleted" : "live") << '\t' << e.size << '\t';
+        // --long: whether a deleted file's data are still there ("-" for live files and folders).
+        if (longForm)
+            out << (e.folder || !e.deleted ? std::string("-") : recoverabilityText(v.session->recoverability(e.data)))
+                << '\t';
+        out << terminalSafe(e.path) << '\n';
     });
     out.flush();
     if (!out) throw InputError{"the listing could not be written to standard output."};
@@ -104,7 +101,7 @@ int cmdSave(const CommandArgs& argv, std::ostream& out, std::ostream& err) {
     std::set<std::string> options = kVolumeOptions;
     options.insert({"--out", "--path"});
     std::set<std::string> flags = kVolumeFlags;
-    flags.insert("--allow-same-device");
+    flags.insert({"--allow-same-device", "--intact-only"});
     const Args args(argv, options, flags);
     const auto outDir = args.value("--out");
     if (!outDir || outDir->empty()) throw UsageError{"give the output folder with --out DIR."};
@@ -117,8 +114,10 @@ int cmdSave(const CommandArgs& argv, std::ostream& out, std::ostream& err) {
     if (!recordsAtPath(*v.session, v.tree, folder, children))
         throw UsageError{"there is no folder \"" + folder + "\" on the volume."};
 
-    v.host.setProgressRange(0, static_cast<std::int64_t>(countFiles(*v.session, children)));
-    const SaveResult result = saveRecords(*v.session, children, *outDir, v.host);
+    // --intact-only: live files and the deleted files whose data nothing has taken since.
+    const FileFilter filter = args.has("--intact-only") ? intactFilesOnly(*v.session) : FileFilter{};
+    v.host.setProgressRange(0, static_cast<std::int64_t>(countFiles(*v.session, children, filter)));
+    const SaveResult result = saveRecords(*v.session, children, *outDir, v.host, filter);
     v.host.finishLine();
     if (!result.error.empty()) throw InputError{result.error};
     out << "saved " << result.written << " of " << result.files << " file(s) into " << *outDir << "\n";

@@ -5,6 +5,7 @@
 // never overwritten, and a link planted in the output folder never leads a write outside it.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,11 @@ public:
     bool replace(const std::string& path);
     // Collects the writes in memory, at most limit bytes (more is counted as cut).
     void openMemory(std::size_t limit);
+    // Hands the writes in order to sink (standard output, for one file written to a pipe):
+    // nothing is created or removed, no times are applied, and a length set by truncate past
+    // the end is written out as zeros. sink returns false when it cannot take the bytes.
+    using Sink = std::function<bool(const void* data, std::size_t count)>;
+    void openSink(Sink sink);
 
     bool write(const void* data, std::size_t count);
     // Sets the length (for a sparse tail) without writing the zeros.
@@ -46,10 +52,13 @@ public:
     void discard() { discard_ = true; }
     bool discarded() const { return discard_; }
     bool close();
-    bool isOpen() const { return fd_ >= 0 || memory_; }
+    bool isOpen() const { return fd_ >= 0 || memory_ || static_cast<bool>(sink_); }
 
     // No byte past limit is written; what the writer offers beyond it is counted as cut.
     void setLimit(std::uint64_t limit) { limit_ = limit; }
+    // With stop set, a write or length past the limit fails (after keeping what fits), so that
+    // a reader wanting only the first bytes of a file does not read the rest of it.
+    void setStopAtLimit(bool stop) { stopAtLimit_ = stop; }
     std::uint64_t cutBytes() const { return cut_; }
     std::uint64_t length() const { return length_; }
     const std::vector<std::uint8_t>& bytes() const { return buffer_; }
@@ -60,9 +69,11 @@ private:
     int fd_ = -1;
     bool memory_ = false;
     std::vector<std::uint8_t> buffer_;
+    Sink sink_;
     std::uint64_t length_ = 0;  // the file's length so far
     std::uint64_t limit_ = UINT64_MAX;
     std::uint64_t cut_ = 0;
+    bool stopAtLimit_ = false;
     bool hasTimes_ = false;
     bool discard_ = false;
     int dirFd_ = -1;  // the folder the file was created in (a duplicate), for discard

@@ -1,6 +1,8 @@
 // The exFAT scan thread (standard mode) and the session over its records.
 
+#include <algorithm>
 #include <memory>
+#include <mutex>
 
 #include "common/ResultTree.h"
 #include "common/ScanHost.h"
@@ -27,6 +29,67 @@ public:
     }
     std::uint64_t size(ItemData data) const override { return isValid(data) ? entry(data).dataLength : 0; }
     bool hasRecycleBin() const override { return true; }
+
+    // Clusters are checked against the allocation bitmap and against what the live records own.
+    Recoverability recoverability(ItemData data) const override {
+        if (!isValid(data) || isFolder(data)) return {};
+        const ExFatEntry& e = entry(data);
+        const auto& list = parser_->entries;
+        if (isLive(static_cast<std::uint32_t>(data - 1))) return {};
+        if (parser_->clusterBytes == 0) return {};
+        if (e.dataLength > 0 && e.firstCluster < 2) return {};
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (!liveReady_) {
+            liveReady_ = true;
+            for (std::uint32_t i = 1; i < list.size(); ++i)
+                if (isLive(i))
+                    for (const UnitRun& r : runsOf(list[i])) live_.add(r.first, r.count);
+            live_.finish();
+        }
+        return judgeRuns(runsOf(e), static_cast<std::uint64_t>(parser_->maxCluster()) + 1,
+                         [this](std::uint64_t c) { return parser_->clusterInUse(static_cast<std::uint32_t>(c)); }, &live_);
+    }
+
+private:
+    // A record is live when neither it nor a folder above it is deleted (a deleted folder's
+    // records may keep their live marks).
+    bool isLive(std::uint32_t index) const {
+        const auto& list = parser_->entries;
+        std::uint32_t i = index;
+        for (int depth = 0; depth < 1024 && i != 0 && i < list.size(); ++depth) {
+            if (list[i].entryType != 0x85) return false;
+            if (list[i].parent == i) break;
+            i = list[i].parent;
+        }
+        return true;
+    }
+
+    // The clusters a record claims, as the extraction takes them: one after another, or along
+    // its chain (at most as many as its length needs).
+    std::vector<UnitRun> runsOf(const ExFatEntry& e) const {
+        std::vector<UnitRun> runs;
+        const std::uint64_t cb = parser_->clusterBytes;
+        if (cb == 0 || e.dataLength == 0 || e.firstCluster < 2) return runs;
+        const std::uint64_t n = (e.dataLength + cb - 1) / cb;
+        if (parser_->dataIsContiguous(e)) {
+            runs.push_back({e.firstCluster, n});
+            return runs;
+        }
+        std::uint32_t c = e.firstCluster;
+        const std::uint64_t steps = std::min<std::uint64_t>(n, parser_->maxCluster());  // a looping chain ends here
+        for (std::uint64_t i = 0; i < steps && c >= 2; ++i) {
+            if (!runs.empty() && runs.back().first + runs.back().count == c)
+                ++runs.back().count;
+            else
+                runs.push_back({c, 1});
+            c = parser_->nextCluster(c);
+        }
+        return runs;
+    }
+
+    mutable std::mutex mutex_;
+    mutable UnitSet live_;
+    mutable bool liveReady_ = false;
 };
 
 // The advanced mode: the FAT and heap searches of the advanced-input step, then the chosen

@@ -1,4 +1,5 @@
 #include <memory>
+#include <mutex>
 #include <unordered_set>
 
 #include "common/ScanHost.h"
@@ -59,9 +60,27 @@ public:
         return isValid(data) && saveKind(data) == SaveKind::File && parser_->extractEntry(out, record(data));
     }
 
+    // A deleted inode's block runs, checked against the block bitmaps: ext's record of the blocks
+    // live files own. Inline data lives in the inode itself.
+    Recoverability recoverability(ItemData data) const override {
+        if (!isValid(data) || saveKind(data) != SaveKind::File || !record(data).deleted) return {};
+        const std::lock_guard<std::mutex> lock(mutex_);
+        bool inInode = false;
+        std::vector<ExtBlockRun> blocks;
+        if (!parser_->dataPlace(record(data), inInode, blocks)) return {};
+        std::vector<UnitRun> runs;
+        for (const ExtBlockRun& b : blocks) runs.push_back({b.physical, b.count});
+        // A size without a block to read (the block map was emptied): where the data were is
+        // not known.
+        if (!inInode && runs.empty() && record(data).size > 0) return {};
+        return judgeRuns(runs, parser_->blocksCount(), [this](std::uint64_t b) { return parser_->blockInUse(b); },
+                         nullptr);
+    }
+
 private:
     static const ExtEntry& record(ItemData data) { return *reinterpret_cast<const ExtEntry*>(data); }
 
+    mutable std::mutex mutex_;
     std::unique_ptr<ext2Class> parser_;
     std::unordered_set<ItemData> valid_;
 };

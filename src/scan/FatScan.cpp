@@ -1,6 +1,7 @@
 // The FAT12/FAT16 and FAT32 scan threads (standard mode) and the session over their records.
 
 #include <memory>
+#include <mutex>
 
 #include "common/ResultTree.h"
 #include "common/ScanHost.h"
@@ -28,6 +29,37 @@ public:
     }
     std::uint64_t size(ItemData data) const override { return isValid(data) ? entry(data).size : 0; }
     bool hasRecycleBin() const override { return parser_->isFat32(); }
+
+    // A deleted file's chain is gone from the FAT: its clusters are taken as the extraction takes
+    // them, one after another from the first. The FAT is the record of what live files own.
+    Recoverability recoverability(ItemData data) const override {
+        if (!isValid(data) || isFolder(data)) return {};
+        const FatEntry& e = entry(data);
+        // Deleted itself or below a deleted folder (whose records may keep their live marks).
+        bool deleted = false;
+        auto i = static_cast<std::uint32_t>(data - 1);
+        for (int depth = 0; depth < 1024 && i != 0 && i < parser_->entries.size() && !deleted; ++depth) {
+            deleted = parser_->entries[i].deleted != 0;
+            if (parser_->entries[i].parent == i) break;
+            i = parser_->entries[i].parent;
+        }
+        if (!deleted) return {};
+        const std::uint64_t clusterBytes = parser_->clusterBytes;
+        if (clusterBytes == 0) return {};
+        const std::uint32_t first = parser_->firstCluster(e);
+        std::vector<UnitRun> runs;
+        if (e.size > 0) {
+            if (first < 2) return {};
+            runs.push_back({first, (e.size + clusterBytes - 1) / clusterBytes});
+        }
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return judgeRuns(runs, static_cast<std::uint64_t>(parser_->maxCluster()) + 1,
+                         [this](std::uint64_t c) { return !parser_->isClusterFree(static_cast<std::uint32_t>(c)); },
+                         nullptr);
+    }
+
+private:
+    mutable std::mutex mutex_;  // the FAT cache is filled as it is read
 };
 
 template <class Parser>

@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <mutex>
 #include <set>
 
 #include "common/DisplayFormat.h"
@@ -5,6 +7,7 @@
 #include "common/ScanHost.h"
 #include "device/FileReadSeek.h"
 #include "fs/ntfs/Ntfs.h"
+#include "platform/Files.h"
 #include "scan/Families.h"
 
 namespace corvello {
@@ -79,9 +82,57 @@ public:
 
     ntfs& parser() { return *p_; }
 
+    // A deleted record's runs, checked against $Bitmap: NTFS's record of the clusters live
+    // files own. Resident data lives in the record itself.
+    Recoverability recoverability(ItemData data) const override {
+        if (!isValid(data) || isFolder(data) || !isDeleted(data, 0)) return {};
+        if (p_->clusterSize == 0) return {};
+        const std::lock_guard<std::mutex> lock(mutex_);
+        const DataStream stream = p_->readDataStream(data - 1);
+        if (!stream.present) return {};
+        std::vector<UnitRun> runs;
+        if (!stream.resident)
+            for (const MftRun& r : stream.runs)
+                if (!r.sparse && r.lcn >= 0) runs.push_back({static_cast<std::uint64_t>(r.lcn), r.count});
+        if (!runs.empty() && !loadBitmap()) return {};
+        return judgeRuns(runs, p_->volumeBytes / p_->clusterSize,
+                         [this](std::uint64_t c) { return bitmapSays(bitmap_, c); }, nullptr);
+    }
+
 private:
     const MftEntry& entry(ItemData data) const { return p_->entries[data - 1]; }
+
+    // Reads $Bitmap (record 6, or the live "$Bitmap" of the root where the table is not by
+    // record number) once.
+    bool loadBitmap() const {
+        if (bitmapTried_) return !bitmap_.empty();
+        bitmapTried_ = true;
+        const std::uint64_t need = (p_->volumeBytes / p_->clusterSize + 7) / 8;
+        auto isBitmap = [&](std::uint64_t i) {
+            const MftEntry& e = p_->entries[i];
+            return e.isFile() && e.name != nullptr && std::u16string(e.name) == u"$Bitmap" &&
+                   (e.recordFlags & 1) != 0 && e.parent == 5;
+        };
+        std::uint64_t index = 6;
+        if (index >= p_->entries.size() || !isBitmap(index)) {
+            index = ~0ull;
+            for (std::uint64_t i = 0; i < p_->entries.size() && index == ~0ull; ++i)
+                if (isBitmap(i)) index = i;
+        }
+        if (index == ~0ull) return false;
+        // Units past what it covers count as in use.
+        const std::uint64_t bytes = std::min<std::uint64_t>(p_->dataSize(index), need + 4096);
+        if (bytes == 0) return false;
+        platform::OutputFile out;
+        out.openMemory(static_cast<std::size_t>(bytes));
+        if (p_->extractEntry(index, out)) bitmap_ = out.bytes();
+        return !bitmap_.empty();
+    }
+
     std::unique_ptr<ntfs> p_;
+    mutable std::mutex mutex_;
+    mutable std::vector<std::uint8_t> bitmap_;
+    mutable bool bitmapTried_ = false;
 };
 
 }  // namespace

@@ -22,8 +22,9 @@ constexpr int kMaxDepth = 256;
 constexpr int kMaxCopies = 100000;
 
 struct Walker {
-    explicit Walker(const ScanSession& s) : session(s) {}
+    explicit Walker(const ScanSession& s, FileFilter f = {}) : session(s), filter(std::move(f)) {}
     const ScanSession& session;
+    FileFilter filter;
     std::set<ItemData> onPath;
     // Paths given out in this walk. Two records of one name in a folder (a deleted and a live
     // "x.txt", say) both come out: the second as "x (2).txt". Folders of one name share their
@@ -45,14 +46,16 @@ struct Walker {
     }
     void leave(ItemData folder) { onPath.erase(folder); }
 
-    std::uint64_t count(const std::vector<ItemData>& children, int depth) {
+    bool takes(ItemData file, ItemData folder) const { return !filter || filter(file, folder); }
+
+    std::uint64_t count(const std::vector<ItemData>& children, int depth, ItemData folder = 0) {
         std::uint64_t n = 0;
         for (ItemData x : children) {
             const SaveKind kind = session.saveKind(x);
             if (kind == SaveKind::File) {
-                ++n;
+                if (takes(x, folder)) ++n;
             } else if (kind == SaveKind::Folder && enter(x, depth)) {
-                n += count(session.children(x), depth + 1);
+                n += count(session.children(x), depth + 1, x);
                 leave(x);
             }
         }
@@ -120,13 +123,20 @@ std::vector<ItemData> topLevelRecords(const ScanSession& session, const ResultTr
     return out;
 }
 
-std::uint64_t countFiles(const ScanSession& session, const std::vector<ItemData>& children) {
-    Walker walker(session);
+FileFilter intactFilesOnly(const ScanSession& session) {
+    return [&session](ItemData file, ItemData folder) {
+        if (!session.isDeleted(file, folder)) return true;
+        return session.recoverability(file).state == DataState::Intact;
+    };
+}
+
+std::uint64_t countFiles(const ScanSession& session, const std::vector<ItemData>& children, const FileFilter& filter) {
+    Walker walker(session, filter);
     return walker.count(children, 0);
 }
 
 SaveResult saveRecords(ScanSession& session, const std::vector<ItemData>& children, const std::string& dir,
-                       ScanHost& host) {
+                       ScanHost& host, const FileFilter& filter) {
     SaveResult result;
     platform::OutputFolder top;
     if (!top.open(dir)) {
@@ -135,9 +145,10 @@ SaveResult saveRecords(ScanSession& session, const std::vector<ItemData>& childr
     }
     const std::string base = dir.empty() || dir.back() == '/' ? dir : dir + "/";
     const FileReadSeek* reader = session.reader();
-    Walker walker(session);
-    std::function<void(const std::vector<ItemData>&, const platform::OutputFolder&, const std::string&, int)> save =
-        [&](const std::vector<ItemData>& kids, const platform::OutputFolder& folder, const std::string& rel, int depth) {
+    Walker walker(session, filter);
+    std::function<void(const std::vector<ItemData>&, const platform::OutputFolder&, const std::string&, int, ItemData)>
+        save = [&](const std::vector<ItemData>& kids, const platform::OutputFolder& folder, const std::string& rel,
+                   int depth, ItemData opened) {
             if (!kids.empty() && !host.stopRequested()) host.setProgressPos(static_cast<std::int64_t>(result.files));
             for (ItemData x : kids) {
                 if (!result.outputFull.empty()) return;
@@ -147,21 +158,28 @@ SaveResult saveRecords(ScanSession& session, const std::vector<ItemData>& childr
                 }
                 const SaveKind kind = session.saveKind(x);
                 if (kind == SaveKind::Folder) {
+                    if (filter && walker.enter(x, depth)) {
+                        // A folder with nothing the filter takes below it is not made.
+                        const bool empty = walker.count(session.children(x), depth + 1, x) == 0;
+                        walker.leave(x);
+                        if (empty) continue;
+                    }
                     platform::OutputFolder child;
                     const Placed placed = placeFolder(walker, folder, rel, folderName(session, x), child);
                     if (!placed.ok) {
                         // Nothing below this folder can be written; count it as failed.
-                        const std::uint64_t lost = walker.count(session.children(x), depth + 1);
+                        const std::uint64_t lost = walker.count(session.children(x), depth + 1, x);
                         result.files += lost;
                         result.failed += lost;
                         result.problems.push_back({base + placed.path, 0, std::strerror(placed.error)});
                         continue;
                     }
                     if (walker.enter(x, depth)) {
-                        save(session.children(x), child, placed.path + "/", depth + 1);
+                        save(session.children(x), child, placed.path + "/", depth + 1, x);
                         walker.leave(x);
                     }
                 } else if (kind == SaveKind::File) {
+                    if (!walker.takes(x, opened)) continue;
                     ++result.files;
                     if (!session.isExtracted(x)) continue;
                     platform::OutputFile out;
@@ -225,7 +243,7 @@ SaveResult saveRecords(ScanSession& session, const std::vector<ItemData>& childr
                 }
             }
         };
-    save(children, top, "", 0);
+    save(children, top, "", 0, 0);
     result.beyondVolume = result.mediumBytes > session.volumeBytes();
     return result;
 }

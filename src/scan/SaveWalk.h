@@ -17,8 +17,16 @@ class ScanSession;
 // The records shown at the top of the tree, below the root item ("ROOT").
 std::vector<ItemData> topLevelRecords(const ScanSession& session, const ResultTree& tree);
 
+// Which files a walk takes: called with the file record and the folder record it was found in
+// (0 at the top). An empty filter takes every file.
+using FileFilter = std::function<bool(ItemData file, ItemData folder)>;
+
+// The filter that takes live files and the deleted files whose data are intact.
+FileFilter intactFilesOnly(const ScanSession& session);
+
 // Number of files below a folder (its child folders counted recursively).
-std::uint64_t countFiles(const ScanSession& session, const std::vector<ItemData>& children);
+std::uint64_t countFiles(const ScanSession& session, const std::vector<ItemData>& children,
+                         const FileFilter& filter = {});
 
 // A file the save could not give back whole: written with gaps (its unread bytes as zeros, or
 // cut short), or not written at all (then error says why).
@@ -52,8 +60,10 @@ struct SaveResult {
 // dir (UTF-8, created if missing). Names are made safe; files are created new (an existing name
 // gets " (2)", " (3)" ...), folders are entered without following links, and nothing is
 // written outside dir.
+// With a filter, only the files it takes are written, and folders with none of them below are
+// left out.
 SaveResult saveRecords(ScanSession& session, const std::vector<ItemData>& children, const std::string& dir,
-                       ScanHost& host);
+                       ScanHost& host, const FileFilter& filter = {});
 
 struct ListedEntry {
     ItemData data = 0;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/ResultTree.h"
+#include "scan/Recoverability.h"
 
 namespace corvello::platform {
 class OutputFile;
@@ -59,6 +60,10 @@ public:
     // Writes one file record's bytes into out (opened by the caller) and hands it the file's
     // times, which out applies when it is closed.
     virtual bool extract(ItemData data, platform::OutputFile& out) = 0;
+
+    // Whether a deleted file's data are still on the medium (see Recoverability.h). Unknown for
+    // live files, folders, and families that cannot tell.
+    virtual Recoverability recoverability(ItemData /*data*/) const { return {}; }
 
     // Reads a small file record into memory: at most limit bytes (false when it is larger or
     // cannot be read). Nothing is written anywhere.

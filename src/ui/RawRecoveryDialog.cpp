@@ -25,13 +25,14 @@
 #include "common/ScanHost.h"
 #include "common/Text.h"
 #include "device/FileReadSeek.h"
-#include "partition/VolumeRecord.h"
 #include "platform/Files.h"
+#include "partition/VolumeRecord.h"
 #include "raw/myJpg.h"
 #include "ui/CBrevantApp.h"
 #include "ui/CXHtmlTree.h"
 #include "ui/MessageBoxes.h"
 #include "ui/PopulateDriveDlg.h"
+#include "ui/PreviewPane.h"
 #include "ui/QtScanHost.h"
 #include "ui/QtText.h"
 #include "ui/RawSettingDlg.h"
@@ -127,8 +128,10 @@ RawRecoveryDialog::RawRecoveryDialog(WizardPage* parent)
     fileList_->setSelectionBehavior(QAbstractItemView::SelectRows);
     fileList_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     fileList_->setShowGrid(true);
+    preview_ = new PreviewPane(this);
     results->addWidget(tree_, 1);
     results->addWidget(fileList_, 1);
+    results->addWidget(preview_, 1);
     body()->addLayout(results, 1);
 
     progress_ = new QProgressBar(this);
@@ -178,6 +181,10 @@ RawRecoveryDialog::RawRecoveryDialog(WizardPage* parent)
     connect(tree_, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* current, QTreeWidgetItem*) { onCurrentItemChanged(current); });
     connect(tree_, &CXHtmlTree::labelClicked, this, &RawRecoveryDialog::onCurrentItemChanged);
+    connect(fileList_, &QTableWidget::currentCellChanged, this, [this](int row, int, int, int) {
+        QTableWidgetItem* cell = row >= 0 ? fileList_->item(row, 0) : nullptr;
+        if (cell != nullptr) previewFound(reinterpret_cast<QTreeWidgetItem*>(cell->data(kRowItemRole).value<quintptr>()));
+    });
 
     chooseSettingsFile = [this] {
         return QFileDialog::getOpenFileName(this, QStringLiteral("Signature settings file"),
@@ -190,7 +197,11 @@ RawRecoveryDialog::RawRecoveryDialog(WizardPage* parent)
     };
 }
 
-RawRecoveryDialog::~RawRecoveryDialog() { stopWorker(); }
+RawRecoveryDialog::~RawRecoveryDialog() {
+    preview_->clear();
+    preview_->waitForWorker();
+    stopWorker();
+}
 
 bool RawRecoveryDialog::initPage() {
     // The shell's small icons: a folder, a plain file, then one per kind of file found.
@@ -364,6 +375,7 @@ void RawRecoveryDialog::clearResults() {
 }
 
 void RawRecoveryDialog::onCurrentItemChanged(QTreeWidgetItem* item) {
+    if (item != nullptr && item->childCount() == 0) previewFound(item);
     if (item == nullptr || item->childCount() == 0) return;
     fileList_->setRowCount(0);
     fileList_->setRowCount(item->childCount());
@@ -372,6 +384,36 @@ void RawRecoveryDialog::onCurrentItemChanged(QTreeWidgetItem* item) {
         cell->setData(kRowItemRole, QVariant::fromValue(reinterpret_cast<quintptr>(item->child(i))));
         fileList_->setItem(i, 0, cell);
     }
+}
+
+void RawRecoveryDialog::previewFound(QTreeWidgetItem* item) {
+    const QTreeWidgetItem* root = rootItem();
+    // File items sit below a category below the root.
+    if (item == nullptr || running() || !engine_ || root == nullptr || item->parent() == nullptr ||
+        item->parent()->parent() != root) {
+        preview_->clear();
+        return;
+    }
+    const auto index = static_cast<std::size_t>(tree_->GetItemData(item));
+    FileReadSeek* reader = engine_->reader;
+    if (index >= engine_->carvedFiles.size() || reader == nullptr) {
+        preview_->clear();
+        return;
+    }
+    const CarvedFile file = engine_->carvedFiles[index];
+    const QString details = QStringLiteral("Size: %1 bytes   Offset: %2")
+                                .arg(static_cast<qlonglong>(file.size))
+                                .arg(static_cast<qlonglong>(file.offset));
+    preview_->showFile(item->parent()->text(0) + QLatin1Char('\\') + item->text(0), details,
+                       static_cast<std::uint64_t>(std::max<std::int64_t>(file.size, 0)),
+                       [reader, file](std::size_t limit) {
+                           platform::OutputFile out;
+                           out.openMemory(limit);
+                           out.setStopAtLimit(true);  // the rest of the file is not read
+                           bool unreadable = false;
+                           writeCarvedFile(*reader, file, out, unreadable);
+                           return out.bytes();
+                       });
 }
 
 // --- Buttons --------------------------------------------------------------------------------
@@ -445,6 +487,9 @@ void RawRecoveryDialog::onParse() {
 }
 
 void RawRecoveryDialog::startWorker(std::function<void()> work, bool save) {
+    // The preview reads through the same reader: it is done before the run begins.
+    preview_->clear();
+    preview_->waitForWorker();
     host_->clearStop();
     releasePause();
     saveRun_ = save;

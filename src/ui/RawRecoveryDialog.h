@@ -37,6 +37,7 @@ struct VolumeRecord;
 namespace corvello::ui {
 
 class CXHtmlTree;
+class PreviewPane;
 class QtScanHost;
 
 // The result sink the carving worker fills: kept in memory (so the worker never waits for the
@@ -113,6 +114,8 @@ public:
     QLabel* settingHint() const { return settingHint_; }
     CXHtmlTree* tree() const { return tree_; }
     QTableWidget* fileList() const { return fileList_; }
+    // The preview of the found file selected in the tree or the list.
+    PreviewPane* preview() const { return preview_; }
     QProgressBar* progress() const { return progress_; }
     QLabel* statusText() const { return status_; }
     QPushButton* pauseButton() const { return pause_; }
@@ -160,6 +163,8 @@ private:
     FileReadSeek* prepareReader();
     const VolumeRecord* selectedVolume() const;
     void finishSave();
+    // Shows the found file of a file item in the preview (nothing while a run is going on).
+    void previewFound(QTreeWidgetItem* item);
 
     QGroupBox* group_ = nullptr;
     QLineEdit* settingsPath_ = nullptr;
@@ -170,6 +175,7 @@ private:
     QLabel* settingHint_ = nullptr;
     CXHtmlTree* tree_ = nullptr;
     QTableWidget* fileList_ = nullptr;
+    PreviewPane* preview_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QLabel* status_ = nullptr;
     QPushButton* pause_ = nullptr;

@@ -1,5 +1,7 @@
 #include "ui/VolumeScanDlg.h"
 
+#include <QCheckBox>
+#include <QColor>
 #include <QComboBox>
 #include <QFileInfo>
 #include <algorithm>
@@ -30,6 +32,7 @@
 #include "ui/CXHtmlTree.h"
 #include "ui/MessageBoxes.h"
 #include "ui/PageWorker.h"
+#include "ui/PreviewPane.h"
 #include "ui/ParceModeNtfsDlg.h"
 #include "ui/ProgressForwarding.h"
 #include "ui/QtResultTree.h"
@@ -83,6 +86,7 @@ public:
     bool rename(ItemData d, const std::u16string& n) override { return inner_.rename(d, n); }
     bool hasRecycleBin() const override { return inner_.hasRecycleBin(); }
     std::vector<ItemData> recycleIndexFolders(ItemData bin) const override { return inner_.recycleIndexFolders(bin); }
+    Recoverability recoverability(ItemData d) const override { return inner_.recoverability(d); }
 
 private:
     ScanSession& inner_;
@@ -90,6 +94,36 @@ private:
 };
 
 }  // namespace
+
+namespace {
+
+// Holds the session lock while the page reads records. A preview read holds it only briefly
+// (its reads are bounded); should that read wait for the page itself (a message box), the page
+// goes on after a while, as the read then touches nothing.
+struct SessionGuard {
+    explicit SessionGuard(std::timed_mutex& m) : mutex(m), owns(m.try_lock_for(std::chrono::seconds(2))) {}
+    ~SessionGuard() {
+        if (owns) mutex.unlock();
+    }
+    std::timed_mutex& mutex;
+    bool owns;
+};
+
+}  // namespace
+
+QString dataStateText(const Recoverability& r) {
+    return r.state == DataState::Unknown ? QString() : QString::fromStdString(recoverabilityText(r));
+}
+
+QColor dataStateColor(DataState state) {
+    switch (state) {
+        case DataState::Intact: return QColor(0x00, 0x80, 0x00);              // green: all there
+        case DataState::PartlyOverwritten: return QColor(0xC0, 0x70, 0x00);   // amber: some of it
+        case DataState::Overwritten: return QColor(0x80, 0x80, 0x80);         // grey: gone
+        case DataState::Unknown: break;
+    }
+    return QColor();
+}
 
 VolumeScanDlg::VolumeScanDlg(WizardPage* parent)
     : WizardPage(parent, kScanPage, QStringLiteral("VOLUME-SCAN"), true) {
@@ -108,15 +142,23 @@ VolumeScanDlg::VolumeScanDlg(WizardPage* parent)
     searchRow->addWidget(searchEdit_, 1);
     searchRow->addWidget(search_);
     searchRow->addWidget(new QLabel(QStringLiteral("* Use \"|\" to find multiple file type "), this));
+    intactOnly_ = new QCheckBox(QStringLiteral("Intact files only"), this);
+    intactOnly_->setToolTip(QStringLiteral("Search and save leave out deleted files whose data were partly or wholly "
+                                           "overwritten"));
+    searchRow->addWidget(intactOnly_);
     body()->addLayout(searchRow);
 
     auto* splitter = new QSplitter(Qt::Horizontal, this);
     tree_ = new CXHtmlTree(splitter);
     list_ = new CCheckListCtrl(splitter);
+    preview_ = new PreviewPane(splitter);
     splitter->addWidget(tree_);
     splitter->addWidget(list_);
+    splitter->addWidget(preview_);
     splitter->setStretchFactor(0, 2);
     splitter->setStretchFactor(1, 3);
+    splitter->setStretchFactor(2, 2);
+    sessionLock_ = std::make_shared<std::timed_mutex>();
     body()->addWidget(splitter, 1);
 
     progress_ = new QProgressBar(this);
@@ -172,6 +214,7 @@ VolumeScanDlg::VolumeScanDlg(WizardPage* parent)
     connect(tree_, &QTreeWidget::itemExpanded, this, &VolumeScanDlg::onItemExpanded);
     connect(tree_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item, int) { onDoubleClicked(item); });
     connect(list_, &QTreeWidget::itemChanged, this, &VolumeScanDlg::onListItemChanged);
+    connect(list_, &QTreeWidget::currentItemChanged, this, [this] { onListSelection(); });
     // A parser may clear the stop flag between its phases; Stop holds for the whole scan.
     connect(host_, &QtScanHost::statusText, this, [this] {
         if (stopPressed && worker_->running()) host_->requestStop();
@@ -183,6 +226,9 @@ VolumeScanDlg::VolumeScanDlg(WizardPage* parent)
 
 VolumeScanDlg::~VolumeScanDlg() {
     worker_->stopAndWait();
+    // The preview reads the session's records: it lets go before they go.
+    preview_->clear();
+    preview_->waitForWorker();
     // The tree's items refer to the session's records: the items go first.
     tree_->DeleteAllItems();
 }
@@ -254,19 +300,21 @@ bool VolumeScanDlg::initPage() {
     backButton()->setEnabled(false);
     scanInProgress = true;
 
-    list_->setColumnCount(6);
+    list_->setColumnCount(kListColumns);
     list_->setHeaderLabels({QStringLiteral("File(s) List"), QStringLiteral("Creation Time"),
                             QStringLiteral("Access Time"), QStringLiteral("Modification Time"), QStringLiteral("Size"),
-                            QStringLiteral("Attribute")});
+                            QStringLiteral("Attribute"), QStringLiteral("Data")});
     list_->init();
-    const int widths[] = {80, 90, 90, 90, 80, 70};
+    const int widths[] = {80, 90, 90, 90, 80, 70, 150};
     // At least wide enough for a whole time text in this font.
     const int timeWidth = list_->fontMetrics().horizontalAdvance(QStringLiteral("00/00/0000  00:00 AM")) + 12;
-    for (int c = 0; c < 6; ++c) {
+    for (int c = 0; c < kListColumns; ++c) {
         const int title = list_->fontMetrics().horizontalAdvance(list_->headerItem()->text(c)) + 16;
         list_->setColumnWidth(c, std::max({widths[c], title, c >= 1 && c <= 3 ? timeWidth : 0}));
         list_->headerItem()->setTextAlignment(c, Qt::AlignLeft | Qt::AlignVCenter);
     }
+    // Whether a deleted file's data are still there is shown beside its name.
+    list_->header()->moveSection(list_->header()->visualIndex(kDataColumn), 1);
 
     ParceModeNtfsDlg* mode = modePage();
     if (mode == nullptr) return false;
@@ -375,6 +423,7 @@ void VolumeScanDlg::setBusyControls(bool isBusy) {
     setThreadControlsVisible(isBusy);
     for (QPushButton* b : {pause_, resume_, stop_}) b->setEnabled(isBusy);
     tree_->setEnabled(!isBusy);
+    intactOnly_->setEnabled(!isBusy);
     search_->setEnabled(!isBusy);
     save_->setEnabled(!isBusy);
     backButton()->setEnabled(!isBusy);
@@ -405,12 +454,21 @@ void VolumeScanDlg::addRow(const QString& name, ItemData record, const QVariant&
     r->setData(0, kRowTreeItemRole, treeItem);
     r->setData(0, kRowRecordRole, static_cast<qulonglong>(record));
     if (!details) return;
+    const SessionGuard guard(*sessionLock_);
     const auto texts = session_->rowTexts(record);
     list_->SetItemText(row, 1, QString::fromStdString(texts[0]));
     list_->SetItemText(row, 2, QString::fromStdString(texts[1]));
     list_->SetItemText(row, 3, QString::fromStdString(texts[2]));
     list_->SetItemText(row, 4, QString::fromStdString(session_->sizeText(record)));
     list_->SetItemText(row, 5, QString::fromStdString(texts[3]));
+    showDataState(r, session_->recoverability(record));
+}
+
+void VolumeScanDlg::showDataState(QTreeWidgetItem* row, const Recoverability& r) {
+    row->setText(kDataColumn, dataStateText(r));
+    const QColor color = dataStateColor(r.state);
+    if (color.isValid())
+        for (int c = 0; c < kListColumns; ++c) row->setForeground(c, color);
 }
 
 void VolumeScanDlg::onLabelClicked(QTreeWidgetItem* item) {
@@ -434,8 +492,59 @@ void VolumeScanDlg::onLabelClicked(QTreeWidgetItem* item) {
         list_->DeleteAllItems();
         searchResultsShown = false;
         addRow(item->text(0), record, static_cast<qulonglong>(results_->treeItem(item)), true);
+        previewRecord(record, treePath(item));
     }
     fillingList_ = false;
+}
+
+QString VolumeScanDlg::treePath(QTreeWidgetItem* item) const {
+    QStringList parts;
+    for (QTreeWidgetItem* i = item; i != nullptr && parts.size() < 1024; i = i->parent()) parts.prepend(i->text(0));
+    return parts.join(QLatin1Char('\\'));
+}
+
+void VolumeScanDlg::onListSelection() {
+    if (fillingList_ || !session_) return;
+    QTreeWidgetItem* row = list_->currentItem();
+    if (row == nullptr) return;
+    const ItemData record = row->data(0, kRowRecordRole).toULongLong();
+    QString path = row->text(0);
+    if (!searchResultsShown) {
+        // A folder listing: the path of the row's tree item.
+        if (HTREEITEM item = results_->widgetItem(row->data(0, kRowTreeItemRole).toULongLong())) path = treePath(item);
+    }
+    previewRecord(record, path);
+}
+
+void VolumeScanDlg::previewRecord(ItemData record, const QString& path) {
+    if (!session_ || worker_->running() || !session_->isValid(record) || session_->saveKind(record) != SaveKind::File) {
+        preview_->clear();
+        return;
+    }
+    QString details;
+    std::uint64_t size = 0;
+    {
+        const SessionGuard guard(*sessionLock_);
+        const auto texts = session_->rowTexts(record);
+        size = session_->size(record);
+        details = QStringLiteral("Size: %1 (%2 bytes)   Created: %3   Modified: %4   Accessed: %5")
+                      .arg(QString::fromStdString(session_->sizeText(record)))
+                      .arg(static_cast<qulonglong>(size))
+                      .arg(QString::fromStdString(texts[0]), QString::fromStdString(texts[2]),
+                           QString::fromStdString(texts[1]));
+        const QString dataText = dataStateText(session_->recoverability(record));
+        if (!dataText.isEmpty()) details += QStringLiteral("   Data: ") + dataText;
+    }
+    ScanSession* session = session_.get();
+    auto lock = sessionLock_;
+    preview_->showFile(path, details, size, [session, record, lock](std::size_t limit) {
+        const std::lock_guard<std::timed_mutex> hold(*lock);
+        platform::OutputFile out;
+        out.openMemory(limit);
+        out.setStopAtLimit(true);  // the rest of the file is not read
+        session->extract(record, out);
+        return out.bytes();
+    });
 }
 
 void VolumeScanDlg::onItemExpanded(QTreeWidgetItem* item) { openItem(item, false); }
@@ -503,24 +612,29 @@ void VolumeScanDlg::onSearch() {
         return;
     }
     setBusyControls(true);
+    preview_->waitForWorker();
     work_ = Work::Search;
     ScanSession* session = session_.get();
-    worker_->start([this, session, expression] {
+    const FileFilter filter = intactOnly_->isChecked() ? intactFilesOnly(*session) : FileFilter{};
+    worker_->start([this, session, expression, filter] {
         const auto matches = [&expression](const std::u16string& name) { return expression.match(qs(name)).hasMatch(); };
-        searchNames(*session, *results_, matches, *host_, [this, session](const FoundFile& f) {
+        searchNames(*session, *results_, matches, *host_, [this, session, filter](const FoundFile& f) {
+            if (filter && !filter(f.data, 0)) return;
             // The row's texts are read here; the list is filled on the page's thread.
             const auto texts = session->rowTexts(f.data);
+            const Recoverability dataState = session->recoverability(f.data);
             QStringList row{qs(f.path), QString::fromStdString(texts[0]), QString::fromStdString(texts[1]),
                             QString::fromStdString(texts[2]), QString::fromStdString(session->sizeText(f.data)),
                             QString::fromStdString(texts[3])};
             const ItemData record = f.data;
             QMetaObject::invokeMethod(
                 this,
-                [this, row, record] {
+                [this, row, record, dataState] {
                     fillingList_ = true;
                     const int r = list_->InsertItem(list_->GetItemCount(), row[0]);
                     for (int c = 1; c < 6; ++c) list_->SetItemText(r, c, row[c]);
                     list_->topLevelItem(r)->setData(0, kRowRecordRole, static_cast<qulonglong>(record));
+                    showDataState(list_->topLevelItem(r), dataState);
                     fillingList_ = false;
                 },
                 Qt::QueuedConnection);
@@ -640,7 +754,8 @@ void VolumeScanDlg::onSave() {
         groups.push_back(SaveGroup{outputFolder().toStdString(), session_->children(record)});
     }
     std::uint64_t count = 0;
-    for (const SaveGroup& g : groups) count += countFiles(*session_, g.records);
+    const FileFilter filter = intactOnly_->isChecked() ? intactFilesOnly(*session_) : FileFilter{};
+    for (const SaveGroup& g : groups) count += countFiles(*session_, g.records, filter);
     if (!askQuestion(this, QStringLiteral("number of files found inside this folder = %1 .do u want to continue dumping "
                                           "these files..?")
                                .arg(static_cast<long long>(count))))
@@ -659,15 +774,18 @@ void VolumeScanDlg::startSave(std::vector<SaveGroup> groups, std::uint64_t count
     host_->setProgressRange(0, static_cast<std::int64_t>(std::min<std::uint64_t>(count, INT64_MAX)));
     host_->setProgressPos(0);
     work_ = Work::Save;
+    preview_->waitForWorker();
     ScanSession* session = session_.get();
-    worker_->start([this, session, groups = std::move(groups)] {
+    // The quick save of one file the user picked is not filtered.
+    const FileFilter filter = !quick && intactOnly_->isChecked() ? intactFilesOnly(*session) : FileFilter{};
+    worker_->start([this, session, filter, groups = std::move(groups)] {
         SizeReportingSession sizes(*session, [this](const QString& text) {
             QMetaObject::invokeMethod(status2_, [label = status2_, text] { label->setText(text); }, Qt::QueuedConnection);
         });
         SaveResult total;
         for (const SaveGroup& g : groups) {
             if (host_->stopRequested() || !total.outputFull.empty()) break;
-            SaveResult r = saveRecords(sizes, g.records, g.dir, *host_);
+            SaveResult r = saveRecords(sizes, g.records, g.dir, *host_, filter);
             total.files += r.files;
             total.written += r.written;
             total.failed += r.failed;

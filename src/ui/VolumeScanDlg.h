@@ -3,11 +3,13 @@
 // the recovery mode chosen before, shows the progress, and fills the results tree; Pause,
 // Resume and Stop act on the running scan.
 
+#include <QColor>
 #include <QString>
 #include <QVariant>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <mutex>
 #include <vector>
 
 #include "partition/VolumeRecord.h"
@@ -17,6 +19,7 @@
 #include "scan/ScanSession.h"
 #include "ui/WizardPage.h"
 
+class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -31,8 +34,14 @@ namespace corvello::ui {
 // The summary shown after a save: incomplete and unwritten files, each named.
 QString saveProblemsText(const SaveResult& result);
 
+// The file list's "Data" text of a file ("intact", "partly overwritten (40%)", "overwritten"; empty
+// when it cannot be told, as for live files) and the colour of its row (invalid: the default).
+QString dataStateText(const Recoverability& r);
+QColor dataStateColor(DataState state);
+
 class CCheckListCtrl;
 class CXHtmlTree;
+class PreviewPane;
 class PageWorker;
 class ParceModeNtfsDlg;
 class QtResultTree;
@@ -64,6 +73,9 @@ public:
     // a folder listing, or the record of a search result.
     static constexpr int kRowTreeItemRole = 0x0100;
     static constexpr int kRowRecordRole = 0x0101;
+    // The file list's columns; the last tells whether a deleted file's data are still there.
+    static constexpr int kListColumns = 7;
+    static constexpr int kDataColumn = 6;
 
     State state() const { return state_; }
     bool workerRunning() const;
@@ -75,9 +87,13 @@ public:
 
     CXHtmlTree* tree() const { return tree_; }
     CCheckListCtrl* fileList() const { return list_; }
+    // The preview of the file selected in the tree or the list.
+    PreviewPane* preview() const { return preview_; }
     QLineEdit* volumeData() const { return volumeData_; }
     QLineEdit* searchEdit() const { return searchEdit_; }
     QPushButton* searchButton() const { return search_; }
+    // Search and Save leave out deleted files whose data are not all there.
+    QCheckBox* intactOnlyBox() const { return intactOnly_; }
     QPushButton* saveButton() const { return save_; }
     QProgressBar* progress() const { return progress_; }
     QPushButton* pauseButton() const { return pause_; }
@@ -118,6 +134,11 @@ private:
     // Inserts the children of a folder item (its placeholder replaced); true for a folder.
     bool openItem(QTreeWidgetItem* item, bool redForDeleted);
     void addRow(const QString& name, ItemData record, const QVariant& treeItem, bool details);
+    void showDataState(QTreeWidgetItem* row, const Recoverability& r);
+    // Shows a file record in the preview (path as the tree or the search shows it).
+    void previewRecord(ItemData record, const QString& path);
+    void onListSelection();
+    QString treePath(QTreeWidgetItem* item) const;
     void onListItemChanged(QTreeWidgetItem* row, int column);
     bool busy();
     bool chooseFolder();
@@ -138,8 +159,13 @@ private:
     QLineEdit* volumeData_ = nullptr;
     QLineEdit* searchEdit_ = nullptr;
     QPushButton* search_ = nullptr;
+    QCheckBox* intactOnly_ = nullptr;
     CXHtmlTree* tree_ = nullptr;
     CCheckListCtrl* list_ = nullptr;
+    PreviewPane* preview_ = nullptr;
+    // Held by the preview's reads on its worker and by the page's own reads of the records, so
+    // that the two never run in the parser at once.
+    std::shared_ptr<std::timed_mutex> sessionLock_;
     QProgressBar* progress_ = nullptr;
     QPushButton* pause_ = nullptr;
     QPushButton* resume_ = nullptr;

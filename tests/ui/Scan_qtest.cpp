@@ -478,7 +478,7 @@ private slots:
         // The list's columns are set up for the results.
         QStringList columns;
         for (int c = 0; c < page->fileList()->columnCount(); ++c) columns << page->fileList()->headerItem()->text(c).trimmed();
-        QCOMPARE(columns, (QStringList{"File(s) List", "Creation Time", "Access Time", "Modification Time", "Size", "Attribute"}));
+        QCOMPARE(columns, (QStringList{"File(s) List", "Creation Time", "Access Time", "Modification Time", "Size", "Attribute", "Data"}));
         renderToPng(page, "page-139-scan-running");
         QTest::mouseClick(page->resumeButton(), Qt::LeftButton);
         QVERIFY(waitForScan(page));

@@ -34,10 +34,13 @@ inline constexpr std::uint32_t kRoCompatGdtCsum = 0x0010;
 inline constexpr std::uint32_t kRoCompatMetadataCsum = 0x0400;
 
 // Group descriptor (32 bytes, or the superblock's descriptor size with 64bit).
+inline constexpr std::size_t kGdBlockBitmap = 0;
 inline constexpr std::size_t kGdInodeTable = 8;
 inline constexpr std::size_t kGdFlags = 18;
+inline constexpr std::size_t kGdBlockBitmapHi = 32;
 inline constexpr std::size_t kGdInodeTableHi = 40;
 inline constexpr std::uint16_t kBgInodeUninit = 0x0001;
+inline constexpr std::uint16_t kBgBlockUninit = 0x0002;
 
 // Inode.
 inline constexpr std::size_t kInMode = 0;

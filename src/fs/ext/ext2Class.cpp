@@ -194,6 +194,9 @@ bool ext2Class::readGroupDescriptors() {
         group.tableBlock = le32(d, kGdInodeTable);
         if ((featureIncompat_ & kIncompat64Bit) && descriptorSize_ >= 64)
             group.tableBlock |= static_cast<std::uint64_t>(le32(d, kGdInodeTableHi)) << 32;
+        group.blockBitmap = le32(d, kGdBlockBitmap);
+        if ((featureIncompat_ & kIncompat64Bit) && descriptorSize_ >= 64)
+            group.blockBitmap |= static_cast<std::uint64_t>(le32(d, kGdBlockBitmapHi)) << 32;
         group.flags = le16(d, kGdFlags);
         group.readable = true;
     }

@@ -74,6 +74,14 @@ public:
     bool collectBlocks(ByteSpan inode);
     const std::vector<ExtBlockRun>& blocks() const { return blocks_; }
 
+    // Where an entry's data lie: in the inode itself (inline data, a short link), or in block
+    // runs. False when the inode cannot be read.
+    bool dataPlace(const ExtEntry& entry, bool& inInode, std::vector<ExtBlockRun>& runs);
+    // Whether its group's block bitmap marks block b in use. A group whose bitmap was never
+    // initialised holds no data; a bitmap that cannot be read counts every block in use.
+    bool blockInUse(std::uint64_t block);
+    std::uint64_t blocksCount() const { return blocksCount_; }
+
     // The volume as found.
     std::uint64_t superblockOffset() const { return superblockOffset_; }
     std::int64_t volumeStart() const { return volumeStart_; }
@@ -110,6 +118,7 @@ private:
     };
     struct Group {
         std::uint64_t tableBlock = 0;
+        std::uint64_t blockBitmap = 0;
         std::uint16_t flags = 0;
         bool readable = false;  // the descriptor was read
     };
@@ -161,6 +170,7 @@ private:
     std::unordered_map<std::uint32_t, Naming> names_;  // by inode number - 1
     std::map<std::uint32_t, ExtEntry> entries_;
     std::vector<ExtBlockRun> blocks_;
+    std::unordered_map<std::uint32_t, std::vector<std::uint8_t>> blockBitmaps_;  // by group, read on first use
     bool runsFull_ = false;
     TreeItem rootItem_ = 0;
 };

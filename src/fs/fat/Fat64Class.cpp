@@ -181,6 +181,9 @@ void Fat64Class::walkDirectory(const std::vector<std::uint8_t>& bytes, std::uint
                 e.name.push_back(c);
             }
         }
+        // The name is as long as the stream entry says: a name entry left over from an older,
+        // longer set that follows this one adds nothing to it.
+        if (e.nameLength > 0 && e.name.size() > e.nameLength) e.name.resize(e.nameLength);
         k = next - 1;
         e.parent = parent;
 

@@ -37,6 +37,13 @@ public:
     // when the file could not be created or fewer bytes than its size could be recovered.
     bool extractFile(platform::OutputFile& out, const ExFatEntry& entry);
 
+    // Whether the allocation bitmap marks cluster c in use (read from the root directory on
+    // first use; without one the FAT decides), and the highest cluster number of the volume.
+    bool clusterInUse(std::uint32_t c);
+    std::uint32_t maxCluster() const { return fat_.maxCluster(); }
+    // Whether the record's clusters are taken one after another (no chain to follow).
+    bool dataIsContiguous(const ExFatEntry& entry) { return contiguousData(entry); }
+
     static std::array<std::string, 4> formatTimes(const ExFatEntry& entry) { return corvello::formatTimes(entry); }
     static std::string formatSize(const ExFatEntry& entry) { return corvello::formatSize(entry); }
 
@@ -81,6 +88,8 @@ private:
 
     FatTable fat_;
     std::vector<std::uint8_t> rootBuffer_;
+    std::vector<std::uint8_t> allocationBitmap_;
+    bool bitmapLoaded_ = false;
     std::set<std::uint32_t> visitedClusters_;
     std::vector<std::pair<std::uint32_t, int>> deferredFolders_;
     bool haveDummyFields_ = false;

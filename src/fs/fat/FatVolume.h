@@ -46,6 +46,9 @@ public:
     static std::string formatSize(const FatEntry& entry) { return corvello::formatSize(entry); }
 
     std::uint32_t firstCluster(const FatEntry& entry) const;
+    // Whether the FAT marks cluster c free, and the highest cluster number of the volume.
+    bool isClusterFree(std::uint32_t c) { return fat_.isFree(c); }
+    std::uint32_t maxCluster() const { return fat_.maxCluster(); }
     bool isFat32() const { return kind_ == FatKind::Fat32; }
     bool isFat12() const { return kind_ == FatKind::Fat12; }
 

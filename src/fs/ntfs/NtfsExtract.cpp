@@ -27,7 +27,8 @@ public:
     StreamWriter(platform::OutputFile& file, std::uint64_t limit, std::uint64_t initialized)
         : file_(file), limit_(limit), initialized_(std::min(initialized, limit)) {}
 
-    bool done() const { return written_ >= limit_; }
+    // A write the output refused ends the stream: nothing after it could land in its place.
+    bool done() const { return written_ >= limit_ || failed_; }
     std::uint64_t written() const { return written_; }
     bool failed() const { return failed_; }
 

@@ -1,5 +1,6 @@
 #include "platform/Files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -38,10 +39,12 @@ OutputFile::~OutputFile() { close(); }
 
 void OutputFile::reset() {
     close();
+    sink_ = nullptr;
     buffer_.clear();
     length_ = 0;
     limit_ = UINT64_MAX;
     cut_ = 0;
+    stopAtLimit_ = false;
     hasTimes_ = false;
     discard_ = false;
     error_ = 0;
@@ -75,6 +78,11 @@ void OutputFile::openMemory(std::size_t limit) {
     limit_ = limit;
 }
 
+void OutputFile::openSink(Sink sink) {
+    reset();
+    sink_ = std::move(sink);
+}
+
 bool OutputFile::write(const void* data, std::size_t count) {
     if (!isOpen()) return false;
     // Bytes past the limit are dropped and counted; the writer goes on as if they were written,
@@ -82,11 +90,20 @@ bool OutputFile::write(const void* data, std::size_t count) {
     const std::uint64_t room = length_ < limit_ ? limit_ - length_ : 0;
     const std::size_t keep = static_cast<std::size_t>(std::min<std::uint64_t>(room, count));
     cut_ += count - keep;
+    const bool stop = stopAtLimit_ && keep < count;
     if (memory_) {
         const auto* p = static_cast<const std::uint8_t*>(data);
         buffer_.insert(buffer_.end(), p, p + keep);
         length_ += keep;
-        return true;
+        return !stop;
+    }
+    if (sink_) {
+        if (keep > 0 && !sink_(data, keep)) {
+            error_ = EIO;
+            return false;
+        }
+        length_ += keep;
+        return !stop;
     }
     const auto* p = static_cast<const unsigned char*>(data);
     std::size_t left = keep;
@@ -101,18 +118,36 @@ bool OutputFile::write(const void* data, std::size_t count) {
         left -= static_cast<std::size_t>(n);
     }
     length_ += keep;
-    return true;
+    return !stop;
 }
 
 bool OutputFile::truncate(std::uint64_t length) {
     if (!isOpen()) return false;
-    if (length > limit_) {
+    const bool past = length > limit_;
+    if (past) {
         cut_ += length - std::max(limit_, length_);
         length = limit_;
     }
     if (memory_) {
         buffer_.resize(static_cast<std::size_t>(length), 0);
         length_ = length;
+        return !(stopAtLimit_ && past);
+    }
+    if (sink_) {
+        // A stream cannot be cut back or skipped ahead: the tail is written as zeros.
+        if (length < length_) {
+            error_ = ESPIPE;
+            return false;
+        }
+        static const std::uint8_t zeros[65536] = {};
+        while (length_ < length) {
+            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof zeros, length - length_));
+            if (!sink_(zeros, n)) {
+                error_ = EIO;
+                return false;
+            }
+            length_ += n;
+        }
         return true;
     }
     if (::ftruncate(fd_, static_cast<off_t>(length)) != 0) {
@@ -131,6 +166,7 @@ void OutputFile::setTimes(UnixTime access, UnixTime modification) {
 
 bool OutputFile::close() {
     memory_ = false;
+    sink_ = nullptr;
     if (fd_ < 0) return true;
     if (hasTimes_) {
         struct timespec times[2];

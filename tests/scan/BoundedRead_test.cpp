@@ -1,0 +1,58 @@
+// Reading only the start of a file: an output that stops at its limit ends the extraction
+// there, on every family, and the bytes it kept are the file's first bytes.
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "cli/CliSupport.h"
+#include "cli/ScannedVolume.h"
+#include "platform/Files.h"
+#include "scan/SaveWalk.h"
+#include "support/TestSupport.h"
+
+namespace corvello {
+namespace {
+
+TEST(BoundedRead, StopsTheExtractionAtTheLimit) {
+    struct Case {
+        const char* image;
+        const char* path;
+    };
+    const Case cases[] = {
+        {"reuse-fat32", "filler.bin"},         {"reuse-exfat", "filler.bin"},
+        {"reuse-ntfs", "filler.bin"},          {"fat16-32k", "Data/holiday movie.bin"},
+        {"ext3-4k", "sparse.bin"},
+    };
+    constexpr std::size_t kLimit = 64 * 1024;
+    for (const Case& c : cases) {
+        std::ostringstream err;
+        cli::ScannedVolume v(err);
+        cli::scanVolume(v, cli::Args({test::fixture(std::string(c.image) + ".img")}, cli::kVolumeOptions,
+                                     cli::kVolumeFlags));
+        ItemData file = 0;
+        walkEntries(*v.session, topLevelRecords(*v.session, v.tree), 0, [&](const ListedEntry& e) {
+            if (e.path == c.path) file = e.data;
+        });
+        ASSERT_NE(file, 0u) << c.image << " " << c.path;
+        const std::uint64_t size = v.session->size(file);
+        ASSERT_GT(size, 40 * kLimit) << c.image;
+
+        platform::OutputFile whole;
+        whole.openMemory(static_cast<std::size_t>(size));
+        ASSERT_TRUE(v.session->extract(file, whole)) << c.image;
+
+        platform::OutputFile start;
+        start.openMemory(kLimit);
+        start.setStopAtLimit(true);
+        EXPECT_FALSE(v.session->extract(file, start)) << c.image;  // the file is not all there
+        ASSERT_EQ(start.bytes().size(), kLimit) << c.image;
+        EXPECT_TRUE(std::equal(start.bytes().begin(), start.bytes().end(), whole.bytes().begin())) << c.image;
+        // What the extraction offered past the limit: one read's worth, not the rest of the file.
+        EXPECT_LE(start.cutBytes(), 2u << 20) << c.image;
+        EXPECT_LT(start.cutBytes(), size - kLimit) << c.image;
+    }
+}
+
+}  // namespace
+}  // namespace corvello
