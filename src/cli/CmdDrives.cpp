@@ -24,7 +24,8 @@ int cmdDrives(const CommandArgs& argv, std::ostream& out, std::ostream& err) {
     const int denied = drives.problems.permissionDenied + volumes.problems.permissionDenied;
     if (denied > 0)
         err << "corvello-cli drives: " << denied
-            << " drive(s) or volume(s) could not be opened without administrator (root) rights.\n";
+            << " drive(s) or volume(s) could not be opened without administrator (root) rights; "
+               "run `sudo corvello-cli drives` to list them.\n";
     return kExitOk;
 }
 
