@@ -58,7 +58,7 @@ struct LockedMachine {
         roots.sysBlock = (root + "/sys/block").toStdString();
         roots.devices = (root + "/dev").toStdString();
         roots.mountInfo = (root + "/proc/mountinfo").toStdString();
-        for (const QString& folder : {"/sys/block/sdb/device", "/dev", "/proc"}) QDir().mkpath(root + folder);
+        for (const char* folder : {"/sys/block/sdb/device", "/dev", "/proc"}) QDir().mkpath(root + QLatin1String(folder));
         write(root + "/sys/block/sdb/size", "2048\n");
         write(root + "/sys/block/sdb/device/model", "Locked Disk\n");
         write(root + "/proc/mountinfo", "");
