@@ -118,7 +118,8 @@ void printOptions(std::ostream& out, const std::vector<Option>& options) {
 
 void printUsage(std::ostream& out) {
     out << "usage: corvello-cli COMMAND [IMAGE] [options]\n"
-           "       corvello-cli COMMAND --help | --help | --version\n\n"
+           "       corvello-cli [COMMAND] --help\n"
+           "       corvello-cli --version\n\n"
            "Corvello recovers files from disks, memory cards, USB sticks and disk images.\n\n"
            "Commands:\n";
     for (const Command& c : commands()) out << "  " << c.name << std::string(12 - std::string(c.name).size(), ' ') << c.summary << '\n';
@@ -195,8 +196,7 @@ int runCli(const std::vector<std::string>& givenArgs, std::ostream& out, std::os
         try {
             return command.run(CommandArgs(args.begin() + 1, args.end()), out, err);
         } catch (const UsageError& e) {
-            err << "corvello-cli " << command.name << ": " << e.message << "\n"
-                << "See `corvello-cli " << command.name << " --help`.\n";
+            err << "corvello-cli " << command.name << ": " << e.message << "\n";
             return kExitUsage;
         } catch (const InputError& e) {
             err << "corvello-cli " << command.name << ": " << e.message << "\n";
