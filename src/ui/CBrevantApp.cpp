@@ -131,7 +131,7 @@ void CBrevantApp::restartAsAdministrator() {
     process->setProcessChannelMode(QProcess::ForwardedChannels);
     QObject::connect(process, &QProcess::finished, process, [this, process](int code, QProcess::ExitStatus status) {
         process->deleteLater();
-        elevatedCopyFinished(status == QProcess::NormalExit ? code : 1);
+        elevatedCopyFinished(status == QProcess::NormalExit ? code : -1);
     });
     QObject::connect(process, &QProcess::errorOccurred, process, [this, process](QProcess::ProcessError error) {
         if (error != QProcess::FailedToStart) return;
@@ -145,18 +145,25 @@ void CBrevantApp::restartAsAdministrator() {
 }
 
 void CBrevantApp::elevatedCopyFinished(int exitCode) {
-    if (exitCode != kElevationDismissed && exitCode != kElevationRefused) {
-        endProcess(exitCode);
+    // The elevated copy ran and was closed: this one ends with it.
+    if (exitCode == 0) {
+        endProcess(0);
         return;
     }
-    // Not restarted: this copy goes on where the user was.
+    // Not restarted, or the elevated copy failed (no display for root, a crash): this copy goes
+    // on where the user was.
     lock_ = std::make_unique<QLockFile>(lockFilePath());
     lock_->setStaleLockTime(0);
     if (!lock_->tryLock(0)) lock_.reset();
     WizardPage* page = visiblePage();
     if (page != nullptr) page->show();
-    showNotice(page, QStringLiteral("Corvello was not restarted with administrator rights: the authentication was "
-                                    "cancelled or refused. Disk images can still be opened."));
+    if (exitCode == kElevationDismissed || exitCode == kElevationRefused)
+        showNotice(page, QStringLiteral("Corvello was not restarted with administrator rights: the authentication "
+                                        "was cancelled or refused. Disk images can still be opened."));
+    else
+        showNotice(page, QStringLiteral("Corvello with administrator rights ended with an error (exit status %1). "
+                                        "Disk images can still be opened; drives can be read with sudo corvello-cli.")
+                             .arg(exitCode));
 }
 
 QString CBrevantApp::helpFilePath() {

@@ -58,9 +58,11 @@ public:
     QStringList restartArguments() const;
     // Starts this program again through pkexec with restartArguments(); this copy steps aside
     // (its pages hidden, its single-instance lock released) and ends with the new copy, or
-    // comes back with a notice when the authentication was dismissed or refused.
+    // comes back with a notice when the authentication was dismissed or refused, or the new
+    // copy failed.
     void restartAsAdministrator();
-    // The end of the elevated copy: its exit code, or pkexec's 126/127.
+    // The end of the elevated copy: its exit code (-1 for a crash), or pkexec's 126/127. 0 ends
+    // this copy too; anything else shows the page again with a notice.
     void elevatedCopyFinished(int exitCode);
     // Tests replace the launch: it gets the program ("pkexec") and its arguments and returns
     // whether the process started.
