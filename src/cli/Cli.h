@@ -14,7 +14,13 @@ inline constexpr int kExitInput = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitIncomplete = 3;
 
-// Runs one command; args excludes the program name.
+// Runs one command; args excludes the program name. "--help", "COMMAND --help" and "--version"
+// print to out.
 int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+// The commands, and the options each one's --help documents (names only, "--volume"), for the
+// checks that the help, the manual page and the completion agree with the parser.
+std::vector<std::string> commandNames();
+std::vector<std::string> documentedOptions(const std::string& command);
 
 }  // namespace corvello::cli

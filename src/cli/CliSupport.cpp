@@ -125,7 +125,10 @@ void openImage(const std::string& path, OpenedImage& image, ScanHost& host) {
     if (!image.reader->open(path)) {
         const int error = image.reader->lastError();
         (void)host;
-        throw InputError{"cannot open " + path + " for reading: " + platform::errorText(error) + "."};
+        std::string message = "cannot open " + path + " for reading: " + platform::errorText(error) + ".";
+        if (platform::isPermissionError(error))
+            message += " Reading it needs administrator rights: run the command again with sudo.";
+        throw InputError{message};
     }
     if (image.reader->totalSectors() == 0 && image.reader->deviceLength < static_cast<std::int64_t>(kSectorSize))
         throw InputError{path + " is empty: it holds not one sector to read."};

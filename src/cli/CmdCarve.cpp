@@ -16,16 +16,9 @@ namespace corvello::cli {
 
 namespace {
 
-// The default signature set: beside the program, or in the data folder of a build tree.
-std::string defaultSettingsPath() {
-    const std::string dir = platform::programDirectory();
-    if (dir.empty()) return {};
-    for (const std::string& candidate : {dir + "/FileSetting.txt", dir + "/../data/FileSetting.txt"}) {
-        std::uint64_t length = 0;
-        if (platform::regularFileLength(candidate, length)) return candidate;
-    }
-    return {};
-}
+// The default signature set: share/corvello/ as installed, beside the program, or in the data
+// folder of a build tree.
+std::string defaultSettingsPath() { return platform::dataFilePath("FileSetting.txt"); }
 
 // Bytes of the image from byte offset start to its end.
 std::int64_t bytesFrom(const OpenedImage& image, std::int64_t start) {

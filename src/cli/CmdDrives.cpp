@@ -30,7 +30,7 @@ int cmdDrives(const CommandArgs& argv, std::ostream& out, std::ostream& err) {
         for (const auto& [device, reason] : problems->reasons)
             if (told.insert(device).second) err << "corvello-cli drives: cannot open " << device << ": " << reason << ".\n";
     if (drives.problems.permissionDenied + volumes.problems.permissionDenied > 0 && !platform::isAdministrator())
-        err << "corvello-cli drives: reading disks needs root rights; run it again with sudo.\n";
+        err << "corvello-cli drives: reading disks needs root rights; run `sudo corvello-cli drives` to list them.\n";
     return kExitOk;
 }
 

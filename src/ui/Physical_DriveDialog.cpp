@@ -40,6 +40,12 @@ Physical_DriveDialog::Physical_DriveDialog(QWidget* parent)
     openImage_->setToolTip(QStringLiteral("Work on a disk or volume image file instead of a drive."));
     openImage_->setAutoDefault(false);
     row->addWidget(openImage_);
+    elevate_ = new QPushButton(QStringLiteral("Restart as administrator..."), this);
+    elevate_->setObjectName(QStringLiteral("restartAsAdministrator"));
+    elevate_->setToolTip(QStringLiteral("Start Corvello again with administrator rights, to read the drives."));
+    elevate_->setAutoDefault(false);
+    elevate_->hide();
+    row->addWidget(elevate_);
     row->addStretch(1);
     body()->addLayout(row);
 
@@ -50,6 +56,7 @@ Physical_DriveDialog::Physical_DriveDialog(QWidget* parent)
 
     connect(nextButton(), &QPushButton::clicked, this, &Physical_DriveDialog::onNext);
     connect(openImage_, &QPushButton::clicked, this, &Physical_DriveDialog::onOpenImage);
+    connect(elevate_, &QPushButton::clicked, this, [this] { app().restartAsAdministrator(); });
     connect(tree_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
         if (item != nullptr && item->parent() != nullptr) onNext();
     });
@@ -67,10 +74,18 @@ bool Physical_DriveDialog::initPage() {
     drivesRoot_->setExpanded(true);
 
     QStringList lines;
-    if (deniedDrives_ + deniedVolumes_ > 0)
+    const int denied = deniedDrives_ + deniedVolumes_;
+    const bool offer = denied > 0 && app().elevationPossible;
+    if (offer)
+        lines << QStringLiteral("%1 drive(s) or volume(s) could not be opened: reading them needs administrator "
+                                "rights. Click \"Restart as administrator...\" to list them; the images you opened "
+                                "stay open.")
+                     .arg(denied);
+    else if (denied > 0)
         lines << QStringLiteral("%1 drive(s) or volume(s) could not be opened: reading them needs administrator "
                                 "rights. Start Corvello as administrator (root) to list them.")
-                     .arg(deniedDrives_ + deniedVolumes_);
+                     .arg(denied);
+    elevate_->setVisible(offer);
     if (drivesRoot_->childCount() == 0)
         lines << QStringLiteral("No physical drive can be read here; use \"Open disk image...\" to work on an image "
                                 "file.");
@@ -141,6 +156,7 @@ bool Physical_DriveDialog::addImageFile(const QString& path) {
     item->setIcon(0, style()->standardIcon(QStyle::SP_FileIcon));
     item->setData(0, DevicePathRole, absolute);
     tree_->setCurrentItem(item);
+    openedImages << absolute;
     return true;
 }
 

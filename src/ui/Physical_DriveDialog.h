@@ -2,6 +2,7 @@
 // The first page: the machine's drives and volumes in a tree, and disk images the user opens.
 
 #include <QString>
+#include <QStringList>
 #include <vector>
 
 #include "partition/VolumeRecord.h"
@@ -39,6 +40,8 @@ public:
     QTreeWidgetItem* volumesRoot() const { return volumesRoot_; }
     QTreeWidgetItem* drivesRoot() const { return drivesRoot_; }
     QLabel* statusLabel() const { return status_; }
+    // "Restart as administrator": shown when drives could not be opened for lack of rights.
+    QPushButton* elevateButton() const { return elevate_; }
 
     // What the next pages read from here.
     QTreeWidgetItem* selectedItem() const;
@@ -46,6 +49,7 @@ public:
     const VolumeRecord* selectedLogicalVolume() const;
 
     std::vector<VolumeRecord> logicalVolumes;
+    QStringList openedImages;  // the image files opened, in order (absolute paths)
 
 public slots:
     void onNext();
@@ -60,6 +64,7 @@ private:
     QTreeWidgetItem* drivesRoot_ = nullptr;
     QLabel* status_ = nullptr;
     QPushButton* openImage_ = nullptr;
+    QPushButton* elevate_ = nullptr;
     int deniedDrives_ = 0;
     int deniedVolumes_ = 0;
 };

@@ -27,6 +27,7 @@
 #include "device/FileReadSeek.h"
 #include "platform/Files.h"
 #include "partition/VolumeRecord.h"
+#include "platform/ProgramPath.h"
 #include "raw/myJpg.h"
 #include "ui/CBrevantApp.h"
 #include "ui/CXHtmlTree.h"
@@ -214,14 +215,11 @@ bool RawRecoveryDialog::initPage() {
     loadDefaults_->setChecked(true);
     showRunControls(false);
 
-    // Beside the program, as installed; in a build tree the build writes it to its data folder.
+    // share/corvello/ as installed, beside the program, or the data folder of a build tree.
     const QString dir = QCoreApplication::applicationDirPath();
-    defaultSettingsPath = QDir(dir).filePath(QStringLiteral("FileSetting.txt"));
-    for (const QString& candidate : {QStringLiteral("../data/FileSetting.txt"), QStringLiteral("../../data/FileSetting.txt")}) {
-        if (QFileInfo::exists(defaultSettingsPath)) break;
-        const QString path = QDir::cleanPath(QDir(dir).filePath(candidate));
-        if (QFileInfo::exists(path)) defaultSettingsPath = path;
-    }
+    const std::string found = platform::dataFilePathFrom(dir.toStdString(), "FileSetting.txt");
+    defaultSettingsPath = found.empty() ? QDir(dir).filePath(QStringLiteral("FileSetting.txt"))
+                                        : QDir::cleanPath(QString::fromStdString(found));
     settingsPath_->setText(defaultSettingsPath);
     loadedCount = 0;
     setStatus(QStringLiteral("Click Parse to search the volume for files by their signatures."));

@@ -13,6 +13,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "platform/ProgramPath.h"
 #include "ui/CBrevantApp.h"
 #include "ui/MessageBoxes.h"
 
@@ -76,7 +77,7 @@ WizardPage::WizardPage(QWidget* parent, int pageId, const QString& heading, bool
     help_->setToolButtonStyle(Qt::ToolButtonTextOnly);
     help_->setMinimumWidth(90);
     auto* menu = new QMenu(help_);
-    menu->addAction(QStringLiteral("Help"), this, [] { QDesktopServices::openUrl(QUrl(QString::fromLatin1(kHelpUrl))); });
+    menu->addAction(QStringLiteral("Help"), this, [this] { CBrevantApp::showHelp(this); });
     menu->addAction(QStringLiteral("Software Webpage"), this,
                     [] { QDesktopServices::openUrl(QUrl(QString::fromLatin1(kWebPageUrl))); });
     menu->addAction(QStringLiteral("About"), this, [this] {
@@ -193,7 +194,7 @@ void WizardPage::showEvent(QShowEvent* event) {
 CQuillmarkAboutDlg::CQuillmarkAboutDlg(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("About Corvello"));
     auto* layout = new QVBoxLayout(this);
-    auto* title = new QLabel(QStringLiteral("<b>Corvello</b> %1").arg(QStringLiteral("0.1.0")), this);
+    auto* title = new QLabel(QStringLiteral("<b>Corvello</b> %1").arg(QString::fromLatin1(platform::programVersion())), this);
     auto* text = new QLabel(QStringLiteral("Recovers files from disks, memory cards, USB sticks and disk images.\n"
                                            "The medium is only ever read, never written."),
                             this);
