@@ -63,7 +63,9 @@ const std::vector<Command>& commands() {
         {"list", cmdList, "IMAGE [volume options]",
          "Lists every entry of a volume: KIND (d or f), STATE (live or deleted), SIZE, PATH, tab-separated.",
          volumeOptions({{"--long", "add DATA before PATH: whether a deleted file's data are still there (intact, "
-                                   "partly overwritten (N%), overwritten, unknown; - when live)"}}),
+                                   "partly overwritten (N%), overwritten, unknown; - when live)"},
+                        {"--format FORMAT", "tsv (default), csv (with a header), json (one object a line), dfxml or "
+                                            "body (a bodyfile for mactime), with the times in UTC"}}),
          "corvello-cli list disk.img --volume 0"},
         {"save", cmdSave, "IMAGE [volume options] --out DIR [--path FOLDER]",
          "Recovers the files of a volume, with their folders and times, into DIR (never over an existing file).",

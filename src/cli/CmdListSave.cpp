@@ -3,6 +3,7 @@
 #include "cli/Cli.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
+#include "cli/ListFormats.h"
 #include "cli/ScannedVolume.h"
 #include "common/MemoryResultTree.h"
 #include "common/Bytes.h"
@@ -78,20 +79,28 @@ int reportSaveProblems(const SaveResult& result, std::ostream& err) {
 }
 
 int cmdList(const CommandArgs& argv, std::ostream& out, std::ostream& err) {
+    std::set<std::string> options = kVolumeOptions;
+    options.insert("--format");
     std::set<std::string> flags = kVolumeFlags;
     flags.insert("--long");
-    const Args args(argv, kVolumeOptions, flags);
+    const Args args(argv, options, flags);
     const bool longForm = args.has("--long");
+    const auto format = listFormatNamed(args.value("--format").value_or("tsv"));
+    if (!format) throw UsageError{std::string("--format takes ") + kListFormatNames + "."};
     ScannedVolume v(err);
     scanVolume(v, args);
+    const auto writer = makeListWriter(*format, out, longForm, terminalSafe(args.positionals()[0]));
+    writer->begin();
     walkEntries(*v.session, topLevelRecords(*v.session, v.tree), 0, [&](const ListedEntry& e) {
-        out << (e.folder ? 'd' : 'f') << '\t' << (e.deleted ? "deleted" : "live") << '\t' << e.size << '\t';
+        ListRow row{e.folder, e.deleted, e.size, terminalSafe(e.path), {}, {}};
         // --long: whether a deleted file's data are still there ("-" for live files and folders).
         if (longForm)
-            out << (e.folder || !e.deleted ? std::string("-") : recoverabilityText(v.session->recoverability(e.data)))
-                << '\t';
-        out << terminalSafe(e.path) << '\n';
+            row.recoverability =
+                e.folder || !e.deleted ? std::string("-") : recoverabilityText(v.session->recoverability(e.data));
+        if (*format != ListFormat::Tsv) row.times = v.session->times(e.data);
+        writer->row(row);
     });
+    writer->end();
     out.flush();
     if (!out) throw InputError{"the listing could not be written to standard output."};
     return kExitOk;

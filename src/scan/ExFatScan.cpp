@@ -29,6 +29,12 @@ public:
     }
     std::uint64_t size(ItemData data) const override { return isValid(data) ? entry(data).dataLength : 0; }
     bool hasRecycleBin() const override { return true; }
+    EntryTimes times(ItemData data) const override {
+        if (!isValid(data)) return {};
+        const ExFatEntry& e = entry(data);
+        return {exFatTime(e.modifyTimestamp, e.modifyUtcOffset), exFatTime(e.accessTimestamp, e.accessUtcOffset),
+                std::nullopt, exFatTime(e.createTimestamp, e.createUtcOffset)};
+    }
 
     // Clusters are checked against the allocation bitmap and against what the live records own.
     Recoverability recoverability(ItemData data) const override {

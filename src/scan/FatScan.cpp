@@ -29,6 +29,18 @@ public:
     }
     std::uint64_t size(ItemData data) const override { return isValid(data) ? entry(data).size : 0; }
     bool hasRecycleBin() const override { return parser_->isFat32(); }
+    // Local times of the writing machine, read as the extraction reads them; the access time
+    // is a date only, the creation time has hundredths of a second.
+    EntryTimes times(ItemData data) const override {
+        if (!isValid(data)) return {};
+        const FatEntry& e = entry(data);
+        std::optional<platform::UnixTime> created = dosTime(e.createDate, e.createTime);
+        if (created && e.createTimeTenth < 200) {
+            created->seconds += e.createTimeTenth / 100;
+            created->nanoseconds = static_cast<std::uint32_t>(e.createTimeTenth % 100) * 10000000u;
+        }
+        return {dosTime(e.writeDate, e.writeTime), dosTime(e.accessDate, 0), std::nullopt, created};
+    }
 
     // A deleted file's chain is gone from the FAT: its clusters are taken as the extraction takes
     // them, one after another from the first. The FAT is the record of what live files own.

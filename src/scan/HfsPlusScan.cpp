@@ -43,6 +43,14 @@ public:
         }
         return out;
     }
+    EntryTimes times(ItemData data) const override {
+        const HfsEntry* e = p_->find(data);
+        if (e == nullptr) return {};
+        const HfsEntry* target = p_->hardLinkTarget(*e);
+        const HFSP::FileTimes t = p_->recordFileTimes(target != nullptr ? *target : *e);
+        if (!t.known) return {};
+        return {t.modification, t.access, std::nullopt, t.creation};
+    }
     std::string sizeText(ItemData data) const override {
         const HfsEntry* e = p_->find(data);
         if (e == nullptr) return {};

@@ -53,6 +53,16 @@ public:
         return p_->timeTexts(entry(data));
     }
     std::string sizeText(ItemData data) const override { return isValid(data) ? p_->sizeText(data - 1) : ""; }
+    // The standard information's times; a record without one has none.
+    EntryTimes times(ItemData data) const override {
+        if (!isValid(data)) return {};
+        const RecordTimes t = p_->readRecordTimes(entry(data).location);
+        auto time = [](std::uint64_t filetime) -> std::optional<platform::UnixTime> {
+            if (filetime == 0) return std::nullopt;
+            return platform::fromFiletime(filetime);
+        };
+        return {time(t.modification), time(t.access), std::nullopt, time(t.creation)};
+    }
 
     bool isSavableFolder(ItemData data) const override { return isValid(data) && data != 1 && isFolder(data); }
     SaveKind saveKind(ItemData data) const override {

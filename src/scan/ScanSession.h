@@ -6,10 +6,12 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/ResultTree.h"
+#include "platform/Time.h"
 #include "scan/Recoverability.h"
 
 namespace corvello::platform {
@@ -20,6 +22,14 @@ namespace corvello {
 
 class FileReadSeek;
 class ScanHost;
+
+// The times a record keeps, each only where the file system records it and it could be read.
+struct EntryTimes {
+    std::optional<platform::UnixTime> modification;
+    std::optional<platform::UnixTime> access;
+    std::optional<platform::UnixTime> change;  // the metadata's last change (ext inodes)
+    std::optional<platform::UnixTime> creation;
+};
 
 // How the save walk treats a child record.
 enum class SaveKind { Folder, File, Skip };
@@ -47,6 +57,8 @@ public:
     // Display texts of a file-list row: creation, access, modification time and attributes.
     virtual std::array<std::string, 4> rowTexts(ItemData data) const = 0;
     virtual std::string sizeText(ItemData data) const = 0;
+    // The record's times as points in time (the reports print them in UTC); none by default.
+    virtual EntryTimes times(ItemData /*data*/) const { return {}; }
 
     // The save walk: whether a selected folder can be saved, and what a child record is.
     virtual bool isSavableFolder(ItemData data) const = 0;

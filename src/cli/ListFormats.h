@@ -1,0 +1,50 @@
+#pragma once
+// The report formats of `list`: the tab-separated listing, CSV, JSON Lines, Digital Forensics XML
+// and the bodyfile that timeline tools read. Every format holds the same entries in the same
+// order; times are written in UTC.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include "scan/ScanSession.h"
+
+namespace corvello::cli {
+
+enum class ListFormat { Tsv, Csv, Json, Dfxml, Body };
+
+// The format named by the --format value, or nothing for an unknown name.
+std::optional<ListFormat> listFormatNamed(std::string_view name);
+inline constexpr const char* kListFormatNames = "tsv, csv, json, dfxml or body";
+
+// One entry of the listing.
+struct ListRow {
+    bool folder = false;
+    bool deleted = false;
+    std::uint64_t size = 0;
+    std::string path;            // as the tab-separated listing prints it
+    std::string recoverability;  // --long only: "-" for live files and folders
+    EntryTimes times;
+};
+
+class ListWriter {
+public:
+    virtual ~ListWriter() = default;
+    virtual void begin() {}
+    virtual void row(const ListRow& row) = 0;
+    virtual void end() {}
+};
+
+// A writer of the format onto out. longForm adds the recoverability field where the format has
+// no place of its own for it; image names the source in the formats that record it.
+std::unique_ptr<ListWriter> makeListWriter(ListFormat format, std::ostream& out, bool longForm,
+                                           const std::string& image);
+
+// A point in time as ISO 8601 in UTC ("2024-03-01T12:34:56Z", with the fraction of a second
+// when there is one); empty when it has no calendar date.
+std::string isoUtc(const platform::UnixTime& t);
+
+}  // namespace corvello::cli
