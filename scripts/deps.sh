@@ -1,5 +1,5 @@
 # Installs the Debian packages the build needs, when they are missing (sourced by the scripts).
-corvello_packages=(g++ cmake ninja-build ccache pkg-config libgtest-dev zstd qt6-base-dev fonts-dejavu-core zlib1g-dev libbz2-dev liblzma-dev python3 sleuthkit)
+corvello_packages=(g++ cmake ninja-build ccache pkg-config libgtest-dev zstd qt6-base-dev fonts-dejavu-core zlib1g-dev libbz2-dev liblzma-dev libewf-dev python3 sleuthkit)
 
 ensure_packages() {
   local missing=() p
