@@ -136,6 +136,17 @@ TEST(EnCaseImage, ADamagedChunkIsUnreadableNotZeros) {
     const auto r = test::runCli({"save", dir.file("disk.E01"), "--out", dir.file("out")});
     EXPECT_EQ(r.status, cli::kExitIncomplete) << r.err;
     EXPECT_NE(r.err.find("could not be written completely"), std::string::npos) << r.err;
+    // Only the damaged stretch is missing: the rest of the file is the medium's.
+    const auto raw = test::runCli({"save", test::fixture("fat12-floppy.img"), "--out", dir.file("raw")});
+    ASSERT_EQ(raw.status, 0) << raw.err;
+    const auto got = readAll(dir.file("out/Data/holiday movie.bin"));
+    const auto want = readAll(dir.file("raw/Data/holiday movie.bin"));
+    ASSERT_EQ(got.size(), want.size());
+    std::size_t differing = 0;
+    for (std::size_t i = 0; i < got.size(); ++i) differing += got[i] != want[i] ? 1 : 0;
+    EXPECT_GT(differing, 0u);
+    EXPECT_LT(differing, got.size() / 2);
+    EXPECT_NE(r.err.find("holiday movie.bin"), std::string::npos) << r.err;
 }
 
 }  // namespace

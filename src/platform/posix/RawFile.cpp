@@ -147,22 +147,36 @@ public:
         count = static_cast<std::size_t>(std::min<std::uint64_t>(count, size_ - offset));
         const std::lock_guard<std::mutex> lock(mutex_);
         libewf_error_t* failure = nullptr;
-        std::uint32_t before = 0, after = 0;
-        libewf_handle_get_number_of_checksum_errors(handle_, &before, nullptr);
         const ssize_t n = libewf_handle_read_random(handle_, buffer, count, static_cast<off64_t>(offset), &failure);
         if (failure != nullptr) libewf_error_free(&failure);
+        std::size_t got = n < 0 ? 0 : static_cast<std::size_t>(n);
         // A chunk that fails its checksum comes back filled with zeros: those bytes are not the
-        // medium's, so the read delivers nothing.
-        if (libewf_handle_get_number_of_checksum_errors(handle_, &after, nullptr) == 1 && after != before) {
-            error = kBrokenEnCase;
-            return 0;
-        }
-        if (n < 0 || static_cast<std::size_t>(n) < count) error = kBrokenEnCase;
-        return n < 0 ? 0 : static_cast<std::size_t>(n);
+        // medium's. The read delivers what lies before the first damaged sector.
+        const std::uint64_t damaged = firstDamagedByte(offset, offset + got);
+        if (damaged < offset + got) got = static_cast<std::size_t>(damaged - offset);
+        if (got < count) error = kBrokenEnCase;
+        return got;
     }
     std::uint64_t size() const override { return size_; }
 
 private:
+    // The first byte in [from, to) of a sector the library found damaged so far; to when none.
+    std::uint64_t firstDamagedByte(std::uint64_t from, std::uint64_t to) {
+        std::uint32_t errors = 0;
+        if (libewf_handle_get_number_of_checksum_errors(handle_, &errors, nullptr) != 1 || errors == 0) return to;
+        std::uint32_t sectorBytes = 512;
+        libewf_handle_get_bytes_per_sector(handle_, &sectorBytes, nullptr);
+        if (sectorBytes == 0) sectorBytes = 512;
+        std::uint64_t first = to;
+        for (std::uint32_t i = 0; i < errors; ++i) {
+            std::uint64_t start = 0, sectors = 0;
+            if (libewf_handle_get_checksum_error(handle_, i, &start, &sectors, nullptr) != 1) continue;
+            const std::uint64_t begin = start * sectorBytes, end = (start + sectors) * sectorBytes;
+            if (end > from && begin < first) first = std::max(begin, from);
+        }
+        return first;
+    }
+
     libewf_handle_t* handle_;
     std::uint64_t size_;
     std::mutex mutex_;
