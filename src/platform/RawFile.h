@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace corvello::platform {
@@ -11,11 +12,18 @@ namespace corvello::platform {
 // The error code of a path that is neither a regular file nor a block device (a FIFO, a
 // socket, a character device): such a path is never opened as a source.
 constexpr int kNotFileOrDevice = -1000;
+// The error codes of an image made of several files (split raw segments, an EnCase image)
+// whose segments do not fit together or cannot be read.
+constexpr int kBrokenSegments = -1001;
+constexpr int kBrokenEnCase = -1002;
 
 // An open, read-only handle. Movable, not copyable; closes itself.
+// Besides a single image file or a device it reads, as one medium, a raw image split into
+// numbered segments (NAME.001, NAME.002, ... when NAME.001 is opened and NAME.002 exists) and
+// an EnCase image (recognised by its signature; its further segments are found by name).
 class RawFile {
 public:
-    RawFile() = default;
+    RawFile();
     ~RawFile();
     RawFile(const RawFile&) = delete;
     RawFile& operator=(const RawFile&) = delete;
@@ -25,7 +33,7 @@ public:
     // Opens path read-only. On failure returns false and keeps the error code.
     bool open(const std::string& path);
     void close();
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return fd_ >= 0 || source_ != nullptr; }
 
     // Reads up to count bytes at the absolute byte position offset. Returns the number of
     // bytes delivered (fewer at the end of the medium or after an error; 0 when nothing came).
@@ -37,9 +45,12 @@ public:
 
     int lastError() const { return error_; }
 
+    struct Source;  // a medium read from several files or through a container format
+
 private:
     int fd_ = -1;
     int error_ = 0;
+    std::unique_ptr<Source> source_;
 };
 
 // Length of an ordinary file at path, as the file system reports it (no device query).
