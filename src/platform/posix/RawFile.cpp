@@ -291,19 +291,7 @@ std::size_t RawFile::readAt(void* buffer, std::size_t count, std::int64_t offset
         error_ = EINVAL;
         return 0;
     }
-    auto* out = static_cast<unsigned char*>(buffer);
-    std::size_t got = 0;
-    while (got < count) {
-        ssize_t n = ::pread(fd_, out + got, count - got, static_cast<off_t>(offset) + static_cast<off_t>(got));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            error_ = errno;
-            break;
-        }
-        if (n == 0) break;
-        got += static_cast<std::size_t>(n);
-    }
-    return got;
+    return preadAll(fd_, static_cast<unsigned char*>(buffer), count, static_cast<std::uint64_t>(offset), error_);
 }
 
 bool RawFile::isBlockDevice() const {
