@@ -1,6 +1,7 @@
 #include "scan/Scan.h"
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 
 #include "common/Bytes.h"
@@ -74,6 +75,30 @@ bool ScanSession::readSmallFile(ItemData data, std::size_t limit, std::vector<st
     if (!ok || buffer.cutBytes() > 0) return false;
     bytes = buffer.bytes();
     return true;
+}
+
+std::optional<std::size_t> ScanSession::read(ItemData data, std::uint64_t offset, std::span<std::uint8_t> buffer) {
+    if (!isValid(data) || isFolder(data)) return std::nullopt;
+    const std::uint64_t length = size(data);
+    if (offset >= length || buffer.empty()) return 0;
+    const std::uint64_t end = offset + std::min<std::uint64_t>(buffer.size(), length - offset);
+    std::uint64_t position = 0;
+    platform::OutputFile window;
+    window.openSink([&](const void* bytes, std::size_t count) {
+        const std::uint64_t from = std::max(position, offset);
+        const std::uint64_t to = std::min(position + count, end);
+        if (from < to)
+            std::memcpy(buffer.data() + (from - offset), static_cast<const std::uint8_t*>(bytes) + (from - position),
+                        static_cast<std::size_t>(to - from));
+        position += count;
+        return true;
+    });
+    window.setLimit(end);
+    window.setStopAtLimit(true);
+    const bool ok = extract(data, window);
+    if (!ok && position < end) return position > offset ? std::optional<std::size_t>(position - offset) : std::nullopt;
+    if (position <= offset) return 0;
+    return static_cast<std::size_t>(std::min(position, end) - offset);
 }
 
 void openFolder(ScanSession& session, ResultTree& tree, TreeItem item, bool redForDeleted) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,15 @@ struct EntryTimes {
     std::optional<platform::UnixTime> access;
     std::optional<platform::UnixTime> change;  // the metadata's last change (ext inodes)
     std::optional<platform::UnixTime> creation;
+};
+
+// One stretch of a file's data on the volume: the file's bytes from fileOffset, length bytes
+// long, lie at volumeOffset from the volume's start. Sparse stretches and data kept inside the
+// record itself have no run.
+struct ByteRun {
+    std::uint64_t fileOffset = 0;
+    std::uint64_t volumeOffset = 0;
+    std::uint64_t length = 0;
 };
 
 // How the save walk treats a child record.
@@ -72,6 +82,15 @@ public:
     // Writes one file record's bytes into out (opened by the caller) and hands it the file's
     // times, which out applies when it is closed.
     virtual bool extract(ItemData data, platform::OutputFile& out) = 0;
+
+    // Reads bytes of a file record from offset into buffer: the number delivered (fewer at the
+    // file's end, 0 past it), or none when the record cannot be read. Nothing is written
+    // anywhere. The default extracts up to the end of the window and keeps the window's bytes.
+    virtual std::optional<std::size_t> read(ItemData data, std::uint64_t offset, std::span<std::uint8_t> buffer);
+
+    // Where a file record's data lie on the volume, in file order; none where the family does
+    // not tell (the reports then leave the runs out).
+    virtual std::vector<ByteRun> byteRuns(ItemData /*data*/) const { return {}; }
 
     // Whether a deleted file's data are still on the medium (see Recoverability.h). Unknown for
     // live files, folders, and families that cannot tell.

@@ -54,5 +54,47 @@ TEST(BoundedRead, StopsTheExtractionAtTheLimit) {
     }
 }
 
+// Reads by offset give the same bytes as the whole extraction, at any window: block starts,
+// windows straddling blocks, the last bytes, and past the end.
+TEST(BoundedRead, ReadsByOffsetMatchTheExtraction) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"reuse-fat32", "filler.bin"}, {"reuse-exfat", "filler.bin"}, {"reuse-ntfs", "filler.bin"},
+        {"ext3-4k", "sparse.bin"},     {"fat16-32k", "Data/holiday movie.bin"},
+    };
+    for (const auto& [image, path] : cases) {
+        std::ostringstream err;
+        cli::ScannedVolume v(err);
+        cli::scanVolume(v, cli::Args({test::fixture(std::string(image) + ".img")}, cli::kVolumeOptions,
+                                     cli::kVolumeFlags));
+        ItemData file = 0;
+        walkEntries(*v.session, topLevelRecords(*v.session, v.tree), 0, [&](const ListedEntry& e) {
+            if (e.path == path) file = e.data;
+        });
+        ASSERT_NE(file, 0u) << image;
+        const std::uint64_t size = v.session->size(file);
+        platform::OutputFile whole;
+        whole.openMemory(static_cast<std::size_t>(size));
+        ASSERT_TRUE(v.session->extract(file, whole)) << image;
+        ASSERT_EQ(whole.bytes().size(), size) << image;
+
+        const std::pair<std::uint64_t, std::size_t> windows[] = {
+            {0, 512}, {4095, 3}, {65536 - 100, 70000}, {size / 2 + 1, 12345}, {size - 10, 100}, {size, 16}, {size + 4096, 16},
+        };
+        for (const auto& [offset, count] : windows) {
+            std::vector<std::uint8_t> buffer(count, 0xEE);
+            const auto got = v.session->read(file, offset, buffer);
+            ASSERT_TRUE(got.has_value()) << image << " @" << offset;
+            const std::size_t expect = offset >= size ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(count, size - offset));
+            ASSERT_EQ(*got, expect) << image << " @" << offset;
+            EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(expect),
+                                   whole.bytes().begin() + static_cast<std::ptrdiff_t>(std::min(offset, size))))
+                << image << " @" << offset;
+        }
+        // What names no file record is not read.
+        std::vector<std::uint8_t> some(16);
+        EXPECT_FALSE(v.session->read(0, 0, some).has_value()) << image;
+    }
+}
+
 }  // namespace
 }  // namespace corvello
