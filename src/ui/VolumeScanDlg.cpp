@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <cstdint>
+#include <chrono>
+#include <thread>
 #include <QFileDialog>
 #include <QRegularExpression>
 #include <QGridLayout>
@@ -100,8 +102,19 @@ namespace {
 // Holds the session lock while the page reads records. A preview read holds it only briefly
 // (its reads are bounded); should that read wait for the page itself (a message box), the page
 // goes on after a while, as the read then touches nothing.
+// The wait polls try_lock rather than using try_lock_for: the timed lock goes through
+// pthread_mutex_clocklock, which the thread checker cannot follow, and it would then take every
+// record read after it for a race.
 struct SessionGuard {
-    explicit SessionGuard(std::timed_mutex& m) : mutex(m), owns(m.try_lock_for(std::chrono::seconds(2))) {}
+    explicit SessionGuard(std::timed_mutex& m) : mutex(m), owns(acquire(m)) {}
+    static bool acquire(std::timed_mutex& m) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (!m.try_lock()) {
+            if (std::chrono::steady_clock::now() >= deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    }
     ~SessionGuard() {
         if (owns) mutex.unlock();
     }
@@ -343,7 +356,9 @@ bool VolumeScanDlg::initPage() {
     worker_->start([this, request] {
         std::unique_ptr<ScanSession> session = runScan(request, *host_, *results_);
         if (session) completeScan(*session, *results_, *host_);
-        session_ = std::move(session);
+        // The page takes the session once the worker has ended: the tree's queued changes,
+        // played meanwhile on the page's thread, look at session_.
+        scanned_ = std::move(session);
     });
     return true;
 }
@@ -358,6 +373,7 @@ void VolumeScanDlg::refuse(const QString& message, const QString& status, bool a
 void VolumeScanDlg::onWorkerFinished() {
     const Work work = work_;
     work_ = Work::None;
+    if (scanned_) session_ = std::move(scanned_);
     if (leavePending()) {
         workerEnded();
         return;

@@ -183,6 +183,7 @@ private:
     QtResultTree* results_ = nullptr;
     PageWorker* worker_ = nullptr;
     std::unique_ptr<ScanSession> session_;
+    std::unique_ptr<ScanSession> scanned_;  // the scan worker's result, until it has ended
     std::int64_t maxCandidates_ = 3;
     std::optional<std::vector<std::int64_t>> foundTables_, foundHeaps_;
     State state_ = State::Starting;
