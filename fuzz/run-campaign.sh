@@ -10,8 +10,9 @@
 #   findings/   crashing, leaking or slow inputs, each replayable with the binary
 #   log         libFuzzer's output;  summary  runs, speed, coverage (edges), findings
 # With KEEP=1 the new inputs that add coverage and are at most KEEP_MAX_BYTES (64 KiB unless
-# given) join the seed corpus, which CI replays; crashing inputs are always copied next to the
-# seeds as crash-* (fix the fault first: CI replays them too).
+# given) join the seed corpus, which CI replays (MINUTES 0 does only that, after an earlier
+# campaign). Crashing inputs are always copied next to the seeds as crash-* (fix the fault
+# first: CI replays them too).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
@@ -45,6 +46,7 @@ options=(-max_total_time=$((minutes * 60)) -runs="$runs" -max_len="${largest:-40
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
+if [ "$minutes" -gt 0 ]; then
 echo "fuzzing $target for at most $minutes min or $runs runs; output in $work"
 start=$(date +%s)
 # libFuzzer stops at the first crash; go on from the corpus kept so far until time or runs are up.
@@ -87,6 +89,7 @@ if [ "$findings" -gt 0 ]; then
   for f in "$work/findings"/*; do cp "$f" "$seeds/crash-$(basename "$f" | sed 's/^[a-z]*-//' | cut -c1-16)"; done
   echo "crashing inputs copied to $seeds as crash-*; replay one with: $binary INPUT"
 fi
+fi  # MINUTES 0 only keeps what an earlier campaign found
 if [ "${KEEP:-0}" = 1 ]; then
   keep=$build/campaign/$target/keep
   rm -rf "$keep" && mkdir -p "$keep"
