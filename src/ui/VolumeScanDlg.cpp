@@ -30,6 +30,7 @@
 #include "ui/CBrevantApp.h"
 #include "ui/CCheckListCtrl.h"
 #include "ui/CXHtmlTree.h"
+#include "ui/ExportList.h"
 #include "ui/MessageBoxes.h"
 #include "ui/PageWorker.h"
 #include "ui/PreviewPane.h"
@@ -197,6 +198,8 @@ VolumeScanDlg::VolumeScanDlg(WizardPage* parent)
 
     save_ = pageButton(QStringLiteral("Save"), this, 90);
     buttonRow()->addWidget(save_);
+    export_ = pageButton(QStringLiteral("Export list..."), this, 110);
+    buttonRow()->addWidget(export_);
     nextButton()->hide();
 
     host_ = new QtScanHost(this);
@@ -209,6 +212,7 @@ VolumeScanDlg::VolumeScanDlg(WizardPage* parent)
     connect(resume_, &QPushButton::clicked, this, &VolumeScanDlg::onResume);
     connect(stop_, &QPushButton::clicked, this, &VolumeScanDlg::onStop);
     connect(save_, &QPushButton::clicked, this, &VolumeScanDlg::onSave);
+    connect(export_, &QPushButton::clicked, this, &VolumeScanDlg::onExport);
     connect(search_, &QPushButton::clicked, this, &VolumeScanDlg::onSearch);
     connect(tree_, &CXHtmlTree::labelClicked, this, &VolumeScanDlg::onLabelClicked);
     connect(tree_, &QTreeWidget::itemExpanded, this, &VolumeScanDlg::onItemExpanded);
@@ -426,6 +430,7 @@ void VolumeScanDlg::setBusyControls(bool isBusy) {
     intactOnly_->setEnabled(!isBusy);
     search_->setEnabled(!isBusy);
     save_->setEnabled(!isBusy);
+    export_->setEnabled(!isBusy);
     backButton()->setEnabled(!isBusy);
 }
 
@@ -763,6 +768,16 @@ void VolumeScanDlg::onSave() {
     startSave(std::move(groups), count, false, QString());
 }
 
+void VolumeScanDlg::onExport() {
+    if (busy()) return;
+    const FileReadSeek* reader = session_->reader();
+    const std::string source = reader != nullptr ? reader->path() : std::string();
+    exportList(this, source, [this, &source](ListFormat format, std::ostream& out) {
+        const SessionGuard guard(*sessionLock_);
+        writeReport(*session_, topLevelRecords(*session_, *results_), format, out, false, terminalSafe(source));
+    });
+}
+
 void VolumeScanDlg::startSave(std::vector<SaveGroup> groups, std::uint64_t count, bool quick,
                               const QString& dumpedMessage) {
     stopPressed = false;
@@ -825,7 +840,7 @@ bool VolumeScanDlg::stopWorkerFirst() {
     if (!worker_->running()) return false;
     worker_->release();
     setStatus(QStringLiteral("All thread Stopped"));
-    for (QPushButton* b : {backButton(), save_, search_, pause_, resume_, stop_}) b->setEnabled(false);
+    for (QPushButton* b : {backButton(), save_, export_, search_, pause_, resume_, stop_}) b->setEnabled(false);
     return true;
 }
 

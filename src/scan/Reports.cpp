@@ -1,8 +1,12 @@
-#include "cli/ListFormats.h"
+#include "scan/Reports.h"
 
 #include <cstdio>
 
-namespace corvello::cli {
+#include "common/Text.h"
+#include "scan/Recoverability.h"
+#include "scan/SaveWalk.h"
+
+namespace corvello {
 
 std::optional<ListFormat> listFormatNamed(std::string_view name) {
     if (name == "tsv") return ListFormat::Tsv;
@@ -208,4 +212,20 @@ std::unique_ptr<ListWriter> makeListWriter(ListFormat format, std::ostream& out,
     return std::make_unique<TsvWriter>(out, longForm);
 }
 
-}  // namespace corvello::cli
+void writeReport(const ScanSession& session, const std::vector<ItemData>& records, ListFormat format,
+                 std::ostream& out, bool longForm, const std::string& image) {
+    const auto writer = makeListWriter(format, out, longForm, image);
+    writer->begin();
+    walkEntries(session, records, 0, [&](const ListedEntry& e) {
+        ListRow row{e.folder, e.deleted, e.size, terminalSafe(e.path), {}, {}};
+        // --long: whether a deleted file's data are still there ("-" for live files and folders).
+        if (longForm)
+            row.recoverability =
+                e.folder || !e.deleted ? std::string("-") : recoverabilityText(session.recoverability(e.data));
+        if (format != ListFormat::Tsv) row.times = session.times(e.data);
+        writer->row(row);
+    });
+    writer->end();
+}
+
+}  // namespace corvello

@@ -1,7 +1,7 @@
 #pragma once
-// The report formats of `list`: the tab-separated listing, CSV, JSON Lines, Digital Forensics XML
-// and the bodyfile that timeline tools read. Every format holds the same entries in the same
-// order; times are written in UTC.
+// The reports of a scanned volume's entries: the tab-separated listing, CSV, JSON Lines, Digital
+// Forensics XML and the bodyfile that timeline tools read. Every format holds the same entries in
+// the same order; times are written in UTC. The CLI's list and the wizard's export write them.
 
 #include <cstdint>
 #include <memory>
@@ -9,10 +9,11 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "scan/ScanSession.h"
 
-namespace corvello::cli {
+namespace corvello {
 
 enum class ListFormat { Tsv, Csv, Json, Dfxml, Body };
 
@@ -43,8 +44,15 @@ public:
 std::unique_ptr<ListWriter> makeListWriter(ListFormat format, std::ostream& out, bool longForm,
                                            const std::string& image);
 
+// Writes the report of every entry below records (the top level of the results tree, or a
+// folder's children), every level, in the order the save walk takes them. Paths are made safe
+// for a terminal as the listing prints them; longForm adds whether a deleted file's data are
+// still there, image names the source.
+void writeReport(const ScanSession& session, const std::vector<ItemData>& records, ListFormat format,
+                 std::ostream& out, bool longForm, const std::string& image);
+
 // A point in time as ISO 8601 in UTC ("2024-03-01T12:34:56Z", with the fraction of a second
 // when there is one); empty when it has no calendar date.
 std::string isoUtc(const platform::UnixTime& t);
 
-}  // namespace corvello::cli
+}  // namespace corvello
