@@ -19,7 +19,8 @@ void scanVolume(ScannedVolume& v, const Args& args, std::size_t positionals) {
     if (args.positionals().size() != positionals)
         throw UsageError{positionals == 1 ? "give exactly one IMAGE." : "give the IMAGE and one PATH."};
     openImage(args.positionals()[0], v.image, v.host);
-    const VolumeRecord volume = chooseVolume(v.image, args, v.host);
+    v.volume = chooseVolume(v.image, args, v.host);
+    const VolumeRecord& volume = v.volume;
     const ScanRequest request = makeRequest(v.image, args, volume);
     v.session = runScan(request, v.host, v.tree);
     v.host.finishLine();
@@ -90,7 +91,7 @@ int cmdList(const CommandArgs& argv, std::ostream& out, std::ostream& err) {
     ScannedVolume v(err);
     scanVolume(v, args);
     writeReport(*v.session, topLevelRecords(*v.session, v.tree), *format, out, longForm,
-                terminalSafe(args.positionals()[0]));
+                {terminalSafe(args.positionals()[0]), static_cast<std::uint64_t>(v.volume.startSector) * kSectorSize});
     out.flush();
     if (!out) throw InputError{"the listing could not be written to standard output."};
     return kExitOk;

@@ -774,7 +774,8 @@ void VolumeScanDlg::onExport() {
     const std::string source = reader != nullptr ? reader->path() : std::string();
     exportList(this, source, [this, &source](ListFormat format, std::ostream& out) {
         const SessionGuard guard(*sessionLock_);
-        writeReport(*session_, topLevelRecords(*session_, *results_), format, out, false, terminalSafe(source));
+        writeReport(*session_, topLevelRecords(*session_, *results_), format, out, false,
+                    {terminalSafe(source), static_cast<std::uint64_t>(std::max<std::int64_t>(volume.startSector, 0)) * kSectorSize});
     });
 }
 
