@@ -79,6 +79,38 @@ void readTree(platform::ReadOnlyTree& tree, const std::string& path, std::map<st
 
 // Through the tree alone (no FUSE): every manifest file, deleted ones included, reads whole, and
 // the top level holds the live folders beside the deleted folder.
+// The tree holds the files save writes, under the same names (duplicates numbered alike), the
+// deleted ones moved under the deleted folder.
+TEST(MountTree, HoldsWhatSaveWrites) {
+    for (const char* image : {"sample-disk.img", "ntfs-basic.img", "fat16-2k.img"}) {
+        SCOPED_TRACE(image);
+        std::vector<std::string> args = {test::fixture(image)};
+        if (std::string(image) == "sample-disk.img") args.insert(args.end(), {"--volume", "0"});
+        std::ostringstream err;
+        cli::ScannedVolume v(err);
+        cli::scanVolume(v, cli::Args(args, cli::kVolumeOptions, cli::kVolumeFlags));
+        MountTree tree(*v.session, topLevelRecords(*v.session, v.tree));
+        std::map<std::string, std::string> mounted, unmarked;
+        readTree(tree, "", mounted);
+        const std::string marker = std::string(kDeletedFolder) + "/";
+        for (const auto& [path, sum] : mounted)
+            unmarked[path.rfind(marker, 0) == 0 ? path.substr(marker.size()) : path] = sum;
+        test::ScratchDir dir;
+        std::vector<std::string> save = {"save"};
+        save.insert(save.end(), args.begin(), args.end());
+        save.insert(save.end(), {"--out", dir.file("saved")});
+        const auto saved = test::runCli(save);
+        ASSERT_EQ(saved.status, 0) << saved.err;
+        std::map<std::string, std::string> written;
+        for (const auto& e : fs::recursive_directory_iterator(dir.file("saved")))
+            if (e.is_regular_file())
+                written[fs::relative(e.path(), dir.file("saved")).string()] = test::sha256File(e.path().string());
+        EXPECT_GT(written.size(), 3u);
+        EXPECT_EQ(unmarked, written);
+        EXPECT_EQ(unmarked.size(), mounted.size());
+    }
+}
+
 TEST(MountTree, EveryFileReadsAsTheManifestSays) {
     std::ostringstream err;
     cli::ScannedVolume v(err);
@@ -221,6 +253,23 @@ TEST_F(MountCommand, CopyEqualsSaveAndNothingCanBeWritten) {
     ASSERT_TRUE(process->exited(30000));
     EXPECT_EQ(process->status, 0) << process->messages();
     EXPECT_FALSE(mounted(mountPoint));
+}
+
+TEST(MountCommandErrors, AMountPointThatIsNoEmptyFolderIsRefused) {
+    test::ScratchDir dir;
+    fs::create_directory(dir.file("full"));
+    test::writeFile(dir.file("full/mine.txt"), {'x'});
+    test::writeFile(dir.file("file"), {'x'});
+    const std::string image = test::fixture("fat12-floppy.img");
+    for (const auto& [point, reason] : {std::pair<std::string, std::string>{dir.file("full"), "is not empty"},
+                                        {dir.file("file"), "is no folder"},
+                                        {dir.file("missing"), "is no folder"}}) {
+        const auto r = test::runCli({"mount", image, point});
+        EXPECT_EQ(r.status, cli::kExitInput);
+        EXPECT_NE(r.err.find(reason), std::string::npos) << r.err;
+    }
+    EXPECT_TRUE(fs::exists(dir.file("full/mine.txt")));
+    EXPECT_EQ(test::runCli({"mount", image}).status, cli::kExitUsage);
 }
 
 TEST_F(MountCommand, CtrlCUnmounts) {

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -130,6 +131,14 @@ std::string serveReadOnly(ReadOnlyTree& tree, const std::string& mountPoint, con
     struct stat st {};
     if (::stat(mountPoint.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return "the mount point " + mountPoint + " is no folder";
+    // The mount would hide what the folder holds.
+    if (DIR* dir = ::opendir(mountPoint.c_str())) {
+        bool empty = true;
+        while (const dirent* d = ::readdir(dir))
+            if (std::strcmp(d->d_name, ".") != 0 && std::strcmp(d->d_name, "..") != 0) empty = false;
+        ::closedir(dir);
+        if (!empty) return "the mount point " + mountPoint + " is not empty; give an empty folder";
+    }
     // The name goes into the mount options: keep it to characters that cannot end an option.
     std::string name;
     for (char c : fsName) name += (c == ',' || c == '\\' || static_cast<unsigned char>(c) < 0x20) ? '_' : c;
@@ -145,8 +154,7 @@ std::string serveReadOnly(ReadOnlyTree& tree, const std::string& mountPoint, con
     if (fuse_mount(f, mountPoint.c_str()) != 0) {
         fuse_destroy(f);
         return "the folder " + mountPoint +
-               " could not be mounted on (FUSE needs /dev/fuse and fusermount3, and the folder must be empty and "
-               "yours)";
+               " could not be mounted on (FUSE needs /dev/fuse and fusermount3, and the folder must be yours)";
     }
     fuse_session* session = fuse_get_session(f);
     std::string error;
