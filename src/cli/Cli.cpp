@@ -78,6 +78,11 @@ const std::vector<Command>& commands() {
          "Writes the bytes of one file (its PATH as list prints it) to standard output, as save would write them.",
          volumeOptions(),
          "corvello-cli cat disk.img --volume 0 Photos/beach.jpg > beach.jpg"},
+        {"mount", cmdMount, "IMAGE [volume options] MOUNTPOINT",
+         "Shows the volume's files as a read-only folder at MOUNTPOINT (FUSE), deleted ones under \"[deleted]\", "
+         "until fusermount3 -u MOUNTPOINT or Ctrl-C.",
+         volumeOptions(),
+         "corvello-cli mount disk.img --volume 0 ~/volume"},
         {"carve", cmdCarve, "IMAGE [--volume N [--gpt] | --start SECTOR] --out DIR",
          "Finds files by their byte signatures and writes them into DIR, one folder per category.",
          {{"--volume N", "carve only the volume in row N of `corvello-cli partitions IMAGE`"},

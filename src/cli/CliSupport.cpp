@@ -161,6 +161,10 @@ VolumeRecord chooseVolume(OpenedImage& image, const Args& args, ScanHost& host) 
     } else {
         volume.byteLength = static_cast<std::int64_t>(totalSectors * 512);
         volume.fileSystem = recogniseBareVolume(*image.reader, volume.byteLength);
+        // An unreadable start (a damaged or cut container image) is no unknown file system.
+        std::uint8_t first[512];
+        if (volume.fileSystem.empty() && !args.has("--fs") && !image.reader->readAt(0, first, sizeof first))
+            throw InputError{"reading " + image.path + " stopped: " + platform::errorText(image.reader->lastError()) + "."};
         if (volume.fileSystem.empty() && !args.has("--fs"))
             throw InputError{"no file system recognised at the start of " + image.path +
                              "; choose one with --volume N or --start SECTOR --fs NAME."};

@@ -3,13 +3,13 @@
 #include "cli/Cli.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
-#include "cli/ListFormats.h"
 #include "cli/ScannedVolume.h"
 #include "common/MemoryResultTree.h"
 #include "common/Bytes.h"
 #include "common/Text.h"
 #include "partition/BootSector.h"
 #include "platform/Files.h"
+#include "scan/Reports.h"
 #include "scan/SaveWalk.h"
 #include "scan/Scan.h"
 
@@ -19,7 +19,8 @@ void scanVolume(ScannedVolume& v, const Args& args, std::size_t positionals) {
     if (args.positionals().size() != positionals)
         throw UsageError{positionals == 1 ? "give exactly one IMAGE." : "give the IMAGE and one PATH."};
     openImage(args.positionals()[0], v.image, v.host);
-    const VolumeRecord volume = chooseVolume(v.image, args, v.host);
+    v.volume = chooseVolume(v.image, args, v.host);
+    const VolumeRecord& volume = v.volume;
     const ScanRequest request = makeRequest(v.image, args, volume);
     v.session = runScan(request, v.host, v.tree);
     v.host.finishLine();
@@ -89,18 +90,8 @@ int cmdList(const CommandArgs& argv, std::ostream& out, std::ostream& err) {
     if (!format) throw UsageError{std::string("--format takes ") + kListFormatNames + "."};
     ScannedVolume v(err);
     scanVolume(v, args);
-    const auto writer = makeListWriter(*format, out, longForm, terminalSafe(args.positionals()[0]));
-    writer->begin();
-    walkEntries(*v.session, topLevelRecords(*v.session, v.tree), 0, [&](const ListedEntry& e) {
-        ListRow row{e.folder, e.deleted, e.size, terminalSafe(e.path), {}, {}};
-        // --long: whether a deleted file's data are still there ("-" for live files and folders).
-        if (longForm)
-            row.recoverability =
-                e.folder || !e.deleted ? std::string("-") : recoverabilityText(v.session->recoverability(e.data));
-        if (*format != ListFormat::Tsv) row.times = v.session->times(e.data);
-        writer->row(row);
-    });
-    writer->end();
+    writeReport(*v.session, topLevelRecords(*v.session, v.tree), *format, out, longForm,
+                {terminalSafe(args.positionals()[0]), static_cast<std::uint64_t>(v.volume.startSector) * kSectorSize});
     out.flush();
     if (!out) throw InputError{"the listing could not be written to standard output."};
     return kExitOk;

@@ -14,6 +14,7 @@ int cmdPartitions(const CommandArgs& args, std::ostream& out, std::ostream& err)
 int cmdList(const CommandArgs& args, std::ostream& out, std::ostream& err);
 int cmdSave(const CommandArgs& args, std::ostream& out, std::ostream& err);
 int cmdCat(const CommandArgs& args, std::ostream& out, std::ostream& err);
+int cmdMount(const CommandArgs& args, std::ostream& out, std::ostream& err);
 int cmdCarve(const CommandArgs& args, std::ostream& out, std::ostream& err);
 int cmdDrives(const CommandArgs& args, std::ostream& out, std::ostream& err);
 int cmdMftCopies(const CommandArgs& args, std::ostream& out, std::ostream& err);

@@ -6,6 +6,7 @@
 
 #include "cli/CliSupport.h"
 #include "common/MemoryResultTree.h"
+#include "partition/VolumeRecord.h"
 #include "scan/ScanSession.h"
 
 namespace corvello::cli {
@@ -15,6 +16,7 @@ struct ScannedVolume {
     OpenedImage image;
     MemoryResultTree tree;
     std::unique_ptr<ScanSession> session;
+    VolumeRecord volume;  // the volume scanned
     explicit ScannedVolume(std::ostream& err) : host(err) {}
 };
 

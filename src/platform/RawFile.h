@@ -16,11 +16,18 @@ constexpr int kNotFileOrDevice = -1000;
 // whose segments do not fit together or cannot be read.
 constexpr int kBrokenSegments = -1001;
 constexpr int kBrokenEnCase = -1002;
+// A VMDK, VHD or VHDX image that cannot be opened or read (a damaged header or table, a missing
+// extent file, a file cut short), and a differencing image that needs its parent.
+constexpr int kBrokenVmdk = -1003;
+constexpr int kBrokenVhd = -1004;
+constexpr int kDifferencingImage = -1005;
 
 // An open, read-only handle. Movable, not copyable; closes itself.
 // Besides a single image file or a device it reads, as one medium, a raw image split into
 // numbered segments (NAME.001, NAME.002, ... when NAME.001 is opened and NAME.002 exists) and
-// an EnCase image (recognised by its signature; its further segments are found by name).
+// an EnCase image (recognised by its signature; its further segments are found by name), and the
+// virtual-machine disk formats VMDK (one sparse file, or a descriptor with its extent files), VHD
+// (fixed or dynamic) and VHDX, recognised by their content. All are opened for reading only.
 class RawFile {
 public:
     RawFile();

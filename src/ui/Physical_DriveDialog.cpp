@@ -162,7 +162,7 @@ bool Physical_DriveDialog::addImageFile(const QString& path) {
 
 void Physical_DriveDialog::onOpenImage() {
     const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Open disk image"), QString(),
-                                                      QStringLiteral("Disk images (*.img *.raw *.dd *.bin *.iso);;All files (*)"));
+                                                      QStringLiteral("Disk images (*.img *.raw *.dd *.bin *.iso *.001 *.E01 *.vmdk *.vhd *.vhdx);;All files (*)"));
     if (!path.isEmpty()) addImageFile(path);
 }
 

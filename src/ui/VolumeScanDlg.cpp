@@ -32,6 +32,7 @@
 #include "ui/CBrevantApp.h"
 #include "ui/CCheckListCtrl.h"
 #include "ui/CXHtmlTree.h"
+#include "ui/ExportList.h"
 #include "ui/MessageBoxes.h"
 #include "ui/PageWorker.h"
 #include "ui/PreviewPane.h"
@@ -210,6 +211,8 @@ VolumeScanDlg::VolumeScanDlg(WizardPage* parent)
 
     save_ = pageButton(QStringLiteral("Save"), this, 90);
     buttonRow()->addWidget(save_);
+    export_ = pageButton(QStringLiteral("Export list..."), this, 110);
+    buttonRow()->addWidget(export_);
     nextButton()->hide();
 
     host_ = new QtScanHost(this);
@@ -222,6 +225,7 @@ VolumeScanDlg::VolumeScanDlg(WizardPage* parent)
     connect(resume_, &QPushButton::clicked, this, &VolumeScanDlg::onResume);
     connect(stop_, &QPushButton::clicked, this, &VolumeScanDlg::onStop);
     connect(save_, &QPushButton::clicked, this, &VolumeScanDlg::onSave);
+    connect(export_, &QPushButton::clicked, this, &VolumeScanDlg::onExport);
     connect(search_, &QPushButton::clicked, this, &VolumeScanDlg::onSearch);
     connect(tree_, &CXHtmlTree::labelClicked, this, &VolumeScanDlg::onLabelClicked);
     connect(tree_, &QTreeWidget::itemExpanded, this, &VolumeScanDlg::onItemExpanded);
@@ -442,6 +446,7 @@ void VolumeScanDlg::setBusyControls(bool isBusy) {
     intactOnly_->setEnabled(!isBusy);
     search_->setEnabled(!isBusy);
     save_->setEnabled(!isBusy);
+    export_->setEnabled(!isBusy);
     backButton()->setEnabled(!isBusy);
 }
 
@@ -779,6 +784,17 @@ void VolumeScanDlg::onSave() {
     startSave(std::move(groups), count, false, QString());
 }
 
+void VolumeScanDlg::onExport() {
+    if (busy()) return;
+    const FileReadSeek* reader = session_->reader();
+    const std::string source = reader != nullptr ? reader->path() : std::string();
+    exportList(this, source, [this, &source](ListFormat format, std::ostream& out) {
+        const SessionGuard guard(*sessionLock_);
+        writeReport(*session_, topLevelRecords(*session_, *results_), format, out, false,
+                    {terminalSafe(source), static_cast<std::uint64_t>(std::max<std::int64_t>(volume.startSector, 0)) * kSectorSize});
+    });
+}
+
 void VolumeScanDlg::startSave(std::vector<SaveGroup> groups, std::uint64_t count, bool quick,
                               const QString& dumpedMessage) {
     stopPressed = false;
@@ -841,7 +857,7 @@ bool VolumeScanDlg::stopWorkerFirst() {
     if (!worker_->running()) return false;
     worker_->release();
     setStatus(QStringLiteral("All thread Stopped"));
-    for (QPushButton* b : {backButton(), save_, search_, pause_, resume_, stop_}) b->setEnabled(false);
+    for (QPushButton* b : {backButton(), save_, export_, search_, pause_, resume_, stop_}) b->setEnabled(false);
     return true;
 }
 

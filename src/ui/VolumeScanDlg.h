@@ -95,6 +95,8 @@ public:
     // Search and Save leave out deleted files whose data are not all there.
     QCheckBox* intactOnlyBox() const { return intactOnly_; }
     QPushButton* saveButton() const { return save_; }
+    // "Export list...": the scanned volume's entries as CSV or DFXML.
+    QPushButton* exportButton() const { return export_; }
     QProgressBar* progress() const { return progress_; }
     QPushButton* pauseButton() const { return pause_; }
     QPushButton* resumeButton() const { return resume_; }
@@ -110,6 +112,7 @@ public slots:
     void onResume();
     void onStop();
     void onSave();
+    void onExport();
     void onSearch();
     // The tree's events: a click on an item's label, an item expanded, a double-click.
     void onLabelClicked(QTreeWidgetItem* item);
@@ -173,6 +176,7 @@ private:
     QLabel* status_ = nullptr;
     QLabel* status2_ = nullptr;
     QPushButton* save_ = nullptr;
+    QPushButton* export_ = nullptr;
     QGroupBox* advancedBox_ = nullptr;
     QComboBox* tfs_ = nullptr;
     QComboBox* spc_ = nullptr;

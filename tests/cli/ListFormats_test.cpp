@@ -13,7 +13,7 @@
 #include <set>
 
 #include "cli/Cli.h"
-#include "cli/ListFormats.h"
+#include "scan/Reports.h"
 #include "support/TestSupport.h"
 
 namespace corvello {
@@ -206,7 +206,7 @@ TEST(ListFormats, TimesAreIso8601InUtc) {
         {{1700000000, 100}, "2023-11-14T22:13:20.0000001Z"},  // NTFS's 100 ns
         {{-86400, 0}, "1969-12-31T00:00:00Z"},                // before 1970
     };
-    for (const Case& c : cases) EXPECT_EQ(cli::isoUtc(c.time), c.text) << c.time.seconds;
+    for (const Case& c : cases) EXPECT_EQ(isoUtc(c.time), c.text) << c.time.seconds;
 }
 
 }  // namespace

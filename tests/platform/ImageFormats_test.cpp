@@ -1,6 +1,7 @@
-// Images of several files read as one medium: a raw image split into numbered segments and an
-// EnCase image. list and save give what the raw image gives; broken segment sets are refused
-// with a clear error, and damaged data are never passed off as the medium's.
+// Images of several files or of container formats read as one medium: a raw image split into
+// numbered segments, an EnCase image, and the virtual-machine disks VMDK, VHD and VHDX. list and
+// save give what the raw image gives; broken images are refused with a clear error, and damaged
+// data are never passed off as the medium's.
 //
 // fat12-floppy.E01/.E02 were made from fat12-floppy.img with
 //   ewfacquire -u -c none -S 1MiB -t fat12-floppy fat12-floppy.img
@@ -9,10 +10,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <cstring>
 #include <fstream>
 #include <map>
 
 #include "cli/Cli.h"
+#include "platform/RawFile.h"
 #include "support/TestSupport.h"
 
 namespace corvello {
@@ -147,6 +150,160 @@ TEST(EnCaseImage, ADamagedChunkIsUnreadableNotZeros) {
     EXPECT_GT(differing, 0u);
     EXPECT_LT(differing, got.size() / 2);
     EXPECT_NE(r.err.find("holiday movie.bin"), std::string::npos) << r.err;
+}
+
+
+// The virtual-machine disks were converted from the raw fixtures by qemu-img
+// (tests/fixtures/builders/virtual-disks.sh).
+TEST(VirtualDiskImage, ListAndSaveEqualTheRawImage) {
+    struct Case {
+        const char* image;
+        const char* raw;
+    };
+    for (const Case& c : {Case{"fat12-floppy.vmdk", "fat12-floppy.img"},
+                          Case{"fat12-floppy-flat-desc.vmdk", "fat12-floppy.img"},  // descriptor + flat extent
+                          Case{"fat12-floppy.vhd", "fat12-floppy.img"},             // fixed: footer only
+                          Case{"fat12-floppy.vhdx", "fat12-floppy.img"},
+                          Case{"ntfs-small.vmdk", "ntfs-small.img"},
+                          Case{"ntfs-small.vhd", "ntfs-small.img"},  // dynamic
+                          Case{"ntfs-small.vhdx", "ntfs-small.img"}}) {
+        SCOPED_TRACE(c.image);
+        expectSameAsRaw(test::fixture(c.image), test::fixture(c.raw));
+    }
+}
+
+// A partitioned disk: the same volume list, and every volume lists and saves as from the raw disk.
+TEST(VirtualDiskImage, PartitionedDiskEqualsTheRawImage) {
+    const std::string raw = test::fixture("mbr-disk.img");
+    const auto rawVolumes = test::runCli({"partitions", raw});
+    ASSERT_EQ(rawVolumes.status, 0) << rawVolumes.err;
+    const std::size_t volumes = test::lines(rawVolumes.out).size();
+    ASSERT_GE(volumes, 5u);
+    for (const char* name : {"mbr-disk.vmdk", "mbr-disk.vhd", "mbr-disk.vhdx"}) {
+        SCOPED_TRACE(name);
+        const std::string image = test::fixture(name);
+        const auto listed = test::runCli({"partitions", image});
+        ASSERT_EQ(listed.status, 0) << listed.err;
+        EXPECT_EQ(listed.out, rawVolumes.out);
+        for (std::size_t n = 1; n <= volumes; ++n) {
+            SCOPED_TRACE(n);
+            const std::string volume = std::to_string(n);
+            const auto entries = test::runCli({"list", image, "--volume", volume});
+            const auto rawEntries = test::runCli({"list", raw, "--volume", volume});
+            EXPECT_EQ(entries.status, rawEntries.status) << entries.err;
+            EXPECT_EQ(entries.out, rawEntries.out);
+            test::ScratchDir scratch;
+            const auto saved = test::runCli({"save", image, "--volume", volume, "--out", scratch.file("image")});
+            const auto rawSaved = test::runCli({"save", raw, "--volume", volume, "--out", scratch.file("raw")});
+            EXPECT_EQ(saved.status, rawSaved.status) << saved.err;
+            if (fs::exists(scratch.file("raw"))) {
+                EXPECT_EQ(savedTree(scratch.file("image")), savedTree(scratch.file("raw")));
+            }
+        }
+    }
+}
+
+// The whole medium reads as the raw disk, byte for byte and of the same size: the blocks a dynamic
+// image never stored read as zeros.
+TEST(VirtualDiskImage, EveryByteEqualsTheRawDisk) {
+    const std::string rawPath = test::fixture("mbr-disk.img");
+    const auto raw = readAll(rawPath);
+    for (const char* name : {"mbr-disk.vmdk", "mbr-disk.vhd", "mbr-disk.vhdx"}) {
+        SCOPED_TRACE(name);
+        const std::string path = test::fixture(name);
+        EXPECT_LT(fs::file_size(path) * 2, raw.size());  // most blocks are not stored
+        platform::RawFile image;
+        ASSERT_TRUE(image.open(path)) << platform::errorText(image.lastError());
+        std::uint64_t size = 0;
+        ASSERT_TRUE(image.size(size));
+        ASSERT_EQ(size, raw.size());
+        std::vector<std::uint8_t> chunk(1 << 20);
+        std::size_t differing = 0;
+        for (std::size_t at = 0; at < raw.size(); at += chunk.size()) {
+            const std::size_t want = std::min(chunk.size(), raw.size() - at);
+            ASSERT_EQ(image.readAt(chunk.data(), want, static_cast<std::int64_t>(at)), want) << at;
+            differing += std::memcmp(chunk.data(), raw.data() + at, want) != 0 ? 1 : 0;
+        }
+        EXPECT_EQ(differing, 0u);
+        EXPECT_EQ(image.readAt(chunk.data(), 512, static_cast<std::int64_t>(raw.size())), 0u);  // past the end
+    }
+}
+
+// The format is told by the content: an image named like anything else reads as what it is.
+TEST(VirtualDiskImage, ChosenByContentNotByName) {
+    const std::string raw = test::fixture("fat12-floppy.img");
+    for (const char* name : {"fat12-floppy.vmdk", "fat12-floppy.vhd", "fat12-floppy.vhdx"}) {
+        SCOPED_TRACE(name);
+        test::ScratchDir dir;
+        fs::copy_file(test::fixture(name), dir.file("medium.dd"));
+        expectSameAsRaw(dir.file("medium.dd"), raw);
+    }
+}
+
+// A damaged image is refused with the reason, whether the damage shows at the open (a header or
+// table that fails its checks, a missing extent file) or at the first read (a table pointing past
+// the end of a cut file); nothing is listed from it.
+TEST(VirtualDiskImage, ADamagedImageGivesAClearError) {
+    const std::string vmdk = "it is a VMDK image whose header, descriptor or extent files are missing or damaged";
+    const std::string vhd = "it is a VHD or VHDX image whose header or block table is damaged or cut short";
+    struct Case {
+        const char* image;
+        const char* damage;
+        std::int64_t at;  // byte flipped (from the end when negative), or the length cut to (0: half)
+        std::string reason;
+    };
+    for (const Case& c : {Case{"fat12-floppy.vmdk", "descriptor offset", 28, vmdk},
+                          Case{"fat12-floppy.vmdk", "grain directory offset", 56, vmdk},
+                          Case{"ntfs-small.vhd", "footer checksum", -500, vhd},
+                          Case{"ntfs-small.vhd", "dynamic header table offset", 528, vhd},
+                          Case{"ntfs-small.vhd", "cut", 0, vhd},
+                          Case{"fat12-floppy.vhd", "fixed footer checksum", -500, vhd},
+                          Case{"ntfs-small.vhdx", "region table", 196612, vhd},
+                          Case{"ntfs-small.vhdx", "cut", 0, vhd},
+                          Case{"fat12-floppy-flat-desc.vmdk", "extent file missing", 1 << 20, vmdk},
+                          Case{"fat12-floppy-child.vmdk", "snapshot without its parent", 1 << 20,
+                               "it is a differencing (snapshot) image, which holds only the changes to its parent "
+                               "image and cannot be read alone"}}) {
+        SCOPED_TRACE(std::string(c.image) + ": " + c.damage);
+        test::ScratchDir dir;
+        auto bytes = readAll(test::fixture(c.image));
+        if (c.at == 0) {
+            bytes.resize(bytes.size() / 2);
+        } else if (c.at < static_cast<std::int64_t>(bytes.size())) {
+            const std::size_t at = c.at < 0 ? bytes.size() - static_cast<std::size_t>(-c.at) : static_cast<std::size_t>(c.at);
+            bytes[at] ^= 0xFF;
+        }
+        test::writeFile(dir.file(c.image), bytes);
+        const auto r = test::runCli({"list", dir.file(c.image)});
+        EXPECT_EQ(r.status, cli::kExitInput);
+        EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+        EXPECT_TRUE(r.out.empty());
+    }
+}
+
+// A sparse VMDK cut short: the grains past the cut are unreadable, never zeros. The files over
+// them are reported incomplete; those before the cut come out whole.
+TEST(VirtualDiskImage, AGrainPastTheCutIsUnreadableNotZeros) {
+    test::ScratchDir dir;
+    auto bytes = readAll(test::fixture("fat12-floppy.vmdk"));
+    bytes.resize(bytes.size() - 65536);
+    test::writeFile(dir.file("cut.vmdk"), bytes);
+    const auto r = test::runCli({"save", dir.file("cut.vmdk"), "--out", dir.file("out")});
+    EXPECT_EQ(r.status, cli::kExitIncomplete) << r.err;
+    EXPECT_NE(r.err.find("could not be written completely"), std::string::npos) << r.err;
+    const auto raw = test::runCli({"save", test::fixture("fat12-floppy.img"), "--out", dir.file("raw")});
+    ASSERT_EQ(raw.status, 0) << raw.err;
+    const auto saved = savedTree(dir.file("out"));
+    const auto whole = savedTree(dir.file("raw"));
+    std::size_t same = 0;
+    for (const auto& [path, sum] : saved) {
+        const bool incomplete = r.err.find(path) != std::string::npos;
+        if (!incomplete) {
+            EXPECT_EQ(sum, whole.at(path)) << path;
+            ++same;
+        }
+    }
+    EXPECT_GT(same, 3u);
 }
 
 }  // namespace

@@ -18,9 +18,12 @@
 #include <QTableWidget>
 #include <QTest>
 #include <QTreeWidget>
+#include <QXmlStreamReader>
+#include <sstream>
 #include <memory>
 
 #include "UiTestSupport.h"
+#include "cli/Cli.h"
 #include "common/MemoryResultTree.h"
 #include "common/MemoryScanHost.h"
 #include "common/Text.h"
@@ -33,6 +36,7 @@
 #include "ui/CCheckListCtrl.h"
 #include "ui/CXHtmlTree.h"
 #include "ui/DriveParsingModes.h"
+#include "ui/ExportList.h"
 #include "ui/ParceModeNtfsDlg.h"
 #include "ui/Physical_DriveDialog.h"
 #include "ui/PopulateDriveDlg.h"
@@ -897,6 +901,86 @@ private slots:
         const QString path = out.path() + "/" + file->text(0);
         QCOMPARE(s.w.log.notices.last(), QStringLiteral("file is dumped in path  :  %1   ").arg(path));
         QCOMPARE(writtenFiles(out.path()).value(file->text(0)), manifest("exfat-4k").value(file->text(0)));
+    }
+
+    // "Export list..." writes the report corvello-cli list --format csv|dfxml writes for the same
+    // volume; a name without suffix gets the format's, and a file there is replaced only when the
+    // user agrees.
+    void exportListWritesWhatListWrites() {
+        const QString image = volumeImage("ntfs-basic.img");
+        Scanned s("ntfs-basic.img");
+        QVERIFY(s.page != nullptr);
+        QVERIFY(s.page->exportButton()->isEnabled());
+        auto cli = [&](const char* format) {
+            std::ostringstream out, err;
+            const int status = cli::runCli({"list", image.toStdString(), "--format", format}, out, err);
+            return std::make_pair(status, QByteArray::fromStdString(out.str()));
+        };
+        std::ostringstream tsvOut, tsvErr;
+        QCOMPARE(cli::runCli({"list", image.toStdString()}, tsvOut, tsvErr), 0);
+        const qsizetype entries = QString::fromStdString(tsvOut.str()).count('\n');
+        QVERIFY(entries > 10);
+
+        QTemporaryDir dir;
+        ExportChoice choice{dir.filePath("entries.csv"), kCsvFilter};
+        exportListChooser = [&](QWidget*) { return choice; };
+        auto readFile = [](const QString& path) {
+            QFile f(path);
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        };
+
+        // CSV: a header and one row per entry, the bytes list writes.
+        QTest::mouseClick(s.page->exportButton(), Qt::LeftButton);
+        const QByteArray csv = readFile(choice.path);
+        const auto [csvStatus, csvWant] = cli("csv");
+        QCOMPARE(csvStatus, 0);
+        QCOMPARE(csv, csvWant);
+        const QList<QByteArray> rows = csv.split('\n');
+        QCOMPARE(rows.first(), QByteArray("type,state,size,modified,accessed,changed,created,path\r"));
+        QCOMPARE(rows.size() - 2, entries);  // the header and the empty piece after the last line
+
+        // DFXML, named without suffix: written as .xml, well-formed, one fileobject per entry.
+        choice = {dir.filePath("entries"), kDfxmlFilter};
+        QTest::mouseClick(s.page->exportButton(), Qt::LeftButton);
+        const QByteArray xml = readFile(dir.filePath("entries.xml"));
+        QVERIFY(!QFileInfo::exists(dir.filePath("entries")));
+        QCOMPARE(xml, cli("dfxml").second);
+        QXmlStreamReader reader(xml);
+        qsizetype fileObjects = 0, fileNames = 0;
+        while (!reader.atEnd()) {
+            reader.readNext();
+            if (!reader.isStartElement()) continue;
+            fileObjects += reader.name() == QLatin1String("fileobject") ? 1 : 0;
+            fileNames += reader.name() == QLatin1String("filename") ? 1 : 0;
+        }
+        QVERIFY2(!reader.hasError(), qPrintable(reader.errorString()));
+        QCOMPARE(fileObjects, entries);
+        QCOMPARE(fileNames, entries);
+
+        // entries.csv is there: a name without suffix that leads to it asks first.
+        choice = {dir.filePath("entries"), kCsvFilter};
+        QFile::remove(choice.path + ".csv");
+        QVERIFY(QFile::copy(dir.filePath("entries.xml"), dir.filePath("entries.csv")));
+        s.w.log.answer = false;
+        const qsizetype asked = s.w.log.questions.size();
+        QTest::mouseClick(s.page->exportButton(), Qt::LeftButton);
+        QCOMPARE(s.w.log.questions.size(), asked + 1);
+        QCOMPARE(s.w.log.questions.last(), QStringLiteral("%1 already exists. Do you want to replace it?")
+                                                .arg(dir.filePath("entries.csv")));
+        QCOMPARE(readFile(dir.filePath("entries.csv")), xml);
+        s.w.log.answer = true;
+        QTest::mouseClick(s.page->exportButton(), Qt::LeftButton);
+        QCOMPARE(readFile(dir.filePath("entries.csv")), csvWant);
+
+        // A folder in the way: the user is told, nothing else happens.
+        QVERIFY(QDir().mkpath(dir.filePath("folder.csv")));
+        choice = {dir.filePath("folder.csv"), kCsvFilter};
+        QTest::mouseClick(s.page->exportButton(), Qt::LeftButton);
+        QVERIFY2(s.w.log.notices.last().startsWith(
+                     QStringLiteral("The list could not be written to %1: ").arg(dir.filePath("folder.csv"))),
+                 qPrintable(s.w.log.notices.last()));
+        exportListChooser = {};
+        renderToPng(s.page, QStringLiteral("results-export"));
     }
 };
 

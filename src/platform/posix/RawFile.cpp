@@ -7,7 +7,10 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <libbfio.h>
 #include <libewf.h>
+#include <libvhdi.h>
+#include <libvmdk.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -182,13 +185,6 @@ private:
     std::mutex mutex_;
 };
 
-bool isEnCase(int fd) {
-    static const unsigned char kSignature[8] = {'E', 'V', 'F', 0x09, 0x0D, 0x0A, 0xFF, 0x00};
-    unsigned char head[8] = {};
-    int error = 0;
-    return preadAll(fd, head, sizeof head, 0, error) == sizeof head && std::memcmp(head, kSignature, 8) == 0;
-}
-
 std::unique_ptr<RawFile::Source> openEnCase(const std::string& path, int& error) {
     error = kBrokenEnCase;
     char** names = nullptr;
@@ -212,6 +208,227 @@ std::unique_ptr<RawFile::Source> openEnCase(const std::string& path, int& error)
     }
     libewf_glob_free(names, count, nullptr);
     return source;
+}
+
+// A disk image of a virtual-machine format read through its libyal library, opened for reading
+// only. The libraries' handles are not made for concurrent reads: one read at a time. A read that
+// fails (a block or grain beyond the end of a cut file, a table that points nowhere) is retried
+// sector by sector so the sound part before the first unreadable sector is delivered; nothing
+// unreadable is passed off as zeros.
+class ContainerSource : public RawFile::Source {
+public:
+    ContainerSource(std::uint64_t size, int brokenError) : size_(size), brokenError_(brokenError) {}
+    std::size_t readAt(void* buffer, std::size_t count, std::uint64_t offset, int& error) override {
+        if (offset >= size_) return 0;
+        count = static_cast<std::size_t>(std::min<std::uint64_t>(count, size_ - offset));
+        auto* out = static_cast<unsigned char*>(buffer);
+        const std::lock_guard<std::mutex> lock(mutex_);
+        const long long n = readContainer(out, count, offset);
+        if (n >= 0 && static_cast<std::size_t>(n) == count) return count;
+        std::size_t got = n > 0 ? static_cast<std::size_t>(n) : 0;
+        constexpr std::uint64_t kSector = 512;
+        while (got < count) {
+            const std::size_t want = static_cast<std::size_t>(
+                std::min<std::uint64_t>(kSector - (offset + got) % kSector, count - got));
+            const long long m = readContainer(out + got, want, offset + got);
+            if (m <= 0) break;
+            got += static_cast<std::size_t>(m);
+            if (static_cast<std::size_t>(m) < want) break;
+        }
+        if (got < count) error = brokenError_;
+        return got;
+    }
+    std::uint64_t size() const override { return size_; }
+
+protected:
+    // One read of the library at offset; the bytes delivered or -1.
+    virtual long long readContainer(unsigned char* out, std::size_t count, std::uint64_t offset) = 0;
+
+private:
+    std::uint64_t size_;
+    int brokenError_;
+    std::mutex mutex_;
+};
+
+class VmdkSource : public ContainerSource {
+public:
+    VmdkSource(libvmdk_handle_t* handle, libbfio_pool_t* extents, std::uint64_t size)
+        : ContainerSource(size, kBrokenVmdk), handle_(handle), extents_(extents) {}
+    ~VmdkSource() override {
+        libvmdk_handle_close(handle_, nullptr);
+        libvmdk_handle_free(&handle_, nullptr);
+        libbfio_pool_free(&extents_, nullptr);
+    }
+
+protected:
+    long long readContainer(unsigned char* out, std::size_t count, std::uint64_t offset) override {
+        libvmdk_error_t* failure = nullptr;
+        const ssize_t n = libvmdk_handle_read_buffer_at_offset(handle_, out, count, static_cast<off64_t>(offset), &failure);
+        if (failure != nullptr) libvmdk_error_free(&failure);
+        return n;
+    }
+
+private:
+    libvmdk_handle_t* handle_;
+    libbfio_pool_t* extents_;
+};
+
+class VhdiSource : public ContainerSource {
+public:
+    VhdiSource(libvhdi_file_t* file, std::uint64_t size) : ContainerSource(size, kBrokenVhd), file_(file) {}
+    ~VhdiSource() override {
+        libvhdi_file_close(file_, nullptr);
+        libvhdi_file_free(&file_, nullptr);
+    }
+
+protected:
+    long long readContainer(unsigned char* out, std::size_t count, std::uint64_t offset) override {
+        libvhdi_error_t* failure = nullptr;
+        const ssize_t n = libvhdi_file_read_buffer_at_offset(file_, out, count, static_cast<off64_t>(offset), &failure);
+        if (failure != nullptr) libvhdi_error_free(&failure);
+        return n;
+    }
+
+private:
+    libvhdi_file_t* file_;
+};
+
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The files holding a VMDK image's extents, in the descriptor's order. A sparse file that carries
+// its own descriptor is its only extent, whatever it is called now; the extents of a separate
+// descriptor are the files of their base names in the descriptor's folder, so a descriptor never
+// reaches outside it. Each must be a regular file: a FIFO or a device named there would hold the
+// open or read what is no part of the image. False when one is missing or of another kind.
+bool vmdkExtentFiles(libvmdk_handle_t* handle, const std::string& path, bool embedded, std::vector<std::string>& files) {
+    int extents = 0;
+    if (libvmdk_handle_get_number_of_extents(handle, &extents, nullptr) != 1 || extents <= 0) return false;
+    if (embedded) {
+        if (extents != 1) return false;
+        files.push_back(path);
+        return true;
+    }
+    const std::string folder = folderOf(path);
+    for (int i = 0; i < extents; ++i) {
+        libvmdk_extent_descriptor_t* extent = nullptr;
+        if (libvmdk_handle_get_extent_descriptor(handle, i, &extent, nullptr) != 1) return false;
+        std::size_t nameSize = 0;
+        std::string name;
+        bool ok = libvmdk_extent_descriptor_get_utf8_filename_size(extent, &nameSize, nullptr) == 1 && nameSize > 1 &&
+                  nameSize < 4096;
+        if (ok) {
+            name.resize(nameSize);
+            ok = libvmdk_extent_descriptor_get_utf8_filename(extent, reinterpret_cast<std::uint8_t*>(name.data()),
+                                                             nameSize, nullptr) == 1;
+            name.resize(std::strlen(name.c_str()));
+        }
+        libvmdk_extent_descriptor_free(&extent, nullptr);
+        const std::size_t slash = name.find_last_of("/\\");
+        if (slash != std::string::npos) name.erase(0, slash + 1);
+        struct stat st {};
+        const std::string file = folder + "/" + name;
+        if (!ok || name.empty() || name == "." || name == ".." || ::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            return false;
+        files.push_back(file);
+    }
+    return true;
+}
+
+// A pool of read-only handles on files, opened as the library asks for them.
+libbfio_pool_t* readOnlyPool(const std::vector<std::string>& files) {
+    libbfio_pool_t* pool = nullptr;
+    if (libbfio_pool_initialize(&pool, 0, 64, nullptr) != 1) return nullptr;
+    for (const std::string& file : files) {
+        libbfio_handle_t* handle = nullptr;
+        int entry = 0;
+        if (libbfio_file_initialize(&handle, nullptr) != 1) {
+            libbfio_pool_free(&pool, nullptr);
+            return nullptr;
+        }
+        if (libbfio_file_set_name(handle, file.c_str(), file.size(), nullptr) != 1 ||
+            libbfio_pool_append_handle(pool, &entry, handle, LIBBFIO_OPEN_READ, nullptr) != 1) {
+            libbfio_handle_free(&handle, nullptr);
+            libbfio_pool_free(&pool, nullptr);
+            return nullptr;
+        }
+    }
+    return pool;
+}
+
+std::unique_ptr<RawFile::Source> openVmdk(const std::string& path, bool embedded, int& error) {
+    error = kBrokenVmdk;
+    libvmdk_handle_t* handle = nullptr;
+    if (libvmdk_handle_initialize(&handle, nullptr) != 1) return nullptr;
+    std::uint32_t parent = 0xFFFFFFFFu;
+    size64_t size = 0;
+    std::vector<std::string> files;
+    libbfio_pool_t* pool = nullptr;
+    const bool opened = libvmdk_handle_open(handle, path.c_str(), LIBVMDK_OPEN_READ, nullptr) == 1;
+    bool ok = opened;
+    // A snapshot (child) image holds only what changed since its parent: read alone, the rest
+    // would come back as zeros.
+    if (ok && libvmdk_handle_get_parent_content_identifier(handle, &parent, nullptr) == 1 && parent != 0xFFFFFFFFu) {
+        error = kDifferencingImage;
+        ok = false;
+    }
+    ok = ok && vmdkExtentFiles(handle, path, embedded, files) && (pool = readOnlyPool(files)) != nullptr &&
+         libvmdk_handle_open_extent_data_files_file_io_pool(handle, pool, nullptr) == 1 &&
+         libvmdk_handle_get_media_size(handle, &size, nullptr) == 1;
+    if (ok) return std::make_unique<VmdkSource>(handle, pool, size);
+    if (opened) libvmdk_handle_close(handle, nullptr);
+    libvmdk_handle_free(&handle, nullptr);
+    if (pool != nullptr) libbfio_pool_free(&pool, nullptr);
+    return nullptr;
+}
+
+std::unique_ptr<RawFile::Source> openVhd(const std::string& path, int& error) {
+    error = kBrokenVhd;
+    libvhdi_file_t* file = nullptr;
+    if (libvhdi_file_initialize(&file, nullptr) != 1) return nullptr;
+    std::uint32_t diskType = 0;
+    size64_t size = 0;
+    const bool opened = libvhdi_file_open(file, path.c_str(), LIBVHDI_OPEN_READ, nullptr) == 1;
+    bool ok = opened && libvhdi_file_get_disk_type(file, &diskType, nullptr) == 1 &&
+              libvhdi_file_get_media_size(file, &size, nullptr) == 1;
+    if (ok && diskType == LIBVHDI_DISK_TYPE_DIFFERENTIAL) {
+        error = kDifferencingImage;
+        ok = false;
+    }
+    if (ok) return std::make_unique<VhdiSource>(file, size);
+    if (opened) libvhdi_file_close(file, nullptr);
+    libvhdi_file_free(&file, nullptr);
+    return nullptr;
+}
+
+enum class Container { None, EnCase, Vmdk, VmdkDescriptor, Vhd };
+
+// The container format of an image file, told by its content: the signature at its start (or,
+// for a fixed VHD, the footer in its last sector), never by its name.
+Container containerOf(int fd, std::uint64_t length) {
+    static const unsigned char kEnCase[8] = {'E', 'V', 'F', 0x09, 0x0D, 0x0A, 0xFF, 0x00};
+    static const char kDescriptor[] = "# Disk DescriptorFile";
+    unsigned char head[32] = {};
+    int error = 0;
+    const std::size_t got = preadAll(fd, head, sizeof head, 0, error);
+    auto starts = [&](const void* signature, std::size_t bytes) {
+        return got >= bytes && std::memcmp(head, signature, bytes) == 0;
+    };
+    if (starts(kEnCase, sizeof kEnCase)) return Container::EnCase;
+    if (starts("KDMV", 4) || starts("COWD", 4)) return Container::Vmdk;
+    if (starts(kDescriptor, sizeof kDescriptor - 1)) return Container::VmdkDescriptor;
+    if (starts("vhdxfile", 8) || starts("conectix", 8)) return Container::Vhd;
+    // A fixed VHD is the raw disk followed by a 512-byte footer (511 in some early writers).
+    for (const std::uint64_t footer : {512u, 511u}) {
+        unsigned char tail[8] = {};
+        if (length >= footer + 512 && preadAll(fd, tail, sizeof tail, length - footer, error) == sizeof tail &&
+            std::memcmp(tail, "conectix", 8) == 0)
+            return Container::Vhd;
+    }
+    return Container::None;
 }
 
 }  // namespace
@@ -258,9 +475,16 @@ bool RawFile::open(const std::string& path) {
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     if (S_ISREG(st.st_mode)) {
-        // Images of several files are told by their content (EnCase) or their numbering.
+        // Container formats are told by their content, split raw images by their numbering.
         int error = 0;
-        std::unique_ptr<Source> source = isEnCase(fd) ? openEnCase(path, error) : openSplit(path, error);
+        std::unique_ptr<Source> source;
+        switch (containerOf(fd, static_cast<std::uint64_t>(st.st_size))) {
+        case Container::EnCase: source = openEnCase(path, error); break;
+        case Container::Vmdk: source = openVmdk(path, true, error); break;
+        case Container::VmdkDescriptor: source = openVmdk(path, false, error); break;
+        case Container::Vhd: source = openVhd(path, error); break;
+        case Container::None: source = openSplit(path, error); break;
+        }
         if (source != nullptr || error != 0) {
             ::close(fd);
             source_ = std::move(source);
@@ -329,6 +553,11 @@ std::string errorText(int error) {
     if (error == kBrokenSegments)
         return "its numbered segments do not fit together (one is missing, unreadable or of another size)";
     if (error == kBrokenEnCase) return "it is an EnCase image whose segments are missing or damaged";
+    if (error == kBrokenVmdk) return "it is a VMDK image whose header, descriptor or extent files are missing or damaged";
+    if (error == kBrokenVhd) return "it is a VHD or VHDX image whose header or block table is damaged or cut short";
+    if (error == kDifferencingImage)
+        return "it is a differencing (snapshot) image, which holds only the changes to its parent image and cannot be "
+               "read alone";
     if (error == EISDIR) return "it is a folder, not an image file or a device";
     if (error == 0) return "it could not be read";
     return std::strerror(error);

@@ -1,8 +1,12 @@
-#include "cli/ListFormats.h"
+#include "scan/Reports.h"
 
 #include <cstdio>
 
-namespace corvello::cli {
+#include "common/Text.h"
+#include "scan/Recoverability.h"
+#include "scan/SaveWalk.h"
+
+namespace corvello {
 
 std::optional<ListFormat> listFormatNamed(std::string_view name) {
     if (name == "tsv") return ListFormat::Tsv;
@@ -141,7 +145,7 @@ std::string xmlText(const std::string& text) {
 // order of the listing, with allocation state and the times the file system keeps.
 class DfxmlWriter : public ListWriter {
 public:
-    DfxmlWriter(std::ostream& out, std::string image) : out_(out), image_(std::move(image)) {}
+    DfxmlWriter(std::ostream& out, ReportSource source) : out_(out), source_(std::move(source)) {}
     void begin() override {
         out_ << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                 "<dfxml xmlns=\"http://www.forensicswiki.org/wiki/Category:Digital_Forensics_XML\" "
@@ -149,7 +153,7 @@ public:
                 "  <metadata>\n    <dc:type>File listing</dc:type>\n  </metadata>\n"
                 "  <creator>\n    <program>corvello-cli</program>\n  </creator>\n"
                 "  <source>\n    <image_filename>"
-             << xmlText(image_) << "</image_filename>\n  </source>\n";
+             << xmlText(source_.image) << "</image_filename>\n  </source>\n";
     }
     void row(const ListRow& r) override {
         out_ << "  <fileobject>\n    <filename>" << xmlText(r.path) << "</filename>\n"
@@ -160,6 +164,14 @@ public:
         time("atime", r.times.access);
         time("ctime", r.times.change);
         time("crtime", r.times.creation);
+        if (!r.runs.empty()) {
+            out_ << "    <byte_runs>\n";
+            for (const ByteRun& run : r.runs)
+                out_ << "      <byte_run file_offset=\"" << run.fileOffset << "\" fs_offset=\"" << run.volumeOffset
+                     << "\" img_offset=\"" << source_.volumeStart + run.volumeOffset << "\" len=\"" << run.length
+                     << "\"/>\n";
+            out_ << "    </byte_runs>\n";
+        }
         out_ << "  </fileobject>\n";
     }
     void end() override { out_ << "</dfxml>\n"; }
@@ -170,7 +182,7 @@ private:
         if (!text.empty()) out_ << "    <" << element << ">" << text << "</" << element << ">\n";
     }
     std::ostream& out_;
-    std::string image_;
+    ReportSource source_;
 };
 
 std::string bodyTime(const std::optional<platform::UnixTime>& t) { return t ? std::to_string(t->seconds) : "0"; }
@@ -197,15 +209,32 @@ private:
 }  // namespace
 
 std::unique_ptr<ListWriter> makeListWriter(ListFormat format, std::ostream& out, bool longForm,
-                                           const std::string& image) {
+                                           const ReportSource& source) {
     switch (format) {
     case ListFormat::Csv: return std::make_unique<CsvWriter>(out, longForm);
     case ListFormat::Json: return std::make_unique<JsonWriter>(out, longForm);
-    case ListFormat::Dfxml: return std::make_unique<DfxmlWriter>(out, image);
+    case ListFormat::Dfxml: return std::make_unique<DfxmlWriter>(out, source);
     case ListFormat::Body: return std::make_unique<BodyWriter>(out);
     case ListFormat::Tsv: break;
     }
     return std::make_unique<TsvWriter>(out, longForm);
 }
 
-}  // namespace corvello::cli
+void writeReport(const ScanSession& session, const std::vector<ItemData>& records, ListFormat format,
+                 std::ostream& out, bool longForm, const ReportSource& source) {
+    const auto writer = makeListWriter(format, out, longForm, source);
+    writer->begin();
+    walkEntries(session, records, 0, [&](const ListedEntry& e) {
+        ListRow row{e.folder, e.deleted, e.size, terminalSafe(e.path), {}, {}, {}};
+        // --long: whether a deleted file's data are still there ("-" for live files and folders).
+        if (longForm)
+            row.recoverability =
+                e.folder || !e.deleted ? std::string("-") : recoverabilityText(session.recoverability(e.data));
+        if (format != ListFormat::Tsv) row.times = session.times(e.data);
+        if (format == ListFormat::Dfxml && !e.folder) row.runs = session.byteRuns(e.data);
+        writer->row(row);
+    });
+    writer->end();
+}
+
+}  // namespace corvello
