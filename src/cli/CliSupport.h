@@ -14,7 +14,7 @@
 #include "common/MemoryScanHost.h"
 #include "device/FileReadSeek.h"
 #include "device/ScanSelection.h"
-#include "partition/VolumeRecord.h"
+#include "common/VolumeRecord.h"
 #include "scan/SaveWalk.h"
 #include "scan/ScanRequest.h"
 

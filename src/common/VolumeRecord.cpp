@@ -1,4 +1,4 @@
-#include "partition/VolumeRecord.h"
+#include "common/VolumeRecord.h"
 
 #include <algorithm>
 

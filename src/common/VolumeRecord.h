@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace corvello {
 
@@ -25,6 +26,23 @@ struct VolumeRecord {
     std::int64_t sizeTextMiB() const;
     // byteLength / 512 (rounded up), or the MiB of sizeText in sectors.
     std::int64_t sectorCount() const { return (sizeBytes() + 511) / 512; }
+};
+
+// Where found volumes go: the volume-list page, or a plain list.
+class PartitionOwner {
+public:
+    virtual ~PartitionOwner() = default;
+    // Appends a record to the volume list (the boot-record scan shows it at once as a new row).
+    virtual void appendVolume(const VolumeRecord& record) = 0;
+    // A boot-record scan starts (true) or ends (false): the list grows while it runs.
+    virtual void scanRunning(bool /*running*/) {}
+};
+
+// A volume list kept in memory.
+class VolumeList : public PartitionOwner {
+public:
+    void appendVolume(const VolumeRecord& record) override { volumes.push_back(record); }
+    std::vector<VolumeRecord> volumes;
 };
 
 }  // namespace corvello

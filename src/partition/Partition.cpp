@@ -331,7 +331,7 @@ int Partition::scanBootRecords(FileReadSeek& reader, std::uint64_t totalSectors)
     constexpr std::int64_t kBlockSectors = 2048;
     constexpr std::uint32_t kBlockBytes = kBlockSectors * 512;
 
-    if (owner != nullptr) owner->setFilterEnabled(false);
+    if (owner != nullptr) owner->scanRunning(true);
     status("Scanning partition.....");
     stopRequested.store(false);
     reader.baseOffset = 0;
@@ -353,7 +353,7 @@ int Partition::scanBootRecords(FileReadSeek& reader, std::uint64_t totalSectors)
     };
     auto finish = [&](bool showStopped) {
         if (showStopped) status("Scanned Partitions");
-        if (owner != nullptr) owner->setFilterEnabled(true);
+        if (owner != nullptr) owner->scanRunning(false);
         return 1;
     };
 

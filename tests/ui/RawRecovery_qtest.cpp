@@ -28,7 +28,7 @@
 #include "UiTestSupport.h"
 #include "cli/Cli.h"
 #include "device/FileReadSeek.h"
-#include "partition/VolumeRecord.h"
+#include "common/VolumeRecord.h"
 #include "raw/SignatureDefinition.h"
 #include "raw/myJpg.h"
 #include "ui/CBrevantApp.h"
