@@ -160,9 +160,9 @@ VolumeRecord chooseVolume(OpenedImage& image, const Args& args, ScanHost& host) 
                              "; choose one with --volume N or --start SECTOR --fs NAME."};
     }
     if (const auto fs = args.value("--fs")) {
-        if (familyOf(fromUtf8(*fs)) == Family::None)
+        if (fileSystemKindOf(fromUtf8(*fs)) == FileSystemKind::None)
             throw UsageError{"--fs takes ntfs, fat12, fat16, fat32, fat64 (exFAT), extX or HFS+, not \"" + *fs + "\"."};
-        volume.fileSystem = fromUtf8(*fs);
+        volume.setFileSystem(fromUtf8(*fs));
     }
     (void)host;
     return volume;

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "common/MemoryScanHost.h"
+#include "common/VolumeRecord.h"
 #include "device/FileReadSeek.h"
 #include "device/ScanSelection.h"
-#include "common/VolumeRecord.h"
 #include "scan/SaveWalk.h"
 #include "scan/ScanRequest.h"
 

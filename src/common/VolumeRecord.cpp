@@ -2,10 +2,37 @@
 
 #include <algorithm>
 
+#include "common/Text.h"
+
 namespace corvello {
 
 namespace {
 constexpr std::int64_t kMiB = 1048576;
+}
+
+std::u16string fileSystemName(FileSystemKind kind) {
+    switch (kind) {
+        case FileSystemKind::Ntfs: return u"NTFS";
+        case FileSystemKind::Fat12: return u"FAT12";
+        case FileSystemKind::Fat16: return u"FAT16";
+        case FileSystemKind::Fat32: return u"FAT32";
+        case FileSystemKind::ExFat: return u"FAT64";
+        case FileSystemKind::Ext: return u"extX";
+        case FileSystemKind::HfsPlus: return u"HFS+";
+        case FileSystemKind::None: break;
+    }
+    return {};
+}
+
+FileSystemKind fileSystemKindOf(std::u16string_view name) {
+    if (equalsIgnoreCase(name, u"ntfs")) return FileSystemKind::Ntfs;
+    if (equalsIgnoreCase(name, u"fat32")) return FileSystemKind::Fat32;
+    if (equalsIgnoreCase(name, u"fat16") || equalsIgnoreCase(name, u"fat")) return FileSystemKind::Fat16;
+    if (equalsIgnoreCase(name, u"fat12")) return FileSystemKind::Fat12;
+    if (equalsIgnoreCase(name, u"extX")) return FileSystemKind::Ext;
+    if (equalsIgnoreCase(name, u"fat64") || equalsIgnoreCase(name, u"exFat")) return FileSystemKind::ExFat;
+    if (equalsIgnoreCase(name, u"HFS+")) return FileSystemKind::HfsPlus;
+    return FileSystemKind::None;
 }
 
 namespace {

@@ -233,7 +233,7 @@ VolumeListing enumerateVolumes(const SystemRoots& roots, const VolumeRecogniser&
 
         VolumeRecord record;
         // The name the parsers go by when the volume's first sectors tell it.
-        if (recognise) record.fileSystem = recognise(ByteSpan(first));
+        if (recognise) record.setFileSystem(recognise(ByteSpan(first)));
         if (record.fileSystem.empty()) record.fileSystem = fromUtf8(m.fsType);
         record.displayName = fromUtf8(m.mountPoint);
         record.locator = fromUtf8(device);

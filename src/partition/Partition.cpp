@@ -27,7 +27,7 @@ bool isExtendedType(std::uint8_t type) { return type == 0x05 || type == 0x0F || 
 VolumeRecord makeRecord(std::u16string fileSystem, int counter, std::u16string sizeText, std::int64_t start,
                         std::int64_t byteLength) {
     VolumeRecord r;
-    r.fileSystem = std::move(fileSystem);
+    r.setFileSystem(std::move(fileSystem));
     r.locator = u16(format("%d", counter));
     r.sizeText = std::move(sizeText);
     r.startSector = start;

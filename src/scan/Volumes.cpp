@@ -37,7 +37,7 @@ VolumeRecord volumeAtStart(FileReadSeek& reader) {
     VolumeRecord volume;
     const std::uint64_t totalSectors = reader.totalSectors();
     volume.byteLength = static_cast<std::int64_t>(totalSectors * kSectorSize);
-    volume.fileSystem = recogniseBareVolume(reader, volume.byteLength);
+    volume.setFileSystem(recogniseBareVolume(reader, volume.byteLength));
     volume.locator = u"0";
     volume.sizeText = fromUtf8(format("%lld  MB", static_cast<long long>(totalSectors / 2048)));
     return volume;

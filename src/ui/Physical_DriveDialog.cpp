@@ -138,10 +138,11 @@ bool Physical_DriveDialog::addImageFile(const QString& path) {
     if (!fileSystem.empty()) {
         // The image of a single volume: it goes with the volumes, read from its first byte.
         VolumeRecord volume;
-        volume.fileSystem = fileSystem;
+        volume.setFileSystem(fileSystem);
         volume.displayName = u16(absolute);
         volume.locator = u16(absolute);
         volume.sizeText = volumeSizeText(static_cast<std::uint64_t>(QFileInfo(absolute).size()));
+        volume.byteLength = QFileInfo(absolute).size();
         logicalVolumes.push_back(volume);
         item = new QTreeWidgetItem(volumesRoot_, QStringList(absolute));
         item->setData(0, VolumeIndexRole, static_cast<int>(logicalVolumes.size() - 1));

@@ -335,7 +335,7 @@ void PopulateDriveDlg::onCustomCheck() { enableCustomControls(custom_->isChecked
 void PopulateDriveDlg::onAddCustomVolume() {
     VolumeRecord record;
     record.locator = u16(QString::number(list_->rowCount()));
-    record.fileSystem = u"CUSTOM ";
+    record.setFileSystem(u"CUSTOM ");
     record.sizeText = u"0";
     record.startSector = 0;
     volumes.push_back(record);
@@ -370,7 +370,7 @@ void PopulateDriveDlg::onNext() {
 
     if (!custom_->isChecked() && customApplied) {
         record->locator = u16(list_->item(row, VolumeColumn)->text());
-        record->fileSystem = u16(list_->item(row, FileSystemColumn)->text());
+        record->setFileSystem(u16(list_->item(row, FileSystemColumn)->text()));
         QString size = list_->item(row, VolumeSizeColumn)->text();
         size.remove(QStringLiteral("MB"));
         record->sizeText = u16(size.trimmed());
@@ -388,11 +388,11 @@ void PopulateDriveDlg::onNext() {
         record->sizeText = end > start ? u16(QString::number((span + 1) / 2048)) : std::u16string(u"0");
         record->byteLength = end > start && span < std::numeric_limits<std::int64_t>::max() / 512 - 1 ? (span + 1) * 512 : 0;
         const QString name = treatAs_->currentIndex() >= 0 ? overrideName(treatAs_->currentText()) : QString();
-        if (!name.isEmpty()) record->fileSystem = u16(name);
+        if (!name.isEmpty()) record->setFileSystem(u16(name));
     }
 
     if (treatAs_->currentIndex() >= 0 && treatAs_->currentText() == QLatin1String("RAW")) {
-        record->fileSystem = u"RAW";
+        record->setFileSystem(u"RAW");
         openStep(app().rawRecoveryPage, QString::fromLatin1(kRawRecoveryUnavailable));
     } else if (equalsIgnoreCase(record->fileSystem, u"unknown")) {
         showNotice(this, QStringLiteral("can not parse unknown volume"));

@@ -24,9 +24,9 @@
 
 #include "common/ScanHost.h"
 #include "common/Text.h"
+#include "common/VolumeRecord.h"
 #include "device/FileReadSeek.h"
 #include "platform/Files.h"
-#include "common/VolumeRecord.h"
 #include "platform/ProgramPath.h"
 #include "ui/CBrevantApp.h"
 #include "ui/CXHtmlTree.h"
