@@ -168,6 +168,12 @@ VolumeRecord chooseVolume(OpenedImage& image, const Args& args, ScanHost& host) 
     return volume;
 }
 
+VolumeRecord openVolume(const Args& args, OpenedImage& image, ScanHost& host) {
+    if (args.positionals().size() != 1) throw UsageError{"give exactly one IMAGE."};
+    openImage(args.positionals()[0], image, host);
+    return chooseVolume(image, args, host);
+}
+
 ScanRequest makeRequest(OpenedImage& image, const Args& args, const VolumeRecord& volume) {
     ScanRequest request;
     request.reader = image.reader;

@@ -95,6 +95,10 @@ void openImage(const std::string& path, OpenedImage& image, ScanHost& host);
 // recognised at the start of the image; --fs overrides the file system.
 VolumeRecord chooseVolume(OpenedImage& image, const Args& args, ScanHost& host);
 
+// Opens the one IMAGE of the arguments (UsageError when there is not exactly one) and chooses
+// its volume.
+VolumeRecord openVolume(const Args& args, OpenedImage& image, ScanHost& host);
+
 // Refuses an output folder that is the source itself, or (unless allowed) one on a file system
 // of the source device.
 void checkOutputFolder(const std::string& source, const std::string& outDir, bool allowSameDevice);

@@ -13,11 +13,9 @@ namespace corvello::cli {
 
 int cmdMftCopies(const CommandArgs& argv, std::ostream& out, std::ostream& err) {
     const Args args(argv, kVolumeOptions, kVolumeFlags);
-    if (args.positionals().size() != 1) throw UsageError{"give exactly one IMAGE."};
     ConsoleHost host(err);
     OpenedImage image;
-    openImage(args.positionals()[0], image, host);
-    const VolumeRecord volume = chooseVolume(image, args, host);
+    const VolumeRecord volume = openVolume(args, image, host);
     if (familyOf(volume.fileSystemKind()) != Family::Ntfs)
         throw UsageError{"mft-copies searches NTFS volumes; this volume is \"" + toUtf8(volume.fileSystem) +
                          "\" (choose another with --volume, or --fs ntfs)."};
