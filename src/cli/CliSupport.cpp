@@ -6,10 +6,9 @@
 
 #include "common/DisplayFormat.h"
 #include "common/Text.h"
-#include "partition/BootSector.h"
-#include "partition/Partition.h"
 #include "platform/SystemInfo.h"
 #include "scan/Scan.h"
+#include "scan/Volumes.h"
 
 namespace corvello::cli {
 
@@ -139,17 +138,13 @@ VolumeRecord chooseVolume(OpenedImage& image, const Args& args, ScanHost& host) 
     const std::uint64_t totalSectors = image.reader->totalSectors();
     if (const auto n = args.number("--volume")) {
         if (args.has("--start")) throw UsageError{"give either --volume or --start, not both."};
-        VolumeList list;
-        Partition partition;
-        partition.owner = &list;
-        partition.gptFormat = args.has("--gpt");
-        if (readPartitionTables(*image.reader, partition) != 0 && list.volumes.empty())
+        std::vector<VolumeRecord> volumes;
+        if (readVolumeTables(*image.reader, args.has("--gpt"), volumes) != 0 && volumes.empty())
             throw InputError{"cannot read the partition table of " + image.path + "."};
-        numberVolumeRows(list.volumes);
-        if (*n < 0 || static_cast<std::uint64_t>(*n) >= list.volumes.size())
+        if (*n < 0 || static_cast<std::uint64_t>(*n) >= volumes.size())
             throw UsageError{format("there is no volume %lld: %s lists %zu volume(s).", static_cast<long long>(*n),
-                                    image.path.c_str(), list.volumes.size())};
-        volume = list.volumes[static_cast<std::size_t>(*n)];
+                                    image.path.c_str(), volumes.size())};
+        volume = volumes[static_cast<std::size_t>(*n)];
     } else if (const auto start = args.number("--start")) {
         if (!args.has("--fs")) throw UsageError{"--start needs --fs NAME."};
         if (*start < 0 || static_cast<std::uint64_t>(*start) >= totalSectors)
@@ -159,8 +154,7 @@ VolumeRecord chooseVolume(OpenedImage& image, const Args& args, ScanHost& host) 
         volume.sizeText = fromUtf8(format("%lld  MB", static_cast<long long>((totalSectors - static_cast<std::uint64_t>(*start)) / 2048)));
         volume.byteLength = static_cast<std::int64_t>((totalSectors - static_cast<std::uint64_t>(*start)) * 512);
     } else {
-        volume.byteLength = static_cast<std::int64_t>(totalSectors * 512);
-        volume.fileSystem = recogniseBareVolume(*image.reader, volume.byteLength);
+        volume = volumeAtStart(*image.reader);
         // An unreadable start (a damaged or cut container image) is no unknown file system.
         std::uint8_t first[512];
         if (volume.fileSystem.empty() && !args.has("--fs") && !image.reader->readAt(0, first, sizeof first))
@@ -168,16 +162,20 @@ VolumeRecord chooseVolume(OpenedImage& image, const Args& args, ScanHost& host) 
         if (volume.fileSystem.empty() && !args.has("--fs"))
             throw InputError{"no file system recognised at the start of " + image.path +
                              "; choose one with --volume N or --start SECTOR --fs NAME."};
-        volume.locator = u"0";
-        volume.sizeText = fromUtf8(format("%lld  MB", static_cast<long long>(totalSectors / 2048)));
     }
     if (const auto fs = args.value("--fs")) {
-        if (familyOf(fromUtf8(*fs)) == Family::None)
+        if (fileSystemKindOf(fromUtf8(*fs)) == FileSystemKind::None)
             throw UsageError{"--fs takes ntfs, fat12, fat16, fat32, fat64 (exFAT), extX or HFS+, not \"" + *fs + "\"."};
-        volume.fileSystem = fromUtf8(*fs);
+        volume.setFileSystem(fromUtf8(*fs));
     }
     (void)host;
     return volume;
+}
+
+VolumeRecord openVolume(const Args& args, OpenedImage& image, ScanHost& host) {
+    if (args.positionals().size() != 1) throw UsageError{"give exactly one IMAGE."};
+    openImage(args.positionals()[0], image, host);
+    return chooseVolume(image, args, host);
 }
 
 ScanRequest makeRequest(OpenedImage& image, const Args& args, const VolumeRecord& volume) {

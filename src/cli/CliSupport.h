@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "common/MemoryScanHost.h"
+#include "common/VolumeRecord.h"
 #include "device/FileReadSeek.h"
 #include "device/ScanSelection.h"
-#include "partition/VolumeRecord.h"
 #include "scan/SaveWalk.h"
 #include "scan/ScanRequest.h"
 
@@ -94,6 +94,10 @@ void openImage(const std::string& path, OpenedImage& image, ScanHost& host);
 // The volume chosen by --volume N [--gpt] / --start SECTOR --fs NAME, or the bare volume
 // recognised at the start of the image; --fs overrides the file system.
 VolumeRecord chooseVolume(OpenedImage& image, const Args& args, ScanHost& host);
+
+// Opens the one IMAGE of the arguments (UsageError when there is not exactly one) and chooses
+// its volume.
+VolumeRecord openVolume(const Args& args, OpenedImage& image, ScanHost& host);
 
 // Refuses an output folder that is the source itself, or (unless allowed) one on a file system
 // of the source device.

@@ -9,8 +9,7 @@
 #include "platform/Files.h"
 #include "platform/ProgramPath.h"
 #include "platform/RawFile.h"
-#include "raw/CarveSave.h"
-#include "raw/myJpg.h"
+#include "scan/Carving.h"
 
 namespace corvello::cli {
 
@@ -19,13 +18,6 @@ namespace {
 // The default signature set: share/corvello/ as installed, beside the program, or in the data
 // folder of a build tree.
 std::string defaultSettingsPath() { return platform::dataFilePath("FileSetting.txt"); }
-
-// Bytes of the image from byte offset start to its end.
-std::int64_t bytesFrom(const OpenedImage& image, std::int64_t start) {
-    const auto total = std::max<std::int64_t>(static_cast<std::int64_t>(image.reader->totalSectors() * kSectorSize),
-                                              image.reader->deviceLength);
-    return std::max<std::int64_t>(total - start, 0);
-}
 
 }  // namespace
 
@@ -43,21 +35,15 @@ int cmdCarve(const CommandArgs& argv, std::ostream& out, std::ostream& err) {
     openImage(args.positionals()[0], image, host);
 
     // The range: a volume of the partition list, the image from a start sector, or all of it.
-    std::int64_t start = 0;
-    std::int64_t range = 0;
+    CarveRange range = carveRangeFrom(*image.reader, 0);
     if (args.has("--volume")) {
-        const VolumeRecord volume = chooseVolume(image, args, host);
-        start = volume.startSector * static_cast<std::int64_t>(kSectorSize);
-        range = volume.sizeBytes();
+        range = volumeCarveRange(*image.reader, chooseVolume(image, args, host));
     } else if (const auto sector = args.number("--start")) {
         if (*sector < 0 || static_cast<std::uint64_t>(*sector) >= image.reader->totalSectors())
             throw UsageError{format("sector %lld lies outside %s.", static_cast<long long>(*sector), image.path.c_str())};
-        start = *sector * static_cast<std::int64_t>(kSectorSize);
-        range = bytesFrom(image, start);
-    } else {
-        range = bytesFrom(image, 0);
+        range = carveRangeFrom(*image.reader, *sector * static_cast<std::int64_t>(kSectorSize));
     }
-    if (range <= 0) throw InputError{"zero size volume.."};
+    if (range.length <= 0) throw InputError{"zero size volume.."};
 
     myJpg engine;
     if (!args.has("--no-defaults")) {
@@ -76,11 +62,7 @@ int cmdCarve(const CommandArgs& argv, std::ostream& out, std::ostream& err) {
     if (engine.definitionCount() == 0) throw InputError{"there are no signature definitions to carve with."};
 
     MemoryResultTree tree;
-    image.reader->baseOffset = start;
-    engine.reader = image.reader;
-    engine.rangeBytes = range;
-    engine.resultTree = &tree;
-    engine.host = &host;
+    prepareCarving(engine, *image.reader, range, tree, host);
     host.setStatus("Processing.....");
     if (!engine.carve()) throw InputError{"the carving run could not be prepared."};
     host.finishLine();

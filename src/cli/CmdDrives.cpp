@@ -4,6 +4,7 @@
 #include "common/Text.h"
 #include "device/DriveEnumeration.h"
 #include "platform/SystemInfo.h"
+#include "scan/Volumes.h"
 
 #include <set>
 
@@ -17,7 +18,7 @@ int cmdDrives(const CommandArgs& argv, std::ostream& out, std::ostream& err) {
     if (!args.positionals().empty()) throw UsageError{"takes no arguments."};
 
     const DriveListing drives = enumeratePhysicalDrives();
-    const VolumeListing volumes = enumerateVolumes();
+    const VolumeListing volumes = listMountedVolumes();
     for (const PhysicalDrive& d : drives.drives)
         out << "drive\t" << d.number << '\t' << d.devicePath << '\t' << d.label << '\n';
     for (const VolumeRecord& v : volumes.volumes)

@@ -28,13 +28,11 @@ void printTables(std::ostream& out, const CandidateList& found) {
 
 int cmdFatTables(const CommandArgs& argv, std::ostream& out, std::ostream& err) {
     const Args args(argv, kVolumeOptions, kVolumeFlags);
-    if (args.positionals().size() != 1) throw UsageError{"give exactly one IMAGE."};
     ConsoleHost host(err);
     OpenedImage image;
-    openImage(args.positionals()[0], image, host);
-    const VolumeRecord volume = chooseVolume(image, args, host);
+    const VolumeRecord volume = openVolume(args, image, host);
     const ScanRequest request = makeRequest(image, args, volume);
-    const Family family = familyOf(volume.fileSystem);
+    const Family family = familyOf(volume.fileSystemKind());
     if (family != Family::Fat16 && family != Family::Fat32 && family != Family::ExFat)
         throw UsageError{"fat-tables reads FAT12, FAT16, FAT32 and exFAT volumes, not " + toUtf8(volume.fileSystem) + "."};
     const CandidateList found = findCandidates(request, host);

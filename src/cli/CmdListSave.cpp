@@ -7,11 +7,11 @@
 #include "common/MemoryResultTree.h"
 #include "common/Bytes.h"
 #include "common/Text.h"
-#include "partition/BootSector.h"
 #include "platform/Files.h"
 #include "scan/Reports.h"
 #include "scan/SaveWalk.h"
 #include "scan/Scan.h"
+#include "scan/Volumes.h"
 
 namespace corvello::cli {
 
@@ -30,13 +30,8 @@ void scanVolume(ScannedVolume& v, const Args& args, std::size_t positionals) {
     // Not one file found on a volume whose start does not look like the file system asked for:
     // the wrong file system was forced, or none is there. That is no listing of an empty volume.
     if (countFiles(*v.session, topLevelRecords(*v.session, v.tree)) == 0) {
-        std::array<std::uint8_t, 4096> first{};
-        const std::int64_t base = v.image.reader->baseOffset;
-        v.image.reader->baseOffset = 0;
-        v.image.reader->readAt(volume.startSector * static_cast<std::int64_t>(kSectorSize), first.data(), first.size());
-        v.image.reader->baseOffset = base;
-        const std::u16string seen = recogniseVolume(ByteSpan(first));
-        if (seen.empty() || familyOf(seen) != familyOf(volume.fileSystem))
+        const std::u16string seen = fileSystemAt(*v.image.reader, volume);
+        if (seen.empty() || familyOf(seen) != familyOf(volume.fileSystemKind()))
             throw InputError{"no " + toUtf8(volume.fileSystem) + " file system was found on the volume" +
                              (seen.empty() ? std::string(".") : " (it looks like " + toUtf8(seen) + ").")};
     }

@@ -3,7 +3,7 @@
 #include "cli/Commands.h"
 #include "common/DisplayFormat.h"
 #include "common/Text.h"
-#include "partition/Partition.h"
+#include "scan/Volumes.h"
 
 namespace corvello::cli {
 
@@ -18,27 +18,22 @@ int cmdPartitions(const CommandArgs& argv, std::ostream& out, std::ostream& err)
     openImage(args.positionals()[0], image, host);
 
     VolumeList list;
-    Partition partition;
-    partition.owner = &list;
-    partition.statusLabel = &host;
-    partition.gptFormat = args.has("--gpt");
     int status = 0;
     if (args.has("--advanced")) {
-        partition.rangeStart = args.number("--start").value_or(0);
-        partition.rangeEnd = args.number("--end").value_or(0);
-        if (partition.rangeEnd > 0 && partition.rangeEnd < partition.rangeStart)
-            throw UsageError{"--end lies before --start."};
+        BootScanRange range;
+        range.start = args.number("--start").value_or(0);
+        range.end = args.number("--end").value_or(0);
+        if (range.end > 0 && range.end < range.start) throw UsageError{"--end lies before --start."};
         const auto sectors = static_cast<std::int64_t>(image.reader->totalSectors());
-        if (partition.rangeStart < 0 || partition.rangeStart >= sectors)
+        if (range.start < 0 || range.start >= sectors)
             throw UsageError{format("sector %lld lies outside %s, which has %lld sectors.",
-                                    static_cast<long long>(partition.rangeStart), image.path.c_str(),
+                                    static_cast<long long>(range.start), image.path.c_str(),
                                     static_cast<long long>(sectors))};
-        partition.skipVolumeSize = !args.has("--no-skip");
-        status = partition.scanBootRecords(*image.reader, image.reader->totalSectors());
+        range.skipVolumeSize = !args.has("--no-skip");
+        status = scanBootRecords(*image.reader, list, host, range);
         status = status == 1 ? 0 : status;
     } else {
-        status = readPartitionTables(*image.reader, partition);
-        numberVolumeRows(list.volumes);
+        status = readVolumeTables(*image.reader, args.has("--gpt"), list.volumes, &host);
     }
     host.finishLine();
 

@@ -6,7 +6,7 @@
 
 #include "cli/CliSupport.h"
 #include "common/MemoryResultTree.h"
-#include "partition/VolumeRecord.h"
+#include "common/VolumeRecord.h"
 #include "scan/ScanSession.h"
 
 namespace corvello::cli {

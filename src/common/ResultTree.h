@@ -19,10 +19,13 @@ enum class IconKind : std::uint8_t {
     Placeholder,  // "..DUMY..": image 1
 };
 
-// Text colours as Windows COLORREF values (0x00BBGGRR).
-using TextColor = std::uint32_t;
-inline constexpr TextColor kDefaultColor = 0xFF000000u;
-inline constexpr TextColor kDeletedColor = 0x000000FFu;  // red
+// What an item's text colour says; each front end picks the colour that shows it.
+enum class TextColor : std::uint8_t {
+    Default,  // the tree's own text colour
+    Deleted,  // a deleted entry
+};
+inline constexpr TextColor kDefaultColor = TextColor::Default;
+inline constexpr TextColor kDeletedColor = TextColor::Deleted;
 
 class ResultTree {
 public:

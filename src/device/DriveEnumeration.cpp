@@ -7,7 +7,6 @@
 
 #include "common/DisplayFormat.h"
 #include "common/Text.h"
-#include "partition/BootSector.h"
 #include "platform/RawFile.h"
 #include "platform/SystemInfo.h"
 
@@ -207,7 +206,7 @@ DriveListing enumeratePhysicalDrives(const SystemRoots& roots) {
     return listing;
 }
 
-VolumeListing enumerateVolumes(const SystemRoots& roots) {
+VolumeListing enumerateVolumes(const SystemRoots& roots, const VolumeRecogniser& recognise) {
     std::string text;
     VolumeListing listing;
     if (!platform::readTextFile(roots.mountInfo, text)) return listing;
@@ -233,9 +232,8 @@ VolumeListing enumerateVolumes(const SystemRoots& roots) {
         if (!platform::fileSystemTotalBytes(m.mountPoint, total)) continue;
 
         VolumeRecord record;
-        // The name the parsers go by when the volume's first sectors tell it; FUSE mounts
-        // ("fuseblk") and "vfat" say too little. Otherwise the mount's own type.
-        record.fileSystem = recogniseVolume(ByteSpan(first));
+        // The name the parsers go by when the volume's first sectors tell it.
+        if (recognise) record.setFileSystem(recognise(ByteSpan(first)));
         if (record.fileSystem.empty()) record.fileSystem = fromUtf8(m.fsType);
         record.displayName = fromUtf8(m.mountPoint);
         record.locator = fromUtf8(device);

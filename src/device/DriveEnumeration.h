@@ -9,11 +9,13 @@
 // locator the device, size from the file system.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "partition/VolumeRecord.h"
+#include "common/Bytes.h"
+#include "common/VolumeRecord.h"
 
 namespace corvello {
 
@@ -71,7 +73,12 @@ bool isWholeDiskName(const std::string& name);
 bool naturalNameLess(const std::string& a, const std::string& b);
 
 DriveListing enumeratePhysicalDrives(const SystemRoots& roots = {});
-VolumeListing enumerateVolumes(const SystemRoots& roots = {});
+
+// Names the file system of a volume whose first 4 KiB are given; empty when it cannot tell.
+using VolumeRecogniser = std::function<std::u16string(ByteSpan firstBytes)>;
+// The mounted volumes; each one's file system is the name recognise gives it from its first
+// sectors (FUSE mounts, "fuseblk", and "vfat" say too little), else the mount's own type.
+VolumeListing enumerateVolumes(const SystemRoots& roots = {}, const VolumeRecogniser& recognise = {});
 
 // "%d  MB" of bytes / 1,048,576.
 std::u16string volumeSizeText(std::uint64_t bytes);

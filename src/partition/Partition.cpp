@@ -27,7 +27,7 @@ bool isExtendedType(std::uint8_t type) { return type == 0x05 || type == 0x0F || 
 VolumeRecord makeRecord(std::u16string fileSystem, int counter, std::u16string sizeText, std::int64_t start,
                         std::int64_t byteLength) {
     VolumeRecord r;
-    r.fileSystem = std::move(fileSystem);
+    r.setFileSystem(std::move(fileSystem));
     r.locator = u16(format("%d", counter));
     r.sizeText = std::move(sizeText);
     r.startSector = start;
@@ -331,7 +331,7 @@ int Partition::scanBootRecords(FileReadSeek& reader, std::uint64_t totalSectors)
     constexpr std::int64_t kBlockSectors = 2048;
     constexpr std::uint32_t kBlockBytes = kBlockSectors * 512;
 
-    if (owner != nullptr) owner->setFilterEnabled(false);
+    if (owner != nullptr) owner->scanRunning(true);
     status("Scanning partition.....");
     stopRequested.store(false);
     reader.baseOffset = 0;
@@ -353,7 +353,7 @@ int Partition::scanBootRecords(FileReadSeek& reader, std::uint64_t totalSectors)
     };
     auto finish = [&](bool showStopped) {
         if (showStopped) status("Scanned Partitions");
-        if (owner != nullptr) owner->setFilterEnabled(true);
+        if (owner != nullptr) owner->scanRunning(false);
         return 1;
     };
 

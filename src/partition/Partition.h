@@ -6,29 +6,12 @@
 #include <cstdint>
 #include <vector>
 
-#include "partition/VolumeRecord.h"
+#include "common/VolumeRecord.h"
 
 namespace corvello {
 
 class FileReadSeek;
 class ScanHost;
-
-// Where found volumes go: the volume-list page, or a plain list.
-class PartitionOwner {
-public:
-    virtual ~PartitionOwner() = default;
-    // Appends a record to the volume list (the boot-record scan shows it at once as a new row).
-    virtual void appendVolume(const VolumeRecord& record) = 0;
-    // The page's Filter Entries button.
-    virtual void setFilterEnabled(bool /*enabled*/) {}
-};
-
-// A volume list kept in memory.
-class VolumeList : public PartitionOwner {
-public:
-    void appendVolume(const VolumeRecord& record) override { volumes.push_back(record); }
-    std::vector<VolumeRecord> volumes;
-};
 
 class Partition {
 public:

@@ -84,7 +84,7 @@ bool hasCandidateSearch(Family family) {
 
 CandidateList findCandidates(const ScanRequest& request, ScanHost& host) {
     CandidateList out;
-    out.family = familyOf(request.volume.fileSystem);
+    out.family = familyOf(request.volume.fileSystemKind());
     if (request.reader == nullptr) return out;
     switch (out.family) {
         case Family::Ntfs: findMftCopies(request, host, out); break;

@@ -20,16 +20,21 @@ constexpr char16_t kPlaceholder[] = u"..DUMY..";
 constexpr std::size_t kMaxIndexFileBytes = 2047;
 }
 
-Family familyOf(const std::u16string& fs) {
-    if (equalsIgnoreCase(fs, u"ntfs")) return Family::Ntfs;
-    if (equalsIgnoreCase(fs, u"fat32")) return Family::Fat32;
-    if (equalsIgnoreCase(fs, u"fat16") || equalsIgnoreCase(fs, u"fat") || equalsIgnoreCase(fs, u"fat12"))
-        return Family::Fat16;
-    if (equalsIgnoreCase(fs, u"extX")) return Family::Ext;
-    if (equalsIgnoreCase(fs, u"fat64") || equalsIgnoreCase(fs, u"exFat")) return Family::ExFat;
-    if (equalsIgnoreCase(fs, u"HFS+")) return Family::HfsPlus;
+Family familyOf(FileSystemKind kind) {
+    switch (kind) {
+        case FileSystemKind::Ntfs: return Family::Ntfs;
+        case FileSystemKind::Fat12:
+        case FileSystemKind::Fat16: return Family::Fat16;
+        case FileSystemKind::Fat32: return Family::Fat32;
+        case FileSystemKind::ExFat: return Family::ExFat;
+        case FileSystemKind::Ext: return Family::Ext;
+        case FileSystemKind::HfsPlus: return Family::HfsPlus;
+        case FileSystemKind::None: break;
+    }
     return Family::None;
 }
+
+Family familyOf(const std::u16string& fs) { return familyOf(fileSystemKindOf(fs)); }
 
 std::unique_ptr<ScanSession> runScan(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
     if (request.reader == nullptr) {
@@ -37,7 +42,7 @@ std::unique_ptr<ScanSession> runScan(const ScanRequest& request, ScanHost& host,
         return nullptr;
     }
     std::unique_ptr<ScanSession> session;
-    switch (familyOf(request.volume.fileSystem)) {
+    switch (familyOf(request.volume.fileSystemKind())) {
         case Family::Ntfs: session = runNtfsScan(request, host, tree); break;
         case Family::Fat16: session = runFat16Scan(request, host, tree); break;
         case Family::Fat32: session = runFat32Scan(request, host, tree); break;

@@ -15,8 +15,9 @@ class ScanHost;
 
 enum class Family { None, Ntfs, Fat16, Fat32, ExFat, Ext, HfsPlus };
 
-// The parser family for a file-system text, compared without regard to case: "ntfs", "fat32",
-// "fat16" or "fat" (and "fat12"), "extX", "fat64" or "exFat", "HFS+".
+// The parser family that reads a file-system kind.
+Family familyOf(FileSystemKind kind);
+// The family for a file-system text as the user may type it (fileSystemKindOf).
 Family familyOf(const std::u16string& fileSystem);
 
 // Runs the scan thread's steps for the family and mode. Returns the session that owns the

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/Text.h"
-#include "partition/VolumeRecord.h"
+#include "common/VolumeRecord.h"
 
 namespace corvello {
 

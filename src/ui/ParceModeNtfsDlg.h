@@ -5,7 +5,7 @@
 
 #include <QString>
 
-#include "partition/VolumeRecord.h"
+#include "common/VolumeRecord.h"
 #include "ui/WizardPage.h"
 
 class QCheckBox;

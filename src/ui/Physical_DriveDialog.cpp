@@ -12,9 +12,9 @@
 
 #include "common/Text.h"
 #include "device/DriveEnumeration.h"
-#include "partition/BootSector.h"
 #include "platform/RawFile.h"
 #include "platform/SystemInfo.h"
+#include "scan/Volumes.h"
 #include "ui/CBrevantApp.h"
 #include "ui/DriveParsingModes.h"
 #include "ui/MessageBoxes.h"
@@ -109,7 +109,7 @@ void Physical_DriveDialog::enumeratePhysicalDrives() {
 }
 
 void Physical_DriveDialog::enumerateVolumes() {
-    VolumeListing listing = corvello::enumerateVolumes(app().systemRoots);
+    VolumeListing listing = listMountedVolumes(app().systemRoots);
     deniedVolumes_ = listing.problems.permissionDenied;
     logicalVolumes = std::move(listing.volumes);
     const QIcon icon = style()->standardIcon(QStyle::SP_DriveHDIcon);
@@ -134,14 +134,15 @@ bool Physical_DriveDialog::addImageFile(const QString& path) {
         return false;
     }
     QTreeWidgetItem* item = nullptr;
-    const std::u16string fileSystem = recogniseVolume(ByteSpan(first));
+    const std::u16string fileSystem = fileSystemOf(ByteSpan(first));
     if (!fileSystem.empty()) {
         // The image of a single volume: it goes with the volumes, read from its first byte.
         VolumeRecord volume;
-        volume.fileSystem = fileSystem;
+        volume.setFileSystem(fileSystem);
         volume.displayName = u16(absolute);
         volume.locator = u16(absolute);
         volume.sizeText = volumeSizeText(static_cast<std::uint64_t>(QFileInfo(absolute).size()));
+        volume.byteLength = QFileInfo(absolute).size();
         logicalVolumes.push_back(volume);
         item = new QTreeWidgetItem(volumesRoot_, QStringList(absolute));
         item->setData(0, VolumeIndexRole, static_cast<int>(logicalVolumes.size() - 1));

@@ -5,7 +5,7 @@
 #include <QStringList>
 #include <vector>
 
-#include "partition/VolumeRecord.h"
+#include "common/VolumeRecord.h"
 #include "ui/WizardPage.h"
 
 class QTreeWidget;

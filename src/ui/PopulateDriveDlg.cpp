@@ -18,6 +18,7 @@
 #include "common/Text.h"
 #include "device/FileReadSeek.h"
 #include "platform/RawFile.h"
+#include "scan/Volumes.h"
 #include "ui/CBrevantApp.h"
 #include "ui/MessageBoxes.h"
 #include "ui/QtScanHost.h"
@@ -206,14 +207,7 @@ void PopulateDriveDlg::standardScan() {
     if (!reader->open(devicePath.toStdString())) {
         showNotice(this, QStringLiteral("file not opened.."));
     } else {
-        partition_ = std::make_unique<Partition>();
-        partition_->gptFormat = gptFormat;
-        VolumeList found;
-        partition_->owner = &found;
-        partition_->statusLabel = host_;
-        const int error = readPartitionTables(*reader, *partition_);
-        volumes = std::move(found.volumes);
-        numberVolumeRows(volumes);
+        const int error = readVolumeTables(*reader, gptFormat, volumes, host_);
         for (std::size_t i = 0; i < volumes.size(); ++i) insertRow(static_cast<int>(i), volumes[i]);
         if (!volumes.empty()) custom_->setEnabled(true);
         if (error != 0)
@@ -231,11 +225,11 @@ void PopulateDriveDlg::advancedScan() {
     addCustom_->setEnabled(false);
     nextButton()->setEnabled(false);
     filter_->setEnabled(false);  // the scan enables it again when it ends
-    partition_ = std::make_unique<Partition>();
-    partition_->skipVolumeSize = !doNotSkipVolumeSize;
+    BootScanRange range;
+    range.skipVolumeSize = !doNotSkipVolumeSize;
     if (customEndSector >= 0) {
-        partition_->rangeStart = customStartSector;
-        partition_->rangeEnd = customEndSector;
+        range.start = customStartSector;
+        range.end = customEndSector;
     }
     FileReadSeek* reader = app().newReader();
     if (!reader->open(devicePath.toStdString())) {
@@ -245,16 +239,13 @@ void PopulateDriveDlg::advancedScan() {
     }
     clearList();
     volumes.clear();
-    partition_->owner = host_;
-    partition_->statusLabel = host_;
     host_->clearStop();
 
     // The worker reads through the current reader; nothing else uses it while Back and Next
     // are disabled.
-    Partition* partition = partition_.get();
-    const std::uint64_t total = reader->totalSectors();
+    QtScanHost* host = host_;
     workerResult_ = 1;
-    worker_ = QThread::create([this, partition, reader, total] { workerResult_ = partition->scanBootRecords(*reader, total); });
+    worker_ = QThread::create([this, host, reader, range] { workerResult_ = scanBootRecords(*reader, *host, *host, range); });
     connect(worker_, &QThread::finished, this, &PopulateDriveDlg::onAdvancedScanFinished);
     if (QPushButton* back = backButton()) back->setEnabled(false);
     stop_->setEnabled(true);
@@ -268,14 +259,12 @@ void PopulateDriveDlg::onVolumeFound(const VolumeRecord& record) {
 }
 
 void PopulateDriveDlg::onStop() {
-    if (partition_) partition_->stopRequested = true;
     host_->requestStop();
     if (QPushButton* back = backButton()) back->setEnabled(true);
 }
 
 void PopulateDriveDlg::stopWorker() {
     if (worker_ == nullptr) return;
-    if (partition_) partition_->stopRequested = true;
     host_->requestStop();
     host_->abandonWaiting();
     worker_->wait();
@@ -297,7 +286,6 @@ void PopulateDriveDlg::onAdvancedScanFinished() {
     showNotice(this, QStringLiteral("populated partitions...."));
     setStatus(QStringLiteral("Finished Scanning."));
     if (QPushButton* back = backButton()) back->setEnabled(true);
-    partition_.reset();
     if (!volumes.empty()) custom_->setEnabled(true);
     addCustom_->setEnabled(true);
     progress_->hide();
@@ -347,7 +335,7 @@ void PopulateDriveDlg::onCustomCheck() { enableCustomControls(custom_->isChecked
 void PopulateDriveDlg::onAddCustomVolume() {
     VolumeRecord record;
     record.locator = u16(QString::number(list_->rowCount()));
-    record.fileSystem = u"CUSTOM ";
+    record.setFileSystem(u"CUSTOM ");
     record.sizeText = u"0";
     record.startSector = 0;
     volumes.push_back(record);
@@ -382,7 +370,7 @@ void PopulateDriveDlg::onNext() {
 
     if (!custom_->isChecked() && customApplied) {
         record->locator = u16(list_->item(row, VolumeColumn)->text());
-        record->fileSystem = u16(list_->item(row, FileSystemColumn)->text());
+        record->setFileSystem(u16(list_->item(row, FileSystemColumn)->text()));
         QString size = list_->item(row, VolumeSizeColumn)->text();
         size.remove(QStringLiteral("MB"));
         record->sizeText = u16(size.trimmed());
@@ -400,18 +388,17 @@ void PopulateDriveDlg::onNext() {
         record->sizeText = end > start ? u16(QString::number((span + 1) / 2048)) : std::u16string(u"0");
         record->byteLength = end > start && span < std::numeric_limits<std::int64_t>::max() / 512 - 1 ? (span + 1) * 512 : 0;
         const QString name = treatAs_->currentIndex() >= 0 ? overrideName(treatAs_->currentText()) : QString();
-        if (!name.isEmpty()) record->fileSystem = u16(name);
+        if (!name.isEmpty()) record->setFileSystem(u16(name));
     }
 
     if (treatAs_->currentIndex() >= 0 && treatAs_->currentText() == QLatin1String("RAW")) {
-        record->fileSystem = u"RAW";
+        record->setFileSystem(u"RAW");
         openStep(app().rawRecoveryPage, QString::fromLatin1(kRawRecoveryUnavailable));
     } else if (equalsIgnoreCase(record->fileSystem, u"unknown")) {
         showNotice(this, QStringLiteral("can not parse unknown volume"));
     } else {
         openStep(app().recoveryModePage, QString::fromLatin1(kRecoveryModeUnavailable));
     }
-    if (!scanRunning()) partition_.reset();
 }
 
 void PopulateDriveDlg::beforeLeaving() {

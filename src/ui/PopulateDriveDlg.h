@@ -10,8 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "partition/Partition.h"
-#include "partition/VolumeRecord.h"
+#include "common/VolumeRecord.h"
 #include "ui/WizardPage.h"
 
 class QCheckBox;
@@ -120,7 +119,6 @@ private:
     QLabel* status_ = nullptr;
 
     QtScanHost* host_ = nullptr;
-    std::unique_ptr<Partition> partition_;
     QThread* worker_ = nullptr;
     std::atomic<int> workerResult_{1};
     std::deque<VolumeRecord> rowRecords_;  // each row's own copy; a deque keeps them in place

@@ -62,7 +62,7 @@ TreeItem QtResultTree::insertItem(TreeItem parent, const std::u16string& text, I
         HTREEITEM item = view_->InsertItem(insert);
         if (item == nullptr) return;
         if (icon == IconKind::File) item->setIcon(0, fileIcon(name));
-        if (color != kDefaultColor) view_->SetItemTextColor(item, static_cast<std::int32_t>(color & 0xFFFFFF));
+        if (color == kDeletedColor) view_->SetItemTextColor(item, kDeletedTextColor);
         items_.insert(id, item);
         ids_.insert(item, id);
     });

@@ -29,7 +29,7 @@ void QtScanHost::setProgressRange(std::int64_t low, std::int64_t high) { emit pr
 void QtScanHost::setProgressPos(std::int64_t pos) { emit progressPos(pos); }
 void QtScanHost::setStatus(const std::string& text) { emit statusText(QString::fromStdString(text)); }
 void QtScanHost::appendVolume(const VolumeRecord& record) { emit volumeFound(record); }
-void QtScanHost::setFilterEnabled(bool enabled) { emit filterEnabled(enabled); }
+void QtScanHost::scanRunning(bool running) { emit filterEnabled(!running); }
 
 void QtScanHost::notice(const std::string& text) { ask(false, QString::fromStdString(text)); }
 bool QtScanHost::question(const std::string& text) { return ask(true, QString::fromStdString(text)); }

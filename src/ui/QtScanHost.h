@@ -8,8 +8,7 @@
 #include <atomic>
 
 #include "common/ScanHost.h"
-#include "partition/Partition.h"
-#include "partition/VolumeRecord.h"
+#include "common/VolumeRecord.h"
 
 namespace corvello::ui {
 
@@ -28,7 +27,8 @@ public:
     bool question(const std::string& text) override;
 
     void appendVolume(const VolumeRecord& record) override;
-    void setFilterEnabled(bool enabled) override;
+    // The Filter Entries button waits while a boot-record scan runs.
+    void scanRunning(bool running) override;
 
     // The page is about to wait for its worker: a worker waiting for an answer gets "No" at once
     // and no further message is shown, so that the two never wait for each other.

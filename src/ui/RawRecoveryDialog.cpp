@@ -24,11 +24,10 @@
 
 #include "common/ScanHost.h"
 #include "common/Text.h"
+#include "common/VolumeRecord.h"
 #include "device/FileReadSeek.h"
 #include "platform/Files.h"
-#include "partition/VolumeRecord.h"
 #include "platform/ProgramPath.h"
-#include "raw/myJpg.h"
 #include "ui/CBrevantApp.h"
 #include "ui/CXHtmlTree.h"
 #include "ui/MessageBoxes.h"
@@ -251,17 +250,10 @@ const VolumeRecord* RawRecoveryDialog::selectedVolume() const {
 
 std::int64_t RawRecoveryDialog::volumeLength() const {
     const VolumeRecord* volume = selectedVolume();
-    if (volume == nullptr || volume->startSector < 0) return 0;
-    if (volume->byteLength > 0) return volume->sizeBytes();
-    // A length the list does not know: a size text of 0 is no volume, anything else runs to
-    // the end of the device.
-    if (volume->sizeBytes() <= 0) return 0;
+    if (volume == nullptr) return 0;
     const FileReadSeek* reader = CBrevantApp::instance() != nullptr ? CBrevantApp::instance()->reader() : nullptr;
-    if (reader == nullptr) return volume->sizeBytes();
-    const auto device = std::max<std::int64_t>(static_cast<std::int64_t>(reader->totalSectors() * kSectorSize),
-                                               reader->deviceLength);
-    const std::int64_t start = volume->startSector > device / 512 ? device : volume->startSector * 512;
-    return std::max<std::int64_t>(device - start, 0);
+    if (reader == nullptr) return volume->startSector < 0 ? 0 : volume->sizeBytes();
+    return volumeCarveRange(*reader, *volume).length;
 }
 
 bool RawRecoveryDialog::running() const { return worker_ != nullptr && worker_->isRunning(); }
@@ -464,12 +456,7 @@ void RawRecoveryDialog::onParse() {
         return;
     }
 
-    const VolumeRecord* volume = selectedVolume();
-    reader->baseOffset = volume->startSector * static_cast<std::int64_t>(kSectorSize);
-    engine->reader = reader;
-    engine->rangeBytes = length;
-    engine->host = host_;
-    engine->resultTree = relay_;
+    prepareCarving(*engine, *reader, volumeCarveRange(*reader, *selectedVolume()), *relay_, *host_);
     loadedCount = static_cast<int>(engine->definitionCount());
 
     clearResults();

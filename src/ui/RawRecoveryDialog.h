@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "common/MemoryResultTree.h"
-#include "raw/CarveSave.h"
+#include "scan/Carving.h"
 #include "ui/WizardPage.h"
 
 class QCheckBox;
@@ -30,7 +30,6 @@ class QTreeWidgetItem;
 
 namespace corvello {
 class FileReadSeek;
-class myJpg;
 struct VolumeRecord;
 }  // namespace corvello
 

@@ -5,7 +5,7 @@
 #include <QDialog>
 #include <functional>
 
-#include "raw/SignatureDefinition.h"
+#include "scan/Carving.h"
 
 class QCheckBox;
 class QLineEdit;

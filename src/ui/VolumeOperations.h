@@ -1,7 +1,7 @@
 #pragma once
 // The volume-information page: what the machine says about the chosen mounted volume.
 
-#include "partition/VolumeRecord.h"
+#include "common/VolumeRecord.h"
 #include "ui/WizardPage.h"
 
 class QLabel;

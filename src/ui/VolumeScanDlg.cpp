@@ -341,7 +341,7 @@ bool VolumeScanDlg::initPage() {
     recoveryMode = mode->recoveryMode;
     advancedBox_->hide();
 
-    family = familyOf(volume.fileSystem);
+    family = familyOf(volume.fileSystemKind());
     if (family == Family::None) {
         refuse(QStringLiteral("not a valid drive."), QStringLiteral("Not a valid Drive .Go back"), true);
         return true;

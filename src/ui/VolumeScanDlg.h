@@ -12,7 +12,7 @@
 #include <mutex>
 #include <vector>
 
-#include "partition/VolumeRecord.h"
+#include "common/VolumeRecord.h"
 #include "scan/SaveWalk.h"
 #include "scan/Scan.h"
 #include "scan/ScanRequest.h"

@@ -105,7 +105,7 @@ bool advanceOptions::initPage() {
     maxCount = mode->maxFileSystems();
     const VolumeRecord& volume = mode->volume;
 
-    family_ = familyOf(volume.fileSystem);
+    family_ = familyOf(volume.fileSystemKind());
     switch (family_) {
         case Family::Ntfs: setStatus(QStringLiteral("ntfs partition selected....")); break;
         case Family::Fat32:

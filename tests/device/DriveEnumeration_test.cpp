@@ -8,6 +8,7 @@
 
 #include "common/Text.h"
 #include "device/DriveEnumeration.h"
+#include "scan/Volumes.h"
 #include "support/TestSupport.h"
 
 namespace corvello {
@@ -140,7 +141,7 @@ TEST(DriveEnumeration, ListsMountedBlockDeviceVolumesInDescendingOrder) {
               "45 1 0:21 / /proc rw - proc proc rw\n"
               "46 1 8:49 / " + mnt + "/gone rw - ext4 /dev/sdd1 rw\n");
 
-    const VolumeListing listing = enumerateVolumes(sys.roots);
+    const VolumeListing listing = listMountedVolumes(sys.roots);
     ASSERT_EQ(listing.volumes.size(), 3u);
     EXPECT_EQ(toUtf8(listing.volumes[0].displayName), mnt + "/e");
     EXPECT_EQ(toUtf8(listing.volumes[1].displayName), mnt + "/d");
@@ -154,6 +155,8 @@ TEST(DriveEnumeration, ListsMountedBlockDeviceVolumesInDescendingOrder) {
     EXPECT_NE(size.find("  MB"), std::string::npos) << size;
     EXPECT_GT(listing.volumes[1].sizeBytes(), 0);
     EXPECT_EQ(listing.problems.unreadable, 1);
+    // Without a recogniser every volume keeps its mount's type.
+    EXPECT_EQ(toUtf8(enumerateVolumes(sys.roots).volumes[0].fileSystem), "fuseblk");
 }
 
 TEST(DriveEnumeration, SizeTextOfLargeVolume) {

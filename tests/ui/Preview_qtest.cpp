@@ -18,8 +18,8 @@
 
 #include "UiTestSupport.h"
 #include "cli/Cli.h"
+#include "common/VolumeRecord.h"
 #include "device/FileReadSeek.h"
-#include "partition/VolumeRecord.h"
 #include "raw/myJpg.h"
 #include "ui/CBrevantApp.h"
 #include "ui/CCheckListCtrl.h"

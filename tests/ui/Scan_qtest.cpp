@@ -397,7 +397,7 @@ private slots:
         // A file-system text no parser takes: "ntfs" with a trailing blank.
         ParceModeNtfsDlg* modePage = w.toRecoveryMode(volumeImage("ntfs-basic.img"));
         QVERIFY(modePage != nullptr);
-        modePage->volume.fileSystem = u"ntfs ";
+        modePage->volume.setFileSystem(u"ntfs ");
         QTest::mouseClick(modePage->nextButton(), Qt::LeftButton);
         auto* page = w.visible<VolumeScanDlg>();
         QVERIFY(page != nullptr);
@@ -415,7 +415,7 @@ private slots:
         QCOMPARE(w.app->visiblePage(), modePage);
 
         // A standard scan of a volume that fails its format check.
-        modePage->volume.fileSystem = u"FAT32";
+        modePage->volume.setFileSystem(u"FAT32");
         QTest::mouseClick(modePage->nextButton(), Qt::LeftButton);
         page = w.visible<VolumeScanDlg>();
         QVERIFY(waitForScan(page));

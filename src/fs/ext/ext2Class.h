@@ -14,7 +14,7 @@
 #include "common/Bytes.h"
 #include "common/ResultTree.h"
 #include "fs/ext/ExtEntry.h"
-#include "partition/VolumeRecord.h"
+#include "common/VolumeRecord.h"
 #include "platform/Time.h"
 
 namespace corvello::platform {

@@ -7,7 +7,7 @@
 
 #include "common/ResultTree.h"
 #include "common/Text.h"
-#include "partition/VolumeRecord.h"
+#include "common/VolumeRecord.h"
 
 namespace corvello {
 

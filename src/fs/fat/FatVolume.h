@@ -16,7 +16,7 @@
 #include "fs/fat/FatCommon.h"
 #include "fs/fat/FatEntry.h"
 #include "fs/fat/FatParserBase.h"
-#include "partition/VolumeRecord.h"
+#include "common/VolumeRecord.h"
 
 namespace corvello {
 

@@ -12,7 +12,7 @@
 
 #include "common/ResultTree.h"
 #include "fs/hfsplus/HfsRecords.h"
-#include "partition/VolumeRecord.h"
+#include "common/VolumeRecord.h"
 #include "platform/Time.h"
 
 namespace corvello::platform {

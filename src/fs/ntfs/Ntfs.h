@@ -14,7 +14,7 @@
 #include "common/ResultTree.h"
 #include "fs/ntfs/MftEntry.h"
 #include "fs/ntfs/Record.h"
-#include "partition/VolumeRecord.h"
+#include "common/VolumeRecord.h"
 
 namespace corvello::platform {
 class OutputFile;

@@ -8,7 +8,7 @@
 #include "common/Text.h"
 #include "device/FileReadSeek.h"
 #include "fs/fat/FatCommon.h"
-#include "partition/VolumeRecord.h"
+#include "common/VolumeRecord.h"
 #include "scan/Scan.h"
 #include "support/TestSupport.h"
 #include "fs/fat/FatTestSupport.h"
