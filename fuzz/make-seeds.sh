@@ -40,8 +40,9 @@ seed fat16 fat16-reformatted "$fixtures/fat16-reformatted.img" 0 $MiB
 seed fat32 fat32-512 "$fixtures/fat32-512.img" 0 $((1536 * KiB))
 seed fat32 fat32-shortnames "$fixtures/fat32-shortnames.img" 0 $MiB
 seed fat32 fat32-reformatted "$fixtures/fat32-reformatted.img" 0 $((1536 * KiB))
-seed exfat exfat-4k "$fixtures/exfat-4k.img" 0 $MiB
-seed exfat exfat-reformatted "$fixtures/exfat-reformatted.img" 0 $MiB
+# exFAT puts its FAT at 1 MiB and its cluster heap (bitmap, up-case table, root) at 2 MiB.
+seed exfat exfat-4k "$fixtures/exfat-4k.img" 0 $((2080 * KiB))
+seed exfat exfat-reformatted "$fixtures/exfat-reformatted.img" 0 $((2080 * KiB))
 
 # NTFS: the target places its input at the MFT's start (16 KiB into its volume); the real MFT's
 # first 96 records, with the system files, folders, and deleted and resident files.
