@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "FuzzScan.h"
-#include "FuzzSupport.h"
 
 namespace {
 
@@ -36,10 +35,8 @@ std::vector<std::uint8_t> volumeFor(const std::uint8_t* data, std::size_t size) 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace corvello;
     const auto bytes = volumeFor(data, size);
-    fuzz::MemoryImage image(bytes.data(), bytes.size());
-    if (!image.ok()) return 0;
     // The standard and the deep mode over the same bytes, then the search for MFT copies.
     for (const RecoveryMode mode : {RecoveryMode::Standard, RecoveryMode::Deep, RecoveryMode::Advanced})
-        fuzz::scanAndExtract(image.path(), u"NTFS", u"2  MB", mode, 4 * 1024 * 1024);
+        fuzz::scanAndExtract(bytes, u"NTFS", u"2  MB", mode, 4 * 1024 * 1024);
     return 0;
 }

@@ -6,7 +6,6 @@
 
 #include "common/ResultTree.h"
 #include "common/ScanHost.h"
-#include "device/FileReadSeek.h"
 #include "fs/fat/Fat64Class.h"
 #include "scan/FatFamilySession.h"
 #include "scan/Families.h"
@@ -101,7 +100,7 @@ private:
 // The advanced mode: the FAT and heap searches of the advanced-input step, then the chosen
 // candidates and cluster size, the entry-set scan and the records built from it.
 std::unique_ptr<ScanSession> runAdvanced(const ScanRequest& request, ScanHost& host, std::unique_ptr<Fat64Class> parser) {
-    parser->attachReader(request.reader);
+    parser->attachReader(volumeViewOf(request));
     parser->volumeBytes = request.volume.sizeBytes();
     const bool bootOk = parser->checkBootSector();
     host.setStatus("Finding Fat64 entries....");
@@ -165,7 +164,7 @@ std::unique_ptr<ScanSession> runExFatScan(const ScanRequest& request, ScanHost& 
     parser->host = &host;
     parser->driveFormatted = request.driveFormatted;
     parser->rootLabel = request.rootLabel;
-    parser->attachReader(request.reader);
+    parser->attachReader(volumeViewOf(request));
     parser->volumeBytes = request.volume.sizeBytes();
     if (!parser->checkBootSector()) {
         host.notice("Selected Drive is not in exFat Format");

@@ -84,6 +84,8 @@ public:
                          nullptr);
     }
 
+    ext2Class& parser() { return *parser_; }
+
 private:
     static const ExtEntry& record(ItemData data) { return *reinterpret_cast<const ExtEntry*>(data); }
 
@@ -94,6 +96,11 @@ private:
 
 }  // namespace
 
+ext2Class* extParserOf(ScanSession& session) {
+    auto* ext = dynamic_cast<ExtSession*>(&session);
+    return ext != nullptr ? &ext->parser() : nullptr;
+}
+
 // The ext standard scan: attach the reader, find the superblock and the group descriptors,
 // record the inode tables, name the inodes by walking the directories, build and link the
 // record map and fill the tree's top level. The parser reports its own status texts.
@@ -101,7 +108,7 @@ std::unique_ptr<ScanSession> runExtScan(const ScanRequest& request, ScanHost& ho
     auto parser = std::make_unique<ext2Class>(host, &tree);
     parser->volume = request.volume;
     parser->rootLabel = request.rootLabel;
-    if (!parser->attachReader(request.reader)) {
+    if (!parser->attachReader(volumeViewOf(request))) {
         host.setStatus("The volume cannot be read.");
         return nullptr;
     }

@@ -6,7 +6,6 @@
 #include "common/ResultTree.h"
 #include "common/ScanHost.h"
 #include "common/Text.h"
-#include "device/FileReadSeek.h"
 #include "fs/fat/Fat16Class.h"
 #include "fs/fat/Fat32Class.h"
 #include "scan/FatFamilySession.h"
@@ -91,7 +90,7 @@ std::unique_ptr<Parser> prepare(const ScanRequest& request, ScanHost& host, Resu
 template <class Parser>
 std::unique_ptr<ScanSession> runAdvanced(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
     auto parser = prepare<Parser>(request, host, tree);
-    parser->attachReader(request.reader);
+    parser->attachReader(volumeViewOf(request));
     parser->volumeBytes = request.volume.sizeBytes();
     const bool bootOk = parser->checkBootSector();
     if (!parser->isFat32()) host.setStatus("Finding Fat entries....");
@@ -138,7 +137,7 @@ std::unique_ptr<ScanSession> runStandard(const ScanRequest& request, ScanHost& h
         return nullptr;
     }
     auto parser = prepare<Parser>(request, host, tree);
-    parser->attachReader(request.reader);
+    parser->attachReader(volumeViewOf(request));
     parser->volumeBytes = request.volume.sizeBytes();
     if (!parser->checkBootSector()) {
         host.notice(refusal);

@@ -5,7 +5,6 @@
 #include "common/DisplayFormat.h"
 #include "common/ResultTree.h"
 #include "common/ScanHost.h"
-#include "device/FileReadSeek.h"
 #include "fs/ntfs/Ntfs.h"
 #include "platform/Files.h"
 #include "scan/Families.h"
@@ -147,10 +146,13 @@ private:
 
 }  // namespace
 
+ntfs* ntfsParserOf(ScanSession& session) {
+    auto* n = dynamic_cast<NtfsSession*>(&session);
+    return n != nullptr ? &n->parser() : nullptr;
+}
+
 std::unique_ptr<ScanSession> runNtfsScan(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
-    FileReadSeek& reader = *request.reader;
-    reader.baseOffset = request.volume.startSector * 512;
-    auto parser = std::make_unique<ntfs>(reader, host, &tree, request.volume);
+    auto parser = std::make_unique<ntfs>(volumeViewOf(request), host, &tree, request.volume);
 
     if (request.mode == RecoveryMode::Advanced) {
         // The advanced-input page's search for MFT copies...

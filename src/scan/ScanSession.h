@@ -21,6 +21,7 @@ class OutputFile;
 
 namespace corvello {
 
+class ByteSource;
 class FileReadSeek;
 class ScanHost;
 
@@ -100,13 +101,15 @@ public:
     // cannot be read). Nothing is written anywhere.
     bool readSmallFile(ItemData data, std::size_t limit, std::vector<std::uint8_t>& bytes);
 
-    // The reader the parser reads through and the bytes of the medium from the volume's start
+    // The medium the parser reads through and the bytes of the medium from the volume's start
     // to the medium's end: no file of the volume can hold more than that.
-    void setSource(const FileReadSeek* reader, std::uint64_t volumeBytes) {
-        reader_ = reader;
+    void setSource(const ByteSource* source, std::uint64_t volumeBytes) {
+        source_ = source;
         volumeBytes_ = volumeBytes;
     }
-    const FileReadSeek* reader() const { return reader_; }
+    const ByteSource* source() const { return source_; }
+    // The medium when it is the sector reader (an image file or a device), else null.
+    const FileReadSeek* reader() const;
 
     // Why the scan could not run as asked (a candidate that is not one of the choices); empty
     // when it ran. The results shown are then only what the parser had before.
@@ -123,7 +126,7 @@ public:
     virtual std::vector<ItemData> recycleIndexFolders(ItemData bin) const { return {bin}; }
 
 private:
-    const FileReadSeek* reader_ = nullptr;
+    const ByteSource* source_ = nullptr;
     std::string refusal_;
     std::uint64_t volumeBytes_ = UINT64_MAX;
 };

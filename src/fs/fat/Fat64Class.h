@@ -19,7 +19,6 @@
 namespace corvello {
 
 class ScanHost;
-class readWriteInterface;
 
 class Fat64Class : public FatParserBase {
 public:

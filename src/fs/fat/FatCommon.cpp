@@ -5,28 +5,22 @@
 
 #include "common/DisplayFormat.h"
 #include "common/Text.h"
-#include "device/readWriteInterface.h"
+#include "device/VolumeView.h"
 #include "platform/Files.h"
 
 namespace corvello {
 
-void readVolume(readWriteInterface& reader, std::int64_t offset, std::uint8_t* buffer, std::size_t count) {
+void readVolume(const VolumeView& view, std::int64_t offset, std::uint8_t* buffer, std::size_t count) {
     if (count == 0) return;
     std::memset(buffer, 0, count);
     if (offset < 0) return;
-    // One read per 16 MiB keeps the 32-bit count of the reader in range.
-    constexpr std::size_t kPiece = 16u << 20;
-    for (std::size_t done = 0; done < count; done += kPiece) {
-        const std::size_t n = std::min(kPiece, count - done);
-        if (!reader.seek(offset + static_cast<std::int64_t>(done), FILE_BEGIN)) return;
-        reader.read(buffer + done, static_cast<std::uint32_t>(n));
-    }
+    view.readAt(static_cast<std::uint64_t>(offset), buffer, count);
 }
 
 // ---------------------------------------------------------------------------------------------
 // FAT lookups
 
-void FatTable::setup(readWriteInterface* reader, FatKind kind, std::int64_t fatOffset, std::uint64_t fatBytes,
+void FatTable::setup(const VolumeView* reader, FatKind kind, std::int64_t fatOffset, std::uint64_t fatBytes,
                      std::uint32_t maxCluster) {
     reader_ = reader;
     kind_ = kind;

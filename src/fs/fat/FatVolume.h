@@ -21,7 +21,6 @@
 namespace corvello {
 
 class ScanHost;
-class readWriteInterface;
 
 class FatVolume : public FatParserBase {
 public:

@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "common/ResultTree.h"
+#include "device/VolumeView.h"
 #include "fs/ntfs/MftEntry.h"
 #include "fs/ntfs/Record.h"
+#include "device/VolumeView.h"
 #include "partition/VolumeRecord.h"
 
 namespace corvello::platform {
@@ -22,7 +24,6 @@ class OutputFile;
 
 namespace corvello {
 
-class FileReadSeek;
 class ScanHost;
 
 // What a record's first data attribute looks like (the description the size text and the
@@ -75,7 +76,7 @@ struct DataStream {
 
 class ntfs {
 public:
-    ntfs(FileReadSeek& reader, ScanHost& host, ResultTree* tree, VolumeRecord volume);
+    ntfs(VolumeView view, ScanHost& host, ResultTree* tree, VolumeRecord volume);
     ntfs(const ntfs&) = delete;
     ntfs& operator=(const ntfs&) = delete;
 
@@ -158,7 +159,7 @@ private:
     std::uint64_t scanVolume(std::uint64_t limit, const std::function<bool(std::uint64_t)>& beforeChunk,
                              const std::function<void(std::uint64_t)>& onRecord);
 
-    FileReadSeek& reader_;
+    VolumeView reader_;  // the volume, from its first byte
     ScanHost& host_;
     ResultTree* tree_;
     VolumeRecord volume_;

@@ -10,7 +10,7 @@
 #include "common/DisplayFormat.h"
 #include "common/ScanHost.h"
 #include "common/Text.h"
-#include "device/FileReadSeek.h"
+#include "device/VolumeView.h"
 #include "fs/ntfs/Lznt1.h"
 #include "fs/ntfs/NtfsInternal.h"
 #include "platform/Files.h"
@@ -91,7 +91,7 @@ bool ntfs::readClusters(std::int64_t lcn, std::uint64_t count, std::uint8_t* out
     if (lcn < 0) return false;
     const auto first = static_cast<std::uint64_t>(lcn);
     if (volumeBytes > 0 && (first > volumeClusters() || count > volumeClusters() - first)) return false;
-    return reader_.readAt(static_cast<std::int64_t>(first * cs), out, static_cast<std::uint32_t>(bytes));
+    return reader_.readFull(first * cs, out, static_cast<std::size_t>(bytes));
 }
 
 bool ntfs::writeStream(const DataStream& stream, StreamWriter& out) {

@@ -10,7 +10,7 @@
 #include "common/DisplayFormat.h"
 #include "common/ScanHost.h"
 #include "common/Text.h"
-#include "device/FileReadSeek.h"
+#include "device/VolumeView.h"
 #include "fs/ntfs/Lznt1.h"
 #include "fs/ntfs/NtfsInternal.h"
 #include "platform/Files.h"
@@ -44,7 +44,7 @@ std::uint64_t ntfs::scanVolume(std::uint64_t limit, const std::function<bool(std
         std::fill(chunk.begin(), chunk.end(), 0);
         const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(chunk.size(), limit - start));
         const bool read = start <= static_cast<std::uint64_t>(INT64_MAX) &&
-                          (reader_.readAt(static_cast<std::int64_t>(start), chunk.data(), want) || reader_.lastDelivered() > 0);
+                          reader_.readAt(start, chunk.data(), want) > 0;
         if (!read) {
             start += kScanChunk;  // an unreadable chunk is skipped, never read again
             continue;

@@ -10,7 +10,7 @@
 #include "common/DisplayFormat.h"
 #include "common/ScanHost.h"
 #include "common/Text.h"
-#include "device/FileReadSeek.h"
+#include "device/VolumeView.h"
 #include "fs/ntfs/Lznt1.h"
 #include "fs/ntfs/NtfsInternal.h"
 #include "platform/Files.h"
@@ -116,8 +116,8 @@ void ntfs::buildTree() {
             std::uint64_t length = 256 * kMftRecordSize;
             if (volumeBytes > 0) length = std::min(length, volumeBytes - location);
             ahead.resize(static_cast<std::size_t>(length));
-            reader_.readAt(static_cast<std::int64_t>(location), ahead.data(), static_cast<std::uint32_t>(length));
-            ahead.resize(reader_.lastDelivered() / kMftRecordSize * kMftRecordSize);
+            const std::size_t delivered = reader_.readAt(location, ahead.data(), ahead.size());
+            ahead.resize(delivered / kMftRecordSize * kMftRecordSize);
             aheadStart = location;
             if (!ahead.empty()) {
                 std::memcpy(bytes.data(), ahead.data(), kMftRecordSize);
