@@ -12,6 +12,16 @@ std::size_t MemorySource::readBytes(std::uint64_t offset, std::span<std::uint8_t
     return n;
 }
 
+const std::uint8_t* MemorySource::bytesInPlace(std::uint64_t offset, std::size_t count) const {
+    if (offset > bytes_.size() || count > bytes_.size() - offset) return nullptr;
+    return bytes_.data() + offset;
+}
+
+const std::uint8_t* VolumeView::bytesInPlace(std::uint64_t offset, std::size_t count) const {
+    if (source_ == nullptr || offset > length_ || count > length_ - offset || count == 0) return nullptr;
+    return source_->bytesInPlace(start_ + offset, count);
+}
+
 VolumeView::VolumeView(const ByteSource* source, std::uint64_t start, std::uint64_t length)
     : source_(source), start_(start) {
     const std::uint64_t medium = source != nullptr ? source->sourceBytes() : 0;

@@ -24,6 +24,9 @@ public:
     virtual std::size_t readBytes(std::uint64_t offset, std::span<std::uint8_t> buffer) const = 0;
     // The medium's length in bytes.
     virtual std::uint64_t sourceBytes() const = 0;
+    // The bytes from offset, count long, where the medium holds them in memory already; else
+    // null (they are then read into a buffer).
+    virtual const std::uint8_t* bytesInPlace(std::uint64_t /*offset*/, std::size_t /*count*/) const { return nullptr; }
 
     // Bytes asked for since the medium was opened that it did not deliver (past its end, or
     // after a read error); the save walk reports files whose reads came up short.
@@ -44,6 +47,7 @@ public:
     explicit MemorySource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
     std::size_t readBytes(std::uint64_t offset, std::span<std::uint8_t> buffer) const override;
     std::uint64_t sourceBytes() const override { return bytes_.size(); }
+    const std::uint8_t* bytesInPlace(std::uint64_t offset, std::size_t count) const override;
 
 private:
     std::span<const std::uint8_t> bytes_;
@@ -65,6 +69,9 @@ public:
     std::size_t readAt(std::uint64_t offset, void* buffer, std::size_t count) const {
         return readAt(offset, std::span<std::uint8_t>(static_cast<std::uint8_t*>(buffer), count));
     }
+    // The bytes from offset, count long, without a copy where the medium holds them in memory
+    // (all inside the volume); else null.
+    const std::uint8_t* bytesInPlace(std::uint64_t offset, std::size_t count) const;
     // Whether all of buffer arrived.
     bool readFull(std::uint64_t offset, std::span<std::uint8_t> buffer) const {
         return readAt(offset, buffer) == buffer.size();

@@ -48,12 +48,13 @@ public:
     std::string sizeText(ItemData data) const override {
         return isValid(data) ? parser_->sizeText(record(data)) : std::string();
     }
-    // An inode keeps its change time where the display shows a creation time.
+    // An inode keeps its change time where the display shows a creation time; large inodes
+    // keep the creation time too.
     EntryTimes times(ItemData data) const override {
         if (!isValid(data)) return {};
         const ExtInodeTimes t = parser_->inodeFileTimes(record(data));
         if (t.creation.seconds == 0 && t.access.seconds == 0 && t.modification.seconds == 0) return {};
-        return {t.modification, t.access, t.creation, std::nullopt};
+        return {t.modification, t.access, t.creation, t.birth};
     }
 
     bool isSavableFolder(ItemData data) const override { return isFolder(data); }

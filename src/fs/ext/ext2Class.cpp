@@ -613,6 +613,12 @@ ExtInodeTimes ext2Class::inodeFileTimes(const ExtEntry& entry) {
     times.creation = inodeTime(inode, kInCtime, kInCtimeExtra);
     times.access = inodeTime(inode, kInAtime, kInAtimeExtra);
     times.modification = inodeTime(inode, kInMtime, kInMtimeExtra);
+    // The creation time follows the extra times, where the inode's extra size reaches it.
+    if (inode.size() > 128 && 128 + static_cast<std::size_t>(le16(inode, kInExtraIsize)) >= kInCrtime + 4 &&
+        inode.size() >= kInCrtime + 4) {
+        const platform::UnixTime birth = inodeTime(inode, kInCrtime, kInCrtimeExtra);
+        if (birth.seconds != 0 || birth.nanoseconds != 0) times.birth = birth;
+    }
     return times;
 }
 

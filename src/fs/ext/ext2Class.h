@@ -38,6 +38,7 @@ struct ExtInodeTimes {
     platform::UnixTime creation;  // the inode's change time
     platform::UnixTime access;
     platform::UnixTime modification;
+    std::optional<platform::UnixTime> birth;  // the creation time large inodes keep
 };
 
 class ext2Class {

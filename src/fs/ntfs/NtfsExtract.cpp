@@ -97,7 +97,11 @@ bool ntfs::readClusters(std::int64_t lcn, std::uint64_t count, std::uint8_t* out
 bool ntfs::writeStream(const DataStream& stream, StreamWriter& out) {
     const std::uint64_t cs = clusterSize == 0 ? kDefaultClusterSize : clusterSize;
     const std::uint64_t chunkClusters = std::max<std::uint64_t>(1, kReadChunk / cs);
-    std::vector<std::uint8_t> buffer(chunkClusters * cs);
+    // The buffer holds one read: a chunk, or the longest run when that is shorter.
+    std::uint64_t longest = 0;
+    for (const MftRun& run : stream.runs)
+        if (!run.sparse) longest = std::max(longest, run.count);
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min(chunkClusters, longest) * cs));
     bool complete = true;
     for (std::size_t r = 0; r < stream.runs.size() && !out.done(); ++r) {
         const MftRun& run = stream.runs[r];

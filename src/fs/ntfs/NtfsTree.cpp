@@ -113,6 +113,11 @@ void ntfs::buildTree() {
             if (location == ~0ull || location > static_cast<std::uint64_t>(INT64_MAX) ||
                 (volumeBytes > 0 && (location > volumeBytes || volumeBytes - location < kMftRecordSize)))
                 return false;
+            // A volume held in memory is read in place.
+            if (const std::uint8_t* inPlace = reader_.bytesInPlace(location, kMftRecordSize)) {
+                std::memcpy(bytes.data(), inPlace, kMftRecordSize);
+                return true;
+            }
             std::uint64_t length = 256 * kMftRecordSize;
             if (volumeBytes > 0) length = std::min(length, volumeBytes - location);
             ahead.resize(static_cast<std::size_t>(length));
