@@ -27,6 +27,9 @@ public:
         return entry(child).entryType == 0x05 || (isValid(opened) && entry(opened).entryType == 0x05);
     }
     std::uint64_t size(ItemData data) const override { return isValid(data) ? entry(data).dataLength : 0; }
+    std::uint64_t validLength(ItemData data) const override {
+        return isValid(data) ? std::min(entry(data).validDataLength, entry(data).dataLength) : 0;
+    }
     bool hasRecycleBin() const override { return true; }
     EntryTimes times(ItemData data) const override {
         if (!isValid(data)) return {};
@@ -92,7 +95,6 @@ private:
         return runs;
     }
 
-    mutable std::mutex mutex_;
     mutable UnitSet live_;
     mutable bool liveReady_ = false;
 };

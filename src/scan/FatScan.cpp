@@ -68,9 +68,6 @@ public:
                          [this](std::uint64_t c) { return !parser_->isClusterFree(static_cast<std::uint32_t>(c)); },
                          nullptr);
     }
-
-private:
-    mutable std::mutex mutex_;  // the FAT cache is filled as it is read
 };
 
 template <class Parser>

@@ -23,6 +23,7 @@ namespace corvello {
 
 class ByteSource;
 class FileReadSeek;
+class VolumeView;
 class ScanHost;
 
 // The times a record keeps, each only where the file system records it and it could be read.
@@ -124,6 +125,15 @@ public:
     // The folders of a recycle bin that hold "$I" index files: the bin itself on FAT and exFAT,
     // its per-user subfolders on NTFS.
     virtual std::vector<ItemData> recycleIndexFolders(ItemData bin) const { return {bin}; }
+
+protected:
+    // A read by offset of a file whose bytes lie in runs (in file order, not overlapping) as
+    // its extraction writes it: the file is length bytes long, the extraction delivers its
+    // first written bytes (fewer than length when it failed there); bytes outside every run,
+    // and from zeroFrom on, are zeros. A run at volume offset UINT64_MAX reads as zeros.
+    static std::optional<std::size_t> readRuns(const VolumeView& view, const std::vector<ByteRun>& runs,
+                                               std::uint64_t length, std::uint64_t written, std::uint64_t zeroFrom,
+                                               std::uint64_t offset, std::span<std::uint8_t> buffer);
 
 private:
     const ByteSource* source_ = nullptr;

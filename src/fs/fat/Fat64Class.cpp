@@ -233,6 +233,10 @@ void Fat64Class::fillTree() {
     tree->expand(rootItem);
 }
 
+std::vector<ClusterRun> Fat64Class::dataRuns(const ExFatEntry& e) {
+    return clusterRuns(source(contiguousData(e)), e.firstCluster, std::min(e.validDataLength, e.dataLength));
+}
+
 bool Fat64Class::extractFile(platform::OutputFile& out, const ExFatEntry& e) {
     if (!out.isOpen()) return false;
     // Bytes past the valid data length read as zeros.

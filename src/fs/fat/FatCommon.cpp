@@ -243,21 +243,19 @@ private:
 
 }  // namespace
 
-std::uint64_t copyClusters(const ClusterSource& s, std::uint32_t first, std::uint64_t length,
-                           platform::OutputFile& out) {
-    if (s.reader == nullptr || s.fat == nullptr || s.clusterBytes == 0 || length == 0 || !s.fat->isCluster(first))
-        return 0;
+std::vector<ClusterRun> clusterRuns(const ClusterSource& s, std::uint32_t first, std::uint64_t length) {
+    std::vector<ClusterRun> runs;
+    if (s.fat == nullptr || s.clusterBytes == 0 || length == 0 || !s.fat->isCluster(first)) return runs;
     constexpr std::uint64_t kRunBytes = 1u << 20;  // consecutive clusters are read together
-    std::vector<std::uint8_t> buffer;
-    std::uint64_t written = 0;
+    std::uint64_t covered = 0;
     ChainWalk walk(s, first);
     bool more = true;
-    while (more && written < length) {
+    while (more && covered < length) {
         // Gather a run of consecutive clusters.
         const std::uint32_t start = walk.current();
         std::uint64_t runBytes = s.clusterBytes;
         for (;;) {
-            if (written + runBytes >= length || runBytes >= kRunBytes) {
+            if (covered + runBytes >= length || runBytes >= kRunBytes) {
                 more = walk.advance();
                 break;
             }
@@ -267,11 +265,23 @@ std::uint64_t copyClusters(const ClusterSource& s, std::uint32_t first, std::uin
             if (walk.current() != before + 1) break;
             runBytes += s.clusterBytes;
         }
-        const std::uint64_t take = std::min(runBytes, length - written);
-        buffer.resize(static_cast<std::size_t>(take));
-        readVolume(*s.reader, clusterOffset(s, start), buffer.data(), buffer.size());
+        const std::uint64_t take = std::min(runBytes, length - covered);
+        runs.push_back({clusterOffset(s, start), take});
+        covered += take;
+    }
+    return runs;
+}
+
+std::uint64_t copyClusters(const ClusterSource& s, std::uint32_t first, std::uint64_t length,
+                           platform::OutputFile& out) {
+    if (s.reader == nullptr) return 0;
+    std::vector<std::uint8_t> buffer;
+    std::uint64_t written = 0;
+    for (const ClusterRun& run : clusterRuns(s, first, length)) {
+        buffer.resize(static_cast<std::size_t>(run.length));
+        readVolume(*s.reader, run.volumeOffset, buffer.data(), buffer.size());
         if (!out.write(buffer.data(), buffer.size())) break;
-        written += take;
+        written += run.length;
     }
     return written;
 }

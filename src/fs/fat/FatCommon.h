@@ -89,6 +89,17 @@ struct ClusterSource {
     bool contiguous = false;        // take the clusters that follow the first on the disk
 };
 
+// One stretch of consecutive clusters of a file: its bytes lie at volumeOffset, length long.
+struct ClusterRun {
+    std::int64_t volumeOffset = 0;
+    std::uint64_t length = 0;
+};
+
+// Where the first length bytes of the file that starts at cluster first lie, in file order:
+// stretches of at most 1 MiB. They end at the end of the chain, at a cluster outside the volume
+// or when the chain runs into a loop, so they may hold fewer bytes than length.
+std::vector<ClusterRun> clusterRuns(const ClusterSource& source, std::uint32_t first, std::uint64_t length);
+
 // Copies length bytes of the file that starts at cluster first into out; returns the number
 // of bytes written. The copy stops at the end of the chain, at a cluster outside the volume or
 // when the chain runs into a loop.

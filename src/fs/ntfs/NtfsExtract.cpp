@@ -184,6 +184,34 @@ bool ntfs::writeCompressed(const DataStream& stream, StreamWriter& out) {
     return complete && out.done();
 }
 
+bool ntfs::dataExtents(std::uint64_t i, std::vector<DataExtent>& extents, std::uint64_t& realSize,
+                       std::uint64_t& initializedSize) {
+    extents.clear();
+    if (i >= entries.size() || entries[i].name == nullptr || volumeBytes == 0) return false;
+    RecordBytes probe{};
+    if (entries[i].location == ~0ull || !readRecordBytes(entries[i].location, probe) || !hasFileSignature(probe))
+        return false;
+    const DataStream stream = readDataStream(i);
+    if (!stream.present || stream.resident || (stream.flags & 0x00FF) != 0 || stream.gaps) return false;
+    const std::uint64_t cs = clusterSize == 0 ? kDefaultClusterSize : clusterSize;
+    const std::uint64_t clusters = volumeClusters();
+    std::uint64_t vcn = 0;
+    for (const MftRun& run : stream.runs) {
+        if (run.count > clusters || vcn > clusters) return false;  // longer than the volume
+        if (!run.sparse) {
+            if (run.lcn < 0 || static_cast<std::uint64_t>(run.lcn) > clusters ||
+                run.count > clusters - static_cast<std::uint64_t>(run.lcn))
+                return false;  // outside the volume: the extraction writes zeros and fails
+            extents.push_back({vcn * cs, static_cast<std::uint64_t>(run.lcn) * cs, run.count * cs});
+        }
+        vcn += run.count;
+    }
+    if (vcn * cs < stream.realSize) return false;  // the runs end before the data
+    realSize = stream.realSize;
+    initializedSize = std::min(stream.initializedSize, stream.realSize);
+    return true;
+}
+
 bool ntfs::extractEntry(std::uint64_t i, platform::OutputFile& file) {
     if (i >= entries.size() || entries[i].name == nullptr || !file.isOpen()) return false;
     const MftEntry& e = entries[i];
