@@ -1,7 +1,8 @@
 #pragma once
 // The body shared by the FAT-family fuzz targets: the input is a volume. It is scanned in the
 // standard mode (completed, listed, a few of its files extracted), then in the advanced mode:
-// the FAT (and exFAT heap) search, the slot scan with small clusters, the records built.
+// the FAT (and exFAT heap) search, the slot scan with small clusters, the records built and
+// listed.
 
 #include <cstddef>
 #include <cstdint>
@@ -56,7 +57,7 @@ int runFatFuzz(const std::uint8_t* data, std::size_t size) {
     request.foundTables = found.tables.empty() ? std::vector<std::int64_t>{512} : found.tables;
     request.foundHeaps = found.heaps.empty() ? std::vector<std::int64_t>{4096} : found.heaps;
     request.sectorsPerCluster = kExFat ? static_cast<std::uint32_t>(size % 3) : 1u << (size % 3);
-    const auto advanced = scanAndExtract(image, request, UINT64_MAX, 4);
+    const auto advanced = scanAndExtract(image, request, UINT64_MAX, 0);
     if (advanced->session) checkLinks<Session>(advanced->session.get());
     return 0;
 }
