@@ -1,79 +1,64 @@
 #pragma once
-// The body shared by the FAT-family fuzz targets: the input is a volume; it is parsed through
-// the standard scan order, linked, put into a tree, walked, and a few of its files extracted.
-
-#include <unistd.h>
+// The body shared by the FAT-family fuzz targets: the input is a volume. It is scanned in the
+// standard mode (completed, listed, a few of its files extracted), then in the advanced mode:
+// the FAT (and exFAT heap) search, the slot scan with small clusters, the records built and
+// listed.
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <string>
 #include <type_traits>
 
-#include "common/MemoryResultTree.h"
+#include "FuzzScan.h"
 #include "common/MemoryScanHost.h"
-#include "fs/fat/FatTestSupport.h"
-#include "platform/Files.h"
+#include "fs/fat/Fat16Class.h"
+#include "fs/fat/Fat32Class.h"
+#include "fs/fat/Fat64Class.h"
+#include "scan/Candidates.h"
+#include "scan/FatFamilySession.h"
 
 namespace corvello::fuzz {
 
-// The advanced mode on the same input: FAT search, slot scan with one-sector clusters, build.
-template <class Parser>
-void runAdvancedFuzz(const std::uint8_t* data, std::size_t size) {
-    test::MemoryReader reader(std::span<const std::uint8_t>(data, size));
-    MemoryResultTree tree;
-    MemoryScanHost host;
-    Parser p;
-    p.tree = &tree;
-    p.host = &host;
-    p.attachReader(&reader);
-    p.volumeBytes = static_cast<std::int64_t>(size);
-    p.checkBootSector();
-    p.fatCandidates = p.findFatTables(3);
-    const std::int64_t fat = p.fatCandidates.empty() ? 512 : p.fatCandidates.front();
-    if constexpr (std::is_same_v<Parser, Fat64Class>) {
-        p.heapCandidates = p.findHeapStarts(3);
-        p.setAdvancedClusterShift(static_cast<unsigned>(size % 3));
-        p.scanForSlots();
-        p.buildFromFoundSlots(p.heapCandidates.empty() ? 4096 : p.heapCandidates.front(), fat);
-    } else {
-        p.advancedMarker = 1;
-        p.advancedBytesPerSector = 512;
-        p.advancedSectorsPerCluster = static_cast<std::uint8_t>(1u << (size % 3));
-        p.useFatCandidate(fat);
-        p.scanForSlots();
-        p.buildFromFoundSlots(fat);
-    }
-    p.linkEntries();
-    p.fillTree();
-}
-
-template <class Parser>
-int runFatFuzz(const std::uint8_t* data, std::size_t size) {
-    test::MemoryReader reader(std::span<const std::uint8_t>(data, size));
-    auto v = test::parseVolume<Parser>(reader);
-    if (!v->accepted) return 0;
-    auto& entries = v->parser.entries;
-    // Every chain of child links ends inside the list.
+// Every chain of child links ends inside the list.
+template <class Session>
+void checkLinks(ScanSession* scanned) {
+    auto* session = dynamic_cast<Session*>(scanned);
+    if (session == nullptr) return;
+    const auto& entries = session->parser().entries;
     for (const auto& e : entries) {
         std::size_t steps = 0;
         for (std::uint32_t c = e.firstChild; c < entries.size() && steps <= entries.size(); c = entries[c].nextSibling)
             ++steps;
         if (steps > entries.size()) __builtin_trap();
     }
-    int extracted = 0;
-    for (std::size_t i = 1; i < entries.size() && extracted < 4; ++i) {
-        if constexpr (std::is_same_v<Parser, Fat64Class>) {
-            if (isExFatDirectory(entries[i].attributes)) continue;
-        } else {
-            if (isFatDirectory(entries[i].attributes)) continue;
-        }
-        platform::OutputFile sink;
-        sink.openMemory(0);
-        v->parser.extractFile(sink, entries[i]);
-        ++extracted;
+}
+
+template <class Parser>
+int runFatFuzz(const std::uint8_t* data, std::size_t size) {
+    constexpr bool kExFat = std::is_same_v<Parser, Fat64Class>;
+    using Session = std::conditional_t<kExFat, FatFamilySession<Fat64Class, ExFatEntry>,
+                                       FatFamilySession<FatVolume, FatEntry>>;
+    const std::span<const std::uint8_t> image(data, size);
+    ScanRequest request;
+    request.volume.fileSystem = kExFat ? u"exFAT" : std::is_same_v<Parser, Fat32Class> ? u"FAT32" : u"FAT16";
+    request.volume.byteLength = static_cast<std::int64_t>(size);
+    {
+        const auto scan = scanAndExtract(image, request, UINT64_MAX, 4);
+        if (!scan->session) return 0;
+        checkLinks<Session>(scan->session.get());
     }
-    runAdvancedFuzz<Parser>(data, size);
+
+    // The advanced mode on the same input, with the first table (and heap) found, or a guess.
+    MemorySource source(image);
+    request.reader = &source;
+    MemoryScanHost host;
+    const CandidateList found = findCandidates(request, host);
+    request.mode = RecoveryMode::Advanced;
+    request.foundTables = found.tables.empty() ? std::vector<std::int64_t>{512} : found.tables;
+    request.foundHeaps = found.heaps.empty() ? std::vector<std::int64_t>{4096} : found.heaps;
+    request.sectorsPerCluster = kExFat ? static_cast<std::uint32_t>(size % 3) : 1u << (size % 3);
+    const auto advanced = scanAndExtract(image, request, UINT64_MAX, 0);
+    if (advanced->session) checkLinks<Session>(advanced->session.get());
     return 0;
 }
 

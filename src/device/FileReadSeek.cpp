@@ -1,5 +1,6 @@
 #include "device/FileReadSeek.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -33,7 +34,7 @@ bool FileReadSeek::open(const std::string& path) {
     file_ = std::move(file);  // the old handle, if any, is released here
     path_ = path;
     position_ = 0;
-    unreadBytes_ = 0;
+    resetUnread();
     totalSectors_ = bytes / kSectorSize;
     if (selection_ != nullptr) selection_->totalSectors.store(totalSectors_);
     return true;
@@ -47,7 +48,7 @@ bool FileReadSeek::read(void* buffer, std::uint32_t count) {
     // read that delivers no byte leaves the buffer as it was.
     const std::size_t got = file_.readAt(buffer, count, position_);
     if (got > 0 && got < count) std::memset(static_cast<unsigned char*>(buffer) + got, 0, count - got);
-    unreadBytes_ += count - got;
+    countUnread(count - got);
     lastDelivered_ = static_cast<std::uint32_t>(got);
     position_ += static_cast<std::int64_t>(got);
     return got >= count;
@@ -78,10 +79,20 @@ bool FileReadSeek::seek(std::int64_t offset, int method) {
 bool FileReadSeek::readAt(std::int64_t offset, void* buffer, std::uint32_t count) {
     if (!seek(offset, FILE_BEGIN)) {
         lastDelivered_ = 0;
-        unreadBytes_ += count;
+        countUnread(count);
         return false;
     }
     return read(buffer, count);
+}
+
+std::size_t FileReadSeek::readBytes(std::uint64_t offset, std::span<std::uint8_t> buffer) const {
+    if (!file_.isOpen() || buffer.empty() || offset > static_cast<std::uint64_t>(INT64_MAX)) return 0;
+    return file_.readAt(buffer.data(), buffer.size(), static_cast<std::int64_t>(offset));
+}
+
+std::uint64_t FileReadSeek::sourceBytes() const {
+    const std::uint64_t sectors = totalSectors_ * kSectorSize;
+    return deviceLength > 0 ? std::max(static_cast<std::uint64_t>(deviceLength), sectors) : sectors;
 }
 
 }  // namespace corvello

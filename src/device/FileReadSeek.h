@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "device/VolumeView.h"
 #include "device/readWriteInterface.h"
 #include "platform/RawFile.h"
 
@@ -13,7 +14,7 @@ namespace corvello {
 class ScanHost;
 struct ScanSelection;
 
-class FileReadSeek : public readWriteInterface {
+class FileReadSeek : public readWriteInterface, public ByteSource {
 public:
     // selection receives totalSectors on open; host receives the "invalid handle ..." notice.
     explicit FileReadSeek(ScanSelection* selection = nullptr, ScanHost* host = nullptr);
@@ -26,14 +27,16 @@ public:
     // seek(offset) and read(count) in one call.
     bool readAt(std::int64_t offset, void* buffer, std::uint32_t count);
 
+    // Reads by absolute offset, without moving the position (a source of volume views).
+    std::size_t readBytes(std::uint64_t offset, std::span<std::uint8_t> buffer) const override;
+    // The opened object's length: its length as an ordinary file, or its whole sectors.
+    std::uint64_t sourceBytes() const override;
+
     bool isOpen() const { return file_.isOpen(); }
     // Size of the opened device in 512-byte sectors (0 before a successful open).
     std::uint64_t totalSectors() const { return totalSectors_; }
     // Bytes the last read delivered.
     std::uint32_t lastDelivered() const { return lastDelivered_; }
-    // Bytes asked for since the open that the medium did not deliver (past its end, or after
-    // a read error); the save walk reports files whose reads came up short.
-    std::uint64_t unreadBytes() const { return unreadBytes_; }
     // Operating-system error code of the last failure.
     int lastError() const { return openError_ != 0 ? openError_ : file_.lastError(); }
     const std::string& path() const { return path_; }
@@ -41,14 +44,13 @@ public:
     void setHost(ScanHost* host) { host_ = host; }
 
 private:
-    platform::RawFile file_;
+    mutable platform::RawFile file_;
     ScanSelection* selection_;
     ScanHost* host_;
     std::string path_;
     std::int64_t position_ = 0;  // absolute device byte of the next read
     std::uint64_t totalSectors_ = 0;
     std::uint32_t lastDelivered_ = 0;
-    std::uint64_t unreadBytes_ = 0;
     int openError_ = 0;
 };
 

@@ -2,11 +2,11 @@
 
 #include "common/DisplayFormat.h"
 #include "common/ScanHost.h"
-#include "device/FileReadSeek.h"
 #include "fs/fat/Fat16Class.h"
 #include "fs/fat/Fat32Class.h"
 #include "fs/fat/Fat64Class.h"
 #include "fs/ntfs/Ntfs.h"
+#include "scan/Families.h"
 
 namespace corvello {
 
@@ -15,8 +15,7 @@ namespace {
 std::int64_t maxOf(const ScanRequest& request) { return request.maxCandidates > 0 ? request.maxCandidates : 3; }
 
 void findMftCopies(const ScanRequest& request, ScanHost& host, CandidateList& out) {
-    request.reader->baseOffset = request.volume.startSector * 512;
-    ntfs parser(*request.reader, host, nullptr, request.volume);
+    ntfs parser(volumeViewOf(request), host, nullptr, request.volume);
     parser.readBootSector();
     const std::int64_t copies = parser.findMftCopies(maxOf(request));
     for (std::int64_t k = 0; k < copies && static_cast<std::size_t>(k) < parser.foundMftRecords.size(); ++k)
@@ -32,7 +31,7 @@ void findFats(const ScanRequest& request, ScanHost& host, CandidateList& out) {
     Parser parser;
     parser.volume = request.volume;
     parser.host = &host;
-    parser.attachReader(request.reader);
+    parser.attachReader(volumeViewOf(request));
     parser.volumeBytes = request.volume.sizeBytes();
     out.bootValid = parser.checkBootSector();
     if (!parser.isFat32()) host.setStatus("Finding Fat entries....");
@@ -52,7 +51,7 @@ void findExFat(const ScanRequest& request, ScanHost& host, CandidateList& out) {
     Fat64Class parser;
     parser.volume = request.volume;
     parser.host = &host;
-    parser.attachReader(request.reader);
+    parser.attachReader(volumeViewOf(request));
     parser.volumeBytes = request.volume.sizeBytes();
     out.bootValid = parser.checkBootSector();
     host.setStatus("Finding Fat64 entries....");

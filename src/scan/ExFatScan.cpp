@@ -6,7 +6,6 @@
 
 #include "common/ResultTree.h"
 #include "common/ScanHost.h"
-#include "device/FileReadSeek.h"
 #include "fs/fat/Fat64Class.h"
 #include "scan/FatFamilySession.h"
 #include "scan/Families.h"
@@ -28,6 +27,9 @@ public:
         return entry(child).entryType == 0x05 || (isValid(opened) && entry(opened).entryType == 0x05);
     }
     std::uint64_t size(ItemData data) const override { return isValid(data) ? entry(data).dataLength : 0; }
+    std::uint64_t validLength(ItemData data) const override {
+        return isValid(data) ? std::min(entry(data).validDataLength, entry(data).dataLength) : 0;
+    }
     bool hasRecycleBin() const override { return true; }
     EntryTimes times(ItemData data) const override {
         if (!isValid(data)) return {};
@@ -93,7 +95,6 @@ private:
         return runs;
     }
 
-    mutable std::mutex mutex_;
     mutable UnitSet live_;
     mutable bool liveReady_ = false;
 };
@@ -101,7 +102,7 @@ private:
 // The advanced mode: the FAT and heap searches of the advanced-input step, then the chosen
 // candidates and cluster size, the entry-set scan and the records built from it.
 std::unique_ptr<ScanSession> runAdvanced(const ScanRequest& request, ScanHost& host, std::unique_ptr<Fat64Class> parser) {
-    parser->attachReader(request.reader);
+    parser->attachReader(volumeViewOf(request));
     parser->volumeBytes = request.volume.sizeBytes();
     const bool bootOk = parser->checkBootSector();
     host.setStatus("Finding Fat64 entries....");
@@ -165,7 +166,7 @@ std::unique_ptr<ScanSession> runExFatScan(const ScanRequest& request, ScanHost& 
     parser->host = &host;
     parser->driveFormatted = request.driveFormatted;
     parser->rootLabel = request.rootLabel;
-    parser->attachReader(request.reader);
+    parser->attachReader(volumeViewOf(request));
     parser->volumeBytes = request.volume.sizeBytes();
     if (!parser->checkBootSector()) {
         host.notice("Selected Drive is not in exFat Format");

@@ -48,12 +48,13 @@ public:
     std::string sizeText(ItemData data) const override {
         return isValid(data) ? parser_->sizeText(record(data)) : std::string();
     }
-    // An inode keeps its change time where the display shows a creation time.
+    // An inode keeps its change time where the display shows a creation time; large inodes
+    // keep the creation time too.
     EntryTimes times(ItemData data) const override {
         if (!isValid(data)) return {};
         const ExtInodeTimes t = parser_->inodeFileTimes(record(data));
         if (t.creation.seconds == 0 && t.access.seconds == 0 && t.modification.seconds == 0) return {};
-        return {t.modification, t.access, t.creation, std::nullopt};
+        return {t.modification, t.access, t.creation, t.birth};
     }
 
     bool isSavableFolder(ItemData data) const override { return isFolder(data); }
@@ -84,6 +85,8 @@ public:
                          nullptr);
     }
 
+    ext2Class& parser() { return *parser_; }
+
 private:
     static const ExtEntry& record(ItemData data) { return *reinterpret_cast<const ExtEntry*>(data); }
 
@@ -94,6 +97,11 @@ private:
 
 }  // namespace
 
+ext2Class* extParserOf(ScanSession& session) {
+    auto* ext = dynamic_cast<ExtSession*>(&session);
+    return ext != nullptr ? &ext->parser() : nullptr;
+}
+
 // The ext standard scan: attach the reader, find the superblock and the group descriptors,
 // record the inode tables, name the inodes by walking the directories, build and link the
 // record map and fill the tree's top level. The parser reports its own status texts.
@@ -101,7 +109,7 @@ std::unique_ptr<ScanSession> runExtScan(const ScanRequest& request, ScanHost& ho
     auto parser = std::make_unique<ext2Class>(host, &tree);
     parser->volume = request.volume;
     parser->rootLabel = request.rootLabel;
-    if (!parser->attachReader(request.reader)) {
+    if (!parser->attachReader(volumeViewOf(request))) {
         host.setStatus("The volume cannot be read.");
         return nullptr;
     }

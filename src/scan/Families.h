@@ -2,7 +2,10 @@
 // One entry point per parser family: runs the family's scan steps for the request's mode.
 // Each returns null (after reporting why through host) when it cannot go on.
 
+#include <cstdint>
 #include <memory>
+
+#include "device/VolumeView.h"
 
 #include "scan/ScanRequest.h"
 #include "scan/ScanSession.h"
@@ -11,6 +14,17 @@ namespace corvello {
 
 class ResultTree;
 class ScanHost;
+class ext2Class;
+class ntfs;
+
+// The request's volume as the parsers read it: from its first sector to the medium's end.
+inline VolumeView volumeViewOf(const ScanRequest& request) {
+    std::uint64_t start = 0;
+    if (request.volume.startSector > 0 &&
+        __builtin_mul_overflow(static_cast<std::uint64_t>(request.volume.startSector), std::uint64_t{512}, &start))
+        start = UINT64_MAX;
+    return VolumeView::toEnd(request.reader, start);
+}
 
 std::unique_ptr<ScanSession> runNtfsScan(const ScanRequest& request, ScanHost& host, ResultTree& tree);
 std::unique_ptr<ScanSession> runFat16Scan(const ScanRequest& request, ScanHost& host, ResultTree& tree);
@@ -18,5 +32,10 @@ std::unique_ptr<ScanSession> runFat32Scan(const ScanRequest& request, ScanHost& 
 std::unique_ptr<ScanSession> runExFatScan(const ScanRequest& request, ScanHost& host, ResultTree& tree);
 std::unique_ptr<ScanSession> runExtScan(const ScanRequest& request, ScanHost& host, ResultTree& tree);
 std::unique_ptr<ScanSession> runHfsPlusScan(const ScanRequest& request, ScanHost& host, ResultTree& tree);
+
+// The parser behind an ext or NTFS scan's session (null for other families): for tests that
+// look at what the parser read.
+ext2Class* extParserOf(ScanSession& session);
+ntfs* ntfsParserOf(ScanSession& session);
 
 }  // namespace corvello

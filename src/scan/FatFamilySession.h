@@ -5,10 +5,13 @@
 // tests, the size, the recycle bin) comes from the derived session.
 
 #include <array>
+#include <algorithm>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "fs/fat/FatCommon.h"
 #include "scan/ScanSession.h"
 
 namespace corvello {
@@ -57,6 +60,27 @@ public:
     bool extract(ItemData data, platform::OutputFile& out) override {
         return isValid(data) && !isFolder(data) && parser_->extractFile(out, entry(data));
     }
+    // Reads along the file's clusters as the extraction takes them; bytes past the valid data
+    // length (exFAT) are zeros.
+    std::optional<std::size_t> read(ItemData data, std::uint64_t offset, std::span<std::uint8_t> buffer) override {
+        if (!isValid(data) || isFolder(data)) return std::nullopt;
+        if (parser_->view() == nullptr) return ScanSession::read(data, offset, buffer);
+        std::uint64_t covered = 0;
+        const std::lock_guard<std::mutex> lock(mutex_);
+        const std::vector<ByteRun>& runs = runsOf(data, covered);
+        const std::uint64_t length = size(data);
+        const std::uint64_t valid = std::min(validLength(data), length);
+        return readRuns(*parser_->view(), runs, length, covered == valid ? length : covered, valid, offset, buffer);
+    }
+    std::vector<ByteRun> byteRuns(ItemData data) const override {
+        std::vector<ByteRun> out;
+        if (!isValid(data) || isFolder(data)) return out;
+        std::uint64_t covered = 0;
+        const std::lock_guard<std::mutex> lock(mutex_);
+        for (const ByteRun& r : runsOf(data, covered))
+            if (r.volumeOffset != UINT64_MAX) out.push_back(r);
+        return out;
+    }
     // The recycle-bin pass renames the record and its entryCopy twin.
     bool rename(ItemData data, const std::u16string& newName) override {
         if (!isValid(data)) return false;
@@ -70,8 +94,34 @@ public:
 
 protected:
     const Entry& entry(ItemData data) const { return parser_->entries[data - 1]; }
+    // The bytes of the file its clusters hold (exFAT: its valid data length).
+    virtual std::uint64_t validLength(ItemData data) const { return size(data); }
+
+    // The file's runs in file order, kept for the last file asked for (reads come in a row);
+    // covered receives the bytes they hold. The caller holds mutex_.
+    const std::vector<ByteRun>& runsOf(ItemData data, std::uint64_t& covered) const {
+        if (runsItem_ != data) {
+            runs_.clear();
+            runsCovered_ = 0;
+            for (const ClusterRun& r : parser_->dataRuns(entry(data))) {
+                const std::uint64_t at = r.volumeOffset < 0 ? UINT64_MAX : static_cast<std::uint64_t>(r.volumeOffset);
+                runs_.push_back({runsCovered_, at, r.length});
+                runsCovered_ += r.length;
+            }
+            runsItem_ = data;
+        }
+        covered = runsCovered_;
+        return runs_;
+    }
+
+    mutable std::mutex mutex_;  // the FAT cache is filled as it is read
     std::unique_ptr<Parser> parser_;
     TreeItem root_;
+
+private:
+    mutable ItemData runsItem_ = 0;
+    mutable std::vector<ByteRun> runs_;
+    mutable std::uint64_t runsCovered_ = 0;
 };
 
 }  // namespace corvello

@@ -6,7 +6,6 @@
 #include "common/ResultTree.h"
 #include "common/ScanHost.h"
 #include "common/Text.h"
-#include "device/FileReadSeek.h"
 #include "fs/fat/Fat16Class.h"
 #include "fs/fat/Fat32Class.h"
 #include "scan/FatFamilySession.h"
@@ -69,9 +68,6 @@ public:
                          [this](std::uint64_t c) { return !parser_->isClusterFree(static_cast<std::uint32_t>(c)); },
                          nullptr);
     }
-
-private:
-    mutable std::mutex mutex_;  // the FAT cache is filled as it is read
 };
 
 template <class Parser>
@@ -91,7 +87,7 @@ std::unique_ptr<Parser> prepare(const ScanRequest& request, ScanHost& host, Resu
 template <class Parser>
 std::unique_ptr<ScanSession> runAdvanced(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
     auto parser = prepare<Parser>(request, host, tree);
-    parser->attachReader(request.reader);
+    parser->attachReader(volumeViewOf(request));
     parser->volumeBytes = request.volume.sizeBytes();
     const bool bootOk = parser->checkBootSector();
     if (!parser->isFat32()) host.setStatus("Finding Fat entries....");
@@ -138,7 +134,7 @@ std::unique_ptr<ScanSession> runStandard(const ScanRequest& request, ScanHost& h
         return nullptr;
     }
     auto parser = prepare<Parser>(request, host, tree);
-    parser->attachReader(request.reader);
+    parser->attachReader(volumeViewOf(request));
     parser->volumeBytes = request.volume.sizeBytes();
     if (!parser->checkBootSector()) {
         host.notice(refusal);

@@ -87,7 +87,7 @@ std::unique_ptr<ScanSession> runHfsPlusScan(const ScanRequest& request, ScanHost
     parser->volume = request.volume;
     parser->tree = &tree;
     parser->host = &host;
-    parser->reader = request.reader;
+    parser->view = volumeViewOf(request);
     parser->rootLabel = request.rootLabel;
     host.setStatus("HFS+ partition selected....");
 

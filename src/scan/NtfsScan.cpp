@@ -5,7 +5,6 @@
 #include "common/DisplayFormat.h"
 #include "common/ResultTree.h"
 #include "common/ScanHost.h"
-#include "device/FileReadSeek.h"
 #include "fs/ntfs/Ntfs.h"
 #include "platform/Files.h"
 #include "scan/Families.h"
@@ -76,6 +75,25 @@ public:
         return isValid(data) && p_->extractEntry(data - 1, out);
     }
 
+    // Data kept in clusters are read where they lie, only the window; resident, compressed
+    // and damaged data are read through the extraction.
+    std::optional<std::size_t> read(ItemData data, std::uint64_t offset, std::span<std::uint8_t> buffer) override {
+        if (!isValid(data) || isFolder(data)) return std::nullopt;
+        std::vector<ByteRun> runs;
+        std::uint64_t length = 0, initialized = 0;
+        if (!extents(data, runs, length, initialized)) return ScanSession::read(data, offset, buffer);
+        return readRuns(p_->view(), runs, length, length, initialized, offset, buffer);
+    }
+    std::vector<ByteRun> byteRuns(ItemData data) const override {
+        std::vector<ByteRun> runs;
+        std::uint64_t length = 0, initialized = 0;
+        if (!isValid(data) || isFolder(data) || !extents(data, runs, length, initialized)) return {};
+        // Nothing past the data's end.
+        while (!runs.empty() && runs.back().fileOffset >= length) runs.pop_back();
+        if (!runs.empty()) runs.back().length = std::min(runs.back().length, length - runs.back().fileOffset);
+        return runs;
+    }
+
     bool rename(ItemData data, const std::u16string& newName) override {
         if (!isValid(data)) return false;
         p_->rename(data - 1, newName);
@@ -112,6 +130,14 @@ public:
 private:
     const MftEntry& entry(ItemData data) const { return p_->entries[data - 1]; }
 
+    bool extents(ItemData data, std::vector<ByteRun>& runs, std::uint64_t& length, std::uint64_t& initialized) const {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        std::vector<ntfs::DataExtent> found;
+        if (!p_->dataExtents(data - 1, found, length, initialized)) return false;
+        for (const auto& e : found) runs.push_back({e.fileOffset, e.volumeOffset, e.length});
+        return true;
+    }
+
     // Reads $Bitmap (record 6, or the live "$Bitmap" of the root where the table is not by
     // record number) once.
     bool loadBitmap() const {
@@ -147,10 +173,13 @@ private:
 
 }  // namespace
 
+ntfs* ntfsParserOf(ScanSession& session) {
+    auto* n = dynamic_cast<NtfsSession*>(&session);
+    return n != nullptr ? &n->parser() : nullptr;
+}
+
 std::unique_ptr<ScanSession> runNtfsScan(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
-    FileReadSeek& reader = *request.reader;
-    reader.baseOffset = request.volume.startSector * 512;
-    auto parser = std::make_unique<ntfs>(reader, host, &tree, request.volume);
+    auto parser = std::make_unique<ntfs>(volumeViewOf(request), host, &tree, request.volume);
 
     if (request.mode == RecoveryMode::Advanced) {
         // The advanced-input page's search for MFT copies...

@@ -7,7 +7,7 @@
 
 #include "common/ScanHost.h"
 #include "common/Text.h"
-#include "device/FileReadSeek.h"
+#include "device/VolumeView.h"
 #include "platform/Files.h"
 #include "scan/ScanSession.h"
 
@@ -144,7 +144,7 @@ SaveResult saveRecords(ScanSession& session, const std::vector<ItemData>& childr
         return result;
     }
     const std::string base = dir.empty() || dir.back() == '/' ? dir : dir + "/";
-    const FileReadSeek* reader = session.reader();
+    const ByteSource* reader = session.source();
     Walker walker(session, filter);
     std::function<void(const std::vector<ItemData>&, const platform::OutputFolder&, const std::string&, int, ItemData)>
         save = [&](const std::vector<ItemData>& kids, const platform::OutputFolder& folder, const std::string& rel,

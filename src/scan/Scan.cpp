@@ -60,8 +60,7 @@ std::unique_ptr<ScanSession> runScan(const ScanRequest& request, ScanHost& host,
 
 std::uint64_t volumeBytes(const ScanRequest& request) {
     if (request.reader == nullptr) return 0;
-    const auto medium = static_cast<std::uint64_t>(std::max<std::int64_t>(
-        request.reader->deviceLength, static_cast<std::int64_t>(request.reader->totalSectors() * kSectorSize)));
+    const std::uint64_t medium = request.reader->sourceBytes();
     const std::uint64_t start = request.volume.startSector > 0
                                     ? static_cast<std::uint64_t>(request.volume.startSector) * kSectorSize
                                     : 0;
@@ -70,6 +69,8 @@ std::uint64_t volumeBytes(const ScanRequest& request) {
     const std::int64_t length = request.volume.byteLength > 0 ? request.volume.sizeBytes() : 0;
     return length > 0 ? std::min(available, static_cast<std::uint64_t>(length)) : available;
 }
+
+const FileReadSeek* ScanSession::reader() const { return dynamic_cast<const FileReadSeek*>(source_); }
 
 bool ScanSession::readSmallFile(ItemData data, std::size_t limit, std::vector<std::uint8_t>& bytes) {
     bytes.clear();

@@ -12,12 +12,12 @@
 
 namespace corvello {
 
-class FileReadSeek;
+class ByteSource;
 
 enum class RecoveryMode { Standard = 1, Advanced = 2, Deep = 3 };
 
 struct ScanRequest {
-    FileReadSeek* reader = nullptr;
+    ByteSource* reader = nullptr;  // the medium: the sector reader, or bytes in memory
     VolumeRecord volume;
     RecoveryMode mode = RecoveryMode::Standard;
     bool driveFormatted = false;

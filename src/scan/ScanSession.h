@@ -21,7 +21,9 @@ class OutputFile;
 
 namespace corvello {
 
+class ByteSource;
 class FileReadSeek;
+class VolumeView;
 class ScanHost;
 
 // The times a record keeps, each only where the file system records it and it could be read.
@@ -100,13 +102,15 @@ public:
     // cannot be read). Nothing is written anywhere.
     bool readSmallFile(ItemData data, std::size_t limit, std::vector<std::uint8_t>& bytes);
 
-    // The reader the parser reads through and the bytes of the medium from the volume's start
+    // The medium the parser reads through and the bytes of the medium from the volume's start
     // to the medium's end: no file of the volume can hold more than that.
-    void setSource(const FileReadSeek* reader, std::uint64_t volumeBytes) {
-        reader_ = reader;
+    void setSource(const ByteSource* source, std::uint64_t volumeBytes) {
+        source_ = source;
         volumeBytes_ = volumeBytes;
     }
-    const FileReadSeek* reader() const { return reader_; }
+    const ByteSource* source() const { return source_; }
+    // The medium when it is the sector reader (an image file or a device), else null.
+    const FileReadSeek* reader() const;
 
     // Why the scan could not run as asked (a candidate that is not one of the choices); empty
     // when it ran. The results shown are then only what the parser had before.
@@ -122,8 +126,17 @@ public:
     // its per-user subfolders on NTFS.
     virtual std::vector<ItemData> recycleIndexFolders(ItemData bin) const { return {bin}; }
 
+protected:
+    // A read by offset of a file whose bytes lie in runs (in file order, not overlapping) as
+    // its extraction writes it: the file is length bytes long, the extraction delivers its
+    // first written bytes (fewer than length when it failed there); bytes outside every run,
+    // and from zeroFrom on, are zeros. A run at volume offset UINT64_MAX reads as zeros.
+    static std::optional<std::size_t> readRuns(const VolumeView& view, const std::vector<ByteRun>& runs,
+                                               std::uint64_t length, std::uint64_t written, std::uint64_t zeroFrom,
+                                               std::uint64_t offset, std::span<std::uint8_t> buffer);
+
 private:
-    const FileReadSeek* reader_ = nullptr;
+    const ByteSource* source_ = nullptr;
     std::string refusal_;
     std::uint64_t volumeBytes_ = UINT64_MAX;
 };

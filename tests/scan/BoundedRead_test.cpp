@@ -96,5 +96,43 @@ TEST(BoundedRead, ReadsByOffsetMatchTheExtraction) {
     }
 }
 
+// Every file of a volume, live, deleted, sparse or damaged, reads by offset as its extraction
+// gives it (the extraction-based read is the reference), in windows that cross its runs; and
+// the byte runs a family tells lie inside the file, in order.
+TEST(BoundedRead, EveryFileReadsAsItsExtraction) {
+    for (const char* image : {"fat12-floppy", "fat16-2k", "fat32-4k", "exfat-4k", "fat16-32k", "reuse-exfat",
+                              "ntfs-basic", "reuse-ntfs", "ext4-4k", "ext2-1k"}) {
+        std::ostringstream err;
+        cli::ScannedVolume v(err);
+        cli::scanVolume(v, cli::Args({test::fixture(std::string(image) + ".img")}, cli::kVolumeOptions,
+                                     cli::kVolumeFlags));
+        ASSERT_TRUE(v.session) << image;
+        int files = 0;
+        walkEntries(*v.session, topLevelRecords(*v.session, v.tree), 0, [&](const ListedEntry& e) {
+            if (e.folder) return;
+            ++files;
+            const std::uint64_t size = v.session->size(e.data);
+            const std::uint64_t window = 3 * 4096 + 77;
+            for (std::uint64_t offset = 0; offset <= size; offset += std::max<std::uint64_t>(window, size / 5)) {
+                std::vector<std::uint8_t> fast(window, 0xEE), slow(window, 0xDD);
+                const auto got = v.session->read(e.data, offset, fast);
+                const auto want = v.session->ScanSession::read(e.data, offset, slow);
+                ASSERT_EQ(got, want) << image << " " << e.path << " @" << offset;
+                if (want) {
+                    EXPECT_TRUE(std::equal(fast.begin(), fast.begin() + static_cast<std::ptrdiff_t>(*want), slow.begin()))
+                        << image << " " << e.path << " @" << offset;
+                }
+            }
+            std::uint64_t at = 0;
+            for (const ByteRun& r : v.session->byteRuns(e.data)) {
+                EXPECT_GE(r.fileOffset, at) << image << " " << e.path;
+                EXPECT_LE(r.fileOffset + r.length, size) << image << " " << e.path;
+                at = r.fileOffset + r.length;
+            }
+        });
+        EXPECT_GT(files, 0) << image;
+    }
+}
+
 }  // namespace
 }  // namespace corvello

@@ -7,7 +7,7 @@
 #include "common/DisplayFormat.h"
 #include "common/ScanHost.h"
 #include "common/Text.h"
-#include "device/FileReadSeek.h"
+#include "device/VolumeView.h"
 #include "fs/ext/ExtLayout.h"
 #include "partition/BootSector.h"
 
@@ -23,14 +23,21 @@ bool ext2Class::stopSeen() {
     return true;
 }
 
-bool ext2Class::attachReader(FileReadSeek* reader) {
-    reader_ = reader;
+bool ext2Class::attachReader(const VolumeView& view) {
+    view_ = view;
+    reader_ = view_.valid() ? &view_ : nullptr;
     if (reader_ == nullptr) return false;
-    reader_->baseOffset = volume.startSector * static_cast<std::int64_t>(kSectorSize);
-    const std::uint64_t device = reader_->totalSectors() * kSectorSize;
-    const auto base = static_cast<std::uint64_t>(std::max<std::int64_t>(reader_->baseOffset, 0));
-    deviceBytes_ = device > base ? device - base : 0;
-    return reader_->seek(0);
+    deviceBytes_ = view_.sectorBytes();
+    return true;
+}
+
+bool ext2Class::readVolume(std::int64_t offset, std::uint8_t* buffer, std::size_t count) const {
+    if (offset < 0) {
+        std::memset(buffer, 0, count);
+        if (view_.source() != nullptr) view_.source()->countUnread(count);
+        return false;
+    }
+    return view_.readFull(static_cast<std::uint64_t>(offset), buffer, count);
 }
 
 bool ext2Class::blockInVolume(std::uint64_t block, std::uint64_t count) const {
@@ -44,7 +51,7 @@ bool ext2Class::readBlocks(std::uint64_t block, std::uint64_t count, std::uint8_
     std::memset(buffer, 0, static_cast<std::size_t>(bytes));
     if (reader_ == nullptr || !blockInVolume(block, count)) return false;
     const auto offset = volumeStart_ + static_cast<std::int64_t>(block * blockSize_);
-    return reader_->readAt(offset, buffer, static_cast<std::uint32_t>(bytes));
+    return readVolume(offset, buffer, static_cast<std::size_t>(bytes));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -135,7 +142,7 @@ bool ext2Class::findSuperblock() {
         if (base > 1024) host_.setProgressPos(static_cast<std::int64_t>(base >> 20));
         const std::uint64_t want = std::min<std::uint64_t>(buffer.size(), limit - base);
         std::fill(buffer.begin(), buffer.end(), 0);
-        reader_->readAt(static_cast<std::int64_t>(base), buffer.data(), static_cast<std::uint32_t>(want));
+        reader_->readAt(base, buffer.data(), static_cast<std::size_t>(want));
         for (std::uint64_t off = 0; off < kChunk && off + 1024 <= want; off += 512) {
             const ByteSpan sb(buffer.data() + off, 1024);
             if (le16(sb, kSbMagic) == kExtMagic && takeSuperblock(sb, base + off)) {
@@ -566,7 +573,7 @@ bool ext2Class::readInode(std::uint64_t tableBlock, std::uint32_t slot, std::vec
     const std::uint64_t block = tableBlock + byte / blockSize_;
     if (!blockInVolume(block)) return false;
     const auto offset = volumeStart_ + static_cast<std::int64_t>(block * blockSize_ + byte % blockSize_);
-    return reader_->readAt(offset, out.data(), inodeSize_);
+    return readVolume(offset, out.data(), inodeSize_);
 }
 
 namespace {
@@ -606,6 +613,12 @@ ExtInodeTimes ext2Class::inodeFileTimes(const ExtEntry& entry) {
     times.creation = inodeTime(inode, kInCtime, kInCtimeExtra);
     times.access = inodeTime(inode, kInAtime, kInAtimeExtra);
     times.modification = inodeTime(inode, kInMtime, kInMtimeExtra);
+    // The creation time follows the extra times, where the inode's extra size reaches it.
+    if (inode.size() > 128 && 128 + static_cast<std::size_t>(le16(inode, kInExtraIsize)) >= kInCrtime + 4 &&
+        inode.size() >= kInCrtime + 4) {
+        const platform::UnixTime birth = inodeTime(inode, kInCrtime, kInCrtimeExtra);
+        if (birth.seconds != 0 || birth.nanoseconds != 0) times.birth = birth;
+    }
     return times;
 }
 

@@ -13,6 +13,7 @@
 
 #include "common/Bytes.h"
 #include "common/ResultTree.h"
+#include "device/VolumeView.h"
 #include "fs/ext/ExtEntry.h"
 #include "common/VolumeRecord.h"
 #include "platform/Time.h"
@@ -23,7 +24,6 @@ class OutputFile;
 
 namespace corvello {
 
-class FileReadSeek;
 class ScanHost;
 
 // A run of a file's logical blocks: `count` blocks from `logical` stored from `physical` on.
@@ -38,6 +38,7 @@ struct ExtInodeTimes {
     platform::UnixTime creation;  // the inode's change time
     platform::UnixTime access;
     platform::UnixTime modification;
+    std::optional<platform::UnixTime> birth;  // the creation time large inodes keep
 };
 
 class ext2Class {
@@ -50,7 +51,7 @@ public:
     std::int64_t volumeBytes = 0;
 
     // The scan, in this order.
-    bool attachReader(FileReadSeek* reader);
+    bool attachReader(const VolumeView& view);
     bool findSuperblock();
     bool readGroupDescriptors();
     bool scanInodeTables();
@@ -143,7 +144,11 @@ private:
 
     ScanHost& host_;
     ResultTree* tree_;
-    FileReadSeek* reader_ = nullptr;
+    // Reads count bytes at offset from the volume's first byte (nothing before it).
+    bool readVolume(std::int64_t offset, std::uint8_t* buffer, std::size_t count) const;
+
+    VolumeView view_;
+    const VolumeView* reader_ = nullptr;  // &view_ once a view is attached
     std::uint64_t deviceBytes_ = 0;  // bytes of the device from the volume's start on
 
     // Volume fields.

@@ -5,7 +5,7 @@
 
 #include "common/DisplayFormat.h"
 #include "common/ScanHost.h"
-#include "device/readWriteInterface.h"
+#include "device/VolumeView.h"
 #include "fs/fat/Fat64Class.h"
 
 namespace corvello {

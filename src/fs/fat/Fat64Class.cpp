@@ -4,7 +4,7 @@
 
 #include "common/DisplayFormat.h"
 #include "common/ScanHost.h"
-#include "device/readWriteInterface.h"
+#include "device/VolumeView.h"
 #include "partition/BootSector.h"
 #include "platform/Files.h"
 
@@ -231,6 +231,10 @@ void Fat64Class::fillTree() {
         if (folder) tree->expand(item);
     }
     tree->expand(rootItem);
+}
+
+std::vector<ClusterRun> Fat64Class::dataRuns(const ExFatEntry& e) {
+    return clusterRuns(source(contiguousData(e)), e.firstCluster, std::min(e.validDataLength, e.dataLength));
 }
 
 bool Fat64Class::extractFile(platform::OutputFile& out, const ExFatEntry& e) {

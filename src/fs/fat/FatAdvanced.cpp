@@ -6,7 +6,7 @@
 
 #include "common/DisplayFormat.h"
 #include "common/ScanHost.h"
-#include "device/readWriteInterface.h"
+#include "device/VolumeView.h"
 #include "fs/fat/FatVolume.h"
 
 namespace corvello {

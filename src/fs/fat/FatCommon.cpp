@@ -5,28 +5,22 @@
 
 #include "common/DisplayFormat.h"
 #include "common/Text.h"
-#include "device/readWriteInterface.h"
+#include "device/VolumeView.h"
 #include "platform/Files.h"
 
 namespace corvello {
 
-void readVolume(readWriteInterface& reader, std::int64_t offset, std::uint8_t* buffer, std::size_t count) {
+void readVolume(const VolumeView& view, std::int64_t offset, std::uint8_t* buffer, std::size_t count) {
     if (count == 0) return;
     std::memset(buffer, 0, count);
     if (offset < 0) return;
-    // One read per 16 MiB keeps the 32-bit count of the reader in range.
-    constexpr std::size_t kPiece = 16u << 20;
-    for (std::size_t done = 0; done < count; done += kPiece) {
-        const std::size_t n = std::min(kPiece, count - done);
-        if (!reader.seek(offset + static_cast<std::int64_t>(done), FILE_BEGIN)) return;
-        reader.read(buffer + done, static_cast<std::uint32_t>(n));
-    }
+    view.readAt(static_cast<std::uint64_t>(offset), buffer, count);
 }
 
 // ---------------------------------------------------------------------------------------------
 // FAT lookups
 
-void FatTable::setup(readWriteInterface* reader, FatKind kind, std::int64_t fatOffset, std::uint64_t fatBytes,
+void FatTable::setup(const VolumeView* reader, FatKind kind, std::int64_t fatOffset, std::uint64_t fatBytes,
                      std::uint32_t maxCluster) {
     reader_ = reader;
     kind_ = kind;
@@ -249,21 +243,19 @@ private:
 
 }  // namespace
 
-std::uint64_t copyClusters(const ClusterSource& s, std::uint32_t first, std::uint64_t length,
-                           platform::OutputFile& out) {
-    if (s.reader == nullptr || s.fat == nullptr || s.clusterBytes == 0 || length == 0 || !s.fat->isCluster(first))
-        return 0;
+std::vector<ClusterRun> clusterRuns(const ClusterSource& s, std::uint32_t first, std::uint64_t length) {
+    std::vector<ClusterRun> runs;
+    if (s.fat == nullptr || s.clusterBytes == 0 || length == 0 || !s.fat->isCluster(first)) return runs;
     constexpr std::uint64_t kRunBytes = 1u << 20;  // consecutive clusters are read together
-    std::vector<std::uint8_t> buffer;
-    std::uint64_t written = 0;
+    std::uint64_t covered = 0;
     ChainWalk walk(s, first);
     bool more = true;
-    while (more && written < length) {
+    while (more && covered < length) {
         // Gather a run of consecutive clusters.
         const std::uint32_t start = walk.current();
         std::uint64_t runBytes = s.clusterBytes;
         for (;;) {
-            if (written + runBytes >= length || runBytes >= kRunBytes) {
+            if (covered + runBytes >= length || runBytes >= kRunBytes) {
                 more = walk.advance();
                 break;
             }
@@ -273,11 +265,23 @@ std::uint64_t copyClusters(const ClusterSource& s, std::uint32_t first, std::uin
             if (walk.current() != before + 1) break;
             runBytes += s.clusterBytes;
         }
-        const std::uint64_t take = std::min(runBytes, length - written);
-        buffer.resize(static_cast<std::size_t>(take));
-        readVolume(*s.reader, clusterOffset(s, start), buffer.data(), buffer.size());
+        const std::uint64_t take = std::min(runBytes, length - covered);
+        runs.push_back({clusterOffset(s, start), take});
+        covered += take;
+    }
+    return runs;
+}
+
+std::uint64_t copyClusters(const ClusterSource& s, std::uint32_t first, std::uint64_t length,
+                           platform::OutputFile& out) {
+    if (s.reader == nullptr) return 0;
+    std::vector<std::uint8_t> buffer;
+    std::uint64_t written = 0;
+    for (const ClusterRun& run : clusterRuns(s, first, length)) {
+        buffer.resize(static_cast<std::size_t>(run.length));
+        readVolume(*s.reader, run.volumeOffset, buffer.data(), buffer.size());
         if (!out.write(buffer.data(), buffer.size())) break;
-        written += take;
+        written += run.length;
     }
     return written;
 }

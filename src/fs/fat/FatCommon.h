@@ -16,7 +16,7 @@
 
 namespace corvello {
 
-class readWriteInterface;
+class VolumeView;
 
 namespace platform {
 class OutputFile;
@@ -24,14 +24,14 @@ class OutputFile;
 
 // Reads count bytes at offset from the volume's first byte into buffer; what does not arrive
 // reads as zero.
-void readVolume(readWriteInterface& reader, std::int64_t offset, std::uint8_t* buffer, std::size_t count);
+void readVolume(const VolumeView& view, std::int64_t offset, std::uint8_t* buffer, std::size_t count);
 
 enum class FatKind { Fat12, Fat16, Fat32, ExFat };
 
 // The first FAT of a volume, read from disk in blocks and kept while the cache stays small.
 class FatTable {
 public:
-    void setup(readWriteInterface* reader, FatKind kind, std::int64_t fatOffset, std::uint64_t fatBytes,
+    void setup(const VolumeView* view, FatKind kind, std::int64_t fatOffset, std::uint64_t fatBytes,
                std::uint32_t maxCluster);
 
     // The stored value for cluster c (masked to the entry width), or nothing when c is not a
@@ -49,7 +49,7 @@ private:
 
     static constexpr std::uint64_t kBlockBytes = 64 * 1024;
     static constexpr std::size_t kMaxBlocks = 512;
-    readWriteInterface* reader_ = nullptr;
+    const VolumeView* reader_ = nullptr;
     FatKind kind_ = FatKind::Fat16;
     std::int64_t fatOffset_ = 0;
     std::uint64_t fatBytes_ = 0;
@@ -82,12 +82,23 @@ std::optional<platform::UnixTime> exFatTime(std::uint32_t timestamp, std::uint8_
 
 // Where a file's bytes lie: the data region, the cluster size and how to follow the file.
 struct ClusterSource {
-    readWriteInterface* reader = nullptr;
+    const VolumeView* reader = nullptr;
     FatTable* fat = nullptr;
     std::int64_t dataOffset = 0;    // byte offset of cluster 2
     std::uint32_t clusterBytes = 0;
     bool contiguous = false;        // take the clusters that follow the first on the disk
 };
+
+// One stretch of consecutive clusters of a file: its bytes lie at volumeOffset, length long.
+struct ClusterRun {
+    std::int64_t volumeOffset = 0;
+    std::uint64_t length = 0;
+};
+
+// Where the first length bytes of the file that starts at cluster first lie, in file order:
+// stretches of at most 1 MiB. They end at the end of the chain, at a cluster outside the volume
+// or when the chain runs into a loop, so they may hold fewer bytes than length.
+std::vector<ClusterRun> clusterRuns(const ClusterSource& source, std::uint32_t first, std::uint64_t length);
 
 // Copies length bytes of the file that starts at cluster first into out; returns the number
 // of bytes written. The copy stops at the end of the chain, at a cluster outside the volume or

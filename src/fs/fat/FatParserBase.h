@@ -8,11 +8,11 @@
 #include "common/ResultTree.h"
 #include "common/Text.h"
 #include "common/VolumeRecord.h"
+#include "device/VolumeView.h"
 
 namespace corvello {
 
 class ScanHost;
-class readWriteInterface;
 
 class FatParserBase {
 public:
@@ -30,14 +30,15 @@ public:
     std::u16string rootLabel = u"ROOT";
     int codePage = kDefaultOemCodePage;  // the OEM code page of the short names
 
-    // Sets the reader's base offset to the volume's start and inserts the root item.
-    bool attachReader(readWriteInterface* reader);
+    // Takes the view of the volume the parser reads through and inserts the root item.
+    bool attachReader(const VolumeView& view);
 
     TreeItem rootItem = 0;
 
 protected:
     void status(const std::string& text);
-    readWriteInterface* reader_ = nullptr;
+    VolumeView view_;
+    const VolumeView* reader_ = nullptr;  // &view_ once a view is attached
 };
 
 }  // namespace corvello

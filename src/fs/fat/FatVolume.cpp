@@ -5,7 +5,7 @@
 
 #include "common/DisplayFormat.h"
 #include "common/ScanHost.h"
-#include "device/readWriteInterface.h"
+#include "device/VolumeView.h"
 #include "partition/BootSector.h"
 #include "platform/Files.h"
 
@@ -304,11 +304,17 @@ void FatVolume::fillTree() {
     tree->expand(rootItem);
 }
 
-bool FatVolume::extractFile(platform::OutputFile& out, const FatEntry& e) {
-    if (!out.isOpen()) return false;
+std::vector<ClusterRun> FatVolume::dataRuns(const FatEntry& e) {
     const std::uint32_t first = firstCluster(e);
     // A deleted file's chain is usually gone from the FAT: its clusters are taken as stored
     // one after another, as they are for a volume whose FATs were rewritten.
+    const bool contiguous = driveFormatted || (e.deleted != 0 && fat_.isFree(first));
+    return clusterRuns(source(contiguous), first, e.size);
+}
+
+bool FatVolume::extractFile(platform::OutputFile& out, const FatEntry& e) {
+    if (!out.isOpen()) return false;
+    const std::uint32_t first = firstCluster(e);
     const bool contiguous = driveFormatted || (e.deleted != 0 && fat_.isFree(first));
     const std::uint64_t written = copyClusters(source(contiguous), first, e.size, out);
     const auto modified = dosTime(e.writeDate, e.writeTime);

@@ -21,7 +21,6 @@
 namespace corvello {
 
 class ScanHost;
-class readWriteInterface;
 
 class FatVolume : public FatParserBase {
 public:
@@ -38,6 +37,10 @@ public:
 
     // The next cluster of a chain, or 0 at its end (or when the chain leaves the volume).
     std::uint32_t nextCluster(std::uint32_t cluster);
+    // Where the file's bytes lie on the volume, as the extraction takes them (for exFAT, up to
+    // the valid data length), and the view they are read through.
+    std::vector<ClusterRun> dataRuns(const FatEntry& e);
+    const VolumeView* view() const { return reader_; }
     // Writes the record's data to path and restores its access and modification times. False
     // when the file could not be created or fewer bytes than its size could be recovered.
     bool extractFile(platform::OutputFile& out, const FatEntry& entry);

@@ -7,7 +7,6 @@
 #include "common/DisplayFormat.h"
 #include "common/ScanHost.h"
 #include "common/Text.h"
-#include "device/FileReadSeek.h"
 
 namespace corvello {
 
@@ -114,11 +113,7 @@ void HFSP::progressPos(std::int64_t pos) const {
 }
 
 bool HFSP::attachReader() {
-    if (reader != nullptr) {
-        std::int64_t base = 0;
-        if (volume.startSector < 0 || __builtin_mul_overflow(volume.startSector, std::int64_t{512}, &base)) base = 0;
-        reader->baseOffset = base;
-    }
+    reader = view.valid() ? &view : nullptr;
     if (tree != nullptr) rootItem = tree->insertItem(kTreeTop, rootLabel, IconKind::Folder, 0);
     return reader != nullptr;
 }
@@ -126,7 +121,7 @@ bool HFSP::attachReader() {
 bool HFSP::readVolumeHeader() {
     if (reader == nullptr) return false;
     std::vector<std::uint8_t> buffer(512, 0);
-    reader->readAt(static_cast<std::int64_t>(kVolumeHeaderOffset), buffer.data(), 512);
+    reader->readAt(kVolumeHeaderOffset, buffer.data(), 512);
     const ByteSpan h(buffer);
     signature[0] = static_cast<char>(h[0]);
     signature[1] = static_cast<char>(h[1]);
@@ -143,10 +138,9 @@ bool HFSP::readVolumeHeader() {
 
 std::uint64_t HFSP::deviceBlocks() const {
     if (reader == nullptr || blockSize == 0) return 0;
-    const std::uint64_t total = reader->totalSectors() * kSectorSize;
-    if (total == 0) return std::numeric_limits<std::uint64_t>::max();  // size not known
-    const auto base = static_cast<std::uint64_t>(reader->baseOffset);
-    return total > base ? (total - base) / blockSize : 0;
+    if (reader->source() == nullptr || reader->source()->sourceBytes() < 512)
+        return std::numeric_limits<std::uint64_t>::max();  // size not known
+    return reader->sectorBytes() / blockSize;
 }
 
 std::uint64_t HFSP::blocksInside(const HfsExtent& e) const {
@@ -176,8 +170,7 @@ bool HFSP::readNode(std::uint64_t position, std::uint32_t nodeSize, std::vector<
     buffer.assign(nodeSize, 0);
     if (reader == nullptr || position > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
         return false;
-    return reader->readAt(static_cast<std::int64_t>(position), buffer.data(), nodeSize) ||
-           reader->lastDelivered() > 0;
+    return reader->readAt(position, buffer.data(), nodeSize) > 0;
 }
 
 bool HFSP::readTreeHeader(const HfsFork& fork, TreeHeader& header) {
@@ -341,7 +334,7 @@ bool HFSP::scanCatalogNodes() {
         progressPos(static_cast<std::int64_t>(chunk / blockSize));
         const std::uint64_t length = std::min<std::uint64_t>(buffer.size(), end - chunk);
         std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
-        reader->readAt(static_cast<std::int64_t>(chunk), buffer.data(), static_cast<std::uint32_t>(length));
+        reader->readAt(chunk, buffer.data(), static_cast<std::size_t>(length));
         const std::uint64_t last = std::min<std::uint64_t>(kScanChunk, end - chunk);
         for (std::uint64_t at = 0; at < last; at += step) {
             const std::uint8_t* p = buffer.data() + at;

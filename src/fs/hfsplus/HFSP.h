@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/ResultTree.h"
+#include "device/VolumeView.h"
 #include "fs/hfsplus/HfsRecords.h"
 #include "common/VolumeRecord.h"
 #include "platform/Time.h"
@@ -21,7 +22,6 @@ class OutputFile;
 
 namespace corvello {
 
-class FileReadSeek;
 class ScanHost;
 
 // A B-tree file's fork: where its bytes lie on the volume.
@@ -45,10 +45,10 @@ public:
     VolumeRecord volume;
     ResultTree* tree = nullptr;
     ScanHost* host = nullptr;
-    FileReadSeek* reader = nullptr;
+    VolumeView view;  // the volume, from its first byte
     std::u16string rootLabel = u"ROOT";
 
-    // Sets the reader's base offset to the volume's start and inserts the root item.
+    // Reads through view from here on and inserts the root item.
     bool attachReader();
     // Reads the volume header; false without a reader or when the signature is neither "H+"
     // nor "HX".
@@ -107,6 +107,7 @@ public:
     std::vector<HfsExtent> blockList;
 
 private:
+    const VolumeView* reader = nullptr;  // &view once attached
     struct TreeHeader {
         std::uint32_t nodeSize = 0;
         std::uint32_t totalNodes = 0;

@@ -7,7 +7,7 @@
 
 #include "common/Bytes.h"
 #include "common/ScanHost.h"
-#include "device/FileReadSeek.h"
+#include "device/VolumeView.h"
 #include "fs/hfsplus/HFSP.h"
 #include "platform/Files.h"
 
@@ -93,7 +93,7 @@ HfsExtractResult HFSP::extractFork(platform::OutputFile& out, const HfsEntry& en
             const std::uint64_t want = std::min({runBytes, remaining, kCopyChunk});
             buffer.assign(static_cast<std::size_t>(want), 0);
             // An unreadable stretch is written as zeros so that later bytes keep their offsets.
-            reader->readAt(static_cast<std::int64_t>(position), buffer.data(), static_cast<std::uint32_t>(want));
+            reader->readAt(position, buffer.data(), static_cast<std::size_t>(want));
             if (!out.write(buffer.data(), buffer.size())) break;
             position += want;
             runBytes -= want;

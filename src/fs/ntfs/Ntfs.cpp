@@ -8,7 +8,7 @@
 #include "common/DisplayFormat.h"
 #include "common/ScanHost.h"
 #include "common/Text.h"
-#include "device/FileReadSeek.h"
+#include "device/VolumeView.h"
 #include "fs/ntfs/Lznt1.h"
 #include "fs/ntfs/NtfsInternal.h"
 #include "partition/BootSector.h"
@@ -19,8 +19,8 @@ namespace corvello {
 
 using namespace ntfs_internal;
 
-ntfs::ntfs(FileReadSeek& reader, ScanHost& host, ResultTree* tree, VolumeRecord volume)
-    : reader_(reader), host_(host), tree_(tree), volume_(std::move(volume)) {}
+ntfs::ntfs(VolumeView view, ScanHost& host, ResultTree* tree, VolumeRecord volume)
+    : reader_(view), host_(host), tree_(tree), volume_(std::move(volume)) {}
 
 bool ntfs::insertRootItem(const std::u16string& rootLabel) {
     if (tree_ != nullptr) rootItem = tree_->insertItem(kTreeTop, rootLabel, IconKind::Folder, 0);
@@ -34,19 +34,18 @@ bool ntfs::readBootSector() {
     bootSector_.assign(512, 0);
     reader_.readAt(0, bootSector_.data(), 512);
     // Never look past the end of the medium, whatever the boot sector claims.
-    const std::uint64_t deviceBytes = reader_.totalSectors() * 512;
-    const auto base = static_cast<std::uint64_t>(std::max<std::int64_t>(reader_.baseOffset, 0));
+    const bool sized = reader_.source() != nullptr && reader_.source()->sourceBytes() >= 512;
+    const std::uint64_t device = reader_.sectorBytes();
     if (!hasBytes(ByteSpan(bootSector_), 3, "NTFS")) {
         // The first sector is gone: NTFS keeps a copy of it in the sector after the sectors it
         // counts, the partition's last sector; a volume whose length came from the boot sector
         // itself ends just before that copy.
         const auto length = static_cast<std::uint64_t>(std::max<std::int64_t>(volume_.sizeBytes(), 0));
-        const std::uint64_t device = deviceBytes > base ? deviceBytes - base : 0;
         std::vector<std::uint8_t> backup(512, 0);
         for (const std::uint64_t sector : {length / 512 - 1, length / 512}) {
-            if (length < 1024 || (deviceBytes > 0 && (sector + 1) * 512 > device)) continue;
+            if (length < 1024 || (sized && (sector + 1) * 512 > device)) continue;
             const auto at = static_cast<std::int64_t>(sector);
-            if (reader_.readAt(at * 512, backup.data(), 512) && isNtfsBackupAt(ByteSpan(backup), at)) {
+            if (reader_.readFull(sector * 512, backup.data(), 512) && isNtfsBackupAt(ByteSpan(backup), at)) {
                 bootSector_ = backup;
                 host_.setStatus(backupStatusText(BootKind::Ntfs, at * 512));
                 break;
@@ -60,7 +59,7 @@ bool ntfs::readBootSector() {
     } else {
         volumeBytes = volume_.sizeBytes();
     }
-    if (deviceBytes > 0) volumeBytes = std::min(volumeBytes, deviceBytes > base ? deviceBytes - base : 0);
+    if (sized) volumeBytes = std::min(volumeBytes, device);
     return volumeBytes != 0;
 }
 
@@ -125,7 +124,7 @@ void ntfs::scanForMftRecord() {
         if (n % 100 == 0) host_.setProgressPos(static_cast<std::int64_t>(n));
         std::fill(chunk.begin(), chunk.end(), 0);
         const std::uint64_t want = std::min<std::uint64_t>(chunk.size(), volumeBytes - start);
-        reader_.readAt(static_cast<std::int64_t>(start), chunk.data(), static_cast<std::uint32_t>(want));
+        reader_.readAt(start, chunk.data(), static_cast<std::size_t>(want));
         std::uint64_t step = 0;
         while (step < want) {
             if (!hasBytes(ByteSpan(chunk), step, "FILE")) {
@@ -187,8 +186,7 @@ bool ntfs::readRecordBytes(std::uint64_t location, RecordBytes& bytes) {
     bytes.fill(0);
     if (location == ~0ull || (volumeBytes > 0 && location + kMftRecordSize > volumeBytes)) return false;
     if (location > static_cast<std::uint64_t>(INT64_MAX)) return false;
-    return reader_.readAt(static_cast<std::int64_t>(location), bytes.data(), kMftRecordSize) ||
-           reader_.lastDelivered() > 0;
+    return reader_.readAt(location, bytes.data(), kMftRecordSize) > 0;
 }
 
 bool ntfs::parseRecord(std::uint64_t location, std::uint64_t i) {

@@ -12,9 +12,11 @@
 #include <vector>
 
 #include "common/ResultTree.h"
+#include "device/VolumeView.h"
 #include "fs/ntfs/MftEntry.h"
 #include "fs/ntfs/Record.h"
 #include "common/VolumeRecord.h"
+#include "device/VolumeView.h"
 
 namespace corvello::platform {
 class OutputFile;
@@ -22,7 +24,6 @@ class OutputFile;
 
 namespace corvello {
 
-class FileReadSeek;
 class ScanHost;
 
 // What a record's first data attribute looks like (the description the size text and the
@@ -75,7 +76,7 @@ struct DataStream {
 
 class ntfs {
 public:
-    ntfs(FileReadSeek& reader, ScanHost& host, ResultTree* tree, VolumeRecord volume);
+    ntfs(VolumeView view, ScanHost& host, ResultTree* tree, VolumeRecord volume);
     ntfs(const ntfs&) = delete;
     ntfs& operator=(const ntfs&) = delete;
 
@@ -117,6 +118,22 @@ public:
     // not a readable file record, the file cannot be written, or part of the data could not be
     // read (unreadable clusters are written as zeros so the rest keeps its place).
     bool extractEntry(std::uint64_t i, platform::OutputFile& out);
+
+    // One stretch of a file's data on the volume: the bytes from fileOffset, length long, lie
+    // at volumeOffset.
+    struct DataExtent {
+        std::uint64_t fileOffset = 0;
+        std::uint64_t volumeOffset = 0;
+        std::uint64_t length = 0;
+    };
+    // Where entry i's data lie when its extraction copies them straight from clusters of the
+    // volume (not resident, compressed or damaged; the runs inside the volume and covering the
+    // data): the extents in file order (sparse runs have none), the data's real and initialised
+    // size. False otherwise.
+    bool dataExtents(std::uint64_t i, std::vector<DataExtent>& extents, std::uint64_t& realSize,
+                     std::uint64_t& initializedSize);
+    // The volume the parser reads through.
+    const VolumeView& view() const { return reader_; }
     // Gives entry i a new name (the recycle-bin pass).
     void rename(std::uint64_t i, const std::u16string& name);
 
@@ -158,7 +175,7 @@ private:
     std::uint64_t scanVolume(std::uint64_t limit, const std::function<bool(std::uint64_t)>& beforeChunk,
                              const std::function<void(std::uint64_t)>& onRecord);
 
-    FileReadSeek& reader_;
+    VolumeView reader_;  // the volume, from its first byte
     ScanHost& host_;
     ResultTree* tree_;
     VolumeRecord volume_;

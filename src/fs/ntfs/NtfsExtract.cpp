@@ -10,7 +10,7 @@
 #include "common/DisplayFormat.h"
 #include "common/ScanHost.h"
 #include "common/Text.h"
-#include "device/FileReadSeek.h"
+#include "device/VolumeView.h"
 #include "fs/ntfs/Lznt1.h"
 #include "fs/ntfs/NtfsInternal.h"
 #include "platform/Files.h"
@@ -91,13 +91,17 @@ bool ntfs::readClusters(std::int64_t lcn, std::uint64_t count, std::uint8_t* out
     if (lcn < 0) return false;
     const auto first = static_cast<std::uint64_t>(lcn);
     if (volumeBytes > 0 && (first > volumeClusters() || count > volumeClusters() - first)) return false;
-    return reader_.readAt(static_cast<std::int64_t>(first * cs), out, static_cast<std::uint32_t>(bytes));
+    return reader_.readFull(first * cs, out, static_cast<std::size_t>(bytes));
 }
 
 bool ntfs::writeStream(const DataStream& stream, StreamWriter& out) {
     const std::uint64_t cs = clusterSize == 0 ? kDefaultClusterSize : clusterSize;
     const std::uint64_t chunkClusters = std::max<std::uint64_t>(1, kReadChunk / cs);
-    std::vector<std::uint8_t> buffer(chunkClusters * cs);
+    // The buffer holds one read: a chunk, or the longest run when that is shorter.
+    std::uint64_t longest = 0;
+    for (const MftRun& run : stream.runs)
+        if (!run.sparse) longest = std::max(longest, run.count);
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min(chunkClusters, longest) * cs));
     bool complete = true;
     for (std::size_t r = 0; r < stream.runs.size() && !out.done(); ++r) {
         const MftRun& run = stream.runs[r];
@@ -178,6 +182,34 @@ bool ntfs::writeCompressed(const DataStream& stream, StreamWriter& out) {
         out.write(output.data(), unitBytes);
     }
     return complete && out.done();
+}
+
+bool ntfs::dataExtents(std::uint64_t i, std::vector<DataExtent>& extents, std::uint64_t& realSize,
+                       std::uint64_t& initializedSize) {
+    extents.clear();
+    if (i >= entries.size() || entries[i].name == nullptr || volumeBytes == 0) return false;
+    RecordBytes probe{};
+    if (entries[i].location == ~0ull || !readRecordBytes(entries[i].location, probe) || !hasFileSignature(probe))
+        return false;
+    const DataStream stream = readDataStream(i);
+    if (!stream.present || stream.resident || (stream.flags & 0x00FF) != 0 || stream.gaps) return false;
+    const std::uint64_t cs = clusterSize == 0 ? kDefaultClusterSize : clusterSize;
+    const std::uint64_t clusters = volumeClusters();
+    std::uint64_t vcn = 0;
+    for (const MftRun& run : stream.runs) {
+        if (run.count > clusters || vcn > clusters) return false;  // longer than the volume
+        if (!run.sparse) {
+            if (run.lcn < 0 || static_cast<std::uint64_t>(run.lcn) > clusters ||
+                run.count > clusters - static_cast<std::uint64_t>(run.lcn))
+                return false;  // outside the volume: the extraction writes zeros and fails
+            extents.push_back({vcn * cs, static_cast<std::uint64_t>(run.lcn) * cs, run.count * cs});
+        }
+        vcn += run.count;
+    }
+    if (vcn * cs < stream.realSize) return false;  // the runs end before the data
+    realSize = stream.realSize;
+    initializedSize = std::min(stream.initializedSize, stream.realSize);
+    return true;
 }
 
 bool ntfs::extractEntry(std::uint64_t i, platform::OutputFile& file) {

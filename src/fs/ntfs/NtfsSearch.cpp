@@ -10,7 +10,7 @@
 #include "common/DisplayFormat.h"
 #include "common/ScanHost.h"
 #include "common/Text.h"
-#include "device/FileReadSeek.h"
+#include "device/VolumeView.h"
 #include "fs/ntfs/Lznt1.h"
 #include "fs/ntfs/NtfsInternal.h"
 #include "platform/Files.h"
@@ -35,23 +35,29 @@ bool takenAsRecord(ByteSpan slot) {
 
 std::uint64_t ntfs::scanVolume(std::uint64_t limit, const std::function<bool(std::uint64_t)>& beforeChunk,
                                const std::function<void(std::uint64_t)>& onRecord) {
-    // A small volume needs no more than its own size of buffer.
-    std::vector<std::uint8_t> chunk(static_cast<std::size_t>(std::min<std::uint64_t>(kScanChunk, limit)));
+    // A small volume needs no more than its own size of buffer; a volume held in memory needs
+    // none.
+    const auto chunkBytes = static_cast<std::size_t>(std::min<std::uint64_t>(kScanChunk, limit));
+    std::vector<std::uint8_t> chunk;
     std::uint64_t start = 0;
     std::uint64_t n = 0;
     for (; start < limit; ++n) {
         if (!beforeChunk(n)) break;
-        std::fill(chunk.begin(), chunk.end(), 0);
-        const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(chunk.size(), limit - start));
-        const bool read = start <= static_cast<std::uint64_t>(INT64_MAX) &&
-                          (reader_.readAt(static_cast<std::int64_t>(start), chunk.data(), want) || reader_.lastDelivered() > 0);
-        if (!read) {
-            start += kScanChunk;  // an unreadable chunk is skipped, never read again
-            continue;
+        // The read leaves zeros where nothing arrived; nothing past want is looked at.
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(chunkBytes, limit - start));
+        const std::uint8_t* bytes = reader_.bytesInPlace(start, want);
+        if (bytes == nullptr) {
+            chunk.resize(chunkBytes);
+            if (start > static_cast<std::uint64_t>(INT64_MAX) || reader_.readAt(start, chunk.data(), want) == 0) {
+                start += kScanChunk;  // an unreadable chunk is skipped, never read again
+                continue;
+            }
+            bytes = chunk.data();
         }
+        const ByteSpan span(bytes, want);
         std::uint64_t step = 0;
         while (step < want) {
-            if (takenAsRecord(ByteSpan(chunk).subspan(step, std::min<std::uint64_t>(1024, want - step)))) {
+            if (takenAsRecord(span.subspan(step, std::min<std::uint64_t>(1024, want - step)))) {
                 onRecord(start + step);
                 step += 1024;
             } else {

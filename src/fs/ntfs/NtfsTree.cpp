@@ -10,7 +10,7 @@
 #include "common/DisplayFormat.h"
 #include "common/ScanHost.h"
 #include "common/Text.h"
-#include "device/FileReadSeek.h"
+#include "device/VolumeView.h"
 #include "fs/ntfs/Lznt1.h"
 #include "fs/ntfs/NtfsInternal.h"
 #include "platform/Files.h"
@@ -113,11 +113,16 @@ void ntfs::buildTree() {
             if (location == ~0ull || location > static_cast<std::uint64_t>(INT64_MAX) ||
                 (volumeBytes > 0 && (location > volumeBytes || volumeBytes - location < kMftRecordSize)))
                 return false;
+            // A volume held in memory is read in place.
+            if (const std::uint8_t* inPlace = reader_.bytesInPlace(location, kMftRecordSize)) {
+                std::memcpy(bytes.data(), inPlace, kMftRecordSize);
+                return true;
+            }
             std::uint64_t length = 256 * kMftRecordSize;
             if (volumeBytes > 0) length = std::min(length, volumeBytes - location);
             ahead.resize(static_cast<std::size_t>(length));
-            reader_.readAt(static_cast<std::int64_t>(location), ahead.data(), static_cast<std::uint32_t>(length));
-            ahead.resize(reader_.lastDelivered() / kMftRecordSize * kMftRecordSize);
+            const std::size_t delivered = reader_.readAt(location, ahead.data(), ahead.size());
+            ahead.resize(delivered / kMftRecordSize * kMftRecordSize);
             aheadStart = location;
             if (!ahead.empty()) {
                 std::memcpy(bytes.data(), ahead.data(), kMftRecordSize);

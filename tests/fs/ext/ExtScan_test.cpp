@@ -5,6 +5,7 @@
 #include <set>
 #include <sys/stat.h>
 
+#include "common/DisplayFormat.h"
 #include "fs/ext/ExtTestSupport.h"
 #include "support/TestSupport.h"
 
@@ -256,6 +257,30 @@ TEST(ExtVolume, NotAnExtVolume) {
     EXPECT_EQ(list.status, 1);
     EXPECT_TRUE(list.out.empty());
     EXPECT_NE(list.err.find("extX"), std::string::npos) << list.err;
+}
+
+// Large inodes keep a creation time beside the change time; the reports take it, the row texts
+// keep showing the change time. Small (128-byte) inodes have none.
+TEST(ExtVolume, LargeInodesGiveTheCreationTime) {
+    for (const char* image : {"ext2-1k", "ext3-4k", "ext4-4k", "ext4-metabg"}) {
+        ExtScan scan(test::fixture(std::string(image) + ".img"));
+        ASSERT_TRUE(scan.parser) << image;
+        const ExtEntry* letter = scan.find("Documents/letter.txt");
+        ASSERT_TRUE(letter) << image;
+        const auto data = reinterpret_cast<ItemData>(letter);
+        const EntryTimes times = scan.session->times(data);
+        ASSERT_TRUE(times.change && times.modification) << image;
+        if (scan.parser->inodeSize() <= 128) {
+            EXPECT_FALSE(times.creation) << image;
+            continue;
+        }
+        ASSERT_TRUE(times.creation) << image;
+        // Made when the image was made: after the file's own modification time (kept from the
+        // source tree), never after its inode last changed.
+        EXPECT_GE(times.creation->seconds, times.modification->seconds) << image;
+        EXPECT_LE(times.creation->seconds, times.change->seconds) << image;
+        EXPECT_EQ(scan.session->rowTexts(data)[0], formatLocalTime(*times.change)) << image;
+    }
 }
 
 }  // namespace

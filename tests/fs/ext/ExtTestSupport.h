@@ -1,7 +1,8 @@
 #pragma once
-// Scanning an ext image in a test: the parser with its reader, tree and host, and byte patches
-// on copies of the fixture images.
+// Scanning an ext image in a test: the scan and its parser, and byte patches on copies of the
+// fixture images.
 
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <functional>
@@ -9,42 +10,47 @@
 #include <string>
 #include <vector>
 
+#include "common/Text.h"
+#include "fs/ext/ext2Class.h"
+#include "scan/Families.h"
 #include "common/MemoryResultTree.h"
 #include "common/MemoryScanHost.h"
-#include "common/Text.h"
-#include "device/FileReadSeek.h"
-#include "fs/ext/ext2Class.h"
+#include "device/VolumeView.h"
+#include "scan/Scan.h"
 
 namespace corvello::test {
 
-// A bare ext volume image scanned through the whole thread order.
+// A bare ext volume image scanned as the wizard scans it, read into memory first.
 struct ExtScan {
+    std::vector<std::uint8_t> image;
+    std::unique_ptr<MemorySource> source;
     MemoryScanHost host;
     MemoryResultTree tree;
-    FileReadSeek reader;
-    std::unique_ptr<ext2Class> parser;
+    std::unique_ptr<ScanSession> session;
+    ext2Class* parser = nullptr;  // the scan's parser, null when the scan stopped early
     bool superblock = false;
     bool descriptors = false;
 
     // prepare runs before the scan (to watch the host's reports).
-    explicit ExtScan(const std::string& image, std::function<void(MemoryScanHost&)> prepare = {}) {
+    explicit ExtScan(const std::string& path, std::function<void(MemoryScanHost&)> prepare = {}) {
         if (prepare) prepare(host);
-        if (!reader.open(image)) return;
-        parser = std::make_unique<ext2Class>(host, &tree);
-        parser->volume.fileSystem = u"extX";
-        const std::uint64_t mib = (reader.totalSectors() * 512) >> 20;
-        parser->volume.sizeText = fromUtf8(std::to_string(mib));
-        if (!parser->attachReader(&reader)) return;
-        parser->volumeBytes = parser->volume.sizeBytes();
-        superblock = parser->findSuperblock();
-        if (!superblock) return;
-        descriptors = parser->readGroupDescriptors();
-        if (!descriptors) return;
-        parser->scanInodeTables();
-        parser->parseDirectories();
-        parser->buildEntryMap();
-        parser->linkEntries();
-        parser->fillTreeTopLevel();
+        std::ifstream in(path, std::ios::binary | std::ios::ate);
+        if (!in) return;
+        image.resize(static_cast<std::size_t>(in.tellg()));
+        in.seekg(0);
+        in.read(reinterpret_cast<char*>(image.data()), static_cast<std::streamsize>(image.size()));
+        source = std::make_unique<MemorySource>(image);
+        ScanRequest request;
+        request.reader = source.get();
+        request.volume.fileSystem = u"extX";
+        request.volume.sizeText = fromUtf8(std::to_string((image.size() / 512 * 512) >> 20));
+        session = runScan(request, host, tree);
+        if (session) parser = extParserOf(*session);
+        const auto statuses = host.statuses();
+        const bool noDescriptors = std::find(statuses.begin(), statuses.end(),
+                                             "The group descriptors of the volume cannot be read.") != statuses.end();
+        superblock = parser != nullptr || noDescriptors;
+        descriptors = parser != nullptr;
     }
 
     // The record at a '/'-separated path below ROOT, or null.

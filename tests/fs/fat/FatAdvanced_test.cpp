@@ -9,6 +9,7 @@
 
 #include "device/FileReadSeek.h"
 #include "fs/fat/FatTestSupport.h"
+#include "scan/Candidates.h"
 #include "scan/Scan.h"
 #include "support/TestSupport.h"
 
@@ -55,17 +56,18 @@ TEST(FatAdvancedSearch, ExFatOffersAtMostMaxTablesAndMaxPlusOneHeaps) {
 
 TEST(FatAdvancedSearch, Fat32TablesAreFoundWhateverTheReservedBitsOfEntryOne) {
     auto bytes = test::readWholeFile(test::fixture("fat32-512.img"));
-    test::MemoryReader probe(bytes);
-    auto clean = test::parseVolume<Fat32Class>(probe);
+    auto clean = test::parseVolume<Fat32Class>(bytes);
     ASSERT_TRUE(clean->accepted);
     const std::int64_t fat = clean->parser.fatOffset;
     for (std::uint32_t entry1 : {0x0FFFFFFFu, 0xFFFFFFFFu}) {
         for (int i = 0; i < 4; ++i) bytes[fat + 4 + i] = static_cast<std::uint8_t>(entry1 >> (8 * i));
-        test::MemoryReader reader(bytes);
-        Fat32Class parser;
-        parser.attachReader(&reader);
-        parser.volumeBytes = static_cast<std::int64_t>(bytes.size());
-        const auto found = parser.findFatTables(3);
+        MemorySource source(bytes);
+        ScanRequest request;
+        request.reader = &source;
+        request.volume.fileSystem = u"FAT32";
+        request.volume.byteLength = static_cast<std::int64_t>(bytes.size());
+        MemoryScanHost host;
+        const auto found = findCandidates(request, host).tables;
         ASSERT_FALSE(found.empty()) << std::hex << entry1;
         EXPECT_EQ(found[0], fat);
     }

@@ -59,19 +59,17 @@ struct Layout {
 struct Volume {
     std::string image;
     std::vector<std::uint8_t> bytes;
-    std::unique_ptr<test::MemoryReader> reader;
     std::unique_ptr<test::ParsedVolume<Fat16Class>> fat16;
     std::unique_ptr<test::ParsedVolume<Fat32Class>> fat32;
     std::unique_ptr<test::ParsedVolume<Fat64Class>> exfat;
 
     void parse() {
-        reader = std::make_unique<test::MemoryReader>(bytes);
         if (image.rfind("fat16", 0) == 0 || image.rfind("fat12", 0) == 0)
-            fat16 = test::parseVolume<Fat16Class>(*reader);
+            fat16 = test::parseVolume<Fat16Class>(bytes);
         else if (image.rfind("fat32", 0) == 0)
-            fat32 = test::parseVolume<Fat32Class>(*reader);
+            fat32 = test::parseVolume<Fat32Class>(bytes);
         else
-            exfat = test::parseVolume<Fat64Class>(*reader);
+            exfat = test::parseVolume<Fat64Class>(bytes);
     }
     Layout layout() const {
         if (fat16) return {fat16->parser.fatOffset, false};

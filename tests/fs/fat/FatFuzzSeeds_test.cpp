@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "../../../fuzz/FatFuzz.h"
+#include "fs/fat/FatTestSupport.h"
 
 namespace corvello {
 namespace {

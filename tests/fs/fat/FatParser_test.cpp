@@ -162,9 +162,10 @@ TEST(FatTable, TwelveSixteenAndThirtyTwoBitEntries) {
                           0xFF, 0xFF, 0xFF, 0x0F, 0xF7, 0xFF, 0xFF, 0x0F}},
     };
     for (const Case& c : cases) {
-        test::MemoryReader reader(c.fat);
+        const MemorySource source(c.fat);
+        const VolumeView view = VolumeView::toEnd(&source, 0);
         FatTable fat;
-        fat.setup(&reader, c.kind, 0, c.fat.size(), 1000);
+        fat.setup(&view, c.kind, 0, c.fat.size(), 1000);
         EXPECT_EQ(fat.maxCluster(), 6u) << static_cast<int>(c.kind);
         EXPECT_EQ(fat.next(2), 3u);
         EXPECT_EQ(fat.next(3), 5u);  // FAT32: the reserved top four bits are masked off
@@ -181,37 +182,30 @@ std::vector<std::uint8_t> fixtureBytes(const std::string& name) { return test::r
 TEST(FatBootSector, AcceptedByStructureNotByOemText) {
     auto fat16 = fixtureBytes("fat16-2k");
     std::memcpy(fat16.data() + 3, "NIKON D5", 8);
-    test::MemoryReader camera(fat16);
-    EXPECT_TRUE(test::parseVolume<Fat16Class>(camera)->accepted);
+    EXPECT_TRUE(test::parseVolume<Fat16Class>(fat16)->accepted);
     std::memcpy(fat16.data() + 3, "MSWIN4.1", 8);
-    test::MemoryReader windows(fat16);
-    EXPECT_TRUE(test::parseVolume<Fat16Class>(windows)->accepted);
+    EXPECT_TRUE(test::parseVolume<Fat16Class>(fat16)->accepted);
 
     // Each parser refuses the other kinds and a zeroed boot sector.
     const auto fat32Bytes = fixtureBytes("fat32-512");
-    test::MemoryReader fat32(fat32Bytes);
-    EXPECT_FALSE(test::parseVolume<Fat16Class>(fat32)->accepted);
-    EXPECT_TRUE(test::parseVolume<Fat32Class>(fat32)->accepted);
+    EXPECT_FALSE(test::parseVolume<Fat16Class>(fat32Bytes)->accepted);
+    EXPECT_TRUE(test::parseVolume<Fat32Class>(fat32Bytes)->accepted);
     const auto fat12Bytes = fixtureBytes("fat12-floppy");
-    test::MemoryReader fat12(fat12Bytes);
-    EXPECT_FALSE(test::parseVolume<Fat32Class>(fat12)->accepted);
-    EXPECT_FALSE(test::parseVolume<Fat64Class>(fat12)->accepted);
-    auto v12 = test::parseVolume<Fat16Class>(fat12);
+    EXPECT_FALSE(test::parseVolume<Fat32Class>(fat12Bytes)->accepted);
+    EXPECT_FALSE(test::parseVolume<Fat64Class>(fat12Bytes)->accepted);
+    auto v12 = test::parseVolume<Fat16Class>(fat12Bytes);
     ASSERT_TRUE(v12->accepted);
     EXPECT_TRUE(v12->parser.isFat12());
     auto zeroed = fixtureBytes("exfat-4k");
-    test::MemoryReader exfat(zeroed);
-    EXPECT_TRUE(test::parseVolume<Fat64Class>(exfat)->accepted);
+    EXPECT_TRUE(test::parseVolume<Fat64Class>(zeroed)->accepted);
     std::fill(zeroed.begin(), zeroed.begin() + 512, 0);
-    test::MemoryReader noFirst(zeroed);
-    const auto fromBackup = test::parseVolume<Fat64Class>(noFirst);  // the backup boot region
+    const auto fromBackup = test::parseVolume<Fat64Class>(zeroed);  // the backup boot region
     EXPECT_TRUE(fromBackup->accepted);
     EXPECT_EQ(fromBackup->host.statuses().front(),
               "The boot sector is damaged: the backup boot sector at sector 12 was used.");
     std::fill(zeroed.begin() + 12 * 512, zeroed.begin() + 13 * 512, 0);
-    test::MemoryReader blank(zeroed);
-    EXPECT_FALSE(test::parseVolume<Fat64Class>(blank)->accepted);
-    EXPECT_FALSE(test::parseVolume<Fat16Class>(blank)->accepted);
+    EXPECT_FALSE(test::parseVolume<Fat64Class>(zeroed)->accepted);
+    EXPECT_FALSE(test::parseVolume<Fat16Class>(zeroed)->accepted);
 }
 
 TEST(FatBootSector, RefusalIsReportedWithTheFormatText) {
@@ -297,8 +291,7 @@ TEST(FatTree, RootItemsColoursAndPlaceholders) {
 
 TEST(FatTree, DummyEntryIsRecordZeroWithTheFirstRootSlot) {
     const auto bytes = fixtureBytes("fat16-2k");
-    test::MemoryReader reader(bytes);
-    auto v = test::parseVolume<Fat16Class>(reader);
+    auto v = test::parseVolume<Fat16Class>(bytes);
     ASSERT_FALSE(v->parser.entries.empty());
     const FatEntry& dummy = v->parser.entries[0];
     EXPECT_EQ(dummy.name, u"DUMMY ENTRY");

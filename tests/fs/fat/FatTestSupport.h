@@ -1,49 +1,23 @@
 #pragma once
-// Test helpers for the FAT-family parsers: a reader over bytes in memory, the standard scan
-// order run directly on a parser, and the records looked up by name.
+// Test helpers for the FAT-family parsers: a volume in memory scanned through the scan layer,
+// its parser, and the records looked up by name.
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 #include <fstream>
 #include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
-#include "common/MemoryResultTree.h"
-#include "common/MemoryScanHost.h"
-#include "device/readWriteInterface.h"
 #include "fs/fat/Fat16Class.h"
 #include "fs/fat/Fat32Class.h"
 #include "fs/fat/Fat64Class.h"
+#include "scan/FatFamilySession.h"
+#include "scan/MemoryScan.h"
 
 namespace corvello::test {
-
-// Reads a volume held in memory; bytes past the end read as zero (as the sector reader does).
-// It reads the caller's bytes in place; they must stay where they are while it is used.
-class MemoryReader : public readWriteInterface {
-public:
-    explicit MemoryReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
-    bool open(const std::string& /*path*/) override { return true; }
-    bool seek(std::int64_t offset, int /*method*/ = FILE_BEGIN) override {
-        pos_ = offset + baseOffset;
-        return true;
-    }
-    bool read(void* buffer, std::uint32_t count) override {
-        auto* out = static_cast<std::uint8_t*>(buffer);
-        std::uint32_t done = 0;
-        if (pos_ >= 0 && static_cast<std::uint64_t>(pos_) < bytes_.size()) {
-            done = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, bytes_.size() - static_cast<std::uint64_t>(pos_)));
-            std::memcpy(out, bytes_.data() + pos_, done);
-        }
-        std::memset(out + done, 0, count - done);
-        pos_ += count;
-        return done == count;
-    }
-private:
-    std::span<const std::uint8_t> bytes_;
-    std::int64_t pos_ = 0;
-};
 
 inline std::vector<std::uint8_t> readWholeFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary | std::ios::ate);
@@ -53,36 +27,41 @@ inline std::vector<std::uint8_t> readWholeFile(const std::string& path) {
     return bytes;
 }
 
-// A parser run through the standard scan order over a reader.
+// The parser family of each FAT parser, as the volume list names it.
+template <class Parser>
+constexpr const char16_t* familyText() {
+    if constexpr (std::is_same_v<Parser, Fat64Class>) return u"exFAT";
+    if constexpr (std::is_same_v<Parser, Fat32Class>) return u"FAT32";
+    return u"FAT16";
+}
+
+// A volume in memory scanned in the standard mode as the wizard scans it, and the parser of
+// the scan (a parser that saw nothing when the scan refused the volume).
 template <class Parser>
 struct ParsedVolume {
-    MemoryResultTree tree;
-    MemoryScanHost host;
-    Parser parser;
-    bool accepted = false;
+    using Session = std::conditional_t<std::is_same_v<Parser, Fat64Class>, FatFamilySession<Fat64Class, ExFatEntry>,
+                                       FatFamilySession<FatVolume, FatEntry>>;
+    explicit ParsedVolume(std::unique_ptr<MemoryScan> s)
+        : scan(std::move(s)),
+          session(dynamic_cast<Session*>(scan->session.get())),
+          accepted(session != nullptr),
+          host(scan->host),
+          tree(scan->tree),
+          parser(session != nullptr ? static_cast<Parser&>(session->parser()) : spare) {}
+    std::unique_ptr<MemoryScan> scan;
+    Session* session;
+    bool accepted;
+    MemoryScanHost& host;
+    MemoryResultTree& tree;
+    Parser spare;
+    Parser& parser;
 };
 
 template <class Parser>
-std::unique_ptr<ParsedVolume<Parser>> parseVolume(readWriteInterface& reader) {
-    auto v = std::make_unique<ParsedVolume<Parser>>();
-    Parser& p = v->parser;
-    p.tree = &v->tree;
-    p.host = &v->host;
-    p.attachReader(&reader);
-    if constexpr (std::is_same_v<Parser, Fat64Class>) {
-        v->accepted = p.checkBootSector();
-        if (!v->accepted || !p.readRootCluster()) return v;
-    } else {
-        v->accepted = p.checkBootSector();
-        if (!v->accepted) return v;
-        p.readFat();
-        p.readRootDirectory();
-    }
-    auto copy = p.parseRootDirectory();
-    p.entryCopy.insert(p.entryCopy.end(), copy.begin(), copy.end());
-    p.linkEntries();
-    p.fillTree();
-    return v;
+std::unique_ptr<ParsedVolume<Parser>> parseVolume(std::span<const std::uint8_t> image) {
+    ScanRequest request;
+    request.volume.fileSystem = familyText<Parser>();
+    return std::make_unique<ParsedVolume<Parser>>(scanMemory(image, request, false));
 }
 
 // The index of the first record with the given name, or -1.

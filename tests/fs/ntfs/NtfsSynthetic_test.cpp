@@ -13,9 +13,11 @@
 
 #include "common/MemoryResultTree.h"
 #include "common/MemoryScanHost.h"
-#include "device/FileReadSeek.h"
+#include "device/VolumeView.h"
 #include "fs/ntfs/Ntfs.h"
 #include "fs/ntfs/NtfsImage.h"
+#include "scan/Families.h"
+#include "scan/MemoryScan.h"
 #include "scan/SaveWalk.h"
 #include "scan/Scan.h"
 #include "support/TestSupport.h"
@@ -189,15 +191,14 @@ Volume buildVolume() {
 
 struct Scanned {
     test::ScratchDir dir;
-    FileReadSeek reader;
+    Bytes image;  // the volume, read in memory
+    MemorySource reader;
     MemoryScanHost host;
     MemoryResultTree tree;
     std::unique_ptr<ScanSession> session;
     std::map<std::string, ListedEntry> listed;
 
-    explicit Scanned(const Bytes& bytes) {
-        test::writeFile(dir.file("ntfs.img"), bytes);
-        EXPECT_TRUE(reader.open(dir.file("ntfs.img")));
+    explicit Scanned(const Bytes& bytes) : image(bytes), reader(image) {
         ScanRequest request;
         request.reader = &reader;
         request.volume.fileSystem = u"NTFS";
@@ -344,18 +345,12 @@ TEST(NtfsSynthetic, DescribesTheDataAttributeAsRecorded) {
                 NtfsImage::nonResident(0x80, NtfsImage::runs({{32, 3}}), 0, 2, 3 * 4096, 10000)});
     // Compressed and sparse together: no single status.
     addNonResident(img, 48, 5, u"mixed.bin", {{-1, 16}}, 16, 1000, 0x8001, 4);
-    test::ScratchDir dir;
-    test::writeFile(dir.file("v.img"), img.bytes);
-    FileReadSeek reader;
-    ASSERT_TRUE(reader.open(dir.file("v.img")));
-    MemoryScanHost host;
-    VolumeRecord volume;
-    volume.fileSystem = u"NTFS";
-    ntfs parser(reader, host, nullptr, volume);
-    ASSERT_TRUE(parser.readBootSector());
-    ASSERT_TRUE(parser.locateMft());
-    parser.loadMftRecords();
-    parser.buildTree();
+    ScanRequest request;
+    request.volume.fileSystem = u"NTFS";
+    const auto scan = scanMemory(img.bytes, request, false);
+    ASSERT_TRUE(scan->session);
+    ntfs& parser = *ntfsParserOf(*scan->session);
+    ASSERT_TRUE(parser.mftReady);
     EXPECT_EQ(parser.clusterSize, 4096u);
     EXPECT_EQ(parser.rootIndex, 5u);
 
