@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -87,7 +88,9 @@ public:
 
     // Reads bytes of a file record from offset into buffer: the number delivered (fewer at the
     // file's end, 0 past it), or none when the record cannot be read. Nothing is written
-    // anywhere. The default extracts up to the end of the window and keeps the window's bytes.
+    // anywhere. The default extracts up to the end of the window and keeps the window's bytes;
+    // a file of at most kReadCacheBytes is extracted once and its later windows served from
+    // memory, so that reading one through in pieces costs one extraction.
     virtual std::optional<std::size_t> read(ItemData data, std::uint64_t offset, std::span<std::uint8_t> buffer);
 
     // Where a file record's data lie on the volume, in file order; none where the family does
@@ -135,8 +138,17 @@ protected:
                                                std::uint64_t length, std::uint64_t written, std::uint64_t zeroFrom,
                                                std::uint64_t offset, std::span<std::uint8_t> buffer);
 
+    static constexpr std::uint64_t kReadCacheBytes = 64ull << 20;
+
 private:
     const ByteSource* source_ = nullptr;
+    // The last file the default read extracted whole (guarded: readers may be on any thread).
+    struct ReadCache {
+        std::mutex lock;
+        ItemData file = 0;
+        std::vector<std::uint8_t> bytes;
+    };
+    std::shared_ptr<ReadCache> readCache_ = std::make_shared<ReadCache>();
     std::string refusal_;
     std::uint64_t volumeBytes_ = UINT64_MAX;
 };
