@@ -106,13 +106,7 @@ std::size_t MountTree::folderAt(std::size_t start, const std::string& path) {
 
 const MountTree::Node* MountTree::find(const std::string& path) const {
     std::size_t at = 0;
-    std::size_t pos = 0;
-    while (pos < path.size()) {
-        std::size_t end = path.find('/', pos);
-        if (end == std::string::npos) end = path.size();
-        const std::string part = path.substr(pos, end - pos);
-        pos = end + 1;
-        if (part.empty()) continue;
+    for (const std::string& part : pathComponents(path)) {
         if (!nodes_[at].entry.folder) return nullptr;
         const auto it = nodes_[at].children.find(part);
         if (it == nodes_[at].children.end()) return nullptr;

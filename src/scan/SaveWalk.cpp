@@ -272,16 +272,22 @@ void walkEntries(const ScanSession& session, const std::vector<ItemData>& childr
     walk(children, parent, "", 0);
 }
 
-bool recordsAtPath(const ScanSession& session, const ResultTree& tree, const std::string& path,
-                   std::vector<ItemData>& children) {
-    children = topLevelRecords(session, tree);
+std::vector<std::string> pathComponents(const std::string& path) {
+    std::vector<std::string> parts;
     std::size_t pos = 0;
     while (pos < path.size()) {
         std::size_t end = path.find('/', pos);
         if (end == std::string::npos) end = path.size();
-        const std::string part = path.substr(pos, end - pos);
+        if (end > pos) parts.push_back(path.substr(pos, end - pos));
         pos = end + 1;
-        if (part.empty()) continue;
+    }
+    return parts;
+}
+
+bool recordsAtPath(const ScanSession& session, const ResultTree& tree, const std::string& path,
+                   std::vector<ItemData>& children) {
+    children = topLevelRecords(session, tree);
+    for (const std::string& part : pathComponents(path)) {
         bool found = false;
         for (ItemData x : children) {
             if (session.saveKind(x) == SaveKind::Folder && folderName(session, x) == part) {

@@ -79,6 +79,9 @@ void walkEntries(const ScanSession& session, const std::vector<ItemData>& childr
 
 // The child records of the folder at a '/'-separated path below the root; false when there is
 // no such folder.
+// The folder names of a path written with '/', empty parts left out ("a//b/" is a, b).
+std::vector<std::string> pathComponents(const std::string& path);
+
 bool recordsAtPath(const ScanSession& session, const ResultTree& tree, const std::string& path,
                    std::vector<ItemData>& children);
 
