@@ -38,7 +38,7 @@ VolumeRecord volumeAtStart(FileReadSeek& reader) {
     const std::uint64_t totalSectors = reader.totalSectors();
     volume.byteLength = static_cast<std::int64_t>(totalSectors * kSectorSize);
     volume.setFileSystem(recogniseBareVolume(reader, volume.byteLength));
-    volume.locator = u"0";
+    volume.locator = std::u16string(1, u'0');
     volume.sizeText = fromUtf8(format("%lld  MB", static_cast<long long>(totalSectors / 2048)));
     return volume;
 }
