@@ -150,7 +150,7 @@ VolumeRecord chooseVolume(OpenedImage& image, const Args& args, ScanHost& host) 
         if (*start < 0 || static_cast<std::uint64_t>(*start) >= totalSectors)
             throw UsageError{format("sector %lld lies outside %s.", static_cast<long long>(*start), image.path.c_str())};
         volume.startSector = *start;
-        volume.locator = u"0";
+        volume.locator = std::u16string(1, u'0');
         volume.sizeText = fromUtf8(format("%lld  MB", static_cast<long long>((totalSectors - static_cast<std::uint64_t>(*start)) / 2048)));
         volume.byteLength = static_cast<std::int64_t>((totalSectors - static_cast<std::uint64_t>(*start)) * 512);
     } else {

@@ -336,7 +336,7 @@ void PopulateDriveDlg::onAddCustomVolume() {
     VolumeRecord record;
     record.locator = u16(QString::number(list_->rowCount()));
     record.setFileSystem(u"CUSTOM ");
-    record.sizeText = u"0";
+    record.sizeText = std::u16string(1, u'0');
     record.startSector = 0;
     volumes.push_back(record);
     custom_->setEnabled(true);
