@@ -81,6 +81,8 @@ public:
     bool workerRunning() const;
     // The finished scan's records (null before the end or when the scan was refused).
     ScanSession* session() const { return session_.get(); }
+    // The host the page's workers report to and wait at (tests hold a worker at its gate).
+    QtScanHost* scanHost() const { return host_; }
     QtResultTree* results() const { return results_; }
     ParceModeNtfsDlg* modePage() const;
     advanceOptions* advancedPage() const;

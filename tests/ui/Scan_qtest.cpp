@@ -41,6 +41,7 @@
 #include "ui/Physical_DriveDialog.h"
 #include "ui/PopulateDriveDlg.h"
 #include "ui/QtResultTree.h"
+#include "ui/QtScanHost.h"
 #include "ui/QtText.h"
 #include "ui/VolumeOperations.h"
 #include "ui/VolumeScanDlg.h"
@@ -861,12 +862,16 @@ private slots:
         QTemporaryDir out;
         FolderChoice choice(out.path() + "/first");
         s.page->tree()->setCurrentItem(s.topItem("many"));
+        // The gate is held from before the save starts, so that the worker cannot write all
+        // 300 files before the Pause click lands, however the threads are scheduled.
+        s.page->scanHost()->pauseGate().pause();
         QTest::mouseClick(s.page->saveButton(), Qt::LeftButton);
         QTest::mouseClick(s.page->pauseButton(), Qt::LeftButton);
         QVERIFY(s.page->stopButton()->isVisibleTo(s.page) && s.page->progress()->isVisibleTo(s.page));
         renderToPng(s.page, "page-139-save-in-progress");
         QTest::mouseClick(s.page->stopButton(), Qt::LeftButton);
         QTest::mouseClick(s.page->resumeButton(), Qt::LeftButton);
+        s.page->scanHost()->pauseGate().resume();
         QVERIFY(waitForWork(s.page));
         const qsizetype written = writtenFiles(choice.folder).size();
         QVERIFY(written < 300);
