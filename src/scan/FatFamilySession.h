@@ -57,14 +57,11 @@ public:
         if (index < copy.size()) return copy[index].name;
         return entry(data).name;
     }
-    bool extract(ItemData data, platform::OutputFile& out) override {
-        return isValid(data) && !isFolder(data) && parser_->extractFile(out, entry(data));
-    }
-    // Reads along the file's clusters as the extraction takes them; bytes past the valid data
-    // length (exFAT) are zeros.
-    std::optional<std::size_t> read(ItemData data, std::uint64_t offset, std::span<std::uint8_t> buffer) override {
-        if (!isValid(data) || isFolder(data)) return std::nullopt;
-        if (parser_->view() == nullptr) return ScanSession::read(data, offset, buffer);
+    // Reads along the file's clusters, one after another from the first where the chain is
+    // gone (a deleted file, a rewritten FAT); bytes past the valid data length (exFAT) are zeros.
+    std::optional<std::size_t> readData(ItemData data, std::uint64_t offset, std::span<std::uint8_t> buffer,
+                                        ReadNotes& /*notes*/) override {
+        if (!isValid(data) || isFolder(data) || parser_->view() == nullptr) return std::nullopt;
         std::uint64_t covered = 0;
         const std::lock_guard<std::mutex> lock(mutex_);
         const std::vector<ByteRun>& runs = runsOf(data, covered);
@@ -93,6 +90,8 @@ public:
     Parser& parser() { return *parser_; }
 
 protected:
+    bool readsByOffset() const override { return parser_->view() != nullptr; }
+    std::uint64_t dataEnd(ItemData data) const override { return validLength(data); }
     const Entry& entry(ItemData data) const { return parser_->entries[data - 1]; }
     // The bytes of the file its clusters hold (exFAT: its valid data length).
     virtual std::uint64_t validLength(ItemData data) const { return size(data); }

@@ -71,17 +71,18 @@ public:
     // The volume's root "." is shown where it appears, never walked into a second time.
     bool entersFolder(ItemData data) const override { return name(data) != u"."; }
     bool isExtracted(ItemData data) const override { return name(data) != u"$BadClus"; }
-    bool extract(ItemData data, platform::OutputFile& out) override {
+    bool extractDirect(ItemData data, platform::OutputFile& out) override {
         return isValid(data) && p_->extractEntry(data - 1, out);
     }
 
     // Data kept in clusters are read where they lie, only the window; resident, compressed
     // and damaged data are read through the extraction.
-    std::optional<std::size_t> read(ItemData data, std::uint64_t offset, std::span<std::uint8_t> buffer) override {
+    std::optional<std::size_t> readData(ItemData data, std::uint64_t offset, std::span<std::uint8_t> buffer,
+                                        ReadNotes& notes) override {
         if (!isValid(data) || isFolder(data)) return std::nullopt;
         std::vector<ByteRun> runs;
         std::uint64_t length = 0, initialized = 0;
-        if (!extents(data, runs, length, initialized)) return ScanSession::read(data, offset, buffer);
+        if (!extents(data, runs, length, initialized)) return ScanSession::readData(data, offset, buffer, notes);
         return readRuns(p_->view(), runs, length, length, initialized, offset, buffer);
     }
     std::vector<ByteRun> byteRuns(ItemData data) const override {

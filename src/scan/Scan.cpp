@@ -70,60 +70,6 @@ std::uint64_t volumeBytes(const ScanRequest& request) {
     return length > 0 ? std::min(available, static_cast<std::uint64_t>(length)) : available;
 }
 
-const FileReadSeek* ScanSession::reader() const { return dynamic_cast<const FileReadSeek*>(source_); }
-
-bool ScanSession::readSmallFile(ItemData data, std::size_t limit, std::vector<std::uint8_t>& bytes) {
-    bytes.clear();
-    if (!isValid(data) || isFolder(data) || size(data) > limit) return false;
-    platform::OutputFile buffer;
-    buffer.openMemory(limit);
-    const bool ok = extract(data, buffer);
-    if (!ok || buffer.cutBytes() > 0) return false;
-    bytes = buffer.bytes();
-    return true;
-}
-
-std::optional<std::size_t> ScanSession::read(ItemData data, std::uint64_t offset, std::span<std::uint8_t> buffer) {
-    if (!isValid(data) || isFolder(data)) return std::nullopt;
-    const std::uint64_t length = size(data);
-    if (offset >= length || buffer.empty()) return 0;
-    const std::uint64_t end = offset + std::min<std::uint64_t>(buffer.size(), length - offset);
-    if (length <= kReadCacheBytes && readCache_) {
-        ReadCache& cache = *readCache_;
-        const std::lock_guard<std::mutex> hold(cache.lock);
-        if (cache.file != data) {
-            platform::OutputFile whole;
-            whole.openMemory(static_cast<std::size_t>(length));
-            const bool ok = extract(data, whole);
-            if (!ok && whole.bytes().size() <= offset) return std::nullopt;
-            cache.bytes = whole.bytes();
-            // A file that could not be extracted whole is not kept: a later read tries again.
-            cache.file = ok ? data : 0;
-        }
-        if (cache.bytes.size() <= offset) return 0;
-        const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(end, cache.bytes.size()) - offset);
-        std::memcpy(buffer.data(), cache.bytes.data() + offset, count);
-        return count;
-    }
-    std::uint64_t position = 0;
-    platform::OutputFile window;
-    window.openSink([&](const void* bytes, std::size_t count) {
-        const std::uint64_t from = std::max(position, offset);
-        const std::uint64_t to = std::min(position + count, end);
-        if (from < to)
-            std::memcpy(buffer.data() + (from - offset), static_cast<const std::uint8_t*>(bytes) + (from - position),
-                        static_cast<std::size_t>(to - from));
-        position += count;
-        return true;
-    });
-    window.setLimit(end);
-    window.setStopAtLimit(true);
-    const bool ok = extract(data, window);
-    if (!ok && position < end) return position > offset ? std::optional<std::size_t>(position - offset) : std::nullopt;
-    if (position <= offset) return 0;
-    return static_cast<std::size_t>(std::min(position, end) - offset);
-}
-
 void openFolder(ScanSession& session, ResultTree& tree, TreeItem item, bool redForDeleted) {
     const ItemData folder = tree.itemData(item);
     if (!session.isValid(folder) || !session.isFolder(folder)) return;

@@ -3,9 +3,119 @@
 #include <algorithm>
 #include <cstring>
 
+#include "device/FileReadSeek.h"
 #include "device/VolumeView.h"
+#include "platform/Files.h"
 
 namespace corvello {
+
+namespace {
+// Bytes read and written at a time while a file is saved.
+constexpr std::size_t kExtractChunk = 1 << 20;
+}  // namespace
+
+bool ScanSession::extract(ItemData data, platform::OutputFile& out) {
+    if (!readsByOffset()) return extractDirect(data, out);
+    if (!isValid(data) || isFolder(data)) return false;
+    switch (presence(data)) {
+        case DataPresence::Data: break;
+        case DataPresence::Empty: out.discard(); return true;
+        case DataPresence::Missing: out.discard(); return false;
+    }
+    if (!out.isOpen()) return false;
+    const std::uint64_t length = size(data);
+    const std::uint64_t end = std::min(dataEnd(data), length);
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(end, kExtractChunk)));
+    ReadNotes notes;
+    bool ok = true;
+    std::uint64_t at = 0;
+    while (at < end) {
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(end - at, buffer.size()));
+        const std::optional<std::size_t> got = readData(data, at, std::span(buffer.data(), want), notes);
+        // A read that delivers nothing before the end: the file stops there.
+        if (!got || *got == 0 || *got > want) {
+            ok = false;
+            break;
+        }
+        if (!out.write(buffer.data(), *got)) {
+            ok = false;
+            break;
+        }
+        at += *got;
+        if (*got < want) {
+            ok = false;
+            break;
+        }
+    }
+    // The zeros of a tail without data: the length is set, they are not written.
+    if (ok && at < length) ok = out.truncate(length);
+    if (const std::optional<SavedTimes> t = savedTimes(data)) out.setTimes(t->access, t->modification);
+    return ok && !notes.damaged;
+}
+
+std::optional<ScanSession::SavedTimes> ScanSession::savedTimes(ItemData data) const {
+    const EntryTimes t = times(data);
+    if (!t.modification) return std::nullopt;
+    return SavedTimes{t.access.value_or(*t.modification), *t.modification};
+}
+
+const FileReadSeek* ScanSession::reader() const { return dynamic_cast<const FileReadSeek*>(source_); }
+
+bool ScanSession::readSmallFile(ItemData data, std::size_t limit, std::vector<std::uint8_t>& bytes) {
+    bytes.clear();
+    if (!isValid(data) || isFolder(data) || size(data) > limit) return false;
+    platform::OutputFile buffer;
+    buffer.openMemory(limit);
+    const bool ok = extract(data, buffer);
+    if (!ok || buffer.cutBytes() > 0) return false;
+    bytes = buffer.bytes();
+    return true;
+}
+
+std::optional<std::size_t> ScanSession::readData(ItemData data, std::uint64_t offset, std::span<std::uint8_t> buffer,
+                                                ReadNotes& notes) {
+    if (!isValid(data) || isFolder(data)) return std::nullopt;
+    const std::uint64_t length = size(data);
+    if (offset >= length || buffer.empty()) return 0;
+    const std::uint64_t end = offset + std::min<std::uint64_t>(buffer.size(), length - offset);
+    if (length <= kReadCacheBytes && readCache_) {
+        ReadCache& cache = *readCache_;
+        const std::lock_guard<std::mutex> hold(cache.lock);
+        if (cache.file != data) {
+            platform::OutputFile whole;
+            whole.openMemory(static_cast<std::size_t>(length));
+            const bool ok = extract(data, whole);
+            if (!ok) notes.damaged = true;
+            if (!ok && whole.bytes().size() <= offset) return std::nullopt;
+            cache.bytes = whole.bytes();
+            // A file that could not be extracted whole is not kept: a later read tries again.
+            cache.file = ok ? data : 0;
+        }
+        if (cache.bytes.size() <= offset) return 0;
+        const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(end, cache.bytes.size()) - offset);
+        std::memcpy(buffer.data(), cache.bytes.data() + offset, count);
+        return count;
+    }
+    std::uint64_t position = 0;
+    platform::OutputFile window;
+    window.openSink([&](const void* bytes, std::size_t count) {
+        const std::uint64_t from = std::max(position, offset);
+        const std::uint64_t to = std::min(position + count, end);
+        if (from < to)
+            std::memcpy(buffer.data() + (from - offset), static_cast<const std::uint8_t*>(bytes) + (from - position),
+                        static_cast<std::size_t>(to - from));
+        position += count;
+        return true;
+    });
+    window.setLimit(end);
+    window.setStopAtLimit(true);
+    const bool ok = extract(data, window);
+    if (!ok) notes.damaged = true;
+    if (!ok && position < end) return position > offset ? std::optional<std::size_t>(position - offset) : std::nullopt;
+    if (position <= offset) return 0;
+    return static_cast<std::size_t>(std::min(position, end) - offset);
+}
+
 
 std::optional<std::size_t> ScanSession::readRuns(const VolumeView& view, const std::vector<ByteRun>& runs,
                                                  std::uint64_t length, std::uint64_t written, std::uint64_t zeroFrom,

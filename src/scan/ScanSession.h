@@ -47,6 +47,20 @@ struct ByteRun {
 // How the save walk treats a child record.
 enum class SaveKind { Folder, File, Skip };
 
+// Whether a saved file stands for a file record.
+enum class DataPresence {
+    Data,     // the record's bytes are read and written
+    Empty,    // nothing to write, and that is no failure: no file stands for it
+    Missing,  // the data cannot be found: no file stands for it, and it counts as not saved
+};
+
+// What a read met besides the bytes it delivered.
+struct ReadNotes {
+    // Some delivered bytes stand in (as zeros) for data the file's map or the medium could not
+    // give: the file is not whole as its record describes it.
+    bool damaged = false;
+};
+
 class ScanSession {
 public:
     virtual ~ScanSession() = default;
@@ -82,16 +96,18 @@ public:
     virtual std::u16string saveName(ItemData data) const { return name(data); }
     // Whether the file is written (an NTFS "$BadClus" is counted but not written).
     virtual bool isExtracted(ItemData /*data*/) const { return true; }
-    // Writes one file record's bytes into out (opened by the caller) and hands it the file's
-    // times, which out applies when it is closed.
-    virtual bool extract(ItemData data, platform::OutputFile& out) = 0;
+    // Writes one file record's bytes into out (opened by the caller), as read through readData,
+    // and hands it the file's times, which out applies when it is closed: true when the file
+    // was written whole. The one writer of saved files for every family.
+    bool extract(ItemData data, platform::OutputFile& out);
 
-    // Reads bytes of a file record from offset into buffer: the number delivered (fewer at the
-    // file's end, 0 past it), or none when the record cannot be read. Nothing is written
-    // anywhere. The default extracts up to the end of the window and keeps the window's bytes;
-    // a file of at most kReadCacheBytes is extracted once and its later windows served from
-    // memory, so that reading one through in pieces costs one extraction.
-    virtual std::optional<std::size_t> read(ItemData data, std::uint64_t offset, std::span<std::uint8_t> buffer);
+    // Reads bytes of a file record from offset into buffer, as extract writes them: the number
+    // delivered (fewer only at the file's end, 0 past it), or none when the record cannot be
+    // read there. Nothing is written anywhere; any thread may read.
+    std::optional<std::size_t> read(ItemData data, std::uint64_t offset, std::span<std::uint8_t> buffer) {
+        ReadNotes notes;
+        return readData(data, offset, buffer, notes);
+    }
 
     // Where a file record's data lie on the volume, in file order; none where the family does
     // not tell (the reports then leave the runs out).
@@ -130,6 +146,30 @@ public:
     virtual std::vector<ItemData> recycleIndexFolders(ItemData bin) const { return {bin}; }
 
 protected:
+    // The family's read of a file record's bytes (see read); notes tells what stood in for
+    // data that could not be read. A family that cannot yet read by offset keeps its own
+    // writer (extractDirect) and this default, which extracts up to the end of the window and
+    // keeps the window's bytes; a file of at most kReadCacheBytes is then extracted once and
+    // its later windows served from memory.
+    virtual std::optional<std::size_t> readData(ItemData data, std::uint64_t offset, std::span<std::uint8_t> buffer,
+                                                ReadNotes& notes);
+    // Whether readData stands on its own (else extract calls extractDirect).
+    virtual bool readsByOffset() const { return false; }
+    // A family's own writer, for as long as its read goes through it.
+    virtual bool extractDirect(ItemData /*data*/, platform::OutputFile& /*out*/) { return false; }
+    // Whether a saved file stands for the record (asked only of file records).
+    virtual DataPresence presence(ItemData /*data*/) const { return DataPresence::Data; }
+    // The file offset from which every byte of the record reads as zero (a hole at the end or
+    // bytes past the valid data): extract sets the length there without writing the zeros.
+    virtual std::uint64_t dataEnd(ItemData data) const { return size(data); }
+    // The access and modification times a saved file gets; by default the record's, where it
+    // keeps a modification time (the access time is then that one where it keeps none).
+    struct SavedTimes {
+        platform::UnixTime access;
+        platform::UnixTime modification;
+    };
+    virtual std::optional<SavedTimes> savedTimes(ItemData data) const;
+
     // A read by offset of a file whose bytes lie in runs (in file order, not overlapping) as
     // its extraction writes it: the file is length bytes long, the extraction delivers its
     // first written bytes (fewer than length when it failed there); bytes outside every run,

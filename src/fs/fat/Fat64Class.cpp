@@ -237,17 +237,4 @@ std::vector<ClusterRun> Fat64Class::dataRuns(const ExFatEntry& e) {
     return clusterRuns(source(contiguousData(e)), e.firstCluster, std::min(e.validDataLength, e.dataLength));
 }
 
-bool Fat64Class::extractFile(platform::OutputFile& out, const ExFatEntry& e) {
-    if (!out.isOpen()) return false;
-    // Bytes past the valid data length read as zeros.
-    const std::uint64_t valid = std::min(e.validDataLength, e.dataLength);
-    const std::uint64_t written = copyClusters(source(contiguousData(e)), e.firstCluster, valid, out);
-    bool ok = written == valid;
-    if (ok && e.dataLength > valid) ok = out.truncate(e.dataLength);
-    const auto modified = exFatTime(e.modifyTimestamp, e.modifyUtcOffset);
-    const auto accessed = exFatTime(e.accessTimestamp, e.accessUtcOffset);
-    if (modified) out.setTimes(accessed.value_or(*modified), *modified);
-    return ok;
-}
-
 }  // namespace corvello

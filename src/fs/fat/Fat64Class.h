@@ -36,9 +36,6 @@ public:
     // the valid data length), and the view they are read through.
     std::vector<ClusterRun> dataRuns(const ExFatEntry& e);
     const VolumeView* view() const { return reader_; }
-    // Writes the record's data to path and restores its access and modification times. False
-    // when the file could not be created or fewer bytes than its size could be recovered.
-    bool extractFile(platform::OutputFile& out, const ExFatEntry& entry);
 
     // Whether the allocation bitmap marks cluster c in use (read from the root directory on
     // first use; without one the FAT decides), and the highest cluster number of the volume.

@@ -312,15 +312,4 @@ std::vector<ClusterRun> FatVolume::dataRuns(const FatEntry& e) {
     return clusterRuns(source(contiguous), first, e.size);
 }
 
-bool FatVolume::extractFile(platform::OutputFile& out, const FatEntry& e) {
-    if (!out.isOpen()) return false;
-    const std::uint32_t first = firstCluster(e);
-    const bool contiguous = driveFormatted || (e.deleted != 0 && fat_.isFree(first));
-    const std::uint64_t written = copyClusters(source(contiguous), first, e.size, out);
-    const auto modified = dosTime(e.writeDate, e.writeTime);
-    const auto accessed = dosTime(e.accessDate, 0);
-    if (modified) out.setTimes(accessed.value_or(*modified), *modified);
-    return written == e.size;
-}
-
 }  // namespace corvello

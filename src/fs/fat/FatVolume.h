@@ -41,9 +41,6 @@ public:
     // the valid data length), and the view they are read through.
     std::vector<ClusterRun> dataRuns(const FatEntry& e);
     const VolumeView* view() const { return reader_; }
-    // Writes the record's data to path and restores its access and modification times. False
-    // when the file could not be created or fewer bytes than its size could be recovered.
-    bool extractFile(platform::OutputFile& out, const FatEntry& entry);
 
     static std::array<std::string, 4> formatTimes(const FatEntry& entry) { return corvello::formatTimes(entry); }
     static std::string formatSize(const FatEntry& entry) { return corvello::formatSize(entry); }

@@ -117,9 +117,10 @@ struct Volume {
         std::filesystem::remove(path);
         platform::OutputFile out;
         if (!out.create(path)) return false;
-        if (fat16) ok = fat16->parser.extractFile(out, fat16->parser.entries[i]);
-        if (fat32) ok = fat32->parser.extractFile(out, fat32->parser.entries[i]);
-        if (exfat) ok = exfat->parser.extractFile(out, exfat->parser.entries[i]);
+        ScanSession* session = fat16 ? static_cast<ScanSession*>(fat16->session)
+                               : fat32 ? static_cast<ScanSession*>(fat32->session)
+                                       : static_cast<ScanSession*>(exfat->session);
+        if (session != nullptr) ok = session->extract(static_cast<ItemData>(i) + 1, out);
         ok = out.close() && ok;
         size = std::filesystem::exists(path) ? std::filesystem::file_size(path) : 0;
         return ok;
