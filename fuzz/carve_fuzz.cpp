@@ -96,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         corvello::loadDefinitions(engine, settings, false, host);
     }
     if (reader.open(image)) {
-        engine.reader = &reader;
+        engine.view = corvello::VolumeView::toEnd(&reader, 0);
         engine.host = &host;
         engine.resultTree = &tree;
         // A range larger than the image: the engine must cut it at the device's end.

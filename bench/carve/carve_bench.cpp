@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot load %s\n", argv[2]);
         return 1;
     }
-    engine.reader = &reader;
+    engine.view = corvello::VolumeView::toEnd(&reader, 0);
     engine.host = &host;
     engine.resultTree = &tree;
     engine.rangeBytes = static_cast<std::int64_t>(reader.totalSectors() * corvello::kSectorSize);

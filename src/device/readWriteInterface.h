@@ -1,7 +1,8 @@
 #pragma once
 // The one read-only interface through which every byte of a medium is read. Positions are byte
-// offsets counted from baseOffset, which the code parsing a volume sets to the volume's first
-// byte, so a parser addresses its volume from byte 0 wherever it lies on the disk.
+// offsets counted from baseOffset. Nothing in the program moves baseOffset from 0: a parser
+// addresses its volume from byte 0 through a VolumeView (reader, start, length), which adds the
+// volume's start itself, so that readers of different volumes never share a position.
 
 #include <cstdint>
 #include <string>

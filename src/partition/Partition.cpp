@@ -309,7 +309,6 @@ void Partition::append(const VolumeRecord& record) const {
 }
 
 int readPartitionTables(FileReadSeek& reader, Partition& partition) {
-    reader.baseOffset = 0;
     std::array<std::uint8_t, 1024> first{};
     if (!reader.readAt(0, first.data(), 1024)) return readMbr(reader, partition);
     // A disk whose MBR only protects a GPT is read as GPT whether or not the user said so.
@@ -319,7 +318,6 @@ int readPartitionTables(FileReadSeek& reader, Partition& partition) {
 }
 
 std::u16string recogniseBareVolume(FileReadSeek& reader, std::int64_t volumeBytes) {
-    reader.baseOffset = 0;
     return recogniseVolumeWithBackups(volumeReader(reader, 0), volumeBytes).fileSystem;
 }
 
@@ -334,7 +332,6 @@ int Partition::scanBootRecords(FileReadSeek& reader, std::uint64_t totalSectors)
     if (owner != nullptr) owner->scanRunning(true);
     status("Scanning partition.....");
     stopRequested.store(false);
-    reader.baseOffset = 0;
 
     const std::int64_t total = totalSectors > static_cast<std::uint64_t>(INT64_MAX / 512)
                                    ? INT64_MAX / 512

@@ -7,7 +7,7 @@
 
 #include "common/ScanHost.h"
 #include "common/Text.h"
-#include "device/FileReadSeek.h"
+#include "device/VolumeView.h"
 #include "platform/Files.h"
 #include "raw/myJpg.h"
 
@@ -24,7 +24,7 @@ struct CopyBuffer {
     std::uint8_t* data() { return storage.data() + (kPage - reinterpret_cast<std::uintptr_t>(storage.data()) % kPage) % kPage; }
 };
 
-bool copyOut(FileReadSeek& reader, const CarvedFile& file, platform::OutputFile& out, CopyBuffer& copy, bool& unreadable) {
+bool copyOut(const VolumeView& view, const CarvedFile& file, platform::OutputFile& out, CopyBuffer& copy, bool& unreadable) {
     std::uint8_t* const buffer = copy.data();
     unreadable = false;
     if (!out.isOpen()) return false;
@@ -32,9 +32,7 @@ bool copyOut(FileReadSeek& reader, const CarvedFile& file, platform::OutputFile&
     while (done < file.size) {
         const auto want = static_cast<std::uint32_t>(std::min<std::int64_t>(kCopyChunk, file.size - done));
         // Bytes a read does not deliver are written as zeros.
-        if (!reader.readAt(file.offset + done, buffer, want)) unreadable = true;
-        const std::uint32_t got = std::min(reader.lastDelivered(), want);
-        if (got < want) std::memset(buffer + got, 0, want - got);
+        if (view.readAt(static_cast<std::uint64_t>(file.offset + done), buffer, want) < want) unreadable = true;
         if (!out.write(buffer, want)) return false;
         done += want;
     }
@@ -43,15 +41,15 @@ bool copyOut(FileReadSeek& reader, const CarvedFile& file, platform::OutputFile&
 
 }  // namespace
 
-bool writeCarvedFile(FileReadSeek& reader, const CarvedFile& file, platform::OutputFile& out, bool& unreadable) {
+bool writeCarvedFile(const VolumeView& view, const CarvedFile& file, platform::OutputFile& out, bool& unreadable) {
     CopyBuffer buffer;
-    return copyOut(reader, file, out, buffer, unreadable);
+    return copyOut(view, file, out, buffer, unreadable);
 }
 
-bool saveCarvedFile(FileReadSeek& reader, const CarvedFile& file, const std::string& path, bool& unreadable) {
+bool saveCarvedFile(const VolumeView& view, const CarvedFile& file, const std::string& path, bool& unreadable) {
     unreadable = false;
     platform::OutputFile out;
-    return out.create(path) && writeCarvedFile(reader, file, out, unreadable);
+    return out.create(path) && writeCarvedFile(view, file, out, unreadable);
 }
 
 CarveSaveResult saveCarvedFiles(const myJpg& engine, const std::vector<std::size_t>& indices, const std::string& dir,
@@ -63,7 +61,7 @@ CarveSaveResult saveCarvedFiles(const myJpg& engine, const std::vector<std::size
         std::iota(which.begin(), which.end(), std::size_t{0});
     }
     result.files = which.size();
-    if (engine.reader == nullptr) {
+    if (!engine.view.valid()) {
         result.failed = result.files;
         return result;
     }
@@ -106,7 +104,7 @@ CarveSaveResult saveCarvedFiles(const myJpg& engine, const std::vector<std::size
             if (!created && out.errorCode() != EEXIST) break;
         }
         bool unreadable = false;
-        if (!created || !copyOut(*engine.reader, engine.carvedFiles[index], out, buffer, unreadable)) {
+        if (!created || !copyOut(engine.view, engine.carvedFiles[index], out, buffer, unreadable)) {
             ++result.failed;
             if (platform::isOutputFull(out.errorCode())) {
                 // The output folder is full: the cut file is removed and the save stops here.

@@ -13,7 +13,7 @@ class OutputFile;
 
 namespace corvello {
 
-class FileReadSeek;
+class VolumeView;
 class ScanHost;
 class myJpg;
 struct CarvedFile;
@@ -28,11 +28,11 @@ struct CarveSaveResult {
 };
 
 // Copies one carved file into out, which it closes.
-bool writeCarvedFile(FileReadSeek& reader, const CarvedFile& file, platform::OutputFile& out, bool& unreadable);
+bool writeCarvedFile(const VolumeView& view, const CarvedFile& file, platform::OutputFile& out, bool& unreadable);
 
 // Copies one carved file to a new file at path (UTF-8); an existing file is never replaced. Unreadable stretches of the medium are written as
 // zeros and reported through unreadable. False when the output cannot be written.
-bool saveCarvedFile(FileReadSeek& reader, const CarvedFile& file, const std::string& path, bool& unreadable);
+bool saveCarvedFile(const VolumeView& view, const CarvedFile& file, const std::string& path, bool& unreadable);
 
 // Saves the engine's carved files with the given positions (all of them when indices is empty)
 // into dir/CATEGORY/NAME. Reports progress as files done; stops on the host's stop flag.

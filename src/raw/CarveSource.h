@@ -7,15 +7,14 @@
 #include <vector>
 
 #include "common/Bytes.h"
+#include "device/VolumeView.h"
 
 namespace corvello {
 
-class FileReadSeek;
-
 class CarveSource {
 public:
-    // Reads through reader (offsets relative to its baseOffset) up to byte end of the range.
-    CarveSource(FileReadSeek* reader, std::int64_t end, std::uint32_t window = 1u << 20);
+    // Reads through view (offsets from the volume's first byte) up to byte end of the range.
+    CarveSource(const VolumeView& view, std::int64_t end, std::uint32_t window = 1u << 20);
 
     // Up to n bytes from offset: fewer at the end of the range or where the medium cannot be
     // read, none before 0 or at the end. n above the window size is cut to it.
@@ -27,7 +26,7 @@ public:
     std::uint32_t windowSize() const { return window_; }
 
 private:
-    FileReadSeek* reader_;
+    VolumeView view_;
     std::int64_t end_;
     std::uint32_t window_;
     std::vector<std::uint8_t> buffer_;

@@ -155,12 +155,8 @@ void myJpg::setUpTree() {
 
 std::int64_t myJpg::scanEnd() const {
     std::int64_t end = std::max<std::int64_t>(rangeBytes, 0);
-    if (reader != nullptr) {
-        // Never beyond the device: the range comes from a size text that may be wrong.
-        const auto deviceBytes = std::max<std::int64_t>(static_cast<std::int64_t>(reader->totalSectors() * kSectorSize),
-                                                        reader->deviceLength);
-        if (deviceBytes > 0) end = std::min(end, std::max<std::int64_t>(deviceBytes - reader->baseOffset, 0));
-    }
+    // Never beyond the medium: the view ends where the medium does.
+    if (view.valid()) end = std::min<std::uint64_t>(static_cast<std::uint64_t>(end), view.length());
     return end;
 }
 
@@ -306,7 +302,7 @@ void myJpg::scanBlocks() {
         return;
     }
     std::uint8_t* const buffer = storage.data() + (kPageSize - reinterpret_cast<std::uintptr_t>(storage.data()) % kPageSize) % kPageSize;
-    CarveSource source(reader, end_, 256 * 1024);
+    CarveSource source(view, end_, 256 * 1024);
     const std::int64_t blocks = (end_ + block - 1) / block;
     if (host != nullptr) host->setProgressRange(0, blocks);
 
@@ -319,7 +315,7 @@ void myJpg::scanBlocks() {
                 break;
             }
         }
-        if (reader == nullptr) break;
+        if (!view.valid()) break;
         const std::int64_t blockStart = b * block;
         const std::int64_t blockEnd = std::min(blockStart + block, end_);
         // Bytes jumped over are never read: reading resumes where the scan does.
@@ -329,8 +325,7 @@ void myJpg::scanBlocks() {
             const std::int64_t pieceEnd = std::min(pos + piece, blockEnd);
             const auto want = static_cast<std::uint32_t>(
                 std::min(pieceEnd + static_cast<std::int64_t>(kMaxSignatureBytes), end_) - pos);
-            reader->readAt(pos, buffer, want);
-            const std::int64_t got = std::min<std::int64_t>(reader->lastDelivered(), want);
+            const auto got = static_cast<std::int64_t>(view.readAt(static_cast<std::uint64_t>(pos), buffer, want));
             // Only bytes that arrived are scanned: a failed read ends the block.
             const std::int64_t scanEnd = std::min(pieceEnd, pos + got);
             readFailed = pos + got < pieceEnd;

@@ -11,13 +11,13 @@
 #include <vector>
 
 #include "common/ResultTree.h"
+#include "device/VolumeView.h"
 #include "raw/FileFormats.h"
 #include "raw/SignatureDefinition.h"
 
 namespace corvello {
 
 class CarveSource;
-class FileReadSeek;
 class ScanHost;
 
 // One entry of the match table: start signatures first, then end signatures.
@@ -55,8 +55,8 @@ public:
 
     ResultTree* resultTree = nullptr;
     ScanHost* host = nullptr;        // progress, notices and the stop flag
-    FileReadSeek* reader = nullptr;  // the current reader; baseOffset is the volume's first byte
-    std::int64_t rangeBytes = 0;     // bytes to scan from the volume's start
+    VolumeView view;              // the volume carved: offsets count from its first byte
+    std::int64_t rangeBytes = 0;  // bytes to scan from the volume's start
     std::uint64_t stepSize = 512;
     std::uint32_t blockSize = 1048576;
     // Starts one definition may keep waiting for their end; past it the oldest is recorded as

@@ -30,8 +30,7 @@ CarveRange carveRangeFrom(const FileReadSeek& reader, std::int64_t start) {
 }
 
 void prepareCarving(myJpg& engine, FileReadSeek& reader, const CarveRange& range, ResultTree& tree, ScanHost& host) {
-    reader.baseOffset = range.start;
-    engine.reader = &reader;
+    engine.view = VolumeView::toEnd(&reader, static_cast<std::uint64_t>(std::max<std::int64_t>(range.start, 0)));
     engine.rangeBytes = range.length;
     engine.resultTree = &tree;
     engine.host = &host;

@@ -6,6 +6,7 @@
 #include "common/ScanHost.h"
 #include "common/Text.h"
 #include "device/FileReadSeek.h"
+#include "device/VolumeView.h"
 #include "partition/BootSector.h"
 #include "partition/Partition.h"
 
@@ -47,10 +48,8 @@ std::u16string fileSystemOf(ByteSpan firstBytes) { return recogniseVolume(firstB
 
 std::u16string fileSystemAt(FileReadSeek& reader, const VolumeRecord& volume) {
     std::array<std::uint8_t, 4096> first{};
-    const std::int64_t base = reader.baseOffset;
-    reader.baseOffset = 0;
-    reader.readAt(volume.startSector * static_cast<std::int64_t>(kSectorSize), first.data(), first.size());
-    reader.baseOffset = base;
+    if (volume.startSector >= 0)
+        VolumeView::toEnd(&reader, static_cast<std::uint64_t>(volume.startSector) * kSectorSize).readAt(0, first.data(), first.size());
     return recogniseVolume(ByteSpan(first));
 }
 

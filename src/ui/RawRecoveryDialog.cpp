@@ -385,8 +385,8 @@ void RawRecoveryDialog::previewFound(QTreeWidgetItem* item) {
         return;
     }
     const auto index = static_cast<std::size_t>(tree_->GetItemData(item));
-    FileReadSeek* reader = engine_->reader;
-    if (index >= engine_->carvedFiles.size() || reader == nullptr) {
+    const VolumeView view = engine_->view;
+    if (index >= engine_->carvedFiles.size() || !view.valid()) {
         preview_->clear();
         return;
     }
@@ -396,12 +396,12 @@ void RawRecoveryDialog::previewFound(QTreeWidgetItem* item) {
                                 .arg(static_cast<qlonglong>(file.offset));
     preview_->showFile(item->parent()->text(0) + QLatin1Char('\\') + item->text(0), details,
                        static_cast<std::uint64_t>(std::max<std::int64_t>(file.size, 0)),
-                       [reader, file](std::size_t limit) {
+                       [view, file](std::size_t limit) {
                            platform::OutputFile out;
                            out.openMemory(limit);
                            out.setStopAtLimit(true);  // the rest of the file is not read
                            bool unreadable = false;
-                           writeCarvedFile(*reader, file, out, unreadable);
+                           writeCarvedFile(view, file, out, unreadable);
                            return out.bytes();
                        });
 }
@@ -579,14 +579,11 @@ void RawRecoveryDialog::onSave() {
     saveFolder_ = QDir::cleanPath(folder).toStdString();
     saveResult_ = CarveSaveResult{};
     saveResult_.files = saveIndices_.size();
-    // Save reads through the reader the carving used, placed on the same volume.
-    const VolumeRecord* volume = selectedVolume();
-    FileReadSeek* reader = engine_->reader;
-    if (reader == nullptr || volume == nullptr) {
+    // Save reads through the view of the volume the carving ran on.
+    if (!engine_->view.valid() || selectedVolume() == nullptr) {
         showNotice(this, QStringLiteral("information lost ..go back and parse again"));
         return;
     }
-    reader->baseOffset = volume->startSector * static_cast<std::int64_t>(kSectorSize);
 
     showRunControls(true);
     pause_->hide();

@@ -86,10 +86,19 @@ public:
         report_(QString());
         return ok;
     }
+    EntryTimes times(ItemData d) const override { return inner_.times(d); }
+    std::vector<ByteRun> byteRuns(ItemData d) const override { return inner_.byteRuns(d); }
     bool rename(ItemData d, const std::u16string& n) override { return inner_.rename(d, n); }
     bool hasRecycleBin() const override { return inner_.hasRecycleBin(); }
     std::vector<ItemData> recycleIndexFolders(ItemData bin) const override { return inner_.recycleIndexFolders(bin); }
     Recoverability recoverability(ItemData d) const override { return inner_.recoverability(d); }
+
+protected:
+    // Reads go straight to the scan's session; saving goes through it too, with the report.
+    std::optional<std::size_t> readData(ItemData d, std::uint64_t offset, std::span<std::uint8_t> buffer,
+                                        ReadNotes& /*notes*/) override {
+        return inner_.read(d, offset, buffer);
+    }
 
 private:
     ScanSession& inner_;

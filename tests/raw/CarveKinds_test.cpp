@@ -85,7 +85,7 @@ std::vector<Found> carveImage(const Bytes& image, std::uint32_t blockSize = 1048
     MemoryResultTree tree;
     myJpg engine;
     EXPECT_TRUE(loadDefinitions(engine, defaultSettings(), false, host));
-    engine.reader = &reader;
+    engine.view = VolumeView::toEnd(&reader, 0);
     engine.host = &host;
     engine.resultTree = &tree;
     engine.rangeBytes = static_cast<std::int64_t>(image.size());

@@ -35,7 +35,7 @@ struct Carving {
         writeImage(dir.file("image.raw"), size, pieces);
         EXPECT_TRUE(reader.open(dir.file("image.raw")));
         for (const SignatureRecord& d : definitions) engine.addDefinition(d);
-        engine.reader = &reader;
+        engine.view = VolumeView::toEnd(&reader, 0);
         engine.host = &host;
         engine.resultTree = &tree;
         engine.rangeBytes = range >= 0 ? range : size / MiB * MiB;
