@@ -7,12 +7,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <initializer_list>
+#include <span>
 #include <string>
 #include <unistd.h>
 
 #include "common/MemoryResultTree.h"
 #include "common/MemoryScanHost.h"
-#include "device/FileReadSeek.h"
+#include "device/VolumeView.h"
 #include "raw/myJpg.h"
 
 namespace {
@@ -84,29 +85,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t records = data[0] % 9;
     const std::size_t settingsSize = std::min(size - 1, records * corvello::kDefinitionRecordSize);
     const std::string settings = writeTemp("set", data + 1, settingsSize);
-    const std::string image = writeTemp("img", data + 1 + settingsSize, size - 1 - settingsSize);
 
     corvello::MemoryScanHost host;
     corvello::MemoryResultTree tree;
-    corvello::FileReadSeek reader;
+    // The volume is carved where it lies in memory.
+    const corvello::MemorySource source(std::span(data + 1 + settingsSize, size - 1 - settingsSize));
     corvello::myJpg engine;
     if (records == 0) {
         addKnownFormats(engine);
     } else {
         corvello::loadDefinitions(engine, settings, false, host);
     }
-    if (reader.open(image)) {
-        engine.view = corvello::VolumeView::toEnd(&reader, 0);
-        engine.host = &host;
-        engine.resultTree = &tree;
-        // A range larger than the image: the engine must cut it at the device's end.
-        engine.rangeBytes = 4 << 20;
-        engine.blockSize = 4096;
-        engine.carve();
-        for (const corvello::CarvedFile& f : engine.carvedFiles)
-            if (f.offset < 0 || f.size <= 0 || f.offset + f.size > static_cast<std::int64_t>(size)) __builtin_trap();
-    }
+    engine.view = corvello::VolumeView::toEnd(&source, 0);
+    engine.host = &host;
+    engine.resultTree = &tree;
+    // A range larger than the image: the engine must cut it at the medium's end.
+    engine.rangeBytes = 4 << 20;
+    engine.blockSize = 4096;
+    engine.carve();
+    for (const corvello::CarvedFile& f : engine.carvedFiles)
+        if (f.offset < 0 || f.size <= 0 || f.offset + f.size > static_cast<std::int64_t>(size)) __builtin_trap();
     ::unlink(settings.c_str());
-    ::unlink(image.c_str());
     return 0;
 }
