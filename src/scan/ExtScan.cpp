@@ -64,7 +64,7 @@ public:
         if (extIsDirectory(mode)) return SaveKind::Folder;
         return extIsFile(mode) ? SaveKind::File : SaveKind::Skip;
     }
-    bool extractDirect(ItemData data, platform::OutputFile& out) override {
+    bool extractDirect(ItemData data, platform::OutputFile& out, const ScanHost* /*host*/) override {
         return isValid(data) && saveKind(data) == SaveKind::File && parser_->extractEntry(out, record(data));
     }
 

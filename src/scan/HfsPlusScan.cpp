@@ -64,7 +64,7 @@ public:
         if (e->kind == 1) return SaveKind::Folder;
         return e->kind == 2 ? SaveKind::File : SaveKind::Skip;
     }
-    bool extractDirect(ItemData data, platform::OutputFile& out) override {
+    bool extractDirect(ItemData data, platform::OutputFile& out, const ScanHost* /*host*/) override {
         const HfsEntry* e = p_->find(data);
         if (e == nullptr) return false;
         // The parser's record stays in place; extraction works on a copy.

@@ -71,7 +71,7 @@ public:
     // The volume's root "." is shown where it appears, never walked into a second time.
     bool entersFolder(ItemData data) const override { return name(data) != u"."; }
     bool isExtracted(ItemData data) const override { return name(data) != u"$BadClus"; }
-    bool extractDirect(ItemData data, platform::OutputFile& out) override {
+    bool extractDirect(ItemData data, platform::OutputFile& out, const ScanHost* /*host*/) override {
         return isValid(data) && p_->extractEntry(data - 1, out);
     }
 

@@ -199,7 +199,7 @@ SaveResult saveRecords(ScanSession& session, const std::vector<ItemData>& childr
                     // record, and the rest is cut (and reported).
                     out.setLimit(session.volumeBytes());
                     const std::uint64_t unreadBefore = reader != nullptr ? reader->unreadBytes() : 0;
-                    bool ok = session.extract(x, out);
+                    bool ok = session.extract(x, out, &host);
                     const std::uint64_t unread = reader != nullptr ? reader->unreadBytes() - unreadBefore : 0;
                     const int writeError = out.errorCode();
                     if (platform::isOutputFull(writeError)) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/ScanHost.h"
 #include "device/FileReadSeek.h"
 #include "device/VolumeView.h"
 #include "platform/Files.h"
@@ -14,8 +15,8 @@ namespace {
 constexpr std::size_t kExtractChunk = 1 << 20;
 }  // namespace
 
-bool ScanSession::extract(ItemData data, platform::OutputFile& out) {
-    if (!readsByOffset()) return extractDirect(data, out);
+bool ScanSession::extract(ItemData data, platform::OutputFile& out, const ScanHost* host) {
+    if (!readsByOffset()) return extractDirect(data, out, host);
     if (!isValid(data) || isFolder(data)) return false;
     switch (presence(data)) {
         case DataPresence::Data: break;
@@ -30,6 +31,10 @@ bool ScanSession::extract(ItemData data, platform::OutputFile& out) {
     bool ok = true;
     std::uint64_t at = 0;
     while (at < end) {
+        if (host != nullptr && host->stopRequested()) {
+            ok = false;
+            break;
+        }
         const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(end - at, buffer.size()));
         const std::optional<std::size_t> got = readData(data, at, std::span(buffer.data(), want), notes);
         // A read that delivers nothing before the end: the file stops there.

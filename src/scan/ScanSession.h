@@ -98,8 +98,9 @@ public:
     virtual bool isExtracted(ItemData /*data*/) const { return true; }
     // Writes one file record's bytes into out (opened by the caller), as read through readData,
     // and hands it the file's times, which out applies when it is closed: true when the file
-    // was written whole. The one writer of saved files for every family.
-    bool extract(ItemData data, platform::OutputFile& out);
+    // was written whole. The one writer of saved files for every family. With host, a stop it
+    // is asked for ends a long file between two reads (the file is then not whole).
+    bool extract(ItemData data, platform::OutputFile& out, const ScanHost* host = nullptr);
 
     // Reads bytes of a file record from offset into buffer, as extract writes them: the number
     // delivered (fewer only at the file's end, 0 past it), or none when the record cannot be
@@ -156,7 +157,9 @@ protected:
     // Whether readData stands on its own (else extract calls extractDirect).
     virtual bool readsByOffset() const { return false; }
     // A family's own writer, for as long as its read goes through it.
-    virtual bool extractDirect(ItemData /*data*/, platform::OutputFile& /*out*/) { return false; }
+    virtual bool extractDirect(ItemData /*data*/, platform::OutputFile& /*out*/, const ScanHost* /*host*/) {
+        return false;
+    }
     // Whether a saved file stands for the record (asked only of file records).
     virtual DataPresence presence(ItemData /*data*/) const { return DataPresence::Data; }
     // The file offset from which every byte of the record reads as zero (a hole at the end or

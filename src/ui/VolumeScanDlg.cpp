@@ -80,9 +80,9 @@ public:
     bool entersFolder(ItemData d) const override { return inner_.entersFolder(d); }
     std::u16string saveName(ItemData d) const override { return inner_.saveName(d); }
     bool isExtracted(ItemData d) const override { return inner_.isExtracted(d); }
-    bool extractDirect(ItemData d, platform::OutputFile& out) override {
+    bool extractDirect(ItemData d, platform::OutputFile& out, const ScanHost* host) override {
         report_(QStringLiteral("File size: %1 kb").arg(static_cast<qulonglong>(inner_.size(d) / 1024)));
-        const bool ok = inner_.extract(d, out);
+        const bool ok = inner_.extract(d, out, host);
         report_(QString());
         return ok;
     }

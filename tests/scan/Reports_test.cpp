@@ -34,7 +34,9 @@ public:
     SaveKind saveKind(ItemData d) const override { return inner_.saveKind(d); }
     bool entersFolder(ItemData d) const override { return inner_.entersFolder(d); }
     std::u16string saveName(ItemData d) const override { return inner_.saveName(d); }
-    bool extractDirect(ItemData d, platform::OutputFile& out) override { return inner_.extract(d, out); }
+    bool extractDirect(ItemData d, platform::OutputFile& out, const ScanHost* host) override {
+        return inner_.extract(d, out, host);
+    }
     std::vector<ByteRun> byteRuns(ItemData d) const override {
         const auto it = runs_.find(d);
         return it == runs_.end() ? std::vector<ByteRun>{} : it->second;

@@ -40,7 +40,7 @@ public:
     std::string sizeText(ItemData) const override { return {}; }
     bool isSavableFolder(ItemData d) const override { return isFolder(d); }
     SaveKind saveKind(ItemData d) const override { return isFolder(d) ? SaveKind::Folder : SaveKind::File; }
-    bool extractDirect(ItemData d, platform::OutputFile& out) override {
+    bool extractDirect(ItemData d, platform::OutputFile& out, const ScanHost*) override {
         const std::string& content = records.at(d).content;
         return out.write(content.data(), content.size());
     }
