@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <unordered_set>
@@ -64,8 +66,62 @@ public:
         if (extIsDirectory(mode)) return SaveKind::Folder;
         return extIsFile(mode) ? SaveKind::File : SaveKind::Skip;
     }
-    bool extractDirect(ItemData data, platform::OutputFile& out, const ScanHost* /*host*/) override {
-        return isValid(data) && saveKind(data) == SaveKind::File && parser_->extractEntry(out, record(data));
+    // Reads the window's bytes along the file's block runs (holes as zeros), or from the inode
+    // where it keeps the data. A map that could not be walked whole or a block that could not
+    // be read leaves zeros in their place, and the file is then not whole.
+    std::optional<std::size_t> readData(ItemData data, std::uint64_t offset, std::span<std::uint8_t> buffer,
+                                        ReadNotes& notes) override {
+        if (!isValid(data) || saveKind(data) != SaveKind::File) return std::nullopt;
+        const std::lock_guard<std::mutex> lock(mutex_);
+        const ExtFileMap& map = mapOf(data);
+        const std::uint64_t length = record(data).size;
+        if (map.inInode) {
+            if (!map.inodeRead) notes.damaged = true;
+            const std::uint64_t held = std::min<std::uint64_t>(length, map.inodeBytes.size());
+            if (offset >= length || buffer.empty()) return 0;
+            // The inode holds fewer bytes than the size: the file stops where they end.
+            if (offset >= held) return std::nullopt;
+            const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), held - offset));
+            std::memcpy(buffer.data(), map.inodeBytes.data() + offset, count);
+            return count;
+        }
+        if (!map.inodeRead) return std::nullopt;
+        if (offset >= length || buffer.empty()) return 0;
+        if (!map.mapWhole) notes.damaged = true;
+        const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length - offset));
+        if (!parser_->readMapped(map.runs, offset, buffer.first(count))) notes.damaged = true;
+        return count;
+    }
+
+    // The block runs as volume byte offsets, up to the file's size; none for data in the inode.
+    std::vector<ByteRun> byteRuns(ItemData data) const override {
+        std::vector<ByteRun> out;
+        if (!isValid(data) || isFolder(data)) return out;
+        const std::lock_guard<std::mutex> lock(mutex_);
+        const ExtFileMap& map = mapOf(data);
+        if (map.inInode) return out;
+        const std::uint64_t bs = parser_->blockSize();
+        const std::uint64_t length = record(data).size;
+        const std::int64_t start = parser_->volumeStart();
+        for (const ExtBlockRun& r : map.runs) {
+            std::uint64_t fileOffset = r.logical * bs;
+            const std::uint64_t end = std::min((r.logical + r.count) * bs, length);
+            std::uint64_t at = r.physical * bs;
+            // A volume whose block 0 lies before the volume's start: only what lies inside it.
+            if (start < 0) {
+                const auto before = static_cast<std::uint64_t>(-start);
+                if (at + (end - fileOffset) <= before) continue;
+                if (at < before) {
+                    fileOffset += before - at;
+                    at = before;
+                }
+                at -= before;
+            } else {
+                at += static_cast<std::uint64_t>(start);
+            }
+            if (fileOffset < end) out.push_back({fileOffset, at, end - fileOffset});
+        }
+        return out;
     }
 
     // A deleted inode's block runs, checked against the block bitmaps: ext's record of the blocks
@@ -87,12 +143,56 @@ public:
 
     ext2Class& parser() { return *parser_; }
 
+protected:
+    bool readsByOffset() const override { return true; }
+
+    // A file record whose inode or block map cannot be read has nothing to write when it is
+    // empty: it counts as not saved.
+    DataPresence presence(ItemData data) const override {
+        if (!isValid(data) || saveKind(data) != SaveKind::File) return DataPresence::Missing;
+        if (record(data).size > 0) return DataPresence::Data;
+        const std::lock_guard<std::mutex> lock(mutex_);
+        const ExtFileMap& map = mapOf(data);
+        return map.inodeRead && (map.inInode || map.mapWhole) ? DataPresence::Data : DataPresence::Missing;
+    }
+
+    // The end of the last run's data (a hole at the end is set by length). A map that could not
+    // be walked whole is read at least once, so that the file is known not to be whole.
+    std::uint64_t dataEnd(ItemData data) const override {
+        if (!isValid(data)) return 0;
+        const std::uint64_t length = record(data).size;
+        const std::lock_guard<std::mutex> lock(mutex_);
+        const ExtFileMap& map = mapOf(data);
+        if (map.inInode || !map.inodeRead) return length;
+        return std::max(map.dataEnd, map.mapWhole ? 0 : std::min<std::uint64_t>(length, 1));
+    }
+
+    // A saved file always takes the inode's access and modification times, zero ones too.
+    std::optional<SavedTimes> savedTimes(ItemData data) const override {
+        if (!isValid(data)) return std::nullopt;
+        const std::lock_guard<std::mutex> lock(mutex_);
+        const ExtInodeTimes t = parser_->inodeFileTimes(record(data));
+        return SavedTimes{t.access, t.modification};
+    }
+
 private:
     static const ExtEntry& record(ItemData data) { return *reinterpret_cast<const ExtEntry*>(data); }
+
+    // The map of the last file asked for (reads come in a row; the parser's block list is
+    // shared). The caller holds mutex_.
+    const ExtFileMap& mapOf(ItemData data) const {
+        if (mapItem_ != data) {
+            map_ = parser_->fileMap(record(data));
+            mapItem_ = data;
+        }
+        return map_;
+    }
 
     mutable std::mutex mutex_;
     std::unique_ptr<ext2Class> parser_;
     std::unordered_set<ItemData> valid_;
+    mutable ItemData mapItem_ = 0;
+    mutable ExtFileMap map_;
 };
 
 }  // namespace

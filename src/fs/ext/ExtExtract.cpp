@@ -1,5 +1,5 @@
-// The data of an ext inode: its block map or extent tree as block runs, and the file written
-// from them with holes as zeros in their place.
+// The data of an ext inode: its block map or extent tree as block runs, and the file's bytes
+// read from them with holes as zeros in their place.
 
 #include <algorithm>
 #include <cstring>
@@ -7,7 +7,6 @@
 
 #include "fs/ext/ExtLayout.h"
 #include "fs/ext/ext2Class.h"
-#include "platform/Files.h"
 
 namespace corvello {
 
@@ -17,7 +16,7 @@ namespace {
 
 // Index nodes an extent tree may make the parser read for one file.
 constexpr int kExtentNodeBudget = 1 << 16;
-// Bytes read and written at a time.
+// Bytes read from the volume at a time.
 constexpr std::uint64_t kChunkBytes = 1 << 20;
 // Discontiguous runs one file may have (a damaged map repeating one block stops here).
 constexpr std::size_t kMaxRuns = 1 << 22;
@@ -156,69 +155,69 @@ bool ext2Class::collectBlocks(ByteSpan inode) {
     return ok && !runsFull_;
 }
 
-bool ext2Class::extractEntry(platform::OutputFile& out, const ExtEntry& entry) {
+ExtFileMap ext2Class::fileMap(const ExtEntry& entry) {
+    ExtFileMap map;
     std::vector<std::uint8_t> raw;
-    const bool inodeRead = readInode(entry.tableBlock, entry.slot, raw);
+    map.inodeRead = readInode(entry.tableBlock, entry.slot, raw);
     const ByteSpan inode(raw);
-    if (!out.isOpen()) return false;
-    bool ok = inodeRead;
     const std::uint64_t size = entry.size;
     const std::uint16_t mode = le16(inode, kInMode);
     const std::uint32_t flags = le32(inode, kInFlags);
     const bool fastSymlink = (mode & kExtTypeMask) == kExtSymlink && !(flags & kExtentsFlag) && size < kInBlockBytes;
     if (fastSymlink || (flags & kInlineDataFlag)) {
         // The data lives in the inode (a short link target, or inline data).
-        const std::vector<std::uint8_t> data =
-            fastSymlink ? std::vector<std::uint8_t>(raw.begin() + kInBlock, raw.begin() + kInBlock + kInBlockBytes)
-                        : inlineData(inode);
-        const std::uint64_t bytes = std::min<std::uint64_t>(size, data.size());
-        ok = out.write(data.data(), static_cast<std::size_t>(bytes)) && ok && bytes == size;
-    } else if (inodeRead) {
-        ok = collectBlocks(inode);
-        const std::vector<ExtBlockRun> runs = blocks_;
-        const std::uint64_t bs = blockSize_;
-        const std::uint64_t fileBlocks = std::max<std::uint64_t>(1, (size + bs - 1) / bs);
-        const std::uint64_t chunkBlocks = std::min(fileBlocks, std::max<std::uint64_t>(1, kChunkBytes / bs));
-        std::vector<std::uint8_t> buffer(static_cast<std::size_t>(chunkBlocks * bs));
-        std::uint64_t pos = 0;  // bytes written
-        bool written = true;
-        const auto writeZeros = [&](std::uint64_t count) {
-            std::fill(buffer.begin(), buffer.end(), 0);
-            while (count > 0 && written) {
-                const std::uint64_t n = std::min<std::uint64_t>(count, buffer.size());
-                written = out.write(buffer.data(), static_cast<std::size_t>(n));
-                count -= n;
-                pos += n;
-            }
-        };
-        for (const ExtBlockRun& run : runs) {
-            std::uint64_t logical = run.logical;
-            std::uint64_t physical = run.physical;
-            std::uint64_t count = run.count;
-            if (logical * bs < pos) {  // overlaps what is written: keep the first
-                const std::uint64_t skip = std::min(count, (pos - logical * bs + bs - 1) / bs);
-                logical += skip;
-                physical += skip;
-                count -= skip;
-            }
-            if (count == 0 || logical * bs >= size) continue;
-            if (logical * bs > pos) writeZeros(logical * bs - pos);
-            while (count > 0 && pos < size && written) {
-                const std::uint64_t n = std::min(count, chunkBlocks);
-                if (!readBlocks(physical, n, buffer.data())) ok = false;
-                const std::uint64_t bytes = std::min(n * bs, size - pos);
-                written = out.write(buffer.data(), static_cast<std::size_t>(bytes));
-                pos += bytes;
-                physical += n;
-                count -= n;
-            }
-        }
-        // A hole at the end: the length is set without writing its zeros.
-        if (written && pos < size) written = out.truncate(size);
-        ok = ok && written;
+        map.inInode = true;
+        map.inodeBytes = fastSymlink ? std::vector<std::uint8_t>(raw.begin() + kInBlock, raw.begin() + kInBlock + kInBlockBytes)
+                                     : inlineData(inode);
+        return map;
     }
-    const ExtInodeTimes times = inodeFileTimes(entry);
-    out.setTimes(times.access, times.modification);
+    if (!map.inodeRead) return map;
+    map.mapWhole = collectBlocks(inode);
+    const std::uint64_t bs = blockSize_;
+    std::uint64_t pos = 0;  // the end of the data the runs kept so far
+    for (const ExtBlockRun& block : blocks_) {
+        ExtBlockRun run = block;
+        if (run.logical * bs < pos) {  // overlaps what an earlier run holds: keep the first
+            const std::uint64_t skip = std::min(run.count, (pos - run.logical * bs + bs - 1) / bs);
+            run.logical += skip;
+            run.physical += skip;
+            run.count -= skip;
+        }
+        if (run.count == 0 || run.logical * bs >= size) continue;
+        map.runs.push_back(run);
+        pos = std::min((run.logical + run.count) * bs, size);
+    }
+    map.dataEnd = pos;
+    return map;
+}
+
+bool ext2Class::readMapped(const std::vector<ExtBlockRun>& runs, std::uint64_t offset, std::span<std::uint8_t> buffer) {
+    std::fill(buffer.begin(), buffer.end(), 0);
+    const std::uint64_t bs = blockSize_;
+    if (bs == 0 || buffer.empty()) return true;
+    const std::uint64_t end = offset + buffer.size();
+    const std::uint64_t chunkBlocks = std::max<std::uint64_t>(1, kChunkBytes / bs);
+    std::vector<std::uint8_t> chunk;
+    bool ok = true;
+    // The first run that ends after offset.
+    auto run = std::upper_bound(runs.begin(), runs.end(), offset, [bs](std::uint64_t at, const ExtBlockRun& r) {
+        return at < (r.logical + r.count) * bs;
+    });
+    for (; run != runs.end() && run->logical * bs < end; ++run) {
+        const std::uint64_t runStart = run->logical * bs;
+        std::uint64_t from = std::max(offset, runStart);
+        const std::uint64_t to = std::min(end, (run->logical + run->count) * bs);
+        while (from < to) {
+            const std::uint64_t first = (from - runStart) / bs;  // block of the run
+            const std::uint64_t count = std::min(chunkBlocks, (to - runStart + bs - 1) / bs - first);
+            chunk.resize(static_cast<std::size_t>(count * bs));
+            if (!readBlocks(run->physical + first, count, chunk.data())) ok = false;
+            const std::uint64_t upTo = std::min(to, runStart + (first + count) * bs);
+            std::memcpy(buffer.data() + (from - offset), chunk.data() + (from - runStart - first * bs),
+                        static_cast<std::size_t>(upTo - from));
+            from = upTo;
+        }
+    }
     return ok;
 }
 

@@ -1,12 +1,13 @@
 #pragma once
 // The ext2, ext3 and ext4 parser: finds the superblock, reads the block-group descriptors,
 // records every inode, walks the directories to name the inodes, links the named entries into
-// a tree and fills its top level. It also gives the file list's texts and extracts files.
+// a tree and fills its top level. It also gives the file list's texts and reads files' data.
 
 #include <array>
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -18,10 +19,6 @@
 #include "common/VolumeRecord.h"
 #include "platform/Time.h"
 
-namespace corvello::platform {
-class OutputFile;
-}
-
 namespace corvello {
 
 class ScanHost;
@@ -32,6 +29,18 @@ struct ExtBlockRun {
     std::uint64_t logical = 0;
     std::uint64_t physical = 0;
     std::uint64_t count = 0;
+};
+
+// Where the bytes of a named inode lie, as a saved file takes them.
+struct ExtFileMap {
+    bool inodeRead = false;  // the inode could be read
+    bool mapWhole = true;    // the block map or extent tree was walked whole
+    bool inInode = false;    // the data are kept in the inode (inline data, a short link target)
+    std::vector<std::uint8_t> inodeBytes;  // those data, as the inode holds them
+    // The block runs in file order, none overlapping (where runs overlap the first keeps the
+    // bytes), each starting before the file's size.
+    std::vector<ExtBlockRun> runs;
+    std::uint64_t dataEnd = 0;  // the file offset where the last run's data end (at most the size)
 };
 
 struct ExtInodeTimes {
@@ -65,9 +74,12 @@ public:
     // Change, access and modification time, and the permission letters.
     std::array<std::string, 4> timeTexts(const ExtEntry& entry);
 
-    // Writes the entry's data to path (UTF-8) and restores its times. True when every byte
-    // of the file was read from the volume and written.
-    bool extractEntry(platform::OutputFile& out, const ExtEntry& entry);
+    // Where the entry's data lie: read from its inode (which is read again from the volume).
+    ExtFileMap fileMap(const ExtEntry& entry);
+    // Reads the bytes of a file mapped by runs (see ExtFileMap) from file offset `offset` into
+    // buffer; bytes no run covers are zeros. False when a block could not be read (it then
+    // reads as zeros where the medium gave nothing).
+    bool readMapped(const std::vector<ExtBlockRun>& runs, std::uint64_t offset, std::span<std::uint8_t> buffer);
     ExtInodeTimes inodeFileTimes(const ExtEntry& entry);
 
     // The data block runs of an on-disk inode, in file order, up to its size; false when the

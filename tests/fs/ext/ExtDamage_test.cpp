@@ -19,7 +19,7 @@ int saveAll(ExtScan& scan, const test::ScratchDir& dir) {
     for (const auto& [key, e] : scan.parser->entries()) {
         if (!extIsFile(e.mode)) continue;
         if (test::extractTo(dir.file("f" + std::to_string(n++)),
-                            [&](platform::OutputFile& o) { return scan.parser->extractEntry(o, e); }))
+                            [&](platform::OutputFile& o) { return scan.session->extract(reinterpret_cast<ItemData>(&e), o); }))
             ++ok;
     }
     return ok;
@@ -121,8 +121,8 @@ TEST(ExtDamage, BadExtentTreeLeavesTheRestIntact) {
     const ExtEntry* fragmented = scan.find("fragmented.bin");
     const ExtEntry* letter = scan.find("Documents/letter.txt");
     ASSERT_TRUE(fragmented && letter);
-    EXPECT_FALSE(test::extractTo(dir.file("fragmented"), [&](platform::OutputFile& o) { return scan.parser->extractEntry(o, *fragmented); }));
-    EXPECT_TRUE(test::extractTo(dir.file("letter"), [&](platform::OutputFile& o) { return scan.parser->extractEntry(o, *letter); }));
+    EXPECT_FALSE(test::extractTo(dir.file("fragmented"), [&](platform::OutputFile& o) { return scan.session->extract(reinterpret_cast<ItemData>(fragmented), o); }));
+    EXPECT_TRUE(test::extractTo(dir.file("letter"), [&](platform::OutputFile& o) { return scan.session->extract(reinterpret_cast<ItemData>(letter), o); }));
     for (const auto& m : test::readManifest("ext4-4k")) {
         if (m.path == "Documents/letter.txt") {
             EXPECT_EQ(test::sha256File(dir.file("letter")), m.sha256);
@@ -142,11 +142,11 @@ TEST(ExtDamage, IndirectBlockOutsideTheVolumeKeepsLaterDataInPlace) {
     ExtScan scan(dir.file("damaged.img"));
     const ExtEntry* large = scan.find("Documents/large.bin");
     ASSERT_NE(large, nullptr);
-    EXPECT_FALSE(test::extractTo(dir.file("large"), [&](platform::OutputFile& o) { return scan.parser->extractEntry(o, *large); }));
+    EXPECT_FALSE(test::extractTo(dir.file("large"), [&](platform::OutputFile& o) { return scan.session->extract(reinterpret_cast<ItemData>(large), o); }));
     test::ScratchDir good;
     ExtScan intact(original);
     ASSERT_TRUE(test::extractTo(good.file("large"), [&](platform::OutputFile& o) {
-        return intact.parser->extractEntry(o, *intact.find("Documents/large.bin"));
+        return intact.session->extract(reinterpret_cast<ItemData>(intact.find("Documents/large.bin")), o);
     }));
     const auto damaged = test::readAll(dir.file("large"));
     const auto whole = test::readAll(good.file("large"));
