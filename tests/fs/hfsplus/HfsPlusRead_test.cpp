@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <map>
 
 #include "fs/hfsplus/HfsScanHelper.h"
 #include "fs/hfsplus/HfsVolumeBuilder.h"
@@ -16,28 +14,6 @@ namespace corvello {
 namespace {
 
 using namespace test::hfs;
-
-std::vector<std::uint8_t> pattern(std::size_t size, std::uint8_t seed) {
-    std::vector<std::uint8_t> b(size);
-    std::uint32_t x = 0x2545F491u * (seed + 1u);
-    for (auto& v : b) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        v = static_cast<std::uint8_t>(x);
-    }
-    return b;
-}
-
-std::vector<std::uint8_t> readAll(const std::string& path) {
-    std::vector<std::uint8_t> b;
-    if (FILE* f = std::fopen(path.c_str(), "rb")) {
-        int c;
-        while ((c = std::fgetc(f)) != EOF) b.push_back(static_cast<std::uint8_t>(c));
-        std::fclose(f);
-    }
-    return b;
-}
 
 struct Extracted {
     bool ok = false;
@@ -113,11 +89,10 @@ TEST(HfsPlusRead, WindowsAnywhereGiveTheBytesTheSaveWrites) {
     Split split;
     test::ScratchDir dir;
     const auto image = split.v.build();
-    auto s = scanBytes(dir, image);
-    ASSERT_TRUE(s->session);
-    ScanSession& session = *s->session;
+    const auto s = scanBytes(dir, image);
     const ItemData f = s->at("split.bin");
     ASSERT_NE(f, 0u);
+    ScanSession& session = *s->session;
     const Extracted whole = extractWhole(session, f);
     EXPECT_TRUE(whole.ok);
     ASSERT_EQ(whole.bytes, split.want);
@@ -164,12 +139,10 @@ TEST(HfsPlusRead, MissingOverflowRecordEndsTheFileWhereItsRunsEnd) {
     Split split;
     split.v.overflow.pop_back();
     test::ScratchDir dir;
-    const auto image = split.v.build();
-    auto s = scanBytes(dir, image);
-    ASSERT_TRUE(s->session);
-    ScanSession& session = *s->session;
+    const auto s = scanBytes(dir, split.v.build());
     const ItemData f = s->at("split.bin");
     ASSERT_NE(f, 0u);
+    ScanSession& session = *s->session;
     const std::vector<std::uint8_t> found(split.want.begin(), split.want.begin() + 10 * 4096);
     const Extracted whole = extractWhole(session, f);
     EXPECT_FALSE(whole.ok);
@@ -189,15 +162,7 @@ TEST(HfsPlusRead, MissingOverflowRecordEndsTheFileWhereItsRunsEnd) {
 TEST(HfsPlusRead, RealVolumeFilesReadTheSameInAnyWindow) {
     const std::string path = test::sharedFixture("hfsplus.raw");
     if (path.empty()) GTEST_SKIP() << "hfsplus.raw is not in the shared fixture folder";
-    const std::map<std::string, std::string> hashes = {
-        {"a_directory/a_file", "4a49638d0e1055fd9e4c17fef7fdf4d6ccf892b6d9c2f64164203c4bfb0ec92d"},
-        {"a_directory/another_file", "c7fbc0e821c0871805a99584c6a384533909f68a6bbe9a2a687d28d9f3b10c16"},
-        {"passwords.txt", "02a2a6af2f1ecf4720d7d49d640f0d0a269a7ec733e41973bdd34f09dad0e252"},
-        {"a_link", "6733d69287df2b9bc972ed6bc8c3e7e540965deee27b18acf8cbf9d1fe662630"},
-        {".fseventsd/fseventsd-uuid", "4a3a8010129b8b03eaf0a57b2947dea402e69e8e718e7bde36f5e4204df547ff"},
-        {".fseventsd/00000000171494cb", "f668578232ceb08dba9f9f3e091565fc8cc11cec63e450f3b850e04c453c51dd"},
-        {".fseventsd/00000000171494cc", "96ab3370de0590836a68157441daec7ba58caabb4f2d2f954059e085ec5b975e"},
-    };
+    const auto& hashes = realVolumeHashes();
     const auto s = scanImage(path);
     ASSERT_TRUE(s->session);
     ScanSession& session = *s->session;
