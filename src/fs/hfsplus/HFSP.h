@@ -1,7 +1,7 @@
 #pragma once
 // HFS+ (and HFSX) volume parser: the volume header, the catalog and extents-overflow B-trees,
-// one entry per catalog folder and file record linked into a tree, the display texts and the
-// extraction of a file's data fork.
+// one entry per catalog folder and file record linked into a tree, the display texts and where
+// a file's data fork lies.
 
 #include <array>
 #include <cstdint>
@@ -16,10 +16,6 @@
 #include "common/VolumeRecord.h"
 #include "platform/Time.h"
 
-namespace corvello::platform {
-class OutputFile;
-}
-
 namespace corvello {
 
 class ScanHost;
@@ -29,14 +25,6 @@ struct HfsFork {
     std::uint64_t logicalSize = 0;
     std::uint32_t totalBlocks = 0;
     std::vector<HfsExtent> extents;  // in fork order
-};
-
-// What extracting one file did.
-enum class HfsExtractResult {
-    Written,       // the file was written (possibly short when overflow records were missing)
-    NothingToWrite,  // size 0: no file is created
-    NoData,        // a non-zero size but no block inside the volume: no file is created
-    CannotCreate,  // the output file could not be created
 };
 
 class HFSP {
@@ -67,11 +55,14 @@ public:
     // Creation, access and modification time and the permission text of a file entry.
     void timeTexts(const HfsEntry& entry, std::array<std::string, 4>& out) const;
 
-    // Writes the data fork of a file entry to path (UTF-8) and restores its times.
-    HfsExtractResult extractEntry(platform::OutputFile& out, const HfsEntry& entry);
-    // Appends the blocks of the extents-overflow records of cnid, from fork block have on,
-    // until total blocks are listed; false when a record is missing.
-    bool readOverflowExtents(std::uint64_t have, std::uint64_t cnid, std::uint32_t total);
+    // The runs of blocks of a file entry's data fork in fork order (the catalog record's
+    // extents, then its extents-overflow records), blocks outside the volume left out; false
+    // when not one block lies inside the volume. The entry is taken as it is (no hard link is
+    // followed).
+    bool dataRuns(const HfsEntry& entry, std::vector<HfsExtent>& runs);
+    // Appends to runs the blocks of the extents-overflow records of cnid, from fork block have
+    // on, until total blocks are listed; false when a record is missing.
+    bool readOverflowExtents(std::vector<HfsExtent>& runs, std::uint64_t have, std::uint64_t cnid, std::uint32_t total);
     struct FileTimes {
         bool known = false;  // false when the catalog record could not be read
         platform::UnixTime creation, access, modification;
@@ -103,8 +94,6 @@ public:
     std::map<std::pair<std::uint32_t, std::uint32_t>, HfsOverflowRef> overflowIndex;
     std::uint64_t orphanId = 0;
     TreeItem rootItem = 0;
-    // The runs of blocks listed for the file being extracted, in fork order.
-    std::vector<HfsExtent> blockList;
 
 private:
     const VolumeView* reader = nullptr;  // &view once attached
@@ -127,8 +116,7 @@ private:
     // The number of blocks an extent may cover without leaving the volume.
     std::uint64_t blocksInside(const HfsExtent& e) const;
     std::uint64_t deviceBlocks() const;
-    void appendRun(std::uint32_t start, std::uint32_t count);
-    HfsExtractResult extractFork(platform::OutputFile& out, const HfsEntry& entry);
+    void appendRun(std::vector<HfsExtent>& runs, std::uint32_t start, std::uint32_t count) const;
     void status(const std::string& text) const;
     bool stop() const;
     void progressRange(std::int64_t high) const;

@@ -17,30 +17,8 @@ namespace {
 
 using namespace test::hfs;
 
-std::vector<std::uint8_t> pattern(std::size_t size, std::uint8_t seed) {
-    std::vector<std::uint8_t> b(size);
-    std::uint32_t x = 0x9E3779B9u * (seed + 1u);
-    for (auto& v : b) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        v = static_cast<std::uint8_t>(x);
-    }
-    return b;
-}
-
 std::vector<std::uint8_t> slice(const std::vector<std::uint8_t>& b, std::size_t from, std::size_t n) {
     return {b.begin() + static_cast<std::ptrdiff_t>(from), b.begin() + static_cast<std::ptrdiff_t>(from + n)};
-}
-
-std::vector<std::uint8_t> readAll(const std::string& path) {
-    std::vector<std::uint8_t> b;
-    if (FILE* f = std::fopen(path.c_str(), "rb")) {
-        int c;
-        while ((c = std::fgetc(f)) != EOF) b.push_back(static_cast<std::uint8_t>(c));
-        std::fclose(f);
-    }
-    return b;
 }
 
 bool contains(const std::vector<std::string>& v, const std::string& s) { return std::find(v.begin(), v.end(), s) != v.end(); }

@@ -26,15 +26,7 @@ std::string realVolume() { return test::sharedFixture("hfsplus.raw"); }
 constexpr std::int64_t kFileTime = 1642144782;
 constexpr std::int64_t kEventsTime = 1642144786;
 
-const std::map<std::string, std::string> kFileHashes = {
-    {"a_directory/a_file", "4a49638d0e1055fd9e4c17fef7fdf4d6ccf892b6d9c2f64164203c4bfb0ec92d"},
-    {"a_directory/another_file", "c7fbc0e821c0871805a99584c6a384533909f68a6bbe9a2a687d28d9f3b10c16"},
-    {"passwords.txt", "02a2a6af2f1ecf4720d7d49d640f0d0a269a7ec733e41973bdd34f09dad0e252"},
-    {"a_link", "6733d69287df2b9bc972ed6bc8c3e7e540965deee27b18acf8cbf9d1fe662630"},
-    {".fseventsd/fseventsd-uuid", "4a3a8010129b8b03eaf0a57b2947dea402e69e8e718e7bde36f5e4204df547ff"},
-    {".fseventsd/00000000171494cb", "f668578232ceb08dba9f9f3e091565fc8cc11cec63e450f3b850e04c453c51dd"},
-    {".fseventsd/00000000171494cc", "96ab3370de0590836a68157441daec7ba58caabb4f2d2f954059e085ec5b975e"},
-};
+const std::map<std::string, std::string>& kFileHashes = test::hfs::realVolumeHashes();
 
 TEST(HfsPlusRealVolume, ListShowsEveryFileAndFolderWithPathAndSize) {
     REQUIRE_REAL_VOLUME();
