@@ -62,6 +62,7 @@ TEST(BoundedRead, AStopEndsALongFileAfterTheReadUnderWay) {
         {"reuse-fat32", "filler.bin"},
         {"reuse-exfat", "filler.bin"},
         {"fat16-32k", "Data/holiday movie.bin"},
+        {"ext3-4k", "sparse.bin"},
     };
     for (const auto& [image, path] : cases) {
         std::ostringstream err;
