@@ -15,6 +15,22 @@
 namespace corvello {
 namespace {
 
+// A fixture volume scanned as the command line scans it, and the file at path on it (0 when
+// there is none).
+struct ScannedFile {
+    std::ostringstream err;
+    cli::ScannedVolume v{err};
+    ItemData file = 0;
+
+    ScannedFile(const std::string& image, const std::string& path) {
+        cli::scanVolume(v, cli::Args({test::fixture(image + ".img")}, cli::kVolumeOptions, cli::kVolumeFlags));
+        if (!v.session) return;
+        walkEntries(*v.session, topLevelRecords(*v.session, v.tree), 0, [&](const ListedEntry& e) {
+            if (e.path == path) file = e.data;
+        });
+    }
+};
+
 TEST(BoundedRead, StopsTheExtractionAtTheLimit) {
     struct Case {
         const char* image;
@@ -27,14 +43,9 @@ TEST(BoundedRead, StopsTheExtractionAtTheLimit) {
     };
     constexpr std::size_t kLimit = 64 * 1024;
     for (const Case& c : cases) {
-        std::ostringstream err;
-        cli::ScannedVolume v(err);
-        cli::scanVolume(v, cli::Args({test::fixture(std::string(c.image) + ".img")}, cli::kVolumeOptions,
-                                     cli::kVolumeFlags));
-        ItemData file = 0;
-        walkEntries(*v.session, topLevelRecords(*v.session, v.tree), 0, [&](const ListedEntry& e) {
-            if (e.path == c.path) file = e.data;
-        });
+        ScannedFile scanned(c.image, c.path);
+        cli::ScannedVolume& v = scanned.v;
+        const ItemData file = scanned.file;
         ASSERT_NE(file, 0u) << c.image << " " << c.path;
         const std::uint64_t size = v.session->size(file);
         ASSERT_GT(size, 40 * kLimit) << c.image;
@@ -65,14 +76,9 @@ TEST(BoundedRead, AStopEndsALongFileAfterTheReadUnderWay) {
         {"ext3-4k", "sparse.bin"},
     };
     for (const auto& [image, path] : cases) {
-        std::ostringstream err;
-        cli::ScannedVolume v(err);
-        cli::scanVolume(v, cli::Args({test::fixture(std::string(image) + ".img")}, cli::kVolumeOptions,
-                                     cli::kVolumeFlags));
-        ItemData file = 0;
-        walkEntries(*v.session, topLevelRecords(*v.session, v.tree), 0, [&](const ListedEntry& e) {
-            if (e.path == path) file = e.data;
-        });
+        ScannedFile scanned(image, path);
+        cli::ScannedVolume& v = scanned.v;
+        const ItemData file = scanned.file;
         ASSERT_NE(file, 0u) << image;
         ASSERT_GT(v.session->size(file), 2u << 20) << image;
         MemoryScanHost host;
@@ -97,14 +103,9 @@ TEST(BoundedRead, ReadsByOffsetMatchTheExtraction) {
         {"ext3-4k", "sparse.bin"},     {"fat16-32k", "Data/holiday movie.bin"},
     };
     for (const auto& [image, path] : cases) {
-        std::ostringstream err;
-        cli::ScannedVolume v(err);
-        cli::scanVolume(v, cli::Args({test::fixture(std::string(image) + ".img")}, cli::kVolumeOptions,
-                                     cli::kVolumeFlags));
-        ItemData file = 0;
-        walkEntries(*v.session, topLevelRecords(*v.session, v.tree), 0, [&](const ListedEntry& e) {
-            if (e.path == path) file = e.data;
-        });
+        ScannedFile scanned(image, path);
+        cli::ScannedVolume& v = scanned.v;
+        const ItemData file = scanned.file;
         ASSERT_NE(file, 0u) << image;
         const std::uint64_t size = v.session->size(file);
         platform::OutputFile whole;
