@@ -45,13 +45,22 @@ public:
     std::u16string name(ItemData data) const override {
         return isValid(data) && entry(data).name != nullptr ? std::u16string(entry(data).name) : std::u16string();
     }
-    std::uint64_t size(ItemData data) const override { return isValid(data) ? p_->dataSize(data - 1) : 0; }
+    // The parser keeps working state while it reads a record: readers on other threads wait.
+    std::uint64_t size(ItemData data) const override {
+        if (!isValid(data)) return 0;
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return p_->dataSize(data - 1);
+    }
 
     std::array<std::string, 4> rowTexts(ItemData data) const override {
         if (!isValid(data)) return {};
         return p_->timeTexts(entry(data));
     }
-    std::string sizeText(ItemData data) const override { return isValid(data) ? p_->sizeText(data - 1) : ""; }
+    std::string sizeText(ItemData data) const override {
+        if (!isValid(data)) return "";
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return p_->sizeText(data - 1);
+    }
     // The standard information's times; a record without one has none.
     EntryTimes times(ItemData data) const override {
         if (!isValid(data)) return {};
@@ -110,7 +119,7 @@ public:
 
 protected:
     bool readsByOffset() const override { return true; }
-    // A record that cannot be read still stands as an (empty) file, which counts as not saved.
+    // A file stands for every file record; one whose record cannot be read is told.
     DataPresence presence(ItemData data) const override {
         const std::lock_guard<std::mutex> lock(mutex_);
         const StreamLayout& l = layoutOf(data);
