@@ -11,13 +11,10 @@
 
 #include "cli/CliSupport.h"
 #include "cli/ScannedVolume.h"
-#include "common/MemoryResultTree.h"
-#include "common/MemoryScanHost.h"
-#include "device/VolumeView.h"
 #include "fs/ntfs/NtfsImage.h"
+#include "fs/ntfs/NtfsScanned.h"
 #include "platform/Files.h"
 #include "scan/SaveWalk.h"
-#include "scan/Scan.h"
 #include "support/TestSupport.h"
 
 namespace corvello {
@@ -107,26 +104,6 @@ TEST(NtfsRead, FilesOfARealVolumeReadInAwkwardWindows) {
     }
 }
 
-// A volume scanned from memory.
-struct Scanned {
-    Bytes image;
-    MemorySource reader;
-    MemoryScanHost host;
-    MemoryResultTree tree;
-    std::unique_ptr<ScanSession> session;
-    std::map<std::string, ItemData> files;
-
-    explicit Scanned(const Bytes& bytes) : image(bytes), reader(image) {
-        ScanRequest request;
-        request.reader = &reader;
-        request.volume.fileSystem = u"NTFS";
-        request.volume.sizeText = u"2  MB";
-        session = runScan(request, host, tree);
-        if (!session) return;
-        walkEntries(*session, topLevelRecords(*session, tree), 0, [&](const ListedEntry& e) { files[e.path] = e.data; });
-    }
-};
-
 Bytes pattern(std::size_t n, unsigned seed) {
     std::mt19937 rng(seed);
     Bytes out(n);
@@ -196,11 +173,11 @@ TEST(NtfsRead, DataEndingBeforeTheSizeReadAsZerosInAwkwardWindows) {
     img.record(20, 1, {stamp, NtfsImage::fileName(5, u"small.txt"), NtfsImage::resident(0x80, small)});
     cases.push_back({"small.txt", small, {0, 1, 332, 333}});
 
-    Scanned s(img.bytes);
+    test::ScannedNtfs s(img.bytes);
     ASSERT_TRUE(s.session);
     for (const Case& c : cases) {
-        ASSERT_TRUE(s.files.count(c.name)) << c.name;
-        const ItemData file = s.files.at(c.name);
+        ASSERT_TRUE(s.listed.count(c.name)) << c.name;
+        const ItemData file = s.listed.at(c.name).data;
         ASSERT_EQ(s.session->size(file), c.expected.size()) << c.name;
         EXPECT_TRUE(readInWindows(*s.session, file, c.expected.size()) == c.expected) << c.name;
         expectWindowsAround(*s.session, file, c.expected, c.edges, c.name);
