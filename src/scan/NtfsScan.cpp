@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstring>
 #include <mutex>
 #include <set>
 
@@ -6,7 +7,6 @@
 #include "common/ResultTree.h"
 #include "common/ScanHost.h"
 #include "fs/ntfs/Ntfs.h"
-#include "platform/Files.h"
 #include "scan/Families.h"
 
 namespace corvello {
@@ -45,13 +45,22 @@ public:
     std::u16string name(ItemData data) const override {
         return isValid(data) && entry(data).name != nullptr ? std::u16string(entry(data).name) : std::u16string();
     }
-    std::uint64_t size(ItemData data) const override { return isValid(data) ? p_->dataSize(data - 1) : 0; }
+    // The parser keeps working state while it reads a record: readers on other threads wait.
+    std::uint64_t size(ItemData data) const override {
+        if (!isValid(data)) return 0;
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return p_->dataSize(data - 1);
+    }
 
     std::array<std::string, 4> rowTexts(ItemData data) const override {
         if (!isValid(data)) return {};
         return p_->timeTexts(entry(data));
     }
-    std::string sizeText(ItemData data) const override { return isValid(data) ? p_->sizeText(data - 1) : ""; }
+    std::string sizeText(ItemData data) const override {
+        if (!isValid(data)) return "";
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return p_->sizeText(data - 1);
+    }
     // The standard information's times; a record without one has none.
     EntryTimes times(ItemData data) const override {
         if (!isValid(data)) return {};
@@ -71,19 +80,16 @@ public:
     // The volume's root "." is shown where it appears, never walked into a second time.
     bool entersFolder(ItemData data) const override { return name(data) != u"."; }
     bool isExtracted(ItemData data) const override { return name(data) != u"$BadClus"; }
-    bool extractDirect(ItemData data, platform::OutputFile& out, const ScanHost* /*host*/) override {
-        return isValid(data) && p_->extractEntry(data - 1, out);
-    }
-
-    // Data kept in clusters are read where they lie, only the window; resident, compressed
-    // and damaged data are read through the extraction.
+    // Reads only what the window needs: resident data from the record, runs where they lie,
+    // compressed data by compression unit.
     std::optional<std::size_t> readData(ItemData data, std::uint64_t offset, std::span<std::uint8_t> buffer,
                                         ReadNotes& notes) override {
         if (!isValid(data) || isFolder(data)) return std::nullopt;
-        std::vector<ByteRun> runs;
-        std::uint64_t length = 0, initialized = 0;
-        if (!extents(data, runs, length, initialized)) return ScanSession::readData(data, offset, buffer, notes);
-        return readRuns(p_->view(), runs, length, length, initialized, offset, buffer);
+        const std::lock_guard<std::mutex> lock(mutex_);
+        bool damaged = false;
+        const std::optional<std::size_t> got = p_->readStream(layoutOf(data), units_, offset, buffer, damaged);
+        if (damaged) notes.damaged = true;
+        return got;
     }
     std::vector<ByteRun> byteRuns(ItemData data) const override {
         std::vector<ByteRun> runs;
@@ -111,6 +117,30 @@ public:
 
     ntfs& parser() { return *p_; }
 
+protected:
+    bool readsByOffset() const override { return true; }
+    // A file stands for every file record; one whose record cannot be read is told.
+    DataPresence presence(ItemData data) const override {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        const StreamLayout& l = layoutOf(data);
+        if (l.named && !l.readable) p_->noticeInvalidEntry();
+        return DataPresence::Data;
+    }
+    // A run of holes to the end of the data is left as a hole; data that cannot be whole are
+    // read to the end.
+    std::uint64_t dataEnd(ItemData data) const override {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        const StreamLayout& l = layoutOf(data);
+        return l.damaged ? l.size : l.holeFrom;
+    }
+    // The standard information's access and modification times, also where they are zero.
+    std::optional<SavedTimes> savedTimes(ItemData data) const override {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (!layoutOf(data).readable) return std::nullopt;
+        const RecordTimes t = p_->readRecordTimes(entry(data).location);
+        return SavedTimes{platform::fromFiletime(t.access), platform::fromFiletime(t.modification)};
+    }
+
     // A deleted record's runs, checked against $Bitmap: NTFS's record of the clusters live
     // files own. Resident data lives in the record itself.
     Recoverability recoverability(ItemData data) const override {
@@ -131,12 +161,45 @@ public:
 private:
     const MftEntry& entry(ItemData data) const { return p_->entries[data - 1]; }
 
+    // The layout of the last file read (reads come in a row). The caller holds mutex_.
+    const StreamLayout& layoutOf(ItemData data) const {
+        if (layout_.entry != data - 1) {
+            layout_ = p_->layOutStream(data - 1);
+            units_ = UnitCache{};
+        }
+        return layout_;
+    }
+
     bool extents(ItemData data, std::vector<ByteRun>& runs, std::uint64_t& length, std::uint64_t& initialized) const {
         const std::lock_guard<std::mutex> lock(mutex_);
         std::vector<ntfs::DataExtent> found;
         if (!p_->dataExtents(data - 1, found, length, initialized)) return false;
         for (const auto& e : found) runs.push_back({e.fileOffset, e.volumeOffset, e.length});
         return true;
+    }
+
+    // The first limit bytes of entry index's data, read as a save reads them: left empty
+    // unless the whole of the data reads. The caller holds mutex_.
+    void readStart(std::uint64_t index, std::size_t limit, std::vector<std::uint8_t>& out) const {
+        out.clear();
+        const StreamLayout l = p_->layOutStream(index);
+        if (l.named && !l.readable) p_->noticeInvalidEntry();
+        if (!l.readable) return;
+        const std::uint64_t end = l.damaged ? l.size : l.holeFrom;
+        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::min<std::uint64_t>(limit, l.size)), 0);
+        std::vector<std::uint8_t> window(static_cast<std::size_t>(std::min<std::uint64_t>(end, 1u << 20)));
+        UnitCache units;
+        bool damaged = false;
+        for (std::uint64_t at = 0; at < end;) {
+            const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(end - at, window.size()));
+            const std::optional<std::size_t> got = p_->readStream(l, units, at, std::span(window.data(), want), damaged);
+            if (!got || *got != want) return;
+            if (at < bytes.size())
+                std::memcpy(bytes.data() + at, window.data(),
+                            static_cast<std::size_t>(std::min<std::uint64_t>(want, bytes.size() - at)));
+            at += want;
+        }
+        if (!damaged) out = std::move(bytes);
     }
 
     // Reads $Bitmap (record 6, or the live "$Bitmap" of the root where the table is not by
@@ -160,14 +223,14 @@ private:
         // Units past what it covers count as in use.
         const std::uint64_t bytes = std::min<std::uint64_t>(p_->dataSize(index), need + 4096);
         if (bytes == 0) return false;
-        platform::OutputFile out;
-        out.openMemory(static_cast<std::size_t>(bytes));
-        if (p_->extractEntry(index, out)) bitmap_ = out.bytes();
+        readStart(index, static_cast<std::size_t>(bytes), bitmap_);
         return !bitmap_.empty();
     }
 
     std::unique_ptr<ntfs> p_;
     mutable std::mutex mutex_;
+    mutable StreamLayout layout_;
+    mutable UnitCache units_;
     mutable std::vector<std::uint8_t> bitmap_;
     mutable bool bitmapTried_ = false;
 };

@@ -1,13 +1,16 @@
 #pragma once
 // The NTFS parser: boot sector and MFT location, one entry per MFT record slot, record
-// decoding, the directory tree (parent references, "ORPHAN_ENTRY"), display texts and file
-// extraction (resident, plain, sparse, LZNT1-compressed, spread over extension records).
+// decoding, the directory tree (parent references, "ORPHAN_ENTRY"), display texts and reads of
+// a file's data by offset (resident, plain, sparse, LZNT1-compressed, spread over extension
+// records).
 
 #include <array>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -16,11 +19,6 @@
 #include "fs/ntfs/MftEntry.h"
 #include "fs/ntfs/Record.h"
 #include "common/VolumeRecord.h"
-#include "device/VolumeView.h"
-
-namespace corvello::platform {
-class OutputFile;
-}
 
 namespace corvello {
 
@@ -74,6 +72,32 @@ struct DataStream {
     bool gaps = false;         // an extent was missing or overlapped
 };
 
+// A file's data laid out for reads by offset, as a save writes them.
+struct StreamLayout {
+    enum class Form { None, Resident, Runs, Compressed };
+    std::uint64_t entry = ~0ull;  // the entry laid out
+    bool named = false;           // the entry names a file record
+    bool readable = false;        // its record could be read: else nothing of it can be
+    Form form = Form::None;       // None: no data, nothing to write
+    DataStream stream;
+    std::uint64_t size = 0;          // the real size
+    std::uint64_t initialized = 0;   // bytes from here on read as zeros
+    std::uint64_t delivered = 0;     // bytes a save writes: fewer than size where the runs end first
+    std::uint64_t holeFrom = 0;      // from here to size a hole: its length is set, nothing written
+    bool damaged = false;            // the data cannot be whole (an extent missing, a unit too large)
+    std::vector<std::uint64_t> runVcn;  // the first VCN of each run, then the VCN after the last
+    std::uint64_t clusterSize = 0;
+    std::uint64_t unitClusters = 0;  // Compressed: clusters per compression unit
+};
+
+// The compression unit a read decompressed last (reads of a file come in a row).
+struct UnitCache {
+    std::uint64_t entry = ~0ull;
+    std::uint64_t unit = 0;
+    std::vector<std::uint8_t> bytes;
+    bool damaged = false;
+};
+
 class ntfs {
 public:
     ntfs(VolumeView view, ScanHost& host, ResultTree* tree, VolumeRecord volume);
@@ -114,10 +138,18 @@ public:
     std::uint64_t dataSize(std::uint64_t i);
     std::string sizeText(std::uint64_t i);
     std::array<std::string, 4> timeTexts(const MftEntry& entry);
-    // Writes entry i's data to path (UTF-8) and restores its times. False when the entry is
-    // not a readable file record, the file cannot be written, or part of the data could not be
-    // read (unreadable clusters are written as zeros so the rest keeps its place).
-    bool extractEntry(std::uint64_t i, platform::OutputFile& out);
+    // Lays out entry i's unnamed data for reads by offset.
+    StreamLayout layOutStream(std::uint64_t i);
+    // Reads the data of layout from offset into buffer, only what the window needs: the number
+    // of bytes delivered (fewer at the end of what a save writes, 0 past the real size), or none
+    // where nothing can be read (a record that cannot be read, or past the last run). Sparse
+    // stretches, bytes past the initialised size and clusters that cannot be read are zeros;
+    // damaged is set where zeros stand for data the volume could not give, or the data cannot
+    // be whole. units keeps the last compression unit decompressed.
+    std::optional<std::size_t> readStream(const StreamLayout& layout, UnitCache& units, std::uint64_t offset,
+                                          std::span<std::uint8_t> buffer, bool& damaged);
+    // Tells the user an entry's record cannot be read as a file record.
+    void noticeInvalidEntry();
 
     // One stretch of a file's data on the volume: the bytes from fileOffset, length long, lie
     // at volumeOffset.
@@ -164,8 +196,9 @@ private:
     bool readAttributeListBytes(const RecordBytes& record, const AttributeHeader& a, std::vector<std::uint8_t>& out);
     std::uint64_t volumeClusters() const;
     bool readClusters(std::int64_t lcn, std::uint64_t count, std::uint8_t* out);
-    bool writeStream(const DataStream& stream, class StreamWriter& out);
-    bool writeCompressed(const DataStream& stream, class StreamWriter& out);
+    void readPlain(const StreamLayout& layout, std::uint64_t offset, std::uint64_t end, std::uint8_t* out,
+                   bool& damaged);
+    void decompressUnit(const StreamLayout& layout, std::uint64_t unit, UnitCache& cache);
     void orphanChildrenOfNonFolders();
     void scanForMftRecord();
     void clusterSizeFromBootSector();

@@ -16,6 +16,7 @@
 #include "device/VolumeView.h"
 #include "fs/ntfs/Ntfs.h"
 #include "fs/ntfs/NtfsImage.h"
+#include "fs/ntfs/NtfsScanned.h"
 #include "scan/Families.h"
 #include "scan/MemoryScan.h"
 #include "scan/SaveWalk.h"
@@ -189,27 +190,7 @@ Volume buildVolume() {
     return v;
 }
 
-struct Scanned {
-    test::ScratchDir dir;
-    Bytes image;  // the volume, read in memory
-    MemorySource reader;
-    MemoryScanHost host;
-    MemoryResultTree tree;
-    std::unique_ptr<ScanSession> session;
-    std::map<std::string, ListedEntry> listed;
-
-    explicit Scanned(const Bytes& bytes) : image(bytes), reader(image) {
-        ScanRequest request;
-        request.reader = &reader;
-        request.volume.fileSystem = u"NTFS";
-        request.volume.sizeText = u"2  MB";
-        session = runScan(request, host, tree);
-        if (!session) return;
-        completeScan(*session, tree, host);
-        walkEntries(*session, topLevelRecords(*session, tree), 0,
-                    [&](const ListedEntry& e) { listed[e.path] = e; });
-    }
-};
+using Scanned = test::ScannedNtfs;
 
 TEST(NtfsSynthetic, ExtractsEveryDataLayoutByteForByte) {
     const Volume v = buildVolume();
