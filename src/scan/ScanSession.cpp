@@ -29,6 +29,9 @@ bool ScanSession::extract(ItemData data, platform::OutputFile& out, const ScanHo
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(end, kExtractChunk)));
     ReadNotes notes;
     bool ok = true;
+    // A file without bytes to read is still asked once, so that a record that cannot be read
+    // is not saved as an empty file that passes for whole.
+    if (end == 0 && !readData(data, 0, {}, notes)) ok = false;
     std::uint64_t at = 0;
     while (at < end) {
         if (host != nullptr && host->stopRequested()) {

@@ -40,6 +40,7 @@ TEST(BoundedRead, StopsTheExtractionAtTheLimit) {
         {"reuse-fat32", "filler.bin"},         {"reuse-exfat", "filler.bin"},
         {"reuse-ntfs", "filler.bin"},          {"fat16-32k", "Data/holiday movie.bin"},
         {"ext3-4k", "sparse.bin"},
+        {"reuse-ntfs", "filler.bin"},
     };
     constexpr std::size_t kLimit = 64 * 1024;
     for (const Case& c : cases) {
