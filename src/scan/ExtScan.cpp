@@ -86,8 +86,8 @@ public:
             return count;
         }
         if (!map.inodeRead) return std::nullopt;
-        if (offset >= length || buffer.empty()) return 0;
         if (!map.mapWhole) notes.damaged = true;
+        if (offset >= length || buffer.empty()) return 0;
         const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length - offset));
         if (!parser_->readMapped(map.runs, offset, buffer.first(count))) notes.damaged = true;
         return count;
@@ -146,25 +146,13 @@ public:
 protected:
     bool readsByOffset() const override { return true; }
 
-    // A file record whose inode or block map cannot be read has nothing to write when it is
-    // empty: it counts as not saved.
-    DataPresence presence(ItemData data) const override {
-        if (!isValid(data) || saveKind(data) != SaveKind::File) return DataPresence::Missing;
-        if (record(data).size > 0) return DataPresence::Data;
-        const std::lock_guard<std::mutex> lock(mutex_);
-        const ExtFileMap& map = mapOf(data);
-        return map.inodeRead && (map.inInode || map.mapWhole) ? DataPresence::Data : DataPresence::Missing;
-    }
-
-    // The end of the last run's data (a hole at the end is set by length). A map that could not
-    // be walked whole is read at least once, so that the file is known not to be whole.
+    // The end of the last run's data (a hole at the end is set by length).
     std::uint64_t dataEnd(ItemData data) const override {
         if (!isValid(data)) return 0;
         const std::uint64_t length = record(data).size;
         const std::lock_guard<std::mutex> lock(mutex_);
         const ExtFileMap& map = mapOf(data);
-        if (map.inInode || !map.inodeRead) return length;
-        return std::max(map.dataEnd, map.mapWhole ? 0 : std::min<std::uint64_t>(length, 1));
+        return map.inInode || !map.inodeRead ? length : map.dataEnd;
     }
 
     // A saved file always takes the inode's access and modification times, zero ones too.

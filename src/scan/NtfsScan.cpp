@@ -126,12 +126,9 @@ protected:
         if (l.named && !l.readable) p_->noticeInvalidEntry();
         return DataPresence::Data;
     }
-    // A run of holes to the end of the data is left as a hole; data that cannot be whole are
-    // read to the end.
     std::uint64_t dataEnd(ItemData data) const override {
         const std::lock_guard<std::mutex> lock(mutex_);
-        const StreamLayout& l = layoutOf(data);
-        return l.damaged ? l.size : l.holeFrom;
+        return readEnd(layoutOf(data));
     }
     // The standard information's access and modification times, also where they are zero.
     std::optional<SavedTimes> savedTimes(ItemData data) const override {
@@ -161,6 +158,10 @@ protected:
 private:
     const MftEntry& entry(ItemData data) const { return p_->entries[data - 1]; }
 
+    // Where a save stops reading: a run of holes to the end of the data is left as a hole; data
+    // that cannot be whole are read to the end.
+    static std::uint64_t readEnd(const StreamLayout& l) { return l.damaged ? l.size : l.holeFrom; }
+
     // The layout of the last file read (reads come in a row). The caller holds mutex_.
     const StreamLayout& layoutOf(ItemData data) const {
         if (layout_.entry != data - 1) {
@@ -185,7 +186,7 @@ private:
         const StreamLayout l = p_->layOutStream(index);
         if (l.named && !l.readable) p_->noticeInvalidEntry();
         if (!l.readable) return;
-        const std::uint64_t end = l.damaged ? l.size : l.holeFrom;
+        const std::uint64_t end = readEnd(l);
         std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::min<std::uint64_t>(limit, l.size)), 0);
         std::vector<std::uint8_t> window(static_cast<std::size_t>(std::min<std::uint64_t>(end, 1u << 20)));
         UnitCache units;

@@ -86,24 +86,6 @@ std::optional<std::size_t> ScanSession::readData(ItemData data, std::uint64_t of
     const std::uint64_t length = size(data);
     if (offset >= length || buffer.empty()) return 0;
     const std::uint64_t end = offset + std::min<std::uint64_t>(buffer.size(), length - offset);
-    if (length <= kReadCacheBytes && readCache_) {
-        ReadCache& cache = *readCache_;
-        const std::lock_guard<std::mutex> hold(cache.lock);
-        if (cache.file != data) {
-            platform::OutputFile whole;
-            whole.openMemory(static_cast<std::size_t>(length));
-            const bool ok = extract(data, whole);
-            if (!ok) notes.damaged = true;
-            if (!ok && whole.bytes().size() <= offset) return std::nullopt;
-            cache.bytes = whole.bytes();
-            // A file that could not be extracted whole is not kept: a later read tries again.
-            cache.file = ok ? data : 0;
-        }
-        if (cache.bytes.size() <= offset) return 0;
-        const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(end, cache.bytes.size()) - offset);
-        std::memcpy(buffer.data(), cache.bytes.data() + offset, count);
-        return count;
-    }
     std::uint64_t position = 0;
     platform::OutputFile window;
     window.openSink([&](const void* bytes, std::size_t count) {
@@ -123,7 +105,6 @@ std::optional<std::size_t> ScanSession::readData(ItemData data, std::uint64_t of
     if (position <= offset) return 0;
     return static_cast<std::size_t>(std::min(position, end) - offset);
 }
-
 
 std::optional<std::size_t> ScanSession::readRuns(const VolumeView& view, const std::vector<ByteRun>& runs,
                                                  std::uint64_t length, std::uint64_t written, std::uint64_t zeroFrom,

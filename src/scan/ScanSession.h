@@ -5,8 +5,6 @@
 
 #include <array>
 #include <cstdint>
-#include <memory>
-#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -150,8 +148,7 @@ protected:
     // The family's read of a file record's bytes (see read); notes tells what stood in for
     // data that could not be read. A family that cannot yet read by offset keeps its own
     // writer (extractDirect) and this default, which extracts up to the end of the window and
-    // keeps the window's bytes; a file of at most kReadCacheBytes is then extracted once and
-    // its later windows served from memory.
+    // keeps the window's bytes.
     virtual std::optional<std::size_t> readData(ItemData data, std::uint64_t offset, std::span<std::uint8_t> buffer,
                                                 ReadNotes& notes);
     // Whether readData stands on its own (else extract calls extractDirect).
@@ -181,17 +178,8 @@ protected:
                                                std::uint64_t length, std::uint64_t written, std::uint64_t zeroFrom,
                                                std::uint64_t offset, std::span<std::uint8_t> buffer);
 
-    static constexpr std::uint64_t kReadCacheBytes = 64ull << 20;
-
 private:
     const ByteSource* source_ = nullptr;
-    // The last file the default read extracted whole (guarded: readers may be on any thread).
-    struct ReadCache {
-        std::mutex lock;
-        ItemData file = 0;
-        std::vector<std::uint8_t> bytes;
-    };
-    std::shared_ptr<ReadCache> readCache_ = std::make_shared<ReadCache>();
     std::string refusal_;
     std::uint64_t volumeBytes_ = UINT64_MAX;
 };
