@@ -52,7 +52,11 @@ public:
     std::string sizeText(ItemData) const override { return "1.00 KB"; }
     bool isSavableFolder(ItemData d) const override { return isFolder(d); }
     SaveKind saveKind(ItemData d) const override { return isFolder(d) ? SaveKind::Folder : SaveKind::File; }
-    bool extractDirect(ItemData, platform::OutputFile&, const ScanHost*) override { return false; }
+
+protected:
+    std::optional<std::size_t> readData(ItemData, std::uint64_t, std::span<std::uint8_t>, ReadNotes&) override {
+        return std::nullopt;
+    }
 };
 
 double ms(const QElapsedTimer& t) { return static_cast<double>(t.nsecsElapsed()) / 1e6; }

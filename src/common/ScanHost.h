@@ -34,6 +34,9 @@ public:
     virtual void setProgressPos(std::int64_t pos) = 0;
     // The page's status line (UTF-8).
     virtual void setStatus(const std::string& text) = 0;
+    // A second status line, where the front end has one (the size of the file being saved);
+    // empty clears it.
+    virtual void setDetail(const std::string& /*text*/) {}
     // A message box with caption "Corvello" and the information icon.
     virtual void notice(const std::string& text) = 0;
     // A Yes/No question; true for Yes.

@@ -144,8 +144,6 @@ public:
     ext2Class& parser() { return *parser_; }
 
 protected:
-    bool readsByOffset() const override { return true; }
-
     // The end of the last run's data (a hole at the end is set by length).
     std::uint64_t dataEnd(ItemData data) const override {
         if (!isValid(data)) return 0;

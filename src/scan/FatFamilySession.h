@@ -90,7 +90,6 @@ public:
     Parser& parser() { return *parser_; }
 
 protected:
-    bool readsByOffset() const override { return parser_->view() != nullptr; }
     std::uint64_t dataEnd(ItemData data) const override { return validLength(data); }
     const Entry& entry(ItemData data) const { return parser_->entries[data - 1]; }
     // The bytes of the file its clusters hold (exFAT: its valid data length).

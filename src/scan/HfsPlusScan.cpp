@@ -82,7 +82,6 @@ public:
     }
 
 protected:
-    bool readsByOffset() const override { return true; }
     // An empty file has nothing to write: that is not a failure, and no file stands for it;
     // neither does one for a file whose data could not be found.
     DataPresence presence(ItemData data) const override {

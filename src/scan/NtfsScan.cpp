@@ -118,7 +118,6 @@ public:
     ntfs& parser() { return *p_; }
 
 protected:
-    bool readsByOffset() const override { return true; }
     // A file stands for every file record; one whose record cannot be read is told.
     DataPresence presence(ItemData data) const override {
         const std::lock_guard<std::mutex> lock(mutex_);

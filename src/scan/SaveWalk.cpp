@@ -9,26 +9,20 @@
 #include "common/Text.h"
 #include "device/VolumeView.h"
 #include "platform/Files.h"
+#include "scan/RecordTable.h"
 #include "scan/ScanSession.h"
 
 namespace corvello {
 
 namespace {
 
-// Folder chains on a damaged volume may loop or run deep; the walks never follow a folder that
-// is already on the current path and stop at this depth.
-constexpr int kMaxDepth = 256;
 // How many numbered copies of one name a folder may take before the name counts as failed.
 constexpr int kMaxCopies = 100000;
 
+// The paths a walk gives out. Two records of one name in a folder (a deleted and a live
+// "x.txt", say) both come out: the second as "x (2).txt". Folders of one name share their
+// directory.
 struct Walker {
-    explicit Walker(const ScanSession& s, FileFilter f = {}) : session(s), filter(std::move(f)) {}
-    const ScanSession& session;
-    FileFilter filter;
-    std::set<ItemData> onPath;
-    // Paths given out in this walk. Two records of one name in a folder (a deleted and a live
-    // "x.txt", say) both come out: the second as "x (2).txt". Folders of one name share their
-    // directory.
     std::set<std::string> files, folders;
 
     bool taken(const std::string& path) const { return files.count(path) != 0 || folders.count(path) != 0; }
@@ -40,28 +34,22 @@ struct Walker {
         (folder ? folders : files).insert(path);
         return path;
     }
-
-    bool enter(ItemData folder, int depth) {
-        return depth < kMaxDepth && session.entersFolder(folder) && onPath.insert(folder).second;
-    }
-    void leave(ItemData folder) { onPath.erase(folder); }
-
-    bool takes(ItemData file, ItemData folder) const { return !filter || filter(file, folder); }
-
-    std::uint64_t count(const std::vector<ItemData>& children, int depth, ItemData folder = 0) {
-        std::uint64_t n = 0;
-        for (ItemData x : children) {
-            const SaveKind kind = session.saveKind(x);
-            if (kind == SaveKind::File) {
-                if (takes(x, folder)) ++n;
-            } else if (kind == SaveKind::Folder && enter(x, depth)) {
-                n += count(session.children(x), depth + 1, x);
-                leave(x);
-            }
-        }
-        return n;
-    }
 };
+
+bool takes(const FileFilter& filter, const RecordTable& table, std::uint32_t row) {
+    return table[row].kind == SaveKind::File && (!filter || filter(table[row].data, table.parentData(row)));
+}
+
+// For each row, the files the filter takes at or below it.
+std::vector<std::uint64_t> filesBelow(const RecordTable& table, const FileFilter& filter) {
+    const auto& rows = table.rows();
+    std::vector<std::uint64_t> below(rows.size());
+    for (std::size_t i = rows.size(); i-- > 0;) {
+        if (takes(filter, table, static_cast<std::uint32_t>(i))) ++below[i];
+        if (rows[i].parent != kNoRecord) below[rows[i].parent] += below[i];
+    }
+    return below;
+}
 
 // Creates the file or folder name in dir under the first copy number that is free both in
 // this walk and on disk. Nothing that is there already is opened: a file, a link or a folder
@@ -106,9 +94,8 @@ Placed placeFolder(Walker& walker, const platform::OutputFolder& dir, const std:
     return p;
 }
 
-std::uint64_t expected_or(const ScanSession& session, ItemData x) { return session.size(x); }
-
-std::string folderName(const ScanSession& session, ItemData x) { return safeFileName(trimmed(session.saveName(x))); }
+// The name a record is saved under, made safe as a path component.
+std::string savedName(const Record& r) { return safeFileName(trimmed(r.saveName)); }
 
 }  // namespace
 
@@ -131,8 +118,10 @@ FileFilter intactFilesOnly(const ScanSession& session) {
 }
 
 std::uint64_t countFiles(const ScanSession& session, const std::vector<ItemData>& children, const FileFilter& filter) {
-    Walker walker(session, filter);
-    return walker.count(children, 0);
+    const RecordTable table = RecordTable::fill(session, children, 0, 0);
+    std::uint64_t n = 0;
+    for (std::uint32_t row = 0; row < table.rows().size(); ++row) n += takes(filter, table, row) ? 1 : 0;
+    return n;
 }
 
 SaveResult saveRecords(ScanSession& session, const std::vector<ItemData>& children, const std::string& dir,
@@ -145,45 +134,38 @@ SaveResult saveRecords(ScanSession& session, const std::vector<ItemData>& childr
     }
     const std::string base = dir.empty() || dir.back() == '/' ? dir : dir + "/";
     const ByteSource* reader = session.source();
-    Walker walker(session, filter);
-    std::function<void(const std::vector<ItemData>&, const platform::OutputFolder&, const std::string&, int, ItemData)>
-        save = [&](const std::vector<ItemData>& kids, const platform::OutputFolder& folder, const std::string& rel,
-                   int depth, ItemData opened) {
-            if (!kids.empty() && !host.stopRequested()) host.setProgressPos(static_cast<std::int64_t>(result.files));
-            for (ItemData x : kids) {
+    const RecordTable table = RecordTable::fill(session, children);
+    const std::vector<std::uint64_t> below = filesBelow(table, filter);
+    Walker walker;
+    std::function<void(std::uint32_t, const platform::OutputFolder&, const std::string&)> save =
+        [&](std::uint32_t first, const platform::OutputFolder& folder, const std::string& rel) {
+            if (first != kNoRecord && !host.stopRequested()) host.setProgressPos(static_cast<std::int64_t>(result.files));
+            for (std::uint32_t row = first; row != kNoRecord; row = table[row].nextSibling) {
                 if (!result.outputFull.empty()) return;
                 if (host.checkpoint()) {
                     result.stopped = true;
                     return;
                 }
-                const SaveKind kind = session.saveKind(x);
-                if (kind == SaveKind::Folder) {
-                    if (filter && walker.enter(x, depth)) {
-                        // A folder with nothing the filter takes below it is not made.
-                        const bool empty = walker.count(session.children(x), depth + 1, x) == 0;
-                        walker.leave(x);
-                        if (empty) continue;
-                    }
+                const Record& r = table[row];
+                if (r.kind == SaveKind::Folder) {
+                    // A folder with nothing the filter takes below it is not made.
+                    if (filter && r.entered && below[row] == 0) continue;
                     platform::OutputFolder child;
-                    const Placed placed = placeFolder(walker, folder, rel, folderName(session, x), child);
+                    const Placed placed = placeFolder(walker, folder, rel, savedName(r), child);
                     if (!placed.ok) {
                         // Nothing below this folder can be written; count it as failed.
-                        const std::uint64_t lost = walker.count(session.children(x), depth + 1, x);
-                        result.files += lost;
-                        result.failed += lost;
+                        result.files += below[row];
+                        result.failed += below[row];
                         result.problems.push_back({base + placed.path, 0, std::strerror(placed.error)});
                         continue;
                     }
-                    if (walker.enter(x, depth)) {
-                        save(session.children(x), child, placed.path + "/", depth + 1, x);
-                        walker.leave(x);
-                    }
-                } else if (kind == SaveKind::File) {
-                    if (!walker.takes(x, opened)) continue;
+                    save(r.firstChild, child, placed.path + "/");
+                } else if (r.kind == SaveKind::File) {
+                    if (!takes(filter, table, row)) continue;
                     ++result.files;
-                    if (!session.isExtracted(x)) continue;
+                    if (!session.isExtracted(r.data)) continue;
                     platform::OutputFile out;
-                    const Placed placed = placeFile(walker, folder, rel, safeFileName(trimmed(session.saveName(x))), out);
+                    const Placed placed = placeFile(walker, folder, rel, savedName(r), out);
                     host.setStatus("saving File  " + base + placed.path);
                     if (!placed.ok) {
                         ++result.failed;
@@ -199,7 +181,9 @@ SaveResult saveRecords(ScanSession& session, const std::vector<ItemData>& childr
                     // record, and the rest is cut (and reported).
                     out.setLimit(session.volumeBytes());
                     const std::uint64_t unreadBefore = reader != nullptr ? reader->unreadBytes() : 0;
-                    bool ok = session.extract(x, out, &host);
+                    host.setDetail("File size: " + std::to_string(r.size / 1024) + " kb");
+                    bool ok = session.extract(r.data, out, &host);
+                    host.setDetail({});
                     const std::uint64_t unread = reader != nullptr ? reader->unreadBytes() - unreadBefore : 0;
                     const int writeError = out.errorCode();
                     if (platform::isOutputFull(writeError)) {
@@ -210,7 +194,7 @@ SaveResult saveRecords(ScanSession& session, const std::vector<ItemData>& childr
                         ++result.failed;
                         result.outputFull = base + placed.path;
                         result.stopped = true;
-                        result.problems.push_back({base + placed.path, expected_or(session, x), std::strerror(writeError)});
+                        result.problems.push_back({base + placed.path, r.size, std::strerror(writeError)});
                         return;
                     }
                     ok = out.close() && ok;
@@ -219,7 +203,7 @@ SaveResult saveRecords(ScanSession& session, const std::vector<ItemData>& childr
                     // Bytes that did not come from the medium: reads that came up short (written as
                     // zeros), what was cut at the limit, and what the file's record promised but
                     // extraction could not reach.
-                    const std::uint64_t expected = session.size(x);
+                    const std::uint64_t expected = r.size;
                     std::uint64_t missing = unread + out.cutBytes();
                     if (expected > out.length()) missing = std::max(missing, expected - out.length());
                     if (writeError != 0) {
@@ -243,33 +227,33 @@ SaveResult saveRecords(ScanSession& session, const std::vector<ItemData>& childr
                 }
             }
         };
-    save(children, top, "", 0, 0);
+    save(table.first(), top, "");
     result.beyondVolume = result.mediumBytes > session.volumeBytes();
     return result;
 }
 
+void walkEntries(const RecordTable& table, const std::function<void(const ListedEntry&)>& visit) {
+    Walker walker;
+    std::function<void(std::uint32_t, const std::string&)> walk = [&](std::uint32_t first, const std::string& prefix) {
+        for (std::uint32_t row = first; row != kNoRecord; row = table[row].nextSibling) {
+            const Record& r = table[row];
+            ListedEntry e;
+            e.data = r.data;
+            e.folder = r.kind == SaveKind::Folder;
+            e.deleted = r.deleted;
+            e.size = r.size;
+            e.path = walker.claim(prefix, savedName(r), e.folder);
+            e.record = &r;
+            visit(e);
+            if (r.entered) walk(r.firstChild, e.path + "/");
+        }
+    };
+    walk(table.first(), "");
+}
+
 void walkEntries(const ScanSession& session, const std::vector<ItemData>& children, ItemData parent,
                  const std::function<void(const ListedEntry&)>& visit) {
-    Walker walker(session);
-    std::function<void(const std::vector<ItemData>&, ItemData, const std::string&, int)> walk =
-        [&](const std::vector<ItemData>& kids, ItemData opened, const std::string& prefix, int depth) {
-            for (ItemData x : kids) {
-                const SaveKind kind = session.saveKind(x);
-                ListedEntry e;
-                e.data = x;
-                e.folder = kind == SaveKind::Folder;
-                e.deleted = session.isDeleted(x, opened);
-                e.size = e.folder ? 0 : session.size(x);
-                e.path = walker.claim(prefix, e.folder ? folderName(session, x) : safeFileName(trimmed(session.saveName(x))),
-                                      e.folder);
-                visit(e);
-                if (e.folder && walker.enter(x, depth)) {
-                    walk(session.children(x), x, e.path + "/", depth + 1);
-                    walker.leave(x);
-                }
-            }
-        };
-    walk(children, parent, "", 0);
+    walkEntries(RecordTable::fill(session, children, parent), visit);
 }
 
 std::vector<std::string> pathComponents(const std::string& path) {
@@ -290,7 +274,7 @@ bool recordsAtPath(const ScanSession& session, const ResultTree& tree, const std
     for (const std::string& part : pathComponents(path)) {
         bool found = false;
         for (ItemData x : children) {
-            if (session.saveKind(x) == SaveKind::Folder && folderName(session, x) == part) {
+            if (session.saveKind(x) == SaveKind::Folder && safeFileName(trimmed(session.saveName(x))) == part) {
                 children = session.children(x);
                 found = true;
                 break;

@@ -13,6 +13,8 @@ namespace corvello {
 
 class ScanHost;
 class ScanSession;
+class RecordTable;
+struct Record;
 
 // The records shown at the top of the tree, below the root item ("ROOT").
 std::vector<ItemData> topLevelRecords(const ScanSession& session, const ResultTree& tree);
@@ -71,11 +73,14 @@ struct ListedEntry {
     bool deleted = false;
     std::uint64_t size = 0;
     std::string path;  // '/'-separated from the tree root, names made safe as when saved
+    const Record* record = nullptr;  // the entry's row of the table walked
 };
 
 // Walks the records as the save walk does, calling visit for each entry (parents first).
 void walkEntries(const ScanSession& session, const std::vector<ItemData>& children, ItemData parent,
                  const std::function<void(const ListedEntry&)>& visit);
+// The same walk over a table already filled.
+void walkEntries(const RecordTable& table, const std::function<void(const ListedEntry&)>& visit);
 
 // The child records of the folder at a '/'-separated path below the root; false when there is
 // no such folder.

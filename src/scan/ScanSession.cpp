@@ -16,7 +16,6 @@ constexpr std::size_t kExtractChunk = 1 << 20;
 }  // namespace
 
 bool ScanSession::extract(ItemData data, platform::OutputFile& out, const ScanHost* host) {
-    if (!readsByOffset()) return extractDirect(data, out, host);
     if (!isValid(data) || isFolder(data)) return false;
     switch (presence(data)) {
         case DataPresence::Data: break;
@@ -78,32 +77,6 @@ bool ScanSession::readSmallFile(ItemData data, std::size_t limit, std::vector<st
     if (!ok || buffer.cutBytes() > 0) return false;
     bytes = buffer.bytes();
     return true;
-}
-
-std::optional<std::size_t> ScanSession::readData(ItemData data, std::uint64_t offset, std::span<std::uint8_t> buffer,
-                                                ReadNotes& notes) {
-    if (!isValid(data) || isFolder(data)) return std::nullopt;
-    const std::uint64_t length = size(data);
-    if (offset >= length || buffer.empty()) return 0;
-    const std::uint64_t end = offset + std::min<std::uint64_t>(buffer.size(), length - offset);
-    std::uint64_t position = 0;
-    platform::OutputFile window;
-    window.openSink([&](const void* bytes, std::size_t count) {
-        const std::uint64_t from = std::max(position, offset);
-        const std::uint64_t to = std::min(position + count, end);
-        if (from < to)
-            std::memcpy(buffer.data() + (from - offset), static_cast<const std::uint8_t*>(bytes) + (from - position),
-                        static_cast<std::size_t>(to - from));
-        position += count;
-        return true;
-    });
-    window.setLimit(end);
-    window.setStopAtLimit(true);
-    const bool ok = extract(data, window);
-    if (!ok) notes.damaged = true;
-    if (!ok && position < end) return position > offset ? std::optional<std::size_t>(position - offset) : std::nullopt;
-    if (position <= offset) return 0;
-    return static_cast<std::size_t>(std::min(position, end) - offset);
 }
 
 std::optional<std::size_t> ScanSession::readRuns(const VolumeView& view, const std::vector<ByteRun>& runs,

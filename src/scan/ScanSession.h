@@ -146,17 +146,9 @@ public:
 
 protected:
     // The family's read of a file record's bytes (see read); notes tells what stood in for
-    // data that could not be read. A family that cannot yet read by offset keeps its own
-    // writer (extractDirect) and this default, which extracts up to the end of the window and
-    // keeps the window's bytes.
+    // data that could not be read.
     virtual std::optional<std::size_t> readData(ItemData data, std::uint64_t offset, std::span<std::uint8_t> buffer,
-                                                ReadNotes& notes);
-    // Whether readData stands on its own (else extract calls extractDirect).
-    virtual bool readsByOffset() const { return false; }
-    // A family's own writer, for as long as its read goes through it.
-    virtual bool extractDirect(ItemData /*data*/, platform::OutputFile& /*out*/, const ScanHost* /*host*/) {
-        return false;
-    }
+                                                ReadNotes& notes) = 0;
     // Whether a saved file stands for the record (asked only of file records).
     virtual DataPresence presence(ItemData /*data*/) const { return DataPresence::Data; }
     // The file offset from which every byte of the record reads as zero (a hole at the end or

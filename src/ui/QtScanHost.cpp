@@ -28,6 +28,7 @@ QtScanHost::QtScanHost(QWidget* page) : QObject(page), page_(page) { qRegisterMe
 void QtScanHost::setProgressRange(std::int64_t low, std::int64_t high) { emit progressRange(low, high); }
 void QtScanHost::setProgressPos(std::int64_t pos) { emit progressPos(pos); }
 void QtScanHost::setStatus(const std::string& text) { emit statusText(QString::fromStdString(text)); }
+void QtScanHost::setDetail(const std::string& text) { emit detailText(QString::fromStdString(text)); }
 void QtScanHost::appendVolume(const VolumeRecord& record) { emit volumeFound(record); }
 void QtScanHost::scanRunning(bool running) { emit filterEnabled(!running); }
 

@@ -21,6 +21,7 @@ public:
     void setProgressRange(std::int64_t low, std::int64_t high) override;
     void setProgressPos(std::int64_t pos) override;
     void setStatus(const std::string& text) override;
+    void setDetail(const std::string& text) override;
     // Notices and questions wait for the user's answer; a worker waits meanwhile (until the page
     // gives up waiting for it, see abandonWaiting).
     void notice(const std::string& text) override;
@@ -38,6 +39,7 @@ signals:
     void progressRange(qint64 low, qint64 high);
     void progressPos(qint64 pos);
     void statusText(const QString& text);
+    void detailText(const QString& text);
     void volumeFound(const corvello::VolumeRecord& record);
     void filterEnabled(bool enabled);
 

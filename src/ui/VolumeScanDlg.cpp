@@ -58,57 +58,6 @@ QPushButton* pageButton(const QString& text, QWidget* parent, int width = 80) {
     return b;
 }
 
-// The scan's records as the save walk sees them, telling the page the size of each file as it
-// is written ("File size: ... kb", the second status line).
-class SizeReportingSession : public ScanSession {
-public:
-    SizeReportingSession(ScanSession& inner, std::function<void(const QString&)> report)
-        : inner_(inner), report_(std::move(report)) {
-        setSource(inner.reader(), inner.volumeBytes());
-    }
-    TreeItem rootItem() const override { return inner_.rootItem(); }
-    bool isValid(ItemData d) const override { return inner_.isValid(d); }
-    bool isFolder(ItemData d) const override { return inner_.isFolder(d); }
-    std::vector<ItemData> children(ItemData d) const override { return inner_.children(d); }
-    bool isDeleted(ItemData c, ItemData o) const override { return inner_.isDeleted(c, o); }
-    std::u16string name(ItemData d) const override { return inner_.name(d); }
-    std::uint64_t size(ItemData d) const override { return inner_.size(d); }
-    std::array<std::string, 4> rowTexts(ItemData d) const override { return inner_.rowTexts(d); }
-    std::string sizeText(ItemData d) const override { return inner_.sizeText(d); }
-    bool isSavableFolder(ItemData d) const override { return inner_.isSavableFolder(d); }
-    SaveKind saveKind(ItemData d) const override { return inner_.saveKind(d); }
-    bool entersFolder(ItemData d) const override { return inner_.entersFolder(d); }
-    std::u16string saveName(ItemData d) const override { return inner_.saveName(d); }
-    bool isExtracted(ItemData d) const override { return inner_.isExtracted(d); }
-    bool extractDirect(ItemData d, platform::OutputFile& out, const ScanHost* host) override {
-        report_(QStringLiteral("File size: %1 kb").arg(static_cast<qulonglong>(inner_.size(d) / 1024)));
-        const bool ok = inner_.extract(d, out, host);
-        report_(QString());
-        return ok;
-    }
-    EntryTimes times(ItemData d) const override { return inner_.times(d); }
-    std::vector<ByteRun> byteRuns(ItemData d) const override { return inner_.byteRuns(d); }
-    bool rename(ItemData d, const std::u16string& n) override { return inner_.rename(d, n); }
-    bool hasRecycleBin() const override { return inner_.hasRecycleBin(); }
-    std::vector<ItemData> recycleIndexFolders(ItemData bin) const override { return inner_.recycleIndexFolders(bin); }
-    Recoverability recoverability(ItemData d) const override { return inner_.recoverability(d); }
-
-protected:
-    // Reads go straight to the scan's session; saving goes through it too, with the report.
-    std::optional<std::size_t> readData(ItemData d, std::uint64_t offset, std::span<std::uint8_t> buffer,
-                                        ReadNotes& /*notes*/) override {
-        return inner_.read(d, offset, buffer);
-    }
-
-private:
-    ScanSession& inner_;
-    std::function<void(const QString&)> report_;
-};
-
-}  // namespace
-
-namespace {
-
 // Holds the session lock while the page reads records. A preview read holds it only briefly
 // (its reads are bounded); should that read wait for the page itself (a message box), the page
 // goes on after a while, as the read then touches nothing.
@@ -228,6 +177,8 @@ VolumeScanDlg::VolumeScanDlg(WizardPage* parent)
     results_ = new QtResultTree(tree_, this);
     worker_ = new PageWorker(host_, this);
     connect(host_, &QtScanHost::statusText, this, &VolumeScanDlg::setStatus);
+    // The save walk tells the size of the file being written ("File size: ... kb").
+    connect(host_, &QtScanHost::detailText, status2_, &QLabel::setText);
     forwardProgress(host_, progress_);
     connect(worker_, &PageWorker::finished, this, &VolumeScanDlg::onWorkerFinished);
     connect(pause_, &QPushButton::clicked, this, &VolumeScanDlg::onPause);
@@ -820,13 +771,10 @@ void VolumeScanDlg::startSave(std::vector<SaveGroup> groups, std::uint64_t count
     // The quick save of one file the user picked is not filtered.
     const FileFilter filter = !quick && intactOnly_->isChecked() ? intactFilesOnly(*session) : FileFilter{};
     worker_->start([this, session, filter, groups = std::move(groups)] {
-        SizeReportingSession sizes(*session, [this](const QString& text) {
-            QMetaObject::invokeMethod(status2_, [label = status2_, text] { label->setText(text); }, Qt::QueuedConnection);
-        });
         SaveResult total;
         for (const SaveGroup& g : groups) {
             if (host_->stopRequested() || !total.outputFull.empty()) break;
-            SaveResult r = saveRecords(sizes, g.records, g.dir, *host_, filter);
+            SaveResult r = saveRecords(*session, g.records, g.dir, *host_, filter);
             total.files += r.files;
             total.written += r.written;
             total.failed += r.failed;

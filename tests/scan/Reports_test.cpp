@@ -34,12 +34,15 @@ public:
     SaveKind saveKind(ItemData d) const override { return inner_.saveKind(d); }
     bool entersFolder(ItemData d) const override { return inner_.entersFolder(d); }
     std::u16string saveName(ItemData d) const override { return inner_.saveName(d); }
-    bool extractDirect(ItemData d, platform::OutputFile& out, const ScanHost* host) override {
-        return inner_.extract(d, out, host);
-    }
     std::vector<ByteRun> byteRuns(ItemData d) const override {
         const auto it = runs_.find(d);
         return it == runs_.end() ? std::vector<ByteRun>{} : it->second;
+    }
+
+protected:
+    std::optional<std::size_t> readData(ItemData d, std::uint64_t offset, std::span<std::uint8_t> buffer,
+                                        ReadNotes&) override {
+        return inner_.read(d, offset, buffer);
     }
 
 private:

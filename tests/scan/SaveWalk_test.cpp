@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -8,6 +10,7 @@
 #include "common/MemoryScanHost.h"
 #include "common/Text.h"
 #include "platform/Files.h"
+#include "scan/RecordTable.h"
 #include "scan/SaveWalk.h"
 #include "scan/Scan.h"
 #include "scan/ScanSession.h"
@@ -40,9 +43,15 @@ public:
     std::string sizeText(ItemData) const override { return {}; }
     bool isSavableFolder(ItemData d) const override { return isFolder(d); }
     SaveKind saveKind(ItemData d) const override { return isFolder(d) ? SaveKind::Folder : SaveKind::File; }
-    bool extractDirect(ItemData d, platform::OutputFile& out, const ScanHost*) override {
+
+protected:
+    std::optional<std::size_t> readData(ItemData d, std::uint64_t offset, std::span<std::uint8_t> buffer,
+                                        ReadNotes&) override {
         const std::string& content = records.at(d).content;
-        return out.write(content.data(), content.size());
+        if (offset >= content.size()) return 0;
+        const std::size_t n = std::min<std::size_t>(buffer.size(), content.size() - offset);
+        std::memcpy(buffer.data(), content.data() + offset, n);
+        return n;
     }
 };
 
@@ -77,6 +86,57 @@ TEST(SaveWalk, NothingLeavesTheOutputFolderAndLoopsEnd) {
     std::sort(written.begin(), written.end());
     EXPECT_EQ(written, (std::vector<std::string>{"out", "out/_..", "out/_../a_b", "out/docs", "out/docs/.._.._escape.txt",
                                                  "out/docs/docs", "out/docs/report.txt"}));
+}
+
+TEST(RecordTable, LinksEachPlaceOfARecordOnceAndEndsLoopsAndDepth) {
+    MemoryResultTree tree;
+    ToySession session = hostileVolume(tree);
+    const RecordTable table = RecordTable::fill(session, topLevelRecords(session, tree));
+    // Rows: docs, escape, report, docs (listed below itself, not entered), .., a/b.
+    struct Row {
+        ItemData data;
+        std::uint32_t parent, firstChild, nextSibling;
+        SaveKind kind;
+        bool deleted, entered;
+        std::uint64_t size;
+        std::u16string name;
+    };
+    const std::uint32_t no = kNoRecord;
+    const Row expected[] = {
+        {1, no, 1, 4, SaveKind::Folder, false, true, 0, u"docs"},
+        {2, 0, no, 2, SaveKind::File, false, false, 1, u"../../escape.txt"},
+        {3, 0, no, 3, SaveKind::File, true, false, 5, u"  report.txt "},
+        {1, 0, no, no, SaveKind::Folder, false, false, 0, u"docs"},
+        {4, no, 5, no, SaveKind::Folder, false, true, 0, u".."},
+        {5, 4, no, no, SaveKind::File, false, false, 2, u"a/b"},
+    };
+    ASSERT_EQ(table.rows().size(), std::size(expected));
+    for (std::uint32_t i = 0; i < std::size(expected); ++i) {
+        const Record& r = table[i];
+        const Row& e = expected[i];
+        EXPECT_EQ(r.data, e.data) << i;
+        EXPECT_EQ(r.parent, e.parent) << i;
+        EXPECT_EQ(r.firstChild, e.firstChild) << i;
+        EXPECT_EQ(r.nextSibling, e.nextSibling) << i;
+        EXPECT_EQ(r.kind, e.kind) << i;
+        EXPECT_EQ(r.deleted, e.deleted) << i;
+        EXPECT_EQ(r.entered, e.entered) << i;
+        EXPECT_EQ(r.size, e.size) << i;
+        EXPECT_EQ(r.name, e.name) << i;
+    }
+    EXPECT_EQ(table.parentData(1), 1u);
+    EXPECT_EQ(table.parentData(0), 0u);
+
+    // A chain of folders deeper than the walk goes: rows stop one level below the last folder
+    // entered, and nothing below that is asked for.
+    ToySession deep;
+    constexpr ItemData kChain = 400;
+    for (ItemData d = 1; d <= kChain; ++d)
+        deep.records[d] = {u"f", true, false, "", d < kChain ? std::vector<ItemData>{d + 1} : std::vector<ItemData>{}};
+    const RecordTable chain = RecordTable::fill(deep, {1});
+    ASSERT_EQ(chain.rows().size(), static_cast<std::size_t>(kMaxRecordDepth) + 1);
+    EXPECT_TRUE(chain[kMaxRecordDepth - 1].entered);
+    EXPECT_FALSE(chain[kMaxRecordDepth].entered);
 }
 
 TEST(SaveWalk, ListingMatchesTheSavedPaths) {
