@@ -1,29 +1,20 @@
-// Partition tables and the boot-record scan over arbitrary disk contents.
-#include "FuzzSupport.h"
+// Partition tables, the boot-record scan and the bare-volume check over arbitrary disk contents,
+// read where they lie in memory.
 #include "common/MemoryScanHost.h"
-#include "device/FileReadSeek.h"
-#include "partition/Partition.h"
+#include "device/VolumeView.h"
+#include "scan/Volumes.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    corvello::fuzz::MemoryImage image(data, size);
-    if (!image.ok()) return 0;
-    corvello::FileReadSeek reader;
-    if (!reader.open(image.path())) return 0;
+    const corvello::MemorySource source({data, size});
     for (bool gpt : {false, true}) {
-        corvello::VolumeList list;
-        corvello::Partition partition;
-        partition.owner = &list;
-        partition.gptFormat = gpt;
-        corvello::readPartitionTables(reader, partition);
+        std::vector<corvello::VolumeRecord> volumes;
+        corvello::readVolumeTables(source, gpt, volumes);
     }
     for (bool skip : {false, true}) {
         corvello::VolumeList list;
         corvello::MemoryScanHost host;
-        corvello::Partition partition;
-        partition.owner = &list;
-        partition.statusLabel = &host;
-        partition.skipVolumeSize = skip;
-        partition.scanBootRecords(reader, reader.totalSectors());
+        corvello::scanBootRecords(source, list, host, corvello::BootScanRange{0, 0, skip});
     }
+    corvello::volumeAtStart(source);
     return 0;
 }

@@ -38,7 +38,7 @@ public:
     // Bytes the last read delivered.
     std::uint32_t lastDelivered() const { return lastDelivered_; }
     // Operating-system error code of the last failure.
-    int lastError() const { return openError_ != 0 ? openError_ : file_.lastError(); }
+    int lastError() const override { return openError_ != 0 ? openError_ : file_.lastError(); }
     const std::string& path() const { return path_; }
 
     void setHost(ScanHost* host) { host_ = host; }

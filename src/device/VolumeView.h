@@ -24,6 +24,9 @@ public:
     virtual std::size_t readBytes(std::uint64_t offset, std::span<std::uint8_t> buffer) const = 0;
     // The medium's length in bytes.
     virtual std::uint64_t sourceBytes() const = 0;
+    // The operating system's error code of the last read that failed; 0 where the medium tells
+    // none.
+    virtual int lastError() const { return 0; }
     // The bytes from offset, count long, where the medium holds them in memory already; else
     // null (they are then read into a buffer).
     virtual const std::uint8_t* bytesInPlace(std::uint64_t /*offset*/, std::size_t /*count*/) const { return nullptr; }

@@ -1,5 +1,6 @@
 #include "partition/Partition.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <vector>
@@ -8,7 +9,7 @@
 #include "common/DisplayFormat.h"
 #include "common/ScanHost.h"
 #include "common/Text.h"
-#include "device/FileReadSeek.h"
+#include "device/VolumeView.h"
 #include "partition/BootSector.h"
 
 namespace corvello {
@@ -18,7 +19,22 @@ namespace {
 constexpr std::int64_t kMiB = 1048576;
 constexpr int kMaxChainRecords = 50;
 
-int failure(const FileReadSeek& reader) { return reader.lastError() != 0 ? reader.lastError() : EIO; }
+int failure(const ByteSource& reader) { return reader.lastError() != 0 ? reader.lastError() : EIO; }
+
+// Reads count bytes from the medium's byte offset into buffer: how many arrived. The bytes that
+// did not arrive are zeros, unless none did (the buffer is then left as it was).
+std::size_t readSome(const ByteSource& reader, std::int64_t offset, void* buffer, std::size_t count) {
+    if (offset < 0) return 0;
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    const std::size_t got = reader.readBytes(static_cast<std::uint64_t>(offset), std::span(bytes, count));
+    if (got > 0 && got < count) std::fill(bytes + got, bytes + count, std::uint8_t{0});
+    return got;
+}
+
+// Whether all count bytes from the medium's byte offset arrived.
+bool readAll(const ByteSource& reader, std::int64_t offset, void* buffer, std::size_t count) {
+    return readSome(reader, offset, buffer, count) == count;
+}
 
 std::u16string u16(const std::string& ascii) { return fromUtf8(ascii); }
 
@@ -36,12 +52,12 @@ VolumeRecord makeRecord(std::u16string fileSystem, int counter, std::u16string s
 }
 
 // Reads through the reader relative to a volume that starts at the given sector.
-VolumeReadFn volumeReader(FileReadSeek& reader, std::int64_t startSector) {
+VolumeReadFn volumeReader(const ByteSource& reader, std::int64_t startSector) {
     return [&reader, startSector](std::int64_t offset, std::uint8_t* buffer, std::size_t count) {
         if (startSector < 0 || startSector > INT64_MAX / 512 || offset < 0 ||
             offset > INT64_MAX - startSector * 512 || count > UINT32_MAX)
             return false;
-        return reader.readAt(startSector * 512 + offset, buffer, static_cast<std::uint32_t>(count));
+        return readAll(reader, startSector * 512 + offset, buffer, count);
     };
 }
 
@@ -58,7 +74,7 @@ TableEntry tableEntry(ByteSpan sector, int i) {
 
 // Context shared by the MBR and chain walks.
 struct MbrWalk {
-    FileReadSeek& reader;
+    const ByteSource& reader;
     Partition& partition;
     int volumeCounter = 0;
     int ntfsCounter = 0;
@@ -70,7 +86,7 @@ struct MbrWalk {
         for (std::int64_t at : {std::int64_t{0}, kExFatBackupSector}) {
             buf.fill(0);
             if (sector > INT64_MAX / 512 - at) return false;
-            if (!reader.readAt((sector + at) * 512, buf.data(), 512)) {
+            if (!readAll(reader, (sector + at) * 512, buf.data(), 512)) {
                 if (at == 0) return false;
                 continue;
             }
@@ -110,9 +126,9 @@ struct MbrWalk {
     }
 };
 
-int readMbr(FileReadSeek& reader, Partition& partition) {
+int readMbr(const ByteSource& reader, Partition& partition) {
     std::array<std::uint8_t, 512> mbr{};
-    if (!reader.readAt(0, mbr.data(), 512)) return failure(reader);
+    if (!readAll(reader, 0, mbr.data(), 512)) return failure(reader);
     MbrWalk walk{reader, partition};
 
     // Every primary slot is looked at: an empty slot or an extended partition before a primary
@@ -133,7 +149,7 @@ int readMbr(FileReadSeek& reader, Partition& partition) {
     std::int64_t current = 0;
     for (int record = 0; record < kMaxChainRecords; ++record) {
         std::array<std::uint8_t, 512> ebr{};
-        if (!reader.readAt((extendedBase + current) * 512, ebr.data(), 512)) return failure(reader);
+        if (!readAll(reader, (extendedBase + current) * 512, ebr.data(), 512)) return failure(reader);
         bool linked = false;
         for (int i = 0; i < 4; ++i) {
             const TableEntry e = tableEntry(ByteSpan(ebr), i);
@@ -150,11 +166,11 @@ int readMbr(FileReadSeek& reader, Partition& partition) {
     return 0;
 }
 
-int readGpt(FileReadSeek& reader, Partition& partition, ByteSpan header) {
+int readGpt(const ByteSource& reader, Partition& partition, ByteSpan header) {
     const std::uint64_t arrayLba = le64(header, 72);
     std::vector<std::uint8_t> array(10240, 0);
     if (arrayLba < static_cast<std::uint64_t>(INT64_MAX / 512))
-        reader.readAt(static_cast<std::int64_t>(arrayLba * 512), array.data(), 10240);
+        readAll(reader, static_cast<std::int64_t>(arrayLba * 512), array.data(), 10240);
 
     struct GptEntry {
         std::int64_t first, last;
@@ -179,7 +195,7 @@ int readGpt(FileReadSeek& reader, Partition& partition, ByteSpan header) {
     int ntfsCounter = 0;
     for (const GptEntry& g : entries) {
         std::array<std::uint8_t, 512> sector{};
-        const bool ok = g.first < INT64_MAX / 512 && reader.readAt(g.first * 512, sector.data(), 512);
+        const bool ok = g.first < INT64_MAX / 512 && readAll(reader, g.first * 512, sector.data(), 512);
         if (g.name == u"Microsoft reserved partition") continue;
         if (!ok) return failure(reader);
 
@@ -215,7 +231,7 @@ int readGpt(FileReadSeek& reader, Partition& partition, ByteSpan header) {
             // other type); a file system whose first sector is gone, from its backup copy; else
             // the partition's own name.
             std::array<std::uint8_t, 1024> at1k{};
-            const bool read1k = g.first + 2 < INT64_MAX / 512 && reader.readAt((g.first + 2) * 512, at1k.data(), 1024);
+            const bool read1k = g.first + 2 < INT64_MAX / 512 && readAll(reader, (g.first + 2) * 512, at1k.data(), 1024);
             const bool hfs = read1k && at1k[0] == 'H' && at1k[1] == '+' && at1k[2] == 0;
             if (!hfs && read1k && isExtSuperblock(ByteSpan(at1k))) {
                 appendKnown(u"extX", BootKind::None, extVolumeBytes(ByteSpan(at1k)), "found extx...");
@@ -252,11 +268,11 @@ bool hasProtectiveEntry(ByteSpan mbr) {
 // copy of a volume whose own first sector is gone (NTFS keeps it after its last sector, FAT32
 // in sector 6, exFAT in sector 12), returns the volume's first sector; else -1. A backup whose
 // volume still has its first sector is not one: that volume was found there already.
-std::int64_t backupVolumeStart(FileReadSeek& reader, ByteSpan boot, const BootInfo& info, std::int64_t at) {
+std::int64_t backupVolumeStart(const ByteSource& reader, ByteSpan boot, const BootInfo& info, std::int64_t at) {
     std::array<std::uint8_t, 512> buf{};
     auto readSector = [&](std::int64_t sector) {
         buf.fill(0);
-        return sector >= 0 && sector < INT64_MAX / 512 && reader.readAt(sector * 512, buf.data(), 512);
+        return sector >= 0 && sector < INT64_MAX / 512 && readAll(reader, sector * 512, buf.data(), 512);
     };
     // Whether the table a boot record places `offset` sectors into its volume starts as a FAT.
     auto fatAt = [&](std::int64_t sector, bool exfat) {
@@ -308,16 +324,16 @@ void Partition::append(const VolumeRecord& record) const {
     if (owner != nullptr) owner->appendVolume(record);
 }
 
-int readPartitionTables(FileReadSeek& reader, Partition& partition) {
+int readPartitionTables(const ByteSource& reader, Partition& partition) {
     std::array<std::uint8_t, 1024> first{};
-    if (!reader.readAt(0, first.data(), 1024)) return readMbr(reader, partition);
+    if (!readAll(reader, 0, first.data(), 1024)) return readMbr(reader, partition);
     // A disk whose MBR only protects a GPT is read as GPT whether or not the user said so.
     const ByteSpan bytes(first);
     if (!partition.gptFormat && !hasProtectiveEntry(bytes.first(512))) return readMbr(reader, partition);
     return readGpt(reader, partition, bytes.subspan(512));
 }
 
-std::u16string recogniseBareVolume(FileReadSeek& reader, std::int64_t volumeBytes) {
+std::u16string recogniseBareVolume(const ByteSource& reader, std::int64_t volumeBytes) {
     return recogniseVolumeWithBackups(volumeReader(reader, 0), volumeBytes).fileSystem;
 }
 
@@ -325,7 +341,7 @@ void numberVolumeRows(std::vector<VolumeRecord>& volumes) {
     for (std::size_t i = 0; i < volumes.size(); ++i) volumes[i].locator = fromUtf8(format("%d", static_cast<int>(i)));
 }
 
-int Partition::scanBootRecords(FileReadSeek& reader, std::uint64_t totalSectors) {
+int Partition::scanBootRecords(const ByteSource& reader, std::uint64_t totalSectors) {
     constexpr std::int64_t kBlockSectors = 2048;
     constexpr std::uint32_t kBlockBytes = kBlockSectors * 512;
 
@@ -355,11 +371,11 @@ int Partition::scanBootRecords(FileReadSeek& reader, std::uint64_t totalSectors)
     };
 
     while (blockSector < total && blockSector <= lastSector) {
-        if (!reader.readAt(blockSector * 512, block.data(), kBlockBytes) && reader.lastDelivered() == 0)
-            return failure(reader);
+        const std::size_t delivered = readSome(reader, blockSector * 512, block.data(), kBlockBytes);
+        if (delivered == 0) return failure(reader);
         // The last block of a device that is not a whole number of MiB is short: look at the
         // sectors that arrived.
-        const std::int64_t valid = std::min<std::int64_t>(reader.lastDelivered() / 512, total - blockSector);
+        const std::int64_t valid = std::min<std::int64_t>(static_cast<std::int64_t>(delivered / 512), total - blockSector);
 
         std::int64_t index = 0;
         while (index < std::min(valid, kBlockSectors)) {

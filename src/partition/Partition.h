@@ -10,7 +10,7 @@
 
 namespace corvello {
 
-class FileReadSeek;
+class ByteSource;
 class ScanHost;
 
 class Partition {
@@ -26,7 +26,7 @@ public:
     // The boot-record scan over [rangeStart, rangeEnd] of a device of totalSectors sectors.
     // Returns 1 when it ends normally (range end, device end, Stop, failed seek) or the
     // operating system's error code when a block cannot be read at all.
-    int scanBootRecords(FileReadSeek& reader, std::uint64_t totalSectors);
+    int scanBootRecords(const ByteSource& reader, std::uint64_t totalSectors);
 
     // Shows a status text and appends a record to owner (both optional).
     void status(const char* text) const;
@@ -35,12 +35,12 @@ public:
 
 // Reads the MBR (and the extended chain) or, with gptFormat, the GPT of the device, appending
 // a record per partition to partition.owner. Returns 0, or the error code of a failed read.
-int readPartitionTables(FileReadSeek& reader, Partition& partition);
+int readPartitionTables(const ByteSource& reader, Partition& partition);
 
 // The file-system name of a bare volume (the image or device holds one volume from its first
 // byte) of volumeBytes bytes: from its first sectors, else from the backup copies its file system
 // keeps (recogniseVolumeWithBackups). Empty when nothing was recognised.
-std::u16string recogniseBareVolume(FileReadSeek& reader, std::int64_t volumeBytes);
+std::u16string recogniseBareVolume(const ByteSource& reader, std::int64_t volumeBytes);
 
 // After a standard scan the list shows each record's position as its VOLUME text.
 void numberVolumeRows(std::vector<VolumeRecord>& volumes);

@@ -85,9 +85,8 @@ public:
     std::optional<std::size_t> readData(ItemData data, std::uint64_t offset, std::span<std::uint8_t> buffer,
                                         ReadNotes& notes) override {
         if (!isValid(data) || isFolder(data)) return std::nullopt;
-        const std::lock_guard<std::mutex> lock(mutex_);
         bool damaged = false;
-        const std::optional<std::size_t> got = p_->readStream(layoutOf(data), units_, offset, buffer, damaged);
+        const std::optional<std::size_t> got = readStream(data, offset, buffer, damaged);
         if (damaged) notes.damaged = true;
         return got;
     }
@@ -142,13 +141,15 @@ protected:
     Recoverability recoverability(ItemData data) const override {
         if (!isValid(data) || isFolder(data) || !isDeleted(data, 0)) return {};
         if (p_->clusterSize == 0) return {};
-        const std::lock_guard<std::mutex> lock(mutex_);
-        const DataStream stream = p_->readDataStream(data - 1);
-        if (!stream.present) return {};
         std::vector<UnitRun> runs;
-        if (!stream.resident)
-            for (const MftRun& r : stream.runs)
-                if (!r.sparse && r.lcn >= 0) runs.push_back({static_cast<std::uint64_t>(r.lcn), r.count});
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            const DataStream stream = p_->readDataStream(data - 1);
+            if (!stream.present) return {};
+            if (!stream.resident)
+                for (const MftRun& r : stream.runs)
+                    if (!r.sparse && r.lcn >= 0) runs.push_back({static_cast<std::uint64_t>(r.lcn), r.count});
+        }
         if (!runs.empty() && !loadBitmap()) return {};
         return judgeRuns(runs, p_->volumeBytes / p_->clusterSize,
                          [this](std::uint64_t c) { return bitmapSays(bitmap_, c); }, nullptr);
@@ -178,52 +179,41 @@ private:
         return true;
     }
 
-    // The first limit bytes of entry index's data, read as a save reads them: left empty
-    // unless the whole of the data reads. The caller holds mutex_.
-    void readStart(std::uint64_t index, std::size_t limit, std::vector<std::uint8_t>& out) const {
-        out.clear();
-        const StreamLayout l = p_->layOutStream(index);
-        if (l.named && !l.readable) p_->noticeInvalidEntry();
-        if (!l.readable) return;
-        const std::uint64_t end = readEnd(l);
-        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::min<std::uint64_t>(limit, l.size)), 0);
-        std::vector<std::uint8_t> window(static_cast<std::size_t>(std::min<std::uint64_t>(end, 1u << 20)));
-        UnitCache units;
-        bool damaged = false;
-        for (std::uint64_t at = 0; at < end;) {
-            const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(end - at, window.size()));
-            const std::optional<std::size_t> got = p_->readStream(l, units, at, std::span(window.data(), want), damaged);
-            if (!got || *got != want) return;
-            if (at < bytes.size())
-                std::memcpy(bytes.data() + at, window.data(),
-                            static_cast<std::size_t>(std::min<std::uint64_t>(want, bytes.size() - at)));
-            at += want;
-        }
-        if (!damaged) out = std::move(bytes);
+    // Reads a file record's bytes from offset (see readData).
+    std::optional<std::size_t> readStream(ItemData data, std::uint64_t offset, std::span<std::uint8_t> buffer,
+                                          bool& damaged) const {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return p_->readStream(layoutOf(data), units_, offset, buffer, damaged);
     }
 
     // Reads $Bitmap (record 6, or the live "$Bitmap" of the root where the table is not by
     // record number) once.
     bool loadBitmap() const {
-        if (bitmapTried_) return !bitmap_.empty();
-        bitmapTried_ = true;
-        const std::uint64_t need = (p_->volumeBytes / p_->clusterSize + 7) / 8;
-        auto isBitmap = [&](std::uint64_t i) {
-            const MftEntry& e = p_->entries[i];
-            return e.isFile() && e.name != nullptr && std::u16string(e.name) == u"$Bitmap" &&
-                   (e.recordFlags & 1) != 0 && e.parent == 5;
-        };
-        std::uint64_t index = 6;
-        if (index >= p_->entries.size() || !isBitmap(index)) {
-            index = ~0ull;
-            for (std::uint64_t i = 0; i < p_->entries.size() && index == ~0ull; ++i)
-                if (isBitmap(i)) index = i;
-        }
-        if (index == ~0ull) return false;
-        // Units past what it covers count as in use.
-        const std::uint64_t bytes = std::min<std::uint64_t>(p_->dataSize(index), need + 4096);
-        if (bytes == 0) return false;
-        readStart(index, static_cast<std::size_t>(bytes), bitmap_);
+        std::call_once(bitmapRead_, [this] {
+            std::uint64_t index = ~0ull;
+            std::uint64_t bytes = 0;
+            {
+                const std::lock_guard<std::mutex> lock(mutex_);
+                const std::uint64_t need = (p_->volumeBytes / p_->clusterSize + 7) / 8;
+                auto isBitmap = [&](std::uint64_t i) {
+                    const MftEntry& e = p_->entries[i];
+                    return e.isFile() && e.name != nullptr && std::u16string(e.name) == u"$Bitmap" &&
+                           (e.recordFlags & 1) != 0 && e.parent == 5;
+                };
+                if (6 < p_->entries.size() && isBitmap(6)) index = 6;
+                for (std::uint64_t i = 0; i < p_->entries.size() && index == ~0ull; ++i)
+                    if (isBitmap(i)) index = i;
+                if (index == ~0ull) return;
+                // Units past what it covers count as in use.
+                bytes = std::min<std::uint64_t>(p_->dataSize(index), need + 4096);
+            }
+            if (bytes == 0) return;
+            // Only a whole, undamaged read is taken.
+            std::vector<std::uint8_t> read(static_cast<std::size_t>(bytes));
+            bool damaged = false;
+            const std::optional<std::size_t> got = readStream(index + 1, 0, read, damaged);
+            if (got && *got == read.size() && !damaged) bitmap_ = std::move(read);
+        });
         return !bitmap_.empty();
     }
 
@@ -232,7 +222,7 @@ private:
     mutable StreamLayout layout_;
     mutable UnitCache units_;
     mutable std::vector<std::uint8_t> bitmap_;
-    mutable bool bitmapTried_ = false;
+    mutable std::once_flag bitmapRead_;
 };
 
 }  // namespace

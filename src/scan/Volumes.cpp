@@ -5,14 +5,14 @@
 #include "common/DisplayFormat.h"
 #include "common/ScanHost.h"
 #include "common/Text.h"
-#include "device/FileReadSeek.h"
 #include "device/VolumeView.h"
+#include "device/readWriteInterface.h"
 #include "partition/BootSector.h"
 #include "partition/Partition.h"
 
 namespace corvello {
 
-int readVolumeTables(FileReadSeek& reader, bool gpt, std::vector<VolumeRecord>& volumes, ScanHost* host) {
+int readVolumeTables(const ByteSource& reader, bool gpt, std::vector<VolumeRecord>& volumes, ScanHost* host) {
     VolumeList found;
     Partition partition;
     partition.owner = &found;
@@ -24,19 +24,19 @@ int readVolumeTables(FileReadSeek& reader, bool gpt, std::vector<VolumeRecord>& 
     return error;
 }
 
-int scanBootRecords(FileReadSeek& reader, PartitionOwner& owner, ScanHost& host, const BootScanRange& range) {
+int scanBootRecords(const ByteSource& reader, PartitionOwner& owner, ScanHost& host, const BootScanRange& range) {
     Partition partition;
     partition.owner = &owner;
     partition.statusLabel = &host;
     partition.rangeStart = range.start;
     partition.rangeEnd = range.end;
     partition.skipVolumeSize = range.skipVolumeSize;
-    return partition.scanBootRecords(reader, reader.totalSectors());
+    return partition.scanBootRecords(reader, reader.sourceBytes() / kSectorSize);
 }
 
-VolumeRecord volumeAtStart(FileReadSeek& reader) {
+VolumeRecord volumeAtStart(const ByteSource& reader) {
     VolumeRecord volume;
-    const std::uint64_t totalSectors = reader.totalSectors();
+    const std::uint64_t totalSectors = reader.sourceBytes() / kSectorSize;
     volume.byteLength = static_cast<std::int64_t>(totalSectors * kSectorSize);
     volume.setFileSystem(recogniseBareVolume(reader, volume.byteLength));
     volume.locator = std::u16string(1, u'0');
@@ -46,7 +46,7 @@ VolumeRecord volumeAtStart(FileReadSeek& reader) {
 
 std::u16string fileSystemOf(ByteSpan firstBytes) { return recogniseVolume(firstBytes); }
 
-std::u16string fileSystemAt(FileReadSeek& reader, const VolumeRecord& volume) {
+std::u16string fileSystemAt(const ByteSource& reader, const VolumeRecord& volume) {
     std::array<std::uint8_t, 4096> first{};
     if (volume.startSector >= 0)
         VolumeView::toEnd(&reader, static_cast<std::uint64_t>(volume.startSector) * kSectorSize).readAt(0, first.data(), first.size());

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QLabel>
@@ -829,6 +830,12 @@ private slots:
         QTreeWidgetItem* unicode = s.topItem(QStringLiteral("Ünïcødé"));
         QVERIFY(unicode != nullptr);
         s.page->tree()->setCurrentItem(unicode);
+        // The second status line tells each file's size while it is written, and is cleared after.
+        auto* host = s.page->findChild<QtScanHost*>();
+        QVERIFY(host != nullptr);
+        QStringList told;
+        QObject context;  // on this thread: the texts arrive here as they do at the label
+        connect(host, &QtScanHost::detailText, &context, [&told](const QString& text) { told << text; });
         QTest::mouseClick(s.page->saveButton(), Qt::LeftButton);
         QCOMPARE(s.w.log.questions.last(), QStringLiteral("number of files found inside this folder = 3 .do u want to "
                                                            "continue dumping these files..?"));
@@ -838,6 +845,14 @@ private slots:
         for (auto it = expected.begin(); it != expected.end(); ++it)
             if (it.key().startsWith(QStringLiteral("Ünïcødé/"))) want.insert(it.key().mid(8), it.value());
         QCOMPARE(writtenFiles(choice.folder), want);
+        QCoreApplication::processEvents();
+        QStringList written;
+        for (const QString& path : want.keys())
+            written << QStringLiteral("File size: %1 kb").arg(QFileInfo(choice.folder + "/" + path).size() / 1024)
+                    << QString();
+        told.sort();
+        written.sort();
+        QCOMPARE(told, written);
         QCOMPARE(QDir::currentPath(), cwd);
 
         // Two checked files of "many": only they are written, under their folder.

@@ -545,15 +545,16 @@ const HfsEntry* HFSP::hardLinkTarget(const HfsEntry& entry) const {
     if (!readRecordData(entry, data)) return nullptr;
     const ByteSpan d(data);
     if (be32(d, 48) != kHardLinkType || be32(d, 52) != kHardLinkCreator) return nullptr;
-    if (!privateFilesIndexed_) {
-        privateFilesIndexed_ = true;
+    // Built once, by whichever thread meets a hard link first (the list and a preview read may
+    // ask at the same time).
+    std::call_once(privateFilesIndexed_, [this] {
         static const std::u16string kPrivateData = std::u16string(4, u'\0') + u"HFS+ Private Data";
         for (const auto& [cnid, folder] : entries) {
             if (folder.kind != 1 || folder.name != kPrivateData) continue;
             for (const auto& [id, e] : entries)
                 if (e.kind == 2 && e.parentId == cnid) privateFiles_.emplace(e.name, id);
         }
-    }
+    });
     const auto it = privateFiles_.find(fromUtf8(format("iNode%u", be32(d, 44))));
     if (it == privateFiles_.end()) return nullptr;
     const HfsEntry* target = find(it->second);

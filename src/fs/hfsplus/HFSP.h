@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -127,7 +128,7 @@ private:
     bool extentsTreeRead_ = false;
     // Files of the private data folder by name, built on the first hard link.
     mutable std::map<std::u16string, std::uint64_t> privateFiles_;
-    mutable bool privateFilesIndexed_ = false;
+    mutable std::once_flag privateFilesIndexed_;
 };
 
 // The permission text of a BSD file mode, e.g. "-Owner:W-Owner:R-OR-GR" for 0644.
