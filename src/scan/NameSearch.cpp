@@ -17,7 +17,7 @@ std::uint64_t searchNames(const ScanSession& session, const ResultTree& tree,
     const TreeItem root = session.rootItem();
     if (root == 0) return 0;
     const std::u16string prefix = tree.itemText(root);
-    const RecordTable table = RecordTable::fill(session, topLevelRecords(session, tree));
+    const RecordTable table = RecordTable::fill(session, topLevelRecords(session, tree), 0, RecordTable::kNames);
     std::uint64_t files = 0;
     for (const Record& r : table.rows()) files += r.kind == SaveKind::File ? 1 : 0;
     host.setProgressRange(0, static_cast<std::int64_t>(files));

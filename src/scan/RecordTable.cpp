@@ -10,6 +10,7 @@ struct Filler {
     const ScanSession& session;
     unsigned detail;
     std::vector<Record>& rows;
+    std::vector<EntryTimes>& times;
     std::set<ItemData> onPath;
 
     void add(const std::vector<ItemData>& kids, std::uint32_t parentRow, ItemData parentData, int depth) {
@@ -21,11 +22,8 @@ struct Filler {
             r.kind = session.saveKind(x);
             r.deleted = session.isDeleted(x, parentData);
             r.size = r.kind == SaveKind::Folder ? 0 : session.size(x);
-            if (detail & RecordTable::kTimes) r.times = session.times(x);
-            if (detail & RecordTable::kNames) {
-                r.name = session.name(x);
-                r.saveName = session.saveName(x);
-            }
+            if (detail & RecordTable::kNames) r.name = session.name(x);
+            if (detail & RecordTable::kTimes) times.push_back(session.times(x));
             const auto row = static_cast<std::uint32_t>(rows.size());
             rows.push_back(std::move(r));
             if (previous != kNoRecord)
@@ -48,8 +46,9 @@ struct Filler {
 RecordTable RecordTable::fill(const ScanSession& session, const std::vector<ItemData>& top, ItemData parent,
                               unsigned detail) {
     RecordTable table;
+    table.session_ = &session;
     table.topParent_ = parent;
-    Filler filler{session, detail, table.rows_, {}};
+    Filler filler{session, detail, table.rows_, table.times_, {}};
     filler.add(top, kNoRecord, parent, 0);
     return table;
 }

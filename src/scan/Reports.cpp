@@ -225,14 +225,14 @@ void writeReport(const ScanSession& session, const std::vector<ItemData>& record
                  std::ostream& out, bool longForm, const ReportSource& source) {
     const auto writer = makeListWriter(format, out, longForm, source);
     writer->begin();
-    const unsigned detail = format == ListFormat::Tsv ? RecordTable::kNames : RecordTable::kNames | RecordTable::kTimes;
+    const unsigned detail = format == ListFormat::Tsv ? 0u : unsigned{RecordTable::kTimes};
     walkEntries(RecordTable::fill(session, records, 0, detail), [&](const ListedEntry& e) {
         ListRow row{e.folder, e.deleted, e.size, terminalSafe(e.path), {}, {}, {}};
         // --long: whether a deleted file's data are still there ("-" for live files and folders).
         if (longForm)
             row.recoverability =
                 e.folder || !e.deleted ? std::string("-") : recoverabilityText(session.recoverability(e.data));
-        if (format != ListFormat::Tsv) row.times = e.record->times;
+        if (format != ListFormat::Tsv) row.times = e.table->times(e.row);
         if (format == ListFormat::Dfxml && !e.folder) row.runs = session.byteRuns(e.data);
         writer->row(row);
     });

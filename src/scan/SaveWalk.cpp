@@ -94,8 +94,10 @@ Placed placeFolder(Walker& walker, const platform::OutputFolder& dir, const std:
     return p;
 }
 
-// The name a record is saved under, made safe as a path component.
-std::string savedName(const Record& r) { return safeFileName(trimmed(r.saveName)); }
+// The name a row's record is saved under, made safe as a path component.
+std::string savedName(const RecordTable& table, std::uint32_t row) {
+    return safeFileName(trimmed(table.saveName(row)));
+}
 
 }  // namespace
 
@@ -151,7 +153,7 @@ SaveResult saveRecords(ScanSession& session, const std::vector<ItemData>& childr
                     // A folder with nothing the filter takes below it is not made.
                     if (filter && r.entered && below[row] == 0) continue;
                     platform::OutputFolder child;
-                    const Placed placed = placeFolder(walker, folder, rel, savedName(r), child);
+                    const Placed placed = placeFolder(walker, folder, rel, savedName(table, row), child);
                     if (!placed.ok) {
                         // Nothing below this folder can be written; count it as failed.
                         result.files += below[row];
@@ -165,7 +167,7 @@ SaveResult saveRecords(ScanSession& session, const std::vector<ItemData>& childr
                     ++result.files;
                     if (!session.isExtracted(r.data)) continue;
                     platform::OutputFile out;
-                    const Placed placed = placeFile(walker, folder, rel, savedName(r), out);
+                    const Placed placed = placeFile(walker, folder, rel, savedName(table, row), out);
                     host.setStatus("saving File  " + base + placed.path);
                     if (!placed.ok) {
                         ++result.failed;
@@ -242,8 +244,9 @@ void walkEntries(const RecordTable& table, const std::function<void(const Listed
             e.folder = r.kind == SaveKind::Folder;
             e.deleted = r.deleted;
             e.size = r.size;
-            e.path = walker.claim(prefix, savedName(r), e.folder);
-            e.record = &r;
+            e.path = walker.claim(prefix, savedName(table, row), e.folder);
+            e.row = row;
+            e.table = &table;
             visit(e);
             if (r.entered) walk(r.firstChild, e.path + "/");
         }

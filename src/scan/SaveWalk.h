@@ -14,7 +14,6 @@ namespace corvello {
 class ScanHost;
 class ScanSession;
 class RecordTable;
-struct Record;
 
 // The records shown at the top of the tree, below the root item ("ROOT").
 std::vector<ItemData> topLevelRecords(const ScanSession& session, const ResultTree& tree);
@@ -73,7 +72,8 @@ struct ListedEntry {
     bool deleted = false;
     std::uint64_t size = 0;
     std::string path;  // '/'-separated from the tree root, names made safe as when saved
-    const Record* record = nullptr;  // the entry's row of the table walked
+    const RecordTable* table = nullptr;  // the table walked, and the entry's row of it
+    std::uint32_t row = 0;
 };
 
 // Walks the records as the save walk does, calling visit for each entry (parents first).

@@ -91,7 +91,7 @@ TEST(SaveWalk, NothingLeavesTheOutputFolderAndLoopsEnd) {
 TEST(RecordTable, LinksEachPlaceOfARecordOnceAndEndsLoopsAndDepth) {
     MemoryResultTree tree;
     ToySession session = hostileVolume(tree);
-    const RecordTable table = RecordTable::fill(session, topLevelRecords(session, tree));
+    const RecordTable table = RecordTable::fill(session, topLevelRecords(session, tree), 0, RecordTable::kNames);
     // Rows: docs, escape, report, docs (listed below itself, not entered), .., a/b.
     struct Row {
         ItemData data;
