@@ -60,14 +60,15 @@ public:
     // Reads along the file's clusters, one after another from the first where the chain is
     // gone (a deleted file, a rewritten FAT); bytes past the valid data length (exFAT) are zeros.
     std::optional<std::size_t> readData(ItemData data, std::uint64_t offset, std::span<std::uint8_t> buffer,
-                                        ReadNotes& /*notes*/) override {
+                                        ReadNotes& notes) override {
         if (!isValid(data) || isFolder(data) || parser_->view() == nullptr) return std::nullopt;
         std::uint64_t covered = 0;
         const std::lock_guard<std::mutex> lock(mutex_);
         const std::vector<ByteRun>& runs = runsOf(data, covered);
         const std::uint64_t length = size(data);
         const std::uint64_t valid = std::min(validLength(data), length);
-        return readRuns(*parser_->view(), runs, length, covered == valid ? length : covered, valid, offset, buffer);
+        return readRuns(*parser_->view(), runs, length, covered == valid ? length : covered, valid, offset, buffer,
+                        notes);
     }
     std::vector<ByteRun> byteRuns(ItemData data) const override {
         std::vector<ByteRun> out;

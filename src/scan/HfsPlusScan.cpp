@@ -69,11 +69,11 @@ public:
     // Reads along the data fork's runs: the bytes of blocks outside the volume are left out,
     // and a file whose runs hold fewer bytes than its size ends where they do.
     std::optional<std::size_t> readData(ItemData data, std::uint64_t offset, std::span<std::uint8_t> buffer,
-                                        ReadNotes& /*notes*/) override {
+                                        ReadNotes& notes) override {
         if (!isValid(data) || saveKind(data) != SaveKind::File) return std::nullopt;
         const std::lock_guard<std::mutex> lock(mutex_);
         const Runs& r = runsOf(data);
-        return readRuns(p_->view, r.runs, r.length, r.covered, r.length, offset, buffer);
+        return readRuns(p_->view, r.runs, r.length, r.covered, r.length, offset, buffer, notes);
     }
     std::vector<ByteRun> byteRuns(ItemData data) const override {
         if (!isValid(data) || saveKind(data) != SaveKind::File) return {};

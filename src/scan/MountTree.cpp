@@ -137,10 +137,11 @@ std::optional<std::size_t> MountTree::read(const std::string& path, std::uint64_
     if (offset >= node->entry.size) return 0;
     if (buffer.size() > node->entry.size - offset) buffer = buffer.first(static_cast<std::size_t>(node->entry.size - offset));
     const std::lock_guard<std::mutex> lock(readLock_);
-    const auto got = session_.read(node->data, offset, buffer);
+    ReadNotes notes;
+    const auto got = session_.read(node->data, offset, buffer, notes);
     // Bytes that cannot be read inside the file are an error, never a short read the system
-    // would fill with zeros.
-    if (!got || *got < buffer.size()) return std::nullopt;
+    // would fill with zeros, nor zeros standing in for them.
+    if (!got || *got < buffer.size() || notes.damaged) return std::nullopt;
     return got;
 }
 

@@ -81,7 +81,8 @@ bool ScanSession::readSmallFile(ItemData data, std::size_t limit, std::vector<st
 
 std::optional<std::size_t> ScanSession::readRuns(const VolumeView& view, const std::vector<ByteRun>& runs,
                                                  std::uint64_t length, std::uint64_t written, std::uint64_t zeroFrom,
-                                                 std::uint64_t offset, std::span<std::uint8_t> buffer) {
+                                                 std::uint64_t offset, std::span<std::uint8_t> buffer,
+                                                 ReadNotes& notes) {
     if (offset >= length || buffer.empty()) return 0;
     std::uint64_t end = offset + std::min<std::uint64_t>(buffer.size(), length - offset);
     if (written < end) {
@@ -99,8 +100,9 @@ std::optional<std::size_t> ScanSession::readRuns(const VolumeView& view, const s
         const std::uint64_t from = std::max(offset, run->fileOffset);
         const std::uint64_t to = std::min(dataEnd, run->fileOffset + run->length);
         if (from >= to || run->volumeOffset > UINT64_MAX - (from - run->fileOffset)) continue;
-        view.readAt(run->volumeOffset + (from - run->fileOffset), buffer.data() + (from - offset),
-                    static_cast<std::size_t>(to - from));
+        const auto want = static_cast<std::size_t>(to - from);
+        if (view.readAt(run->volumeOffset + (from - run->fileOffset), buffer.data() + (from - offset), want) < want)
+            notes.damaged = true;
     }
     return count;
 }

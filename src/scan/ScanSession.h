@@ -107,6 +107,12 @@ public:
         ReadNotes notes;
         return readData(data, offset, buffer, notes);
     }
+    // The same, telling in notes whether delivered bytes stand in (as zeros) for data the file's
+    // map or the medium could not give.
+    std::optional<std::size_t> read(ItemData data, std::uint64_t offset, std::span<std::uint8_t> buffer,
+                                    ReadNotes& notes) {
+        return readData(data, offset, buffer, notes);
+    }
 
     // Where a file record's data lie on the volume, in file order; none where the family does
     // not tell (the reports then leave the runs out).
@@ -165,10 +171,12 @@ protected:
     // A read by offset of a file whose bytes lie in runs (in file order, not overlapping) as
     // its extraction writes it: the file is length bytes long, the extraction delivers its
     // first written bytes (fewer than length when it failed there); bytes outside every run,
-    // and from zeroFrom on, are zeros. A run at volume offset UINT64_MAX reads as zeros.
+    // and from zeroFrom on, are zeros. A run at volume offset UINT64_MAX reads as zeros. Bytes
+    // of a run the medium does not deliver are zeros too, and notes tells it.
     static std::optional<std::size_t> readRuns(const VolumeView& view, const std::vector<ByteRun>& runs,
                                                std::uint64_t length, std::uint64_t written, std::uint64_t zeroFrom,
-                                               std::uint64_t offset, std::span<std::uint8_t> buffer);
+                                               std::uint64_t offset, std::span<std::uint8_t> buffer,
+                                               ReadNotes& notes);
 
 private:
     const ByteSource* source_ = nullptr;

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -132,6 +133,36 @@ TEST(MountTree, EveryFileReadsAsTheManifestSays) {
     std::vector<std::uint8_t> some(16);
     EXPECT_FALSE(tree.read("/Documents", 0, some).has_value());
     EXPECT_FALSE(tree.read("/nothing", 0, some).has_value());
+}
+
+// A medium that ends early: the bytes of a file past its end are an error to the reader, never
+// zeros in their place, while the file's bytes before it and the files wholly inside still read.
+TEST(MountTree, BytesTheMediumCannotGiveAreAnErrorNotZeros) {
+    // fat16-2k.img cut at 2,000,000 bytes: "holiday movie.bin" has its second run of clusters
+    // (volume bytes 1,140,736 to 2,189,312, file bytes from 1,048,576) cut there.
+    std::ifstream in(test::fixture("fat16-2k.img"), std::ios::binary);
+    std::vector<std::uint8_t> bytes(2000000);
+    ASSERT_TRUE(in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size())));
+    test::ScratchDir dir;
+    test::writeFile(dir.file("cut.img"), bytes);
+    std::ostringstream err;
+    cli::ScannedVolume v(err);
+    cli::scanVolume(v, cli::Args({dir.file("cut.img")}, cli::kVolumeOptions, cli::kVolumeFlags));
+    MountTree tree(*v.session, topLevelRecords(*v.session, v.tree));
+
+    std::map<std::string, std::string> sums;
+    for (const auto& e : test::readManifest("fat16-2k")) sums[e.path] = e.sha256;
+    std::vector<std::uint8_t> whole(6144);
+    ASSERT_EQ(tree.read("/Data/exact clusters.bin", 0, whole), std::optional<std::size_t>(whole.size()));
+    EXPECT_EQ(test::sha256(whole), sums["Data/exact clusters.bin"]);
+
+    const std::uint64_t cutAt = 1048576 + (2000000 - 1140736);  // the file byte where the medium ends
+    std::vector<std::uint8_t> piece(16384);
+    EXPECT_EQ(tree.read("/Data/holiday movie.bin", 0, piece), std::optional<std::size_t>(piece.size()));
+    EXPECT_EQ(tree.read("/Data/holiday movie.bin", cutAt - piece.size(), piece),
+              std::optional<std::size_t>(piece.size()));
+    EXPECT_FALSE(tree.read("/Data/holiday movie.bin", cutAt - 100, piece).has_value()) << "across the end";
+    EXPECT_FALSE(tree.read("/Data/holiday movie.bin", cutAt + 500000, piece).has_value()) << "past the end";
 }
 
 bool mounted(const std::string& dir) {
