@@ -236,9 +236,11 @@ std::unique_ptr<ScanSession> runNtfsScan(const ScanRequest& request, ScanHost& h
     auto parser = std::make_unique<ntfs>(volumeViewOf(request), host, &tree, request.volume);
 
     if (request.mode == RecoveryMode::Advanced) {
-        // The advanced-input page's search for MFT copies...
+        // The advanced-input page's search for MFT copies (or what it found, when it ran before)...
         parser->readBootSector();
-        const std::int64_t copies = parser->findMftCopies(request.maxCandidates > 0 ? request.maxCandidates : 3);
+        const std::int64_t copies = request.foundTables
+                                        ? parser->takeMftCopies(*request.foundTables)
+                                        : parser->findMftCopies(request.maxCandidates > 0 ? request.maxCandidates : 3);
         const std::int64_t k = request.candidateIndex.value_or(0);
         if (k < 0 || k >= copies) {
             host.notice(format("There is no MFT copy %lld: the search found %lld.", static_cast<long long>(k),

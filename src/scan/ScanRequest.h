@@ -30,8 +30,8 @@ struct ScanRequest {
     std::optional<std::int64_t> heapIndex;           // --heap K (exFAT)
     std::optional<std::uint32_t> sectorsPerCluster;  // --sectors-per-cluster N
     std::int64_t maxCandidates = 3;                  // how many copies or tables the search keeps
-    // What an earlier search of the same volume found (FAT tables, exFAT heap starts): the scan
-    // takes its choice from these instead of searching the volume a second time.
+    // What an earlier search of the same volume found (MFT copies, FAT tables, exFAT heap
+    // starts): the scan takes its choice from these instead of searching the volume a second time.
     std::optional<std::vector<std::int64_t>> foundTables;
     std::optional<std::vector<std::int64_t>> foundHeaps;
 };

@@ -239,10 +239,10 @@ void VolumeScanDlg::copyAdvancedLists(advanceOptions* from) {
     copy(from->clusterList(), spc_);
     copy(from->heapList(), heap_);
     maxCandidates_ = from->maxCount;
-    // The scan chooses among what this search found rather than searching again (FAT tables and
-    // exFAT heaps are plain positions; NTFS copies are read again from their records).
+    // The scan chooses among what this search found rather than searching the volume again: FAT
+    // tables, exFAT heaps and the places of the MFT copies (each copy is read again from there).
     const CandidateList& found = from->candidates();
-    if (found.family == Family::Fat16 || found.family == Family::Fat32 || found.family == Family::ExFat) {
+    if (hasCandidateSearch(found.family)) {
         foundTables_ = found.tables;
         if (found.family == Family::ExFat) foundHeaps_ = found.heaps;
     }

@@ -114,6 +114,9 @@ public:
     // Searches of the volume for records (deep and advanced modes).
     bool deepScanRecords();
     std::int64_t findMftCopies(std::int64_t max);
+    // Takes the MFT copies an earlier search of this volume found (their record 0's byte
+    // offsets, in its order) without searching again; returns how many it holds.
+    std::int64_t takeMftCopies(const std::vector<std::int64_t>& locations);
     bool useFoundMft(std::int64_t k);
     // Empties the entry table and the names (a new scan on the same parser).
     void forgetEntries();

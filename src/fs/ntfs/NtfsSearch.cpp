@@ -165,6 +165,21 @@ std::int64_t ntfs::findMftCopies(std::int64_t max) {
     return static_cast<std::int64_t>(foundMftRecords.size());
 }
 
+std::int64_t ntfs::takeMftCopies(const std::vector<std::int64_t>& locations) {
+    volumeBytes = volume_.sizeBytes();
+    clusterSizeFromBootSector();
+    mftReady = false;
+    foundMftRecords.clear();
+    for (const std::int64_t location : locations) {
+        if (location < 0 || static_cast<std::uint64_t>(location) >= volumeBytes) continue;
+        MftEntry copy;
+        copy.location = static_cast<std::uint64_t>(location);
+        foundMftRecords.push_back(copy);
+    }
+    seekMftName = false;
+    return static_cast<std::int64_t>(foundMftRecords.size());
+}
+
 bool ntfs::useFoundMft(std::int64_t k) {
     mftReady = false;
     if (k < 0 || static_cast<std::uint64_t>(k) >= foundMftRecords.size()) return false;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -73,6 +74,41 @@ TEST(NtfsSearch, EachCopyListsAndSavesItsOwnGeneration) {
     }
     const test::CliResult none = test::runCli({"list", image, "--mode", "advanced", "--copy", "7"});
     EXPECT_EQ(none.status, 1);
+}
+
+// The wizard's scan takes the copy from what its advanced page's search found, and does not
+// search the volume a second time (the search's status texts never appear).
+TEST(NtfsSearch, AScanTakesItsCopyFromWhatTheSearchFound) {
+    struct Case {
+        std::vector<std::int64_t> found;
+        std::int64_t copy;
+        std::u16string mine, other;  // the generation's top folder, and the other one's
+    };
+    const Case cases[] = {
+        {{16384, 131072, 16711680}, 1, u"old", u"new"},
+        {{131072}, 0, u"old", u"new"},
+        {{16384}, 0, u"new", u"old"},
+    };
+    for (const Case& c : cases) {
+        FileReadSeek reader;
+        ASSERT_TRUE(reader.open(test::fixture("ntfs-twocopies.img")));
+        MemoryScanHost host;
+        MemoryResultTree tree;
+        ScanRequest request;
+        request.reader = &reader;
+        request.volume.fileSystem = u"NTFS";
+        request.volume.byteLength = static_cast<std::int64_t>(reader.sourceBytes());
+        request.mode = RecoveryMode::Advanced;
+        request.candidateIndex = c.copy;
+        request.foundTables = c.found;
+        auto session = runScan(request, host, tree);
+        ASSERT_TRUE(session);
+        std::vector<std::u16string> top;
+        for (ItemData x : topLevelRecords(*session, tree)) top.push_back(session->name(x));
+        EXPECT_NE(std::find(top.begin(), top.end(), c.mine), top.end()) << c.found.size();
+        EXPECT_EQ(std::find(top.begin(), top.end(), c.other), top.end()) << c.found.size();
+        for (const std::string& s : host.statuses()) EXPECT_EQ(s.find("MFT ENTRY"), std::string::npos) << s;
+    }
 }
 
 // Deep mode on volumes whose MFT cannot be followed: every file of the manifest comes out byte
