@@ -60,6 +60,8 @@ QString decodeWith(QStringConverter::Encoding encoding, const QByteArray& bytes,
 
 }  // namespace
 
+const QString PreviewPane::kNothingChosen = QStringLiteral("Select a file to see its contents here.");
+
 PreviewPane::PreviewPane(QWidget* parent) : QWidget(parent), generation_(std::make_shared<std::atomic<std::uint64_t>>(0)) {
     pool_.setMaxThreadCount(1);
     auto* layout = new QVBoxLayout(this);
@@ -69,11 +71,15 @@ PreviewPane::PreviewPane(QWidget* parent) : QWidget(parent), generation_(std::ma
     header_->setWordWrap(true);
     header_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     header_->setTextFormat(Qt::PlainText);
+    header_->hide();  // shown with a file
     layout->addWidget(header_);
     stack_ = new QStackedWidget(this);
-    message_ = new QLabel(stack_);
+    // Messages stand in a frame like the text view's, so that the pane reads as one before a
+    // file is chosen too.
+    message_ = new QLabel(kNothingChosen, stack_);
     message_->setAlignment(Qt::AlignCenter);
     message_->setWordWrap(true);
+    message_->setFrameShape(QFrame::StyledPanel);
     picture_ = new QLabel;
     picture_->setAlignment(Qt::AlignCenter);
     pictureArea_ = new QScrollArea(stack_);
@@ -104,10 +110,11 @@ QString PreviewPane::shownText() const {
 void PreviewPane::clear() {
     generation_->fetch_add(1);
     header_->clear();
+    header_->hide();
     image_ = QImage();
     picture_->clear();
     text_->clear();
-    message_->clear();
+    message_->setText(kNothingChosen);
     stack_->setCurrentWidget(message_);
     kind_ = Kind::None;
 }
@@ -196,6 +203,7 @@ QString PreviewPane::hexView(const std::vector<std::uint8_t>& bytes) {
 void PreviewPane::showFile(const QString& path, const QString& details, std::uint64_t size, Reader read) {
     const std::uint64_t mine = generation_->fetch_add(1) + 1;
     header_->setText(details.isEmpty() ? path : path + QLatin1Char('\n') + details);
+    header_->show();
     image_ = QImage();
     text_->clear();
     kind_ = Kind::Loading;

@@ -31,6 +31,8 @@ public:
     static constexpr std::size_t kTextBytes = 64 * 1024;
     // Pictures up to this size are read whole and drawn; larger ones show as hex.
     static constexpr std::uint64_t kImageBytes = 32ull * 1024 * 1024;
+    // What the pane shows while no file is chosen.
+    static const QString kNothingChosen;
 
     // Reads at most limit bytes from the file's start (called on the worker). It must not read
     // much past what it returns.

@@ -169,6 +169,9 @@ private slots:
     void selectedFilesArePreviewed() {
         ScannedPage s("reuse-ntfs.img");
         QVERIFY(s.page != nullptr);
+        // Before a file is chosen the pane says what it is for.
+        QCOMPARE(s.page->preview()->kind(), PreviewPane::Kind::None);
+        QCOMPARE(s.page->preview()->shownText(), PreviewPane::kNothingChosen);
         QTreeWidgetItem* picture = s.topItem("picture.png");
         QVERIFY(picture != nullptr);
         s.clickLabel(picture);
