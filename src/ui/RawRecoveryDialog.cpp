@@ -391,9 +391,10 @@ void RawRecoveryDialog::previewFound(QTreeWidgetItem* item) {
         return;
     }
     const CarvedFile file = engine_->carvedFiles[index];
-    const QString details = QStringLiteral("Size: %1 bytes   Offset: %2")
-                                .arg(static_cast<qlonglong>(file.size))
-                                .arg(static_cast<qlonglong>(file.offset));
+    QString details = QStringLiteral("Size: %1 bytes   Offset: %2")
+                          .arg(static_cast<qlonglong>(file.size))
+                          .arg(static_cast<qlonglong>(file.offset));
+    if (file.partial) details += QStringLiteral("\nDamaged or cut: only its sound part is kept.");
     preview_->showFile(item->parent()->text(0) + QLatin1Char('\\') + item->text(0), details,
                        static_cast<std::uint64_t>(std::max<std::int64_t>(file.size, 0)),
                        [view, file](std::size_t limit) {
@@ -612,6 +613,15 @@ void RawRecoveryDialog::finishSave() {
                              .arg(QString::fromStdString(r.outputFull)));
     if (r.unreadable > 0)
         showNotice(this, QStringLiteral("%1 file(s) hold unreadable sectors, written as zeros.").arg(r.unreadable));
+    // Files whose structure breaks off are kept up to their last sound part; the user is told
+    // which kind of file that was, as the command line lists them.
+    std::size_t partial = 0;
+    if (engine_ != nullptr)
+        for (std::size_t i : saveIndices_)
+            if (i < engine_->carvedFiles.size() && engine_->carvedFiles[i].partial) ++partial;
+    if (partial > 0)
+        showNotice(this, QStringLiteral("%1 file(s) are damaged or cut; each was saved up to its last sound part.")
+                             .arg(static_cast<qulonglong>(partial)));
     if (r.failed > 0) showNotice(this, QStringLiteral("%1 file(s) could not be written into %2.").arg(r.failed).arg(folder));
 }
 

@@ -33,6 +33,7 @@
 #include "raw/myJpg.h"
 #include "ui/CBrevantApp.h"
 #include "ui/CXHtmlTree.h"
+#include "ui/PreviewPane.h"
 #include "ui/DriveParsingModes.h"
 #include "ui/Physical_DriveDialog.h"
 #include "ui/PopulateDriveDlg.h"
@@ -439,6 +440,21 @@ private slots:
                 expected.insert(name + "/" + category->child(f)->text(0));
             }
         }
+        // The fixture's one cut file (the command line lists it as damaged or cut) is among them,
+        // and its preview says so.
+        QTreeWidgetItem* cut = nullptr;
+        for (int c = 0; c < root->childCount(); ++c)
+            for (int f = 0; f < root->child(c)->childCount(); ++f)
+                if (categoryName(root->child(c)->text(0)) + "/" + root->child(c)->child(f)->text(0) ==
+                    QStringLiteral("Video/2220032 .mp4"))
+                    cut = root->child(c)->child(f);
+        QVERIFY(cut != nullptr);
+        page->tree()->SetCheck(cut, true);
+        expected.insert(QStringLiteral("Video/2220032 .mp4"));
+        page->tree()->setCurrentItem(cut);
+        page->preview()->waitForWorker();
+        QVERIFY2(page->preview()->headerText().endsWith(QStringLiteral("\nDamaged or cut: only its sound part is kept.")),
+                 qPrintable(page->preview()->headerText()));
         QCOMPARE(page->checkedFiles().size(), expected.size());
         root->child(0)->setExpanded(true);
         page->tree()->setCurrentItem(root->child(0));
@@ -450,6 +466,8 @@ private slots:
         for (const QString& file : expected)
             QVERIFY2(readAll(out.path() + "/" + file) == readAll(cliOut.path() + "/" + file), qPrintable(file));
         QVERIFY(page->statusText()->text().startsWith(QStringLiteral("%1 of %1 file(s) saved").arg(expected.size())));
+        QCOMPARE(w.log.notices.last(),
+                 QStringLiteral("1 file(s) are damaged or cut; each was saved up to its last sound part."));
 
         // Again into the same folder: the first copies stay, the second ones get " (2)".
         QVERIFY(w.save(out.path()));
