@@ -55,7 +55,7 @@ VolumeRecord makeRecord(std::u16string fileSystem, int counter, std::u16string s
 VolumeReadFn volumeReader(const ByteSource& reader, std::int64_t startSector) {
     return [&reader, startSector](std::int64_t offset, std::uint8_t* buffer, std::size_t count) {
         if (startSector < 0 || startSector > INT64_MAX / 512 || offset < 0 ||
-            offset > INT64_MAX - startSector * 512 || count > UINT32_MAX)
+            offset > INT64_MAX - startSector * 512)
             return false;
         return readAll(reader, startSector * 512 + offset, buffer, count);
     };

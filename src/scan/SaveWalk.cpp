@@ -36,19 +36,23 @@ struct Walker {
     }
 };
 
-bool takes(const FileFilter& filter, const RecordTable& table, std::uint32_t row) {
-    return table[row].kind == SaveKind::File && (!filter || filter(table[row].data, table.parentData(row)));
-}
+// Which files the filter takes (asked once per file: a filter may read the medium), and for
+// each row the taken files at or below it.
+struct Taken {
+    std::vector<bool> file;
+    std::vector<std::uint64_t> below;
+};
 
-// For each row, the files the filter takes at or below it.
-std::vector<std::uint64_t> filesBelow(const RecordTable& table, const FileFilter& filter) {
+Taken takenFiles(const RecordTable& table, const FileFilter& filter) {
     const auto& rows = table.rows();
-    std::vector<std::uint64_t> below(rows.size());
+    Taken t{std::vector<bool>(rows.size()), std::vector<std::uint64_t>(rows.size())};
     for (std::size_t i = rows.size(); i-- > 0;) {
-        if (takes(filter, table, static_cast<std::uint32_t>(i))) ++below[i];
-        if (rows[i].parent != kNoRecord) below[rows[i].parent] += below[i];
+        const auto row = static_cast<std::uint32_t>(i);
+        t.file[i] = rows[i].kind == SaveKind::File && (!filter || filter(rows[i].data, table.parentData(row)));
+        if (t.file[i]) ++t.below[i];
+        if (rows[i].parent != kNoRecord) t.below[rows[i].parent] += t.below[i];
     }
-    return below;
+    return t;
 }
 
 // Creates the file or folder name in dir under the first copy number that is free both in
@@ -120,10 +124,8 @@ FileFilter intactFilesOnly(const ScanSession& session) {
 }
 
 std::uint64_t countFiles(const ScanSession& session, const std::vector<ItemData>& children, const FileFilter& filter) {
-    const RecordTable table = RecordTable::fill(session, children, 0, 0);
-    std::uint64_t n = 0;
-    for (std::uint32_t row = 0; row < table.rows().size(); ++row) n += takes(filter, table, row) ? 1 : 0;
-    return n;
+    const Taken taken = takenFiles(RecordTable::fill(session, children), filter);
+    return static_cast<std::uint64_t>(std::count(taken.file.begin(), taken.file.end(), true));
 }
 
 SaveResult saveRecords(ScanSession& session, const std::vector<ItemData>& children, const std::string& dir,
@@ -137,7 +139,8 @@ SaveResult saveRecords(ScanSession& session, const std::vector<ItemData>& childr
     const std::string base = dir.empty() || dir.back() == '/' ? dir : dir + "/";
     const ByteSource* reader = session.source();
     const RecordTable table = RecordTable::fill(session, children);
-    const std::vector<std::uint64_t> below = filesBelow(table, filter);
+    const Taken taken = takenFiles(table, filter);
+    const std::vector<std::uint64_t>& below = taken.below;
     Walker walker;
     std::function<void(std::uint32_t, const platform::OutputFolder&, const std::string&)> save =
         [&](std::uint32_t first, const platform::OutputFolder& folder, const std::string& rel) {
@@ -163,7 +166,7 @@ SaveResult saveRecords(ScanSession& session, const std::vector<ItemData>& childr
                     }
                     save(r.firstChild, child, placed.path + "/");
                 } else if (r.kind == SaveKind::File) {
-                    if (!takes(filter, table, row)) continue;
+                    if (!taken.file[row]) continue;
                     ++result.files;
                     if (!session.isExtracted(r.data)) continue;
                     platform::OutputFile out;

@@ -105,7 +105,7 @@ public:
     // read there. Nothing is written anywhere; any thread may read.
     std::optional<std::size_t> read(ItemData data, std::uint64_t offset, std::span<std::uint8_t> buffer) {
         ReadNotes notes;
-        return readData(data, offset, buffer, notes);
+        return read(data, offset, buffer, notes);
     }
     // The same, telling in notes whether delivered bytes stand in (as zeros) for data the file's
     // map or the medium could not give.

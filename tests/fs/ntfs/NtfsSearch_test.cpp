@@ -28,6 +28,16 @@ std::string copiesMessage(int n) {
     return text;
 }
 
+// A scan of the whole image in reader as one NTFS volume.
+ScanRequest ntfsRequest(FileReadSeek& reader, RecoveryMode mode) {
+    ScanRequest request;
+    request.reader = &reader;
+    request.volume.fileSystem = u"NTFS";
+    request.volume.byteLength = static_cast<std::int64_t>(reader.sourceBytes());
+    request.mode = mode;
+    return request;
+}
+
 TEST(NtfsSearch, MftCopiesAreReportedInVolumeOrderUpToTheMaximum) {
     const std::string image = test::fixture("ntfs-twocopies.img");
     // The newer MFT, the older one, and the older volume's mirror further on.
@@ -94,11 +104,7 @@ TEST(NtfsSearch, AScanTakesItsCopyFromWhatTheSearchFound) {
         ASSERT_TRUE(reader.open(test::fixture("ntfs-twocopies.img")));
         MemoryScanHost host;
         MemoryResultTree tree;
-        ScanRequest request;
-        request.reader = &reader;
-        request.volume.fileSystem = u"NTFS";
-        request.volume.byteLength = static_cast<std::int64_t>(reader.sourceBytes());
-        request.mode = RecoveryMode::Advanced;
+        ScanRequest request = ntfsRequest(reader, RecoveryMode::Advanced);
         request.candidateIndex = c.copy;
         request.foundTables = c.found;
         auto session = runScan(request, host, tree);
@@ -169,11 +175,7 @@ TEST(NtfsSearch, DeepModePlacesFoldersFlatAndFilesUnderTheFolderBefore) {
     ASSERT_TRUE(reader.open(dir.file("v.img")));
     MemoryScanHost host;
     MemoryResultTree tree;
-    ScanRequest request;
-    request.reader = &reader;
-    request.volume.fileSystem = u"NTFS";
-    request.volume.sizeText = u"2  MB";
-    request.mode = RecoveryMode::Deep;
+    const ScanRequest request = ntfsRequest(reader, RecoveryMode::Deep);
     auto session = runScan(request, host, tree);
     ASSERT_TRUE(session);
     const auto top = topLevelRecords(*session, tree);
@@ -209,11 +211,7 @@ TEST(NtfsSearch, StopEndsEveryModeEarly) {
         ASSERT_TRUE(reader.open(test::fixture("ntfs-basic.img")));
         MemoryScanHost host;
         MemoryResultTree tree;
-        ScanRequest request;
-        request.reader = &reader;
-        request.volume.fileSystem = u"NTFS";
-        request.volume.sizeText = u"24  MB";
-        request.mode = mode;
+        const ScanRequest request = ntfsRequest(reader, mode);
         host.requestStop();
         auto session = runScan(request, host, tree);
         ASSERT_TRUE(session);
