@@ -127,7 +127,7 @@ PopulateDriveDlg::PopulateDriveDlg(WizardPage* parent)
         progress_->setRange(static_cast<int>(std::clamp<qint64>(low, INT32_MIN, INT32_MAX)),
                             static_cast<int>(std::clamp<qint64>(high, INT32_MIN, INT32_MAX)));
     });
-    connect(host_, &QtScanHost::volumeFound, this, &PopulateDriveDlg::onVolumeFound);
+    connect(host_, &QtScanHost::volumesFound, this, &PopulateDriveDlg::onVolumesFound);
     connect(host_, &QtScanHost::filterEnabled, filter_, &QPushButton::setEnabled);
 
     connect(stop_, &QPushButton::clicked, this, &PopulateDriveDlg::onStop);
@@ -239,6 +239,7 @@ void PopulateDriveDlg::advancedScan() {
     }
     clearList();
     volumes.clear();
+    host_->takeVolumes();  // none of an earlier scan's
     host_->clearStop();
 
     // The worker reads through the current reader; nothing else uses it while Back and Next
@@ -252,10 +253,13 @@ void PopulateDriveDlg::advancedScan() {
     worker_->start();
 }
 
-void PopulateDriveDlg::onVolumeFound(const VolumeRecord& record) {
+void PopulateDriveDlg::onVolumesFound() {
+    std::vector<VolumeRecord> found = host_->takeVolumes();
     if (leaving_) return;
-    volumes.push_back(record);
-    insertRow(list_->rowCount(), record);
+    for (VolumeRecord& record : found) {
+        insertRow(list_->rowCount(), record);
+        volumes.push_back(std::move(record));
+    }
 }
 
 void PopulateDriveDlg::onStop() {
@@ -278,6 +282,7 @@ void PopulateDriveDlg::onAdvancedScanFinished() {
     worker_->wait();
     delete worker_;
     worker_ = nullptr;
+    onVolumesFound();  // any the worker found after the last batch was taken
     setStatus(QStringLiteral("Scanned Partitions"));
     const int result = workerResult_;
     if (result != 1)

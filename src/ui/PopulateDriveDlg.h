@@ -69,6 +69,7 @@ public:
     SectorSpinBox* startSector() const { return start_; }
     SectorSpinBox* endSector() const { return end_; }
     QComboBox* treatAs() const { return treatAs_; }
+    QtScanHost* scanHost() const { return host_; }
     QProgressBar* progress() const { return progress_; }
     QLabel* statusText() const { return status_; }
 
@@ -89,7 +90,7 @@ protected:
 private slots:
     void onSelectionChanged();
     void onRowClicked(int row);
-    void onVolumeFound(const corvello::VolumeRecord& record);
+    void onVolumesFound();
     void onAdvancedScanFinished();
 
 private:

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 #include "ui/MessageBoxes.h"
 
@@ -23,13 +24,27 @@ struct PendingAnswer {
 
 }  // namespace
 
-QtScanHost::QtScanHost(QWidget* page) : QObject(page), page_(page) { qRegisterMetaType<corvello::VolumeRecord>(); }
+QtScanHost::QtScanHost(QWidget* page) : QObject(page), page_(page) {}
 
 void QtScanHost::setProgressRange(std::int64_t low, std::int64_t high) { emit progressRange(low, high); }
 void QtScanHost::setProgressPos(std::int64_t pos) { emit progressPos(pos); }
 void QtScanHost::setStatus(const std::string& text) { emit statusText(QString::fromStdString(text)); }
 void QtScanHost::setDetail(const std::string& text) { emit detailText(QString::fromStdString(text)); }
-void QtScanHost::appendVolume(const VolumeRecord& record) { emit volumeFound(record); }
+void QtScanHost::appendVolume(const VolumeRecord& record) {
+    bool first = false;
+    {
+        std::lock_guard<std::mutex> lock(volumesMutex_);
+        first = volumes_.empty();
+        volumes_.push_back(record);
+    }
+    // One signal per batch: the page takes every waiting volume when it runs.
+    if (first) emit volumesFound();
+}
+
+std::vector<VolumeRecord> QtScanHost::takeVolumes() {
+    std::lock_guard<std::mutex> lock(volumesMutex_);
+    return std::exchange(volumes_, {});
+}
 void QtScanHost::scanRunning(bool running) { emit filterEnabled(!running); }
 
 void QtScanHost::notice(const std::string& text) { ask(false, QString::fromStdString(text)); }

@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QString>
 #include <atomic>
+#include <mutex>
+#include <vector>
 
 #include "common/ScanHost.h"
 #include "common/VolumeRecord.h"
@@ -27,7 +29,10 @@ public:
     void notice(const std::string& text) override;
     bool question(const std::string& text) override;
 
+    // Found volumes wait here, under a lock of ours, until the page takes them on its own thread;
+    // volumesFound tells it that some wait.
     void appendVolume(const VolumeRecord& record) override;
+    std::vector<VolumeRecord> takeVolumes();
     // The Filter Entries button waits while a boot-record scan runs.
     void scanRunning(bool running) override;
 
@@ -40,7 +45,7 @@ signals:
     void progressPos(qint64 pos);
     void statusText(const QString& text);
     void detailText(const QString& text);
-    void volumeFound(const corvello::VolumeRecord& record);
+    void volumesFound();
     void filterEnabled(bool enabled);
 
 private:
@@ -48,6 +53,8 @@ private:
 
     QWidget* page_;
     std::atomic<bool> abandoned_{false};
+    std::mutex volumesMutex_;
+    std::vector<VolumeRecord> volumes_;
 };
 
 }  // namespace corvello::ui

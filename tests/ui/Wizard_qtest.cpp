@@ -556,7 +556,7 @@ private slots:
         unknown.locator = u"5";
         unknown.sizeText = u"1";
         unknown.startSector = 9;
-        QMetaObject::invokeMethod(list, "onVolumeFound", Q_ARG(corvello::VolumeRecord, unknown));
+        list->scanHost()->appendVolume(unknown);
         list->list()->selectRow(list->list()->rowCount() - 1);
         QTest::mouseClick(list->nextButton(), Qt::LeftButton);
         QCOMPARE(w.log.notices.last(), QStringLiteral("can not parse unknown volume"));
@@ -568,7 +568,7 @@ private slots:
         huge.locator = u"6";
         huge.sizeText = u"9223372036854775807";
         huge.startSector = 4096;
-        QMetaObject::invokeMethod(list, "onVolumeFound", Q_ARG(corvello::VolumeRecord, huge));
+        list->scanHost()->appendVolume(huge);
         list->list()->selectRow(list->list()->rowCount() - 1);
         QCOMPARE(list->endSector()->text(), QStringLiteral("9223372036854775807"));
         clickBox(list->customCheck());
