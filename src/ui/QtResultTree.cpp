@@ -65,6 +65,7 @@ TreeItem QtResultTree::insertItem(TreeItem parent, const std::u16string& text, I
         if (color == kDeletedColor) view_->SetItemTextColor(item, kDeletedTextColor);
         items_.insert(id, item);
         ids_.insert(item, id);
+        emit itemShown(item, icon);
     });
     return id;
 }
@@ -87,6 +88,7 @@ void QtResultTree::deleteItem(TreeItem item) {
     replay([this, item] {
         HTREEITEM w = items_.value(item, nullptr);
         if (w == nullptr) return;
+        emit itemRemoving(w);
         forget(w);
         view_->DeleteItem(w);
     });
@@ -98,6 +100,7 @@ void QtResultTree::deleteAllItems() {
         items_.clear();
         ids_.clear();
         view_->DeleteAllItems();
+        emit allRemoved();
     });
 }
 

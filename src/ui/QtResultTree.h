@@ -44,6 +44,13 @@ public:
     static QIcon fileIcon(const QString& name);
     static QIcon folderIcon();
 
+signals:
+    // Told on the user-interface thread as the widget changes: an item was placed in it, an item
+    // (with everything below it) is about to leave it, every item has left it.
+    void itemShown(QTreeWidgetItem* item, corvello::IconKind icon);
+    void itemRemoving(QTreeWidgetItem* item);
+    void allRemoved();
+
 private:
     // Runs change on the widget now (user-interface thread) or queued (worker).
     template <class F>

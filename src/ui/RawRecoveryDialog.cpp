@@ -4,7 +4,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
-#include <QFileIconProvider>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -12,7 +11,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMimeDatabase>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableWidget>
@@ -33,6 +31,7 @@
 #include "ui/MessageBoxes.h"
 #include "ui/PopulateDriveDlg.h"
 #include "ui/PreviewPane.h"
+#include "ui/QtResultTree.h"
 #include "ui/QtScanHost.h"
 #include "ui/QtText.h"
 #include "ui/RawSettingDlg.h"
@@ -42,8 +41,6 @@ namespace corvello::ui {
 namespace {
 
 constexpr int kRowItemRole = Qt::UserRole;  // a file-list row's tree item
-constexpr int kFolderIcon = 0;
-constexpr int kFileIcon = 1;
 
 QPushButton* pageButton(const QString& text, QWidget* parent) {
     auto* b = new QPushButton(text, parent);
@@ -58,35 +55,6 @@ int clampToInt(qint64 v) {
 }
 
 }  // namespace
-
-// --- RawTreeRelay ---------------------------------------------------------------------------
-
-TreeItem RawTreeRelay::insertItem(TreeItem parent, const std::u16string& text, IconKind icon, ItemData data,
-                                  TextColor color) {
-    const TreeItem item = memory_.insertItem(parent, text, icon, data, color);
-    emit inserted(item, parent, qs(text), static_cast<int>(icon), data);
-    return item;
-}
-
-void RawTreeRelay::expand(TreeItem item) {
-    memory_.expand(item);
-    emit expanded(item);
-}
-
-void RawTreeRelay::deleteItem(TreeItem item) {
-    memory_.deleteItem(item);
-    emit removed(item);
-}
-
-void RawTreeRelay::deleteAllItems() {
-    memory_.deleteAllItems();
-    emit cleared();
-}
-
-void RawTreeRelay::setItemText(TreeItem item, const std::u16string& text) {
-    memory_.setItemText(item, text);
-    emit textChanged(item, qs(text));
-}
 
 // --- RawRecoveryDialog ----------------------------------------------------------------------
 
@@ -163,12 +131,10 @@ RawRecoveryDialog::RawRecoveryDialog(WizardPage* parent)
     connect(host_, &QtScanHost::progressRange, this,
             [this](qint64 low, qint64 high) { progress_->setRange(clampToInt(low), clampToInt(high)); });
 
-    relay_ = new RawTreeRelay(this);
-    connect(relay_, &RawTreeRelay::inserted, this, &RawRecoveryDialog::onItemInserted);
-    connect(relay_, &RawTreeRelay::expanded, this, &RawRecoveryDialog::onItemExpanded);
-    connect(relay_, &RawTreeRelay::removed, this, &RawRecoveryDialog::onItemRemoved);
-    connect(relay_, &RawTreeRelay::cleared, this, &RawRecoveryDialog::onItemsCleared);
-    connect(relay_, &RawTreeRelay::textChanged, this, &RawRecoveryDialog::onItemTextChanged);
+    results_ = new QtResultTree(tree_, this);
+    connect(results_, &QtResultTree::itemShown, this, &RawRecoveryDialog::onItemShown);
+    connect(results_, &QtResultTree::itemRemoving, this, &RawRecoveryDialog::onItemRemoving);
+    connect(results_, &QtResultTree::allRemoved, this, &RawRecoveryDialog::onAllRemoved);
 
     connect(browseSettings_, &QPushButton::clicked, this, &RawRecoveryDialog::onBrowseSettings);
     connect(parse_, &QPushButton::clicked, this, &RawRecoveryDialog::onParse);
@@ -204,13 +170,10 @@ RawRecoveryDialog::~RawRecoveryDialog() {
 }
 
 bool RawRecoveryDialog::initPage() {
-    // The shell's small icons: a folder, a plain file, then one per kind of file found.
-    icons_ = {QFileIconProvider().icon(QFileIconProvider::Folder), QFileIconProvider().icon(QFileIconProvider::File)};
     tree_->InitCheckTree();
     tree_->SetSmartCheckBox(true);
     tree_->SetReadOnly(false);
     tree_->SetImages(true);
-    tree_->SetImageList(icons_);
     loadDefaults_->setChecked(true);
     showRunControls(false);
 
@@ -281,87 +244,33 @@ std::vector<std::size_t> RawRecoveryDialog::checkedFiles() const {
     return out;
 }
 
-int RawRecoveryDialog::iconFor(const QString& name) {
-    const QString extension = QFileInfo(name).suffix().toLower();
-    const auto known = iconByExtension_.constFind(extension);
-    if (known != iconByExtension_.constEnd()) return *known;
-    const QMimeType type = QMimeDatabase().mimeTypeForFile(name, QMimeDatabase::MatchExtension);
-    const QIcon icon = QIcon::fromTheme(type.iconName(), QIcon::fromTheme(type.genericIconName()));
-    int index = kFileIcon;
-    if (!icon.isNull()) {
-        icons_.push_back(icon);
-        tree_->SetImageList(icons_);
-        index = static_cast<int>(icons_.size()) - 1;
-    }
-    iconByExtension_.insert(extension, index);
-    return index;
-}
+// --- The tree, as the carving worker fills it -----------------------------------------------
 
-// --- The tree, mirrored from the relay ------------------------------------------------------
-
-void RawRecoveryDialog::onItemInserted(quint64 item, quint64 parent, const QString& text, int icon, quint64 value) {
-    if (leaving_) return;
-    HTREEITEM parentItem = TVI_ROOT;
-    if (parent != 0) {
-        const auto it = items_.find(parent);
-        if (it == items_.end()) return;
-        parentItem = it->second;
-    }
-    TVINSERTSTRUCT insert;
-    insert.hParent = parentItem;
-    insert.text = text;
-    insert.image = icon == static_cast<int>(IconKind::Folder) ? kFolderIcon : iconFor(text);
-    insert.selectedImage = insert.image;
-    insert.lParam = value;
-    HTREEITEM created = tree_->InsertItem(insert);
-    if (created == nullptr) return;
-    items_[item] = created;
-    if (icon == static_cast<int>(IconKind::File)) {
-        fileItems_[static_cast<std::size_t>(value)] = created;
-        // A new file under the category the list shows appears in the list at once.
-        if (tree_->currentItem() == parentItem) {
-            const int row = fileList_->rowCount();
-            fileList_->insertRow(row);
-            auto* cell = new QTableWidgetItem(text);
-            cell->setData(kRowItemRole, QVariant::fromValue(reinterpret_cast<quintptr>(created)));
-            fileList_->setItem(row, 0, cell);
-        }
+void RawRecoveryDialog::onItemShown(QTreeWidgetItem* item, IconKind icon) {
+    if (icon != IconKind::File) return;
+    fileItems_[static_cast<std::size_t>(tree_->GetItemData(item))] = item;
+    // A new file under the category the list shows appears in the list at once.
+    if (tree_->currentItem() != nullptr && tree_->currentItem() == item->parent()) {
+        const int row = fileList_->rowCount();
+        fileList_->insertRow(row);
+        auto* cell = new QTableWidgetItem(item->text(0));
+        cell->setData(kRowItemRole, QVariant::fromValue(reinterpret_cast<quintptr>(item)));
+        fileList_->setItem(row, 0, cell);
     }
 }
 
-void RawRecoveryDialog::onItemExpanded(quint64 item) {
-    const auto it = items_.find(item);
-    if (it != items_.end()) tree_->Expand(it->second, TVE_EXPAND);
-}
-
-void RawRecoveryDialog::onItemRemoved(quint64 item) {
-    const auto it = items_.find(item);
-    if (it == items_.end()) return;
+void RawRecoveryDialog::onItemRemoving(QTreeWidgetItem* item) {
     for (auto f = fileItems_.begin(); f != fileItems_.end();) {
-        QTreeWidgetItem* x = f->second;
         bool below = false;
-        for (QTreeWidgetItem* p = x; p != nullptr; p = p->parent()) below = below || p == it->second;
+        for (QTreeWidgetItem* p = f->second; p != nullptr && !below; p = p->parent()) below = p == item;
         f = below ? fileItems_.erase(f) : std::next(f);
     }
     fileList_->setRowCount(0);
-    tree_->DeleteItem(it->second);
-    items_.erase(it);
 }
 
-void RawRecoveryDialog::onItemsCleared() { clearResults(); }
-
-void RawRecoveryDialog::onItemTextChanged(quint64 item, const QString& text) {
-    const auto it = items_.find(item);
-    if (it == items_.end()) return;
-    it->second->setText(0, text);
-    it->second->setToolTip(0, text);
-}
-
-void RawRecoveryDialog::clearResults() {
+void RawRecoveryDialog::onAllRemoved() {
     fileList_->setRowCount(0);
-    items_.clear();
     fileItems_.clear();
-    tree_->DeleteAllItems();
 }
 
 void RawRecoveryDialog::onCurrentItemChanged(QTreeWidgetItem* item) {
@@ -457,11 +366,10 @@ void RawRecoveryDialog::onParse() {
         return;
     }
 
-    prepareCarving(*engine, *reader, volumeCarveRange(*reader, *selectedVolume()), *relay_, *host_);
+    prepareCarving(*engine, *reader, volumeCarveRange(*reader, *selectedVolume()), *results_, *host_);
     loadedCount = static_cast<int>(engine->definitionCount());
 
-    clearResults();
-    relay_->deleteAllItems();
+    results_->deleteAllItems();
     engine_ = std::move(engine);
     myJpg* run = engine_.get();
     startWorker(

@@ -4,9 +4,6 @@
 // check-box tree grouped by category with a file list beside it, and saves the checked ones,
 // one folder per category, on a worker of its own.
 
-#include <QHash>
-#include <QIcon>
-#include <QList>
 #include <QObject>
 #include <QString>
 #include <functional>
@@ -14,7 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "common/MemoryResultTree.h"
+#include "common/ResultTree.h"
 #include "scan/Carving.h"
 #include "ui/WizardPage.h"
 
@@ -37,39 +34,8 @@ namespace corvello::ui {
 
 class CXHtmlTree;
 class PreviewPane;
+class QtResultTree;
 class QtScanHost;
-
-// The result sink the carving worker fills: kept in memory (so the worker never waits for the
-// user-interface thread) and announced item by item through queued signals, which the page
-// mirrors into its check-box tree.
-class RawTreeRelay : public QObject, public ResultTree {
-    Q_OBJECT
-public:
-    using QObject::QObject;
-
-    TreeItem insertItem(TreeItem parent, const std::u16string& text, IconKind icon, ItemData data,
-                        TextColor color = kDefaultColor) override;
-    void expand(TreeItem item) override;
-    void deleteItem(TreeItem item) override;
-    void deleteAllItems() override;
-    void setItemText(TreeItem item, const std::u16string& text) override;
-
-    std::vector<TreeItem> children(TreeItem parent) const override { return memory_.children(parent); }
-    std::u16string itemText(TreeItem item) const override { return memory_.itemText(item); }
-    ItemData itemData(TreeItem item) const override { return memory_.itemData(item); }
-    IconKind itemIcon(TreeItem item) const override { return memory_.itemIcon(item); }
-    TextColor itemColor(TreeItem item) const override { return memory_.itemColor(item); }
-
-signals:
-    void inserted(quint64 item, quint64 parent, const QString& text, int icon, quint64 data);
-    void expanded(quint64 item);
-    void removed(quint64 item);
-    void cleared();
-    void textChanged(quint64 item, const QString& text);
-
-private:
-    MemoryResultTree memory_;
-};
 
 class RawRecoveryDialog : public WizardPage {
     Q_OBJECT
@@ -142,11 +108,9 @@ protected:
     void beforeLeaving() override;
 
 private slots:
-    void onItemInserted(quint64 item, quint64 parent, const QString& text, int icon, quint64 value);
-    void onItemExpanded(quint64 item);
-    void onItemRemoved(quint64 item);
-    void onItemsCleared();
-    void onItemTextChanged(quint64 item, const QString& text);
+    void onItemShown(QTreeWidgetItem* item, corvello::IconKind icon);
+    void onItemRemoving(QTreeWidgetItem* item);
+    void onAllRemoved();
     void onCurrentItemChanged(QTreeWidgetItem* item);
     void onRunFinished();
 
@@ -157,8 +121,6 @@ private:
     void startWorker(std::function<void()> work, bool save);
     void stopWorker();
     void releasePause();
-    void clearResults();
-    int iconFor(const QString& name);
     FileReadSeek* prepareReader();
     const VolumeRecord* selectedVolume() const;
     void finishSave();
@@ -185,17 +147,14 @@ private:
     QLineEdit* folderPath_ = nullptr;
 
     QtScanHost* host_ = nullptr;
-    RawTreeRelay* relay_ = nullptr;
+    QtResultTree* results_ = nullptr;  // what the carving worker finds, shown in tree_
     std::unique_ptr<myJpg> engine_;
     QThread* worker_ = nullptr;
     bool saveRun_ = false;
     int pauses_ = 0;  // the pauses this page has put on the gate
     bool leaving_ = false;
 
-    std::unordered_map<quint64, QTreeWidgetItem*> items_;  // the relay's items in the tree
-    std::unordered_map<std::size_t, QTreeWidgetItem*> fileItems_;
-    QList<QIcon> icons_;
-    QHash<QString, int> iconByExtension_;
+    std::unordered_map<std::size_t, QTreeWidgetItem*> fileItems_;  // by found-file index
 
     // The save worker's request and its outcome.
     std::vector<std::size_t> saveIndices_;
