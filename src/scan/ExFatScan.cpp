@@ -147,25 +147,17 @@ std::unique_ptr<ScanSession> runAdvanced(const ScanRequest& request, ScanHost& h
 }  // namespace
 
 std::unique_ptr<ScanSession> runExFatScan(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
-    if (request.mode == RecoveryMode::Advanced) {
-        auto parser = std::make_unique<Fat64Class>();
-        parser->volume = request.volume;
-        parser->tree = &tree;
-        parser->host = &host;
-        parser->driveFormatted = request.driveFormatted;
-        parser->rootLabel = request.rootLabel;
-        return runAdvanced(request, host, std::move(parser));
-    }
-    if (request.mode != RecoveryMode::Standard) {
-        host.notice("The deep recovery mode is only available for NTFS volumes.");
-        return nullptr;
-    }
     auto parser = std::make_unique<Fat64Class>();
     parser->volume = request.volume;
     parser->tree = &tree;
     parser->host = &host;
     parser->driveFormatted = request.driveFormatted;
     parser->rootLabel = request.rootLabel;
+    if (request.mode == RecoveryMode::Advanced) return runAdvanced(request, host, std::move(parser));
+    if (request.mode != RecoveryMode::Standard) {
+        host.notice("The deep recovery mode is only available for NTFS volumes.");
+        return nullptr;
+    }
     parser->attachReader(volumeViewOf(request));
     parser->volumeBytes = request.volume.sizeBytes();
     if (!parser->checkBootSector()) {
