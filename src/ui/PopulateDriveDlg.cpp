@@ -21,6 +21,7 @@
 #include "scan/Volumes.h"
 #include "ui/CBrevantApp.h"
 #include "ui/MessageBoxes.h"
+#include "ui/ProgressForwarding.h"
 #include "ui/QtScanHost.h"
 #include "ui/QtText.h"
 #include "ui/SectorSpinBox.h"
@@ -121,12 +122,7 @@ PopulateDriveDlg::PopulateDriveDlg(WizardPage* parent)
 
     host_ = new QtScanHost(this);
     connect(host_, &QtScanHost::statusText, this, &PopulateDriveDlg::setStatus);
-    connect(host_, &QtScanHost::progressPos, this,
-            [this](qint64 pos) { progress_->setValue(static_cast<int>(std::clamp<qint64>(pos, INT32_MIN, INT32_MAX))); });
-    connect(host_, &QtScanHost::progressRange, this, [this](qint64 low, qint64 high) {
-        progress_->setRange(static_cast<int>(std::clamp<qint64>(low, INT32_MIN, INT32_MAX)),
-                            static_cast<int>(std::clamp<qint64>(high, INT32_MIN, INT32_MAX)));
-    });
+    forwardProgress(host_, progress_);
     connect(host_, &QtScanHost::volumesFound, this, &PopulateDriveDlg::onVolumesFound);
     connect(host_, &QtScanHost::filterEnabled, filter_, &QPushButton::setEnabled);
 

@@ -31,6 +31,7 @@
 #include "ui/MessageBoxes.h"
 #include "ui/PopulateDriveDlg.h"
 #include "ui/PreviewPane.h"
+#include "ui/ProgressForwarding.h"
 #include "ui/QtResultTree.h"
 #include "ui/QtScanHost.h"
 #include "ui/QtText.h"
@@ -48,10 +49,6 @@ QPushButton* pageButton(const QString& text, QWidget* parent) {
     b->setAutoDefault(false);
     b->setMinimumWidth(80);
     return b;
-}
-
-int clampToInt(qint64 v) {
-    return static_cast<int>(std::clamp<qint64>(v, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
 }
 
 }  // namespace
@@ -127,9 +124,8 @@ RawRecoveryDialog::RawRecoveryDialog(WizardPage* parent)
 
     host_ = new QtScanHost(this);
     connect(host_, &QtScanHost::statusText, this, &RawRecoveryDialog::setStatus);
-    connect(host_, &QtScanHost::progressPos, this, [this](qint64 pos) { progress_->setValue(clampToInt(pos)); });
-    connect(host_, &QtScanHost::progressRange, this,
-            [this](qint64 low, qint64 high) { progress_->setRange(clampToInt(low), clampToInt(high)); });
+    // Carving counts clusters: a disk of terabytes has more of them than the bar's int can hold.
+    forwardProgress(host_, progress_);
 
     results_ = new QtResultTree(tree_, this);
     connect(results_, &QtResultTree::itemShown, this, &RawRecoveryDialog::onItemShown);

@@ -82,6 +82,7 @@ public:
     // The preview of the found file selected in the tree or the list.
     PreviewPane* preview() const { return preview_; }
     QProgressBar* progress() const { return progress_; }
+    QtScanHost* scanHost() const { return host_; }
     QLabel* statusText() const { return status_; }
     QPushButton* pauseButton() const { return pause_; }
     QPushButton* resumeButton() const { return resume_; }

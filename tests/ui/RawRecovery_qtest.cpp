@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <cmath>
 #include <map>
 #include <memory>
 #include <set>
@@ -38,6 +39,7 @@
 #include "ui/Physical_DriveDialog.h"
 #include "ui/PopulateDriveDlg.h"
 #include "ui/QtText.h"
+#include "ui/QtScanHost.h"
 #include "ui/RawRecoveryDialog.h"
 #include "ui/RawSettingDlg.h"
 #include "ui/SectorSpinBox.h"
@@ -373,6 +375,18 @@ private slots:
         QCOMPARE(w.log.notices.last(), QStringLiteral("can not open file"));
         QVERIFY(!page->running());
         QVERIFY(!page->progress()->isVisible());
+    }
+
+    void progressFollowsCarvingPastTwoBillionClusters() {
+        // A 4 TiB disk of 512-byte clusters: the count does not fit the bar's int.
+        RawPage w(fixture(QStringLiteral("carve.img")), 0, sectorsOf(fixture(QStringLiteral("carve.img"))));
+        const qint64 clusters = qint64{1} << 33;
+        w.page->scanHost()->setProgressRange(0, clusters);
+        for (const qint64 done : {clusters / 4, clusters / 2, clusters - 1}) {
+            w.page->scanHost()->setProgressPos(done);
+            const double shown = double(w.page->progress()->value()) / w.page->progress()->maximum();
+            QVERIFY2(std::abs(shown - double(done) / double(clusters)) < 0.001, qPrintable(QString::number(shown)));
+        }
     }
 
     void parseFindsWhatTheCommandLineFinds() {
