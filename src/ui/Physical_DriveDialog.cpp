@@ -18,6 +18,7 @@
 #include "ui/CBrevantApp.h"
 #include "ui/DriveParsingModes.h"
 #include "ui/MessageBoxes.h"
+#include "ui/PageParts.h"
 #include "ui/QtText.h"
 #include "ui/VolumeOperations.h"
 
@@ -49,8 +50,7 @@ Physical_DriveDialog::Physical_DriveDialog(QWidget* parent)
     row->addStretch(1);
     body()->addLayout(row);
 
-    status_ = new QLabel(this);
-    status_->setObjectName(QStringLiteral("statusText"));
+    status_ = pageStatusLine(this);
     status_->setWordWrap(true);
     body()->addWidget(status_);
 

@@ -21,7 +21,7 @@
 #include "scan/Volumes.h"
 #include "ui/CBrevantApp.h"
 #include "ui/MessageBoxes.h"
-#include "ui/ProgressForwarding.h"
+#include "ui/PageParts.h"
 #include "ui/QtScanHost.h"
 #include "ui/QtText.h"
 #include "ui/SectorSpinBox.h"
@@ -106,18 +106,12 @@ PopulateDriveDlg::PopulateDriveDlg(WizardPage* parent)
     grid->setColumnStretch(3, 1);
     body()->addWidget(frame_);
 
-    progress_ = new QProgressBar(this);
-    progress_->setTextVisible(false);
-    progress_->setMaximumHeight(14);
+    progress_ = pageProgressBar(this);
     body()->addWidget(progress_);
-    status_ = new QLabel(this);
-    status_->setObjectName(QStringLiteral("statusText"));
+    status_ = pageStatusLine(this);
     body()->addWidget(status_);
 
-    stop_ = new QPushButton(QStringLiteral("Stop"), this);
-    stop_->setToolTip(QStringLiteral("Stop"));
-    stop_->setAutoDefault(false);
-    stop_->setMinimumWidth(90);
+    stop_ = pageButton(QStringLiteral("Stop"), this, 90);
     buttonRow()->insertWidget(buttonRow()->indexOf(backButton()), stop_);
 
     host_ = new QtScanHost(this);

@@ -31,7 +31,7 @@
 #include "ui/MessageBoxes.h"
 #include "ui/PopulateDriveDlg.h"
 #include "ui/PreviewPane.h"
-#include "ui/ProgressForwarding.h"
+#include "ui/PageParts.h"
 #include "ui/QtResultTree.h"
 #include "ui/QtScanHost.h"
 #include "ui/QtText.h"
@@ -42,14 +42,6 @@ namespace corvello::ui {
 namespace {
 
 constexpr int kRowItemRole = Qt::UserRole;  // a file-list row's tree item
-
-QPushButton* pageButton(const QString& text, QWidget* parent) {
-    auto* b = new QPushButton(text, parent);
-    b->setToolTip(text);
-    b->setAutoDefault(false);
-    b->setMinimumWidth(80);
-    return b;
-}
 
 }  // namespace
 
@@ -99,12 +91,9 @@ RawRecoveryDialog::RawRecoveryDialog(WizardPage* parent)
     results->addWidget(preview_, 1);
     body()->addLayout(results, 1);
 
-    progress_ = new QProgressBar(this);
-    progress_->setTextVisible(false);
-    progress_->setMaximumHeight(14);
+    progress_ = pageProgressBar(this);
     body()->addWidget(progress_);
-    status_ = new QLabel(this);
-    status_->setObjectName(QStringLiteral("statusText"));
+    status_ = pageStatusLine(this);
     body()->addWidget(status_);
 
     // The hidden folder chooser of Save.

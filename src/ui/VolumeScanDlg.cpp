@@ -37,7 +37,7 @@
 #include "ui/PageWorker.h"
 #include "ui/PreviewPane.h"
 #include "ui/ParceModeNtfsDlg.h"
-#include "ui/ProgressForwarding.h"
+#include "ui/PageParts.h"
 #include "ui/QtResultTree.h"
 #include "ui/QtScanHost.h"
 #include "ui/QtText.h"
@@ -49,14 +49,6 @@ namespace {
 
 constexpr const char* kOtherProcess = "Please wait for other process to complete";
 constexpr const char* kScanDone = "Scanning processing done.Select save button to save the data.";
-
-QPushButton* pageButton(const QString& text, QWidget* parent, int width = 80) {
-    auto* b = new QPushButton(text, parent);
-    b->setToolTip(text);
-    b->setAutoDefault(false);
-    b->setMinimumWidth(width);
-    return b;
-}
 
 // Holds the session lock while the page reads records. A preview read holds it only briefly
 // (its reads are bounded); should that read wait for the page itself (a message box), the page
@@ -133,16 +125,13 @@ VolumeScanDlg::VolumeScanDlg(WizardPage* parent)
     sessionLock_ = std::make_shared<std::timed_mutex>();
     body()->addWidget(splitter, 1);
 
-    progress_ = new QProgressBar(this);
-    progress_->setTextVisible(false);
-    progress_->setMaximumHeight(14);
+    progress_ = pageProgressBar(this);
     body()->addWidget(progress_);
     auto* threadRow = new QHBoxLayout;
     pause_ = pageButton(QStringLiteral("Pause"), this);
     resume_ = pageButton(QStringLiteral("Resume"), this);
     stop_ = pageButton(QStringLiteral("Stop"), this);
-    status_ = new QLabel(this);
-    status_->setObjectName(QStringLiteral("statusText"));
+    status_ = pageStatusLine(this);
     threadRow->addWidget(pause_);
     threadRow->addWidget(resume_);
     threadRow->addWidget(stop_);

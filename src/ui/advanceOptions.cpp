@@ -15,24 +15,12 @@
 #include "ui/MessageBoxes.h"
 #include "ui/PageWorker.h"
 #include "ui/ParceModeNtfsDlg.h"
-#include "ui/ProgressForwarding.h"
+#include "ui/PageParts.h"
 #include "ui/QtScanHost.h"
 #include "ui/QtText.h"
 #include "ui/VolumeScanDlg.h"
 
 namespace corvello::ui {
-
-namespace {
-
-QPushButton* threadButton(const QString& text, QWidget* parent) {
-    auto* b = new QPushButton(text, parent);
-    b->setToolTip(text);
-    b->setAutoDefault(false);
-    b->setMinimumWidth(80);
-    return b;
-}
-
-}  // namespace
 
 advanceOptions::advanceOptions(WizardPage* parent)
     : WizardPage(parent, kAdvancedInputPage, QStringLiteral("Advanced input"), true) {
@@ -55,21 +43,18 @@ advanceOptions::advanceOptions(WizardPage* parent)
     body()->addWidget(box);
     body()->addStretch(1);
 
-    progress_ = new QProgressBar(this);
-    progress_->setTextVisible(false);
-    progress_->setMaximumHeight(14);
+    progress_ = pageProgressBar(this);
     body()->addWidget(progress_);
     auto* threadRow = new QHBoxLayout;
-    pause_ = threadButton(QStringLiteral("Pause"), this);
-    resume_ = threadButton(QStringLiteral("Resume"), this);
-    stop_ = threadButton(QStringLiteral("Stop"), this);
+    pause_ = pageButton(QStringLiteral("Pause"), this);
+    resume_ = pageButton(QStringLiteral("Resume"), this);
+    stop_ = pageButton(QStringLiteral("Stop"), this);
     threadRow->addWidget(pause_);
     threadRow->addWidget(resume_);
     threadRow->addWidget(stop_);
     threadRow->addStretch(1);
     body()->addLayout(threadRow);
-    status_ = new QLabel(this);
-    status_->setObjectName(QStringLiteral("statusText"));
+    status_ = pageStatusLine(this);
     status_->setWordWrap(true);
     body()->addWidget(status_);
 

@@ -1,6 +1,8 @@
-#include "ui/ProgressForwarding.h"
+#include "ui/PageParts.h"
 
+#include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 #include <algorithm>
 #include <climits>
 #include <memory>
@@ -8,6 +10,27 @@
 #include "ui/QtScanHost.h"
 
 namespace corvello::ui {
+
+QPushButton* pageButton(const QString& text, QWidget* parent, int width) {
+    auto* b = new QPushButton(text, parent);
+    b->setToolTip(text);
+    b->setAutoDefault(false);
+    b->setMinimumWidth(width);
+    return b;
+}
+
+QProgressBar* pageProgressBar(QWidget* parent) {
+    auto* bar = new QProgressBar(parent);
+    bar->setTextVisible(false);
+    bar->setMaximumHeight(14);
+    return bar;
+}
+
+QLabel* pageStatusLine(QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(QStringLiteral("statusText"));
+    return label;
+}
 
 void forwardProgress(QtScanHost* host, QProgressBar* bar) {
     // How many reported units make one step of the bar.
