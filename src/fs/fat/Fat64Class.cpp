@@ -14,7 +14,6 @@ namespace {
 
 constexpr int kMaxDepth = 128;
 constexpr std::uint64_t kMaxFolderBytes = 32u << 20;  // far above what a folder of files needs
-constexpr std::size_t kMaxEntries = 20'000'000;
 constexpr int kMaxNameEntries = 32;
 
 bool isFileEntry(std::uint8_t t) { return t == 0x85 || t == 0x05; }
@@ -84,16 +83,7 @@ bool Fat64Class::readRootCluster() {
     return !rootBuffer_.empty();
 }
 
-bool Fat64Class::append(ExFatEntry& entry) {
-    if (entries.size() >= kMaxEntries) {
-        if (!full_) status("Too many entries on this volume; the rest is not listed.");
-        full_ = true;
-        return false;
-    }
-    entry.index = static_cast<std::uint32_t>(entries.size());
-    entries.push_back(entry);
-    return true;
-}
+bool Fat64Class::append(ExFatEntry& entry) { return appendRecord(entries, entry); }
 
 std::vector<ExFatEntry> Fat64Class::parseRootDirectory() {
     entries.clear();
@@ -210,27 +200,13 @@ void Fat64Class::walkDirectory(const std::vector<std::uint8_t>& bytes, std::uint
 
 void Fat64Class::linkEntries() {
     linkRecords(entries);
-    for (auto& copy : entryCopy) {
-        if (copy.index < entries.size()) {
-            copy.firstChild = entries[copy.index].firstChild;
-            copy.nextSibling = entries[copy.index].nextSibling;
-        }
-    }
+    copyLinks(entries, entryCopy);
 }
 
 void Fat64Class::fillTree() {
-    if (tree == nullptr || rootItem == 0) return;
-    for (std::size_t i = 1; i < entries.size(); ++i) {
-        const ExFatEntry& e = entries[i];
-        if ((i & 0x3FF) == 0) status(format("filling entry =%d in tree ", static_cast<int>(i)));
-        if (e.parent != 0) continue;
-        const TextColor color = e.entryType == 0x05 || e.name == u"ORPHAN ENTRY" ? kDeletedColor : kDefaultColor;
-        const bool folder = isExFatDirectory(e.attributes);
-        const TreeItem item =
-            tree->insertItem(rootItem, e.name, folder ? IconKind::Folder : IconKind::File, i + 1, color);
-        if (folder) tree->expand(item);
-    }
-    tree->expand(rootItem);
+    fillTopLevel(
+        entries, [](const ExFatEntry& e) { return isExFatDirectory(e.attributes); },
+        [](const ExFatEntry& e) { return e.entryType == 0x05 || e.name == u"ORPHAN ENTRY"; });
 }
 
 std::vector<ClusterRun> Fat64Class::dataRuns(const ExFatEntry& e) {

@@ -95,7 +95,6 @@ private:
     bool haveDummyFields_ = false;
     bool advancedFirst_ = true;
     bool stopped_ = false;
-    bool full_ = false;
 };
 
 }  // namespace corvello

@@ -1,5 +1,6 @@
 #include "fs/fat/FatParserBase.h"
 
+#include "common/DisplayFormat.h"
 #include "common/ScanHost.h"
 
 namespace corvello {
@@ -14,5 +15,7 @@ bool FatParserBase::attachReader(const VolumeView& view) {
 void FatParserBase::status(const std::string& text) {
     if (host != nullptr) host->setStatus(text);
 }
+
+void FatParserBase::tellFilling(std::size_t record) { status(format("filling entry =%d in tree ", static_cast<int>(record))); }
 
 }  // namespace corvello

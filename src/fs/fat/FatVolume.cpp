@@ -15,7 +15,6 @@ namespace {
 
 constexpr int kMaxDepth = 128;                        // folders nested deeper are listed, not read
 constexpr std::uint64_t kMaxFolderBytes = 65536 * 32;  // a FAT folder holds at most 65,536 slots
-constexpr std::size_t kMaxEntries = 20'000'000;        // records kept from one volume
 constexpr std::size_t kMaxLongNameSlots = 20;         // 255 characters
 
 bool isLongNameSlot(std::uint8_t attributes) { return (attributes & 0x3F) == 0x0F; }
@@ -107,16 +106,7 @@ void FatVolume::readRootDirectory() {
     rootStarts_ = {rootOffset};
 }
 
-bool FatVolume::append(FatEntry& entry) {
-    if (entries.size() >= kMaxEntries) {
-        if (!full_) status("Too many entries on this volume; the rest is not listed.");
-        full_ = true;
-        return false;
-    }
-    entry.index = static_cast<std::uint32_t>(entries.size());
-    entries.push_back(entry);
-    return true;
-}
+bool FatVolume::append(FatEntry& entry) { return appendRecord(entries, entry); }
 
 std::vector<FatEntry> FatVolume::parseRootDirectory() {
     entries.clear();
@@ -280,28 +270,14 @@ void FatVolume::walkDirectory(const std::vector<std::uint8_t>& bytes, std::uint3
 void FatVolume::linkEntries() {
     if (host != nullptr) host->setProgressRange(0, 1000);
     linkRecords(entries);
-    for (auto& copy : entryCopy) {
-        if (copy.index < entries.size()) {
-            copy.firstChild = entries[copy.index].firstChild;
-            copy.nextSibling = entries[copy.index].nextSibling;
-        }
-    }
+    copyLinks(entries, entryCopy);
     if (host != nullptr) host->setProgressPos(1000);
 }
 
 void FatVolume::fillTree() {
-    if (tree == nullptr || rootItem == 0) return;
-    for (std::size_t i = 1; i < entries.size(); ++i) {
-        const FatEntry& e = entries[i];
-        if ((i & 0x3FF) == 0) status(format("filling entry =%d in tree ", static_cast<int>(i)));
-        if (e.parent != 0) continue;
-        const TextColor color = e.deleted ? kDeletedColor : kDefaultColor;
-        const bool folder = isFatDirectory(e.attributes);
-        const TreeItem item =
-            tree->insertItem(rootItem, e.name, folder ? IconKind::Folder : IconKind::File, i + 1, color);
-        if (folder) tree->expand(item);
-    }
-    tree->expand(rootItem);
+    fillTopLevel(
+        entries, [](const FatEntry& e) { return isFatDirectory(e.attributes); },
+        [](const FatEntry& e) { return e.deleted != 0; });
 }
 
 std::vector<ClusterRun> FatVolume::dataRuns(const FatEntry& e) {

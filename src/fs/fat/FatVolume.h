@@ -119,7 +119,6 @@ private:
     std::set<std::uint32_t> visitedClusters_;
     std::vector<std::pair<std::uint32_t, int>> deferredFolders_;
     bool stopped_ = false;
-    bool full_ = false;
     bool advancedFirst_ = true;
     std::int64_t rootAreaStart_ = 0;
     std::int64_t rootAreaEnd_ = 0;
