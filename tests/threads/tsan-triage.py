@@ -41,6 +41,16 @@ def main():
             qt += 1
     for report in ours:
         print("=" * 18 + report)
+    # A digest of ours last, where a log cut to its tail still shows it: the checker's summary
+    # and the first frame of each of the two accesses.
+    for n, report in enumerate(ours, 1):
+        summary = re.search(r"SUMMARY: ThreadSanitizer: (.*)", report)
+        accesses = re.split(r"\n  (?=Previous |Location |Mutex |Thread T)", report)[:2]
+        print(f"ours {n}: {summary.group(1) if summary else 'no summary'}")
+        for access in accesses:
+            head = next((line.strip() for line in access.splitlines()
+                         if re.match(r"\s*(Previous |Atomic |Read |Write )", line)), "")
+            print(f"    {head[:100]} at {first_frame(access)[:200]}")
     print(f"{len(reports)} reports: {len(ours)} in this program's code, {qt} inside Qt")
     return 1 if ours else 0
 
