@@ -6,8 +6,8 @@ futexes, so everything Qt hands between its own threads looks unsynchronised).
 A report is ours when a frame of this program's sources (src/ or tests/) is the first frame
 of either access below the checker's own runtime and the C++ library, unless it is a hand-over
 through Qt's event queue: one side posted a call (QMetaObject::invokeMethod) whose captured
-values the other side reads when Qt's event loop runs it. Prints ours in full,
-counts the rest, and exits 1 when any of ours is left. Usage: tsan-triage.py LOG"""
+values the other side reads when Qt's event loop runs it. Prints ours in full, then a digest
+of them; counts the rest, and exits 1 when any of ours is left. Usage: tsan-triage.py LOG"""
 import re
 import sys
 
