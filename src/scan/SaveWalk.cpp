@@ -98,10 +98,6 @@ Placed placeFolder(Walker& walker, const platform::OutputFolder& dir, const std:
     return p;
 }
 
-// The name a row's record is saved under, made safe as a path component.
-std::string savedName(const RecordTable& table, std::uint32_t row) {
-    return safeFileName(trimmed(table.saveName(row)));
-}
 
 }  // namespace
 
@@ -156,7 +152,7 @@ SaveResult saveRecords(ScanSession& session, const std::vector<ItemData>& childr
                     // A folder with nothing the filter takes below it is not made.
                     if (filter && r.entered && below[row] == 0) continue;
                     platform::OutputFolder child;
-                    const Placed placed = placeFolder(walker, folder, rel, savedName(table, row), child);
+                    const Placed placed = placeFolder(walker, folder, rel, savedName(table.saveName(row)), child);
                     if (!placed.ok) {
                         // Nothing below this folder can be written; count it as failed.
                         result.files += below[row];
@@ -170,7 +166,7 @@ SaveResult saveRecords(ScanSession& session, const std::vector<ItemData>& childr
                     ++result.files;
                     if (!session.isExtracted(r.data)) continue;
                     platform::OutputFile out;
-                    const Placed placed = placeFile(walker, folder, rel, savedName(table, row), out);
+                    const Placed placed = placeFile(walker, folder, rel, savedName(table.saveName(row)), out);
                     host.setStatus("saving File  " + base + placed.path);
                     if (!placed.ok) {
                         ++result.failed;
@@ -247,7 +243,7 @@ void walkEntries(const RecordTable& table, const std::function<void(const Listed
             e.folder = r.kind == SaveKind::Folder;
             e.deleted = r.deleted;
             e.size = r.size;
-            e.path = walker.claim(prefix, savedName(table, row), e.folder);
+            e.path = walker.claim(prefix, savedName(table.saveName(row)), e.folder);
             e.row = row;
             e.table = &table;
             visit(e);
@@ -261,6 +257,8 @@ void walkEntries(const ScanSession& session, const std::vector<ItemData>& childr
                  const std::function<void(const ListedEntry&)>& visit) {
     walkEntries(RecordTable::fill(session, children, parent), visit);
 }
+
+std::string savedName(const std::u16string& saveName) { return safeFileName(trimmed(saveName)); }
 
 std::vector<std::string> pathComponents(const std::string& path) {
     std::vector<std::string> parts;
@@ -280,7 +278,7 @@ bool recordsAtPath(const ScanSession& session, const ResultTree& tree, const std
     for (const std::string& part : pathComponents(path)) {
         bool found = false;
         for (ItemData x : children) {
-            if (session.saveKind(x) == SaveKind::Folder && safeFileName(trimmed(session.saveName(x))) == part) {
+            if (session.saveKind(x) == SaveKind::Folder && savedName(session.saveName(x)) == part) {
                 children = session.children(x);
                 found = true;
                 break;

@@ -82,11 +82,15 @@ void walkEntries(const ScanSession& session, const std::vector<ItemData>& childr
 // The same walk over a table already filled.
 void walkEntries(const RecordTable& table, const std::function<void(const ListedEntry&)>& visit);
 
-// The child records of the folder at a '/'-separated path below the root; false when there is
-// no such folder.
+// The name a record whose save name is saveName is saved under: trimmed and made safe as a
+// path component.
+std::string savedName(const std::u16string& saveName);
+
 // The folder names of a path written with '/', empty parts left out ("a//b/" is a, b).
 std::vector<std::string> pathComponents(const std::string& path);
 
+// The child records of the folder at a '/'-separated path below the root; false when there is
+// no such folder.
 bool recordsAtPath(const ScanSession& session, const ResultTree& tree, const std::string& path,
                    std::vector<ItemData>& children);
 

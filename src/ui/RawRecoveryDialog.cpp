@@ -17,7 +17,6 @@
 #include <QThread>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <limits>
 #include <sys/stat.h>
 
 #include "common/ScanHost.h"
@@ -29,9 +28,9 @@
 #include "ui/CBrevantApp.h"
 #include "ui/CXHtmlTree.h"
 #include "ui/MessageBoxes.h"
+#include "ui/PageParts.h"
 #include "ui/PopulateDriveDlg.h"
 #include "ui/PreviewPane.h"
-#include "ui/PageParts.h"
 #include "ui/QtResultTree.h"
 #include "ui/QtScanHost.h"
 #include "ui/QtText.h"

@@ -34,10 +34,10 @@
 #include "ui/CXHtmlTree.h"
 #include "ui/ExportList.h"
 #include "ui/MessageBoxes.h"
-#include "ui/PageWorker.h"
-#include "ui/PreviewPane.h"
-#include "ui/ParceModeNtfsDlg.h"
 #include "ui/PageParts.h"
+#include "ui/PageWorker.h"
+#include "ui/ParceModeNtfsDlg.h"
+#include "ui/PreviewPane.h"
 #include "ui/QtResultTree.h"
 #include "ui/QtScanHost.h"
 #include "ui/QtText.h"
@@ -542,7 +542,7 @@ void VolumeScanDlg::onDoubleClicked(QTreeWidgetItem* item) {
     if (outputFolder().isEmpty() && !chooseFolder()) return;
     QString message;
     if (family == Family::ExFat || family == Family::Ext || family == Family::HfsPlus) {
-        const std::string path = outputFolder().toStdString() + "/" + safeFileName(trimmed(session_->saveName(record)));
+        const std::string path = outputFolder().toStdString() + "/" + savedName(session_->saveName(record));
         message = QString::fromStdString(format("file is dumped in path  :  %s   ", path.c_str()));
     }
     startSave({SaveGroup{outputFolder().toStdString(), {record}}}, 1, true, message);
@@ -693,7 +693,7 @@ void VolumeScanDlg::collectChecked(QTreeWidgetItem* item, const std::string& dir
     }
     // Partly checked (or the root): the checked items below it, under its folder path.
     std::string childDir = dir;
-    if (valid) childDir += "/" + safeFileName(trimmed(session_->saveName(record)));
+    if (valid) childDir += "/" + savedName(session_->saveName(record));
     for (int i = 0; i < item->childCount(); ++i) collectChecked(item->child(i), childDir, groups);
 }
 
