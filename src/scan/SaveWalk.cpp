@@ -42,12 +42,19 @@ struct Walker {
         return next_.try_emplace(std::move(key), 1).first->second;
     }
 
+    // The path of a file or folder as the save places it (before anything on disk is met): a
+    // file takes the first free number; a folder the first number no file has, which it shares
+    // with a folder of that path.
     std::string claim(const std::string& dir, const std::string& name, bool folder) {
-        if (folder && folders.count(dir + name) != 0) return dir + name;
         int& n = next(dir, name, folder);
         std::string path = dir + withCopyNumber(name, n, !folder);
-        while (taken(path)) path = dir + withCopyNumber(name, ++n, !folder);
-        (folder ? folders : files).insert(path);
+        if (folder) {
+            while (files.count(path) != 0) path = dir + withCopyNumber(name, ++n, false);
+            folders.insert(path);
+            return path;
+        }
+        while (taken(path)) path = dir + withCopyNumber(name, ++n, true);
+        files.insert(path);
         ++n;
         return path;
     }

@@ -165,15 +165,18 @@ TEST(SaveWalk, RecordsOfOneNameAllComeOut) {
     s.records[3] = {u"x", false, false, "file", {}};
     s.records[4] = {u"x", true, false, "", {5}};
     s.records[5] = {u"inner", false, false, "in", {}};
+    // A second folder "x" shares the first one's directory, in the listing as in the save.
+    s.records[6] = {u"x", true, true, "", {7}};
+    s.records[7] = {u"other", false, true, "o", {}};
     s.root = tree.insertItem(kTreeTop, u"ROOT", IconKind::Folder, 0);
-    for (ItemData d : {1, 2, 3, 4}) tree.insertItem(s.root, s.records[d].name, IconKind::File, d);
+    for (ItemData d : {1, 2, 3, 4, 6}) tree.insertItem(s.root, s.records[d].name, IconKind::File, d);
 
     test::ScratchDir dir;
     MemoryScanHost host;
     const auto top = topLevelRecords(s, tree);
-    EXPECT_EQ(saveRecords(s, top, dir.path(), host).written, 4u);
+    EXPECT_EQ(saveRecords(s, top, dir.path(), host).written, 5u);
     const std::pair<const char*, const char*> expected[] = {
-        {"x.txt", "live"}, {"x (2).txt", "deleted"}, {"x", "file"}, {"x (2)/inner", "in"}};
+        {"x.txt", "live"}, {"x (2).txt", "deleted"}, {"x", "file"}, {"x (2)/inner", "in"}, {"x (2)/other", "o"}};
     for (const auto& [path, content] : expected) {
         std::ifstream in(dir.file(path));
         std::string got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -181,7 +184,8 @@ TEST(SaveWalk, RecordsOfOneNameAllComeOut) {
     }
     std::vector<std::string> listed;
     walkEntries(s, top, 0, [&](const ListedEntry& e) { listed.push_back(e.path); });
-    EXPECT_EQ(listed, (std::vector<std::string>{"x.txt", "x (2).txt", "x", "x (2)", "x (2)/inner"}));
+    EXPECT_EQ(listed, (std::vector<std::string>{"x.txt", "x (2).txt", "x", "x (2)", "x (2)/inner", "x (2)",
+                                                "x (2)/other"}));
 }
 
 // A full folder of records of one name (a FAT folder holds 65,534 entries): each takes the next
