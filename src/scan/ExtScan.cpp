@@ -60,8 +60,10 @@ public:
     }
 
     bool isSavableFolder(ItemData data) const override { return isFolder(data); }
+    // The root directory's own record (its "." under ROOT) is the folder the walk starts in:
+    // it is neither listed nor saved a second time.
     SaveKind saveKind(ItemData data) const override {
-        if (!isValid(data)) return SaveKind::Skip;
+        if (!isValid(data) || record(data).index == kRootIndex) return SaveKind::Skip;
         const std::uint16_t mode = record(data).mode;
         if (extIsDirectory(mode)) return SaveKind::Folder;
         return extIsFile(mode) ? SaveKind::File : SaveKind::Skip;
@@ -162,6 +164,8 @@ protected:
     }
 
 private:
+    static constexpr std::uint32_t kRootIndex = 1;  // the root directory's inode (2) - 1
+
     static const ExtEntry& record(ItemData data) { return *reinterpret_cast<const ExtEntry*>(data); }
 
     // The map of the last file asked for (reads come in a row; the parser's block list is

@@ -270,6 +270,7 @@ void walkEntries(const RecordTable& table, const std::function<void(const Listed
     std::function<void(std::uint32_t, const std::string&)> walk = [&](std::uint32_t first, const std::string& prefix) {
         for (std::uint32_t row = first; row != kNoRecord; row = table[row].nextSibling) {
             const Record& r = table[row];
+            if (r.kind == SaveKind::Skip) continue;  // what save leaves out is not listed either
             ListedEntry e;
             e.data = r.data;
             e.folder = r.kind == SaveKind::Folder;

@@ -38,6 +38,8 @@ void checkListAndSave(const std::vector<std::string>& volumeArgs, const std::str
     ASSERT_EQ(list.status, 0) << list.err;
     const auto rows = listed(list.out);
     for (const auto& m : manifest) EXPECT_TRUE(rows.count(row(m))) << "not listed: " << row(m);
+    // The root's own "." record is the root itself, no folder below it.
+    for (const auto& r : rows) EXPECT_FALSE(r.ends_with("\t_.") || r.ends_with("\t.")) << r;
 
     test::ScratchDir out;
     args = {"save"};
@@ -45,6 +47,7 @@ void checkListAndSave(const std::vector<std::string>& volumeArgs, const std::str
     args.insert(args.end(), {"--out", out.path()});
     const auto save = test::runCli(args);
     ASSERT_EQ(save.status, 0) << save.err;
+    EXPECT_FALSE(std::filesystem::exists(out.file("_.")));
     for (const auto& m : manifest) {
         const std::string path = out.file(m.path);
         if (m.kind == "d") {
@@ -280,6 +283,46 @@ TEST(ExtVolume, LargeInodesGiveTheCreationTime) {
         EXPECT_GE(times.creation->seconds, times.modification->seconds) << image;
         EXPECT_LE(times.creation->seconds, times.change->seconds) << image;
         EXPECT_EQ(scan.session->rowTexts(data)[0], formatLocalTime(*times.change)) << image;
+    }
+}
+
+// An inode with three names (hard links, two in one folder) is an entry for each, as fls lists
+// it: every name is listed and saved as a file of its own with the inode's bytes, in use as its
+// directory entry is.
+TEST(ExtVolume, EveryNameOfAnInodeIsAnEntry) {
+    const std::string image = test::fixture("ext4-links.img");
+    const auto manifest = test::readManifest("ext4-links");
+    ASSERT_FALSE(manifest.empty());
+    const auto list = test::runCli({"list", image});
+    ASSERT_EQ(list.status, 0) << list.err;
+    const auto rows = listed(list.out);
+    for (const auto& m : manifest) EXPECT_TRUE(rows.count(row(m))) << "not listed: " << row(m);
+
+    ExtScan scan(image);
+    ASSERT_TRUE(scan.parser);
+    const char* names[] = {"Links/original.txt", "Links/second.txt", "Other/third.txt"};
+    const ExtEntry* first = scan.find(names[0]);
+    ASSERT_NE(first, nullptr);
+    std::set<const ExtEntry*> records;
+    for (const char* name : names) {
+        const ExtEntry* e = scan.find(name);
+        ASSERT_NE(e, nullptr) << name;
+        records.insert(e);
+        EXPECT_EQ(e->index, first->index) << name;
+        EXPECT_EQ(scan.inodeOffset(*e), scan.inodeOffset(*first)) << name;
+        EXPECT_FALSE(e->deleted) << name;
+        EXPECT_EQ(scan.session->saveKind(reinterpret_cast<ItemData>(e)), SaveKind::File) << name;
+    }
+    EXPECT_EQ(records.size(), 3u);
+
+    test::ScratchDir out;
+    for (const char* folder : {"Links", "Other"}) {
+        const auto save = test::runCli({"save", image, "--path", folder, "--out", out.file(folder)});
+        ASSERT_EQ(save.status, 0) << save.err;
+    }
+    for (const auto& m : manifest) {
+        if (m.path.rfind("Links/", 0) != 0 && m.path.rfind("Other/", 0) != 0) continue;
+        EXPECT_EQ(test::sha256File(out.file(m.path)), m.sha256) << m.path;
     }
 }
 
