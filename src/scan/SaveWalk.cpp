@@ -210,9 +210,11 @@ SaveResult saveRecords(ScanSession& session, const std::vector<ItemData>& childr
                         }
                         continue;
                     }
-                    // No file holds more than the volume: a size beyond that comes from a damaged
-                    // record, and the rest is cut (and reported).
-                    out.setLimit(session.volumeBytes());
+                    // No file holds more of the medium than the volume (its holes hold none of
+                    // it): a size beyond that comes from a damaged record, and the rest is cut (and
+                    // reported).
+                    out.setLimit(session.outputLimit(r.data));
+                    const std::uint64_t holes = session.holeBytes(r.data);
                     const std::uint64_t unreadBefore = reader != nullptr ? reader->unreadBytes() : 0;
                     host.setDetail("File size: " + std::to_string(r.size / 1024) + " kb");
                     bool ok = session.extract(r.data, out, &host);
@@ -232,7 +234,7 @@ SaveResult saveRecords(ScanSession& session, const std::vector<ItemData>& childr
                     }
                     ok = out.close() && ok;
                     result.bytes += out.length();
-                    result.mediumBytes += out.length() - std::min<std::uint64_t>(unread, out.length());
+                    result.mediumBytes += out.length() - std::min<std::uint64_t>(unread + holes, out.length());
                     // Bytes that did not come from the medium: reads that came up short (written as
                     // zeros), what was cut at the limit, and what the file's record promised but
                     // extraction could not reach.

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <sys/stat.h>
 
 #include "common/DisplayFormat.h"
 #include "fs/ext/ExtTestSupport.h"
+#include "scan/SaveWalk.h"
 #include "support/TestSupport.h"
 
 namespace corvello {
@@ -324,6 +326,55 @@ TEST(ExtVolume, EveryNameOfAnInodeIsAnEntry) {
         if (m.path.rfind("Links/", 0) != 0 && m.path.rfind("Other/", 0) != 0) continue;
         EXPECT_EQ(test::sha256File(out.file(m.path)), m.sha256) << m.path;
     }
+}
+
+// A sparse file larger than the volume (1 GiB + 5 bytes in two blocks on 32 MiB): its holes are
+// zeros by definition, never reads. It is saved whole at its size, its zeros not written, and
+// nothing of it is reported missing.
+TEST(ExtVolume, ASparseFileLargerThanTheVolumeIsSavedWhole) {
+    ExtScan scan(test::fixture("ext4-links.img"));
+    ASSERT_TRUE(scan.parser);
+    const ExtEntry* huge = scan.find("huge-sparse.bin");
+    ASSERT_NE(huge, nullptr);
+    constexpr std::uint64_t kTail = 1ull << 30;
+    constexpr std::uint64_t kSize = kTail + 5;
+    ASSERT_EQ(huge->size, kSize);
+    const auto data = reinterpret_cast<ItemData>(huge);
+    std::string head;
+    for (int i = 0; i < 1024; ++i) head += "HEAD";
+
+    test::ScratchDir dir;
+    MemoryScanHost host;
+    const SaveResult r = saveRecords(*scan.session, {data}, dir.path(), host);
+    EXPECT_EQ(r.written, 1u);
+    for (const auto& p : r.problems) ADD_FAILURE() << p.path << ": " << p.missingBytes << " missing " << p.error;
+    EXPECT_EQ(r.mediumBytes, head.size() + 5);
+    EXPECT_FALSE(r.beyondVolume);
+
+    const std::string path = dir.file("huge-sparse.bin");
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(static_cast<std::uint64_t>(st.st_size), kSize);
+    EXPECT_LT(static_cast<std::uint64_t>(st.st_blocks) * 512, 1u << 20) << "the zeros of the hole were written";
+    std::ifstream in(path, std::ios::binary);
+    const auto at = [&](std::uint64_t offset, std::size_t count) {
+        std::string bytes(count, '?');
+        in.seekg(static_cast<std::streamoff>(offset));
+        in.read(bytes.data(), static_cast<std::streamsize>(count));
+        return bytes;
+    };
+    EXPECT_EQ(at(0, head.size()), head);
+    EXPECT_EQ(at(kTail, 5), "TAIL\n");
+    // The hole, where the volume ends and just before the tail.
+    for (const std::uint64_t offset : std::vector<std::uint64_t>{4096, (32u << 20) - 100, kTail - 65536}) {
+        const std::string window = at(offset, 65536);
+        EXPECT_EQ(std::count(window.begin(), window.end(), '\0'), 65536) << offset;
+    }
+
+    // Read by offset, as the mount and cat read it.
+    std::vector<std::uint8_t> tail(16);
+    EXPECT_EQ(scan.session->read(data, kTail, tail), std::optional<std::size_t>(5));
+    EXPECT_EQ(std::string(tail.begin(), tail.begin() + 5), "TAIL\n");
 }
 
 }  // namespace
