@@ -202,7 +202,7 @@ void PopulateDriveDlg::standardScan() {
         if (!volumes.empty()) custom_->setEnabled(true);
         if (error != 0)
             showNotice(this, QStringLiteral("The partition table of %1 could not be read whole: %2.")
-                                 .arg(devicePath, QString::fromStdString(platform::errorText(error))));
+                                 .arg(devicePath, QString::fromStdString(volumeTablesErrorText(error))));
     }
     filter_->setEnabled(true);
     setStatus(QStringLiteral("Finished Scanning."));

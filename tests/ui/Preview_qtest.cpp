@@ -313,7 +313,8 @@ private slots:
                                                     page->defaultSettingsPath.toStdString(), "--out",
                                                     out.path().toStdString()};
         const int status = cli::runCli(carveArgs, o, e);
-        QVERIFY2(status == 0, e.str().c_str());
+        // The fixture's clip.mp4 has no movie box: named as cut, so the status is "incomplete".
+        QVERIFY2(status == cli::kExitIncomplete, e.str().c_str());
         QTreeWidgetItem* pictures = nullptr;
         for (int c = 0; c < page->rootItem()->childCount(); ++c)
             if (page->rootItem()->child(c)->text(0).startsWith(QStringLiteral("Pictures")))
