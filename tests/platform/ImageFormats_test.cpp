@@ -97,6 +97,29 @@ TEST(SplitImage, ALoneFirstSegmentIsARawImage) {
     expectSameAsRaw(dir.file("disk.001"), raw);
 }
 
+// Only a name ending in a number 1 (001, 0001, ...) opens a set; a number too long for any
+// integer is just part of a raw image's name, and leading zeros of any width still count.
+TEST(SplitImage, ANumberOfAnyLengthInTheNameIsRead) {
+    const std::string raw = test::fixture("fat12-floppy.img");
+    for (const char* name : {"disk.99999999999999999999", "disk.18446744073709551617",
+                             "disk.000000000000000000000000000001"}) {
+        SCOPED_TRACE(name);
+        test::ScratchDir dir;
+        fs::copy_file(raw, dir.file(name));
+        expectSameAsRaw(dir.file(name), raw);
+    }
+    // A set numbered with 24 digits is read whole.
+    test::ScratchDir dir;
+    splitImage(dir, raw, 700001);
+    const std::string zeros(21, '0');
+    for (const char* n : {"001", "002", "003"}) fs::rename(dir.file(std::string("disk.") + n), dir.file("disk." + zeros + n));
+    platform::RawFile image;
+    ASSERT_TRUE(image.open(dir.file("disk." + zeros + "001"))) << platform::errorText(image.lastError());
+    std::uint64_t size = 0;
+    ASSERT_TRUE(image.size(size));
+    EXPECT_EQ(size, fs::file_size(raw));
+}
+
 TEST(EnCaseImage, ListAndSaveEqualTheRawImage) {
     expectSameAsRaw(test::fixture("fat12-floppy.E01"), test::fixture("fat12-floppy.img"));
 }

@@ -103,7 +103,8 @@ std::unique_ptr<RawFile::Source> openSplit(const std::string& path, int& error) 
     if (dot == std::string::npos || path.size() - dot - 1 < 3) return nullptr;
     const std::string digits = path.substr(dot + 1);
     if (digits.find_first_not_of("0123456789") != std::string::npos) return nullptr;
-    if (std::stoull(digits) != 1) return nullptr;
+    // The number 1, with as many leading zeros as the name has (a number of any length).
+    if (digits.find_first_not_of('0') != digits.size() - 1 || digits.back() != '1') return nullptr;
     const std::size_t width = digits.size();
     auto name = [&](std::uint64_t n) {
         std::string number = std::to_string(n);
