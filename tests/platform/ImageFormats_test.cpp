@@ -329,5 +329,66 @@ TEST(VirtualDiskImage, AGrainPastTheCutIsUnreadableNotZeros) {
     EXPECT_GT(same, 3u);
 }
 
+// Several extent files make one disk: qemu-img's twoGbMaxExtentSparse (a 3 GiB disk in two sparse
+// extents, the floppy at its start and again across the join) and a descriptor naming three flat
+// extents. Every byte read through the image is the disk's, and the floppy's files come out whole.
+TEST(VirtualDiskImage, SeveralExtentFilesReadAsOneDisk) {
+    const std::string rawPath = test::fixture("fat12-floppy.img");
+    const auto floppy = readAll(rawPath);
+    constexpr std::uint64_t kJoin = 2ull << 30, kCopy = kJoin - 512 * 1024, kDisk = 3ull << 30;
+    // The raw disk the sparse image was made from, as a sparse file.
+    test::ScratchDir dir;
+    const std::string disk = dir.file("split-sparse.raw");
+    {
+        std::ofstream out(disk, std::ios::binary);
+        for (const std::uint64_t at : {std::uint64_t{0}, kCopy}) {
+            out.seekp(static_cast<std::streamoff>(at));
+            out.write(reinterpret_cast<const char*>(floppy.data()), static_cast<std::streamsize>(floppy.size()));
+        }
+    }
+    fs::resize_file(disk, kDisk);
+    struct Case {
+        const char* image;
+        std::string raw;
+        std::uint64_t size;
+        std::vector<std::uint64_t> windows;  // starts of the stretches compared byte for byte
+    };
+    for (const Case& c : {Case{"fat12-floppy-split-flat.vmdk", rawPath, floppy.size(), {0}},
+                          Case{"fat12-floppy-split-sparse.vmdk", disk, kDisk, {0, kJoin - (1 << 20), kDisk - (1 << 20)}}}) {
+        SCOPED_TRACE(c.image);
+        const std::string path = test::fixture(c.image);
+        platform::RawFile image;
+        ASSERT_TRUE(image.open(path)) << platform::errorText(image.lastError());
+        EXPECT_EQ(image.lastError(), 0);
+        std::uint64_t size = 0;
+        ASSERT_TRUE(image.size(size));
+        ASSERT_EQ(size, c.size);
+        platform::RawFile raw;
+        ASSERT_TRUE(raw.open(c.raw));
+        std::vector<std::uint8_t> got(2 << 20), want(2 << 20);
+        for (const std::uint64_t at : c.windows) {
+            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(got.size(), c.size - at));
+            ASSERT_EQ(raw.readAt(want.data(), n, static_cast<std::int64_t>(at)), n);
+            ASSERT_EQ(image.readAt(got.data(), n, static_cast<std::int64_t>(at)), n) << at;
+            EXPECT_EQ(std::memcmp(got.data(), want.data(), n), 0) << at;
+        }
+        // One unaligned read across a join of two extents.
+        const std::uint64_t across = c.size == kDisk ? kJoin - 1000 : 960 * 512 - 1000;
+        ASSERT_EQ(image.readAt(got.data(), 5000, static_cast<std::int64_t>(across)), 5000u);
+        ASSERT_EQ(raw.readAt(want.data(), 5000, static_cast<std::int64_t>(across)), 5000u);
+        EXPECT_EQ(std::memcmp(got.data(), want.data(), 5000), 0);
+        EXPECT_EQ(image.readAt(got.data(), 512, static_cast<std::int64_t>(c.size)), 0u);  // past the end
+
+        expectSameAsRaw(path, c.raw);
+        test::ScratchDir out;
+        const auto saved = test::runCli({"save", path, "--out", out.path()});
+        ASSERT_EQ(saved.status, 0) << saved.err;
+        for (const auto& m : test::readManifest("fat12-floppy"))
+            if (m.kind == "f" && m.state == "live") {
+                EXPECT_EQ(test::sha256File(out.file(m.path)), m.sha256) << m.path;
+            }
+    }
+}
+
 }  // namespace
 }  // namespace corvello

@@ -339,10 +339,13 @@ bool vmdkExtentFiles(libvmdk_handle_t* handle, const std::string& path, bool emb
     return true;
 }
 
-// A pool of read-only handles on files, opened as the library asks for them.
+// A pool of read-only handles on files, opened as the library asks for them. The pool sets no
+// limit on open handles: a limited pool must reorder its list of handles last used, which fails
+// as soon as two handles take turns with the libyal libraries as they are linked here, so an image
+// of several extent files could not be read at all.
 libbfio_pool_t* readOnlyPool(const std::vector<std::string>& files) {
     libbfio_pool_t* pool = nullptr;
-    if (libbfio_pool_initialize(&pool, 0, 64, nullptr) != 1) return nullptr;
+    if (libbfio_pool_initialize(&pool, 0, LIBBFIO_POOL_UNLIMITED_NUMBER_OF_OPEN_HANDLES, nullptr) != 1) return nullptr;
     for (const std::string& file : files) {
         libbfio_handle_t* handle = nullptr;
         int entry = 0;
@@ -379,7 +382,10 @@ std::unique_ptr<RawFile::Source> openVmdk(const std::string& path, bool embedded
     ok = ok && vmdkExtentFiles(handle, path, embedded, files) && (pool = readOnlyPool(files)) != nullptr &&
          libvmdk_handle_open_extent_data_files_file_io_pool(handle, pool, nullptr) == 1 &&
          libvmdk_handle_get_media_size(handle, &size, nullptr) == 1;
-    if (ok) return std::make_unique<VmdkSource>(handle, pool, size);
+    if (ok) {
+        error = 0;
+        return std::make_unique<VmdkSource>(handle, pool, size);
+    }
     if (opened) libvmdk_handle_close(handle, nullptr);
     libvmdk_handle_free(&handle, nullptr);
     if (pool != nullptr) libbfio_pool_free(&pool, nullptr);
@@ -399,7 +405,10 @@ std::unique_ptr<RawFile::Source> openVhd(const std::string& path, int& error) {
         error = kDifferencingImage;
         ok = false;
     }
-    if (ok) return std::make_unique<VhdiSource>(file, size);
+    if (ok) {
+        error = 0;
+        return std::make_unique<VhdiSource>(file, size);
+    }
     if (opened) libvhdi_file_close(file, nullptr);
     libvhdi_file_free(&file, nullptr);
     return nullptr;
@@ -489,7 +498,7 @@ bool RawFile::open(const std::string& path) {
         if (source != nullptr || error != 0) {
             ::close(fd);
             source_ = std::move(source);
-            error_ = error;
+            error_ = source_ != nullptr ? 0 : error;
             return source_ != nullptr;
         }
     }
