@@ -8,9 +8,14 @@
 // (uncompressed, 1 MiB segments: two segment files).
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 
@@ -387,6 +392,136 @@ TEST(VirtualDiskImage, SeveralExtentFilesReadAsOneDisk) {
             if (m.kind == "f" && m.state == "live") {
                 EXPECT_EQ(test::sha256File(out.file(m.path)), m.sha256) << m.path;
             }
+    }
+}
+
+// The further files of an image (EnCase segments, split parts, VMDK extents) are checked as the
+// image itself is: opened without blocking, a regular file or a block device, and, links
+// resolved, inside the image's folder. The images below are made in a scratch folder from the
+// fixtures: a set and the one further file that is put in place of one of its files.
+struct ImageSet {
+    std::string image;                // the file that is opened
+    std::vector<std::string> others;  // its further files, in order
+};
+
+ImageSet copySet(const test::ScratchDir& dir, const std::string& kind) {
+    const auto copy = [&](const std::string& from, const std::string& to) {
+        fs::copy_file(test::fixture(from), dir.file(to));
+        return dir.file(to);
+    };
+    if (kind == "EnCase")
+        return {copy("fat12-floppy.E01", "disk.E01"), {copy("fat12-floppy.E02", "disk.E02")}};
+    if (kind == "split") {
+        splitImage(dir, test::fixture("fat12-floppy.img"), 500000);
+        return {dir.file("disk.001"), {dir.file("disk.002"), dir.file("disk.003")}};
+    }
+    if (kind == "VMDK flat") {
+        ImageSet set{copy("fat12-floppy-split-flat.vmdk", "fat12-floppy-split-flat.vmdk"), {}};
+        for (const char* n : {"001", "002", "003"})
+            set.others.push_back(copy(std::string("fat12-floppy-split-flat-f") + n + ".vmdk",
+                                      std::string("fat12-floppy-split-flat-f") + n + ".vmdk"));
+        return set;
+    }
+    return {copy("fat12-floppy-flat-desc.vmdk", "one-extent.vmdk"),
+            {copy("fat12-floppy-flat-desc-flat.vmdk", "fat12-floppy-flat-desc-flat.vmdk")}};
+}
+
+const char* const kSetKinds[] = {"EnCase", "split", "VMDK flat", "VMDK one extent"};
+
+struct ChildOpen {
+    bool returned = false;
+    bool opened = false;
+    int error = 0;
+};
+
+// Opens path in a child process: an open that blocks fails the test after the time limit
+// instead of holding the whole suite. The result comes back through a pipe.
+ChildOpen openInChild(const std::string& path, int limitMs) {
+    int ends[2];
+    if (::pipe(ends) != 0) return {};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(ends[0]);
+        platform::RawFile image;
+        const int result[2] = {image.open(path) ? 1 : 0, image.lastError()};
+        const bool sent = ::write(ends[1], result, sizeof result) == static_cast<ssize_t>(sizeof result);
+        ::_exit(sent ? 0 : 1);
+    }
+    ::close(ends[1]);
+    ChildOpen r;
+    pollfd wait{ends[0], POLLIN, 0};
+    int result[2] = {0, 0};
+    if (pid > 0 && ::poll(&wait, 1, limitMs) == 1 && ::read(ends[0], result, sizeof result) == sizeof result) {
+        r = {true, result[0] == 1, result[1]};
+    } else if (pid > 0) {
+        ::kill(pid, SIGKILL);
+    }
+    if (pid > 0) ::waitpid(pid, nullptr, 0);
+    ::close(ends[0]);
+    return r;
+}
+
+// A FIFO in place of any further file would hold the open for ever (until something writes to
+// it): it is refused at once.
+TEST(ImageSetFiles, AFifoAmongTheFilesIsRefusedWithoutWaiting) {
+    for (const char* kind : kSetKinds) {
+        for (std::size_t i = 0;; ++i) {
+            SCOPED_TRACE(std::string(kind) + ", further file " + std::to_string(i + 1));
+            test::ScratchDir dir;
+            const ImageSet set = copySet(dir, kind);
+            if (i == set.others.size()) break;
+            fs::remove(set.others[i]);
+            ASSERT_EQ(::mkfifo(set.others[i].c_str(), 0600), 0);
+            const ChildOpen r = openInChild(set.image, 20000);
+            if (!r.returned) {
+                ADD_FAILURE() << "the open of " << set.image << " did not return";
+                continue;
+            }
+            EXPECT_FALSE(r.opened);
+            EXPECT_EQ(r.error, platform::kPartNotFileOrDevice) << platform::errorText(r.error);
+        }
+    }
+}
+
+// A link that leads out of the image's folder is refused, whatever it points to; one that stays
+// inside it is followed.
+TEST(ImageSetFiles, ALinkOutOfTheImageFolderIsRefused) {
+    const std::string refused =
+        "one of its segment or extent files is a link that leads out of the image's folder, so it is not read";
+    for (const char* kind : kSetKinds) {
+        SCOPED_TRACE(kind);
+        test::ScratchDir dir, elsewhere;
+        const ImageSet set = copySet(dir, kind);
+        const std::string last = set.others.back();
+        const std::string name = fs::path(last).filename().string();
+        // Outside: the very file the image needs, moved to another folder and linked back.
+        fs::rename(last, elsewhere.file(name));
+        fs::create_symlink(elsewhere.file(name), last);
+        const auto r = test::runCli({"list", set.image});
+        EXPECT_EQ(r.status, cli::kExitInput) << r.out;
+        EXPECT_NE(r.err.find(refused), std::string::npos) << r.err;
+        EXPECT_TRUE(r.out.empty());
+        // Inside: a subfolder of the image's folder, by a relative link.
+        fs::create_directory(dir.file("store"));
+        fs::remove(last);
+        fs::rename(elsewhere.file(name), dir.file("store/" + name));
+        fs::create_symlink("store/" + name, last);
+        expectSameAsRaw(set.image, test::fixture("fat12-floppy.img"));
+    }
+}
+
+// An image named through a link in another folder: its further files are looked for beside the
+// link, and may lead to the folder the image itself lies in (a folder of links to a set).
+TEST(ImageSetFiles, ASetReachedThroughLinksReadsWhole) {
+    for (const char* kind : kSetKinds) {
+        SCOPED_TRACE(kind);
+        test::ScratchDir dir, links;
+        const ImageSet set = copySet(dir, kind);
+        for (const std::string& file : set.others)
+            fs::create_symlink(file, links.file(fs::path(file).filename().string()));
+        const std::string image = links.file(fs::path(set.image).filename().string());
+        fs::create_symlink(set.image, image);
+        expectSameAsRaw(image, test::fixture("fat12-floppy.img"));
     }
 }
 
