@@ -21,6 +21,12 @@ constexpr int kBrokenEnCase = -1002;
 constexpr int kBrokenVmdk = -1003;
 constexpr int kBrokenVhd = -1004;
 constexpr int kDifferencingImage = -1005;
+// The error codes of an image whose further files (a segment, a split part, an extent) are not
+// what they must be: each is a regular file or a block device and, with links resolved, lies in
+// the folder of the image as named or in the folder of the file that name leads to. A FIFO
+// would hold the open; a link out of the folder would read a file that is no part of the image.
+constexpr int kPartNotFileOrDevice = -1006;
+constexpr int kPartOutsideFolder = -1007;
 
 // An open, read-only handle. Movable, not copyable; closes itself.
 // Besides a single image file or a device it reads, as one medium, a raw image split into

@@ -8,9 +8,14 @@
 // (uncompressed, 1 MiB segments: two segment files).
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 
@@ -95,6 +100,29 @@ TEST(SplitImage, ALoneFirstSegmentIsARawImage) {
     const std::string raw = test::fixture("fat12-floppy.img");
     fs::copy_file(raw, dir.file("disk.001"));
     expectSameAsRaw(dir.file("disk.001"), raw);
+}
+
+// Only a name ending in a number 1 (001, 0001, ...) opens a set; a number too long for any
+// integer is just part of a raw image's name, and leading zeros of any width still count.
+TEST(SplitImage, ANumberOfAnyLengthInTheNameIsRead) {
+    const std::string raw = test::fixture("fat12-floppy.img");
+    for (const char* name : {"disk.99999999999999999999", "disk.18446744073709551617",
+                             "disk.000000000000000000000000000001"}) {
+        SCOPED_TRACE(name);
+        test::ScratchDir dir;
+        fs::copy_file(raw, dir.file(name));
+        expectSameAsRaw(dir.file(name), raw);
+    }
+    // A set numbered with 24 digits is read whole.
+    test::ScratchDir dir;
+    splitImage(dir, raw, 700001);
+    const std::string zeros(21, '0');
+    for (const char* n : {"001", "002", "003"}) fs::rename(dir.file(std::string("disk.") + n), dir.file("disk." + zeros + n));
+    platform::RawFile image;
+    ASSERT_TRUE(image.open(dir.file("disk." + zeros + "001"))) << platform::errorText(image.lastError());
+    std::uint64_t size = 0;
+    ASSERT_TRUE(image.size(size));
+    EXPECT_EQ(size, fs::file_size(raw));
 }
 
 TEST(EnCaseImage, ListAndSaveEqualTheRawImage) {
@@ -304,6 +332,197 @@ TEST(VirtualDiskImage, AGrainPastTheCutIsUnreadableNotZeros) {
         }
     }
     EXPECT_GT(same, 3u);
+}
+
+// Several extent files make one disk: qemu-img's twoGbMaxExtentSparse (a 3 GiB disk in two sparse
+// extents, the floppy at its start and again across the join) and a descriptor naming three flat
+// extents. Every byte read through the image is the disk's, and the floppy's files come out whole.
+TEST(VirtualDiskImage, SeveralExtentFilesReadAsOneDisk) {
+    const std::string rawPath = test::fixture("fat12-floppy.img");
+    const auto floppy = readAll(rawPath);
+    constexpr std::uint64_t kJoin = 2ull << 30, kCopy = kJoin - 512 * 1024, kDisk = 3ull << 30;
+    // The raw disk the sparse image was made from, as a sparse file.
+    test::ScratchDir dir;
+    const std::string disk = dir.file("split-sparse.raw");
+    {
+        std::ofstream out(disk, std::ios::binary);
+        for (const std::uint64_t at : {std::uint64_t{0}, kCopy}) {
+            out.seekp(static_cast<std::streamoff>(at));
+            out.write(reinterpret_cast<const char*>(floppy.data()), static_cast<std::streamsize>(floppy.size()));
+        }
+    }
+    fs::resize_file(disk, kDisk);
+    struct Case {
+        const char* image;
+        std::string raw;
+        std::uint64_t size;
+        std::vector<std::uint64_t> windows;  // starts of the stretches compared byte for byte
+    };
+    for (const Case& c : {Case{"fat12-floppy-split-flat.vmdk", rawPath, floppy.size(), {0}},
+                          Case{"fat12-floppy-split-sparse.vmdk", disk, kDisk, {0, kJoin - (1 << 20), kDisk - (1 << 20)}}}) {
+        SCOPED_TRACE(c.image);
+        const std::string path = test::fixture(c.image);
+        platform::RawFile image;
+        ASSERT_TRUE(image.open(path)) << platform::errorText(image.lastError());
+        EXPECT_EQ(image.lastError(), 0);
+        std::uint64_t size = 0;
+        ASSERT_TRUE(image.size(size));
+        ASSERT_EQ(size, c.size);
+        platform::RawFile raw;
+        ASSERT_TRUE(raw.open(c.raw));
+        std::vector<std::uint8_t> got(2 << 20), want(2 << 20);
+        for (const std::uint64_t at : c.windows) {
+            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(got.size(), c.size - at));
+            ASSERT_EQ(raw.readAt(want.data(), n, static_cast<std::int64_t>(at)), n);
+            ASSERT_EQ(image.readAt(got.data(), n, static_cast<std::int64_t>(at)), n) << at;
+            EXPECT_EQ(std::memcmp(got.data(), want.data(), n), 0) << at;
+        }
+        // One unaligned read across a join of two extents.
+        const std::uint64_t across = c.size == kDisk ? kJoin - 1000 : 960 * 512 - 1000;
+        ASSERT_EQ(image.readAt(got.data(), 5000, static_cast<std::int64_t>(across)), 5000u);
+        ASSERT_EQ(raw.readAt(want.data(), 5000, static_cast<std::int64_t>(across)), 5000u);
+        EXPECT_EQ(std::memcmp(got.data(), want.data(), 5000), 0);
+        EXPECT_EQ(image.readAt(got.data(), 512, static_cast<std::int64_t>(c.size)), 0u);  // past the end
+
+        expectSameAsRaw(path, c.raw);
+        test::ScratchDir out;
+        const auto saved = test::runCli({"save", path, "--out", out.path()});
+        ASSERT_EQ(saved.status, 0) << saved.err;
+        for (const auto& m : test::readManifest("fat12-floppy"))
+            if (m.kind == "f" && m.state == "live") {
+                EXPECT_EQ(test::sha256File(out.file(m.path)), m.sha256) << m.path;
+            }
+    }
+}
+
+// The further files of an image (EnCase segments, split parts, VMDK extents) are checked as the
+// image itself is: opened without blocking, a regular file or a block device, and, links
+// resolved, inside the image's folder. The images below are made in a scratch folder from the
+// fixtures: a set and the one further file that is put in place of one of its files.
+struct ImageSet {
+    std::string image;                // the file that is opened
+    std::vector<std::string> others;  // its further files, in order
+};
+
+ImageSet copySet(const test::ScratchDir& dir, const std::string& kind) {
+    const auto copy = [&](const std::string& from, const std::string& to) {
+        fs::copy_file(test::fixture(from), dir.file(to));
+        return dir.file(to);
+    };
+    if (kind == "EnCase")
+        return {copy("fat12-floppy.E01", "disk.E01"), {copy("fat12-floppy.E02", "disk.E02")}};
+    if (kind == "split") {
+        splitImage(dir, test::fixture("fat12-floppy.img"), 500000);
+        return {dir.file("disk.001"), {dir.file("disk.002"), dir.file("disk.003")}};
+    }
+    if (kind == "VMDK flat") {
+        ImageSet set{copy("fat12-floppy-split-flat.vmdk", "fat12-floppy-split-flat.vmdk"), {}};
+        for (const char* n : {"001", "002", "003"})
+            set.others.push_back(copy(std::string("fat12-floppy-split-flat-f") + n + ".vmdk",
+                                      std::string("fat12-floppy-split-flat-f") + n + ".vmdk"));
+        return set;
+    }
+    return {copy("fat12-floppy-flat-desc.vmdk", "one-extent.vmdk"),
+            {copy("fat12-floppy-flat-desc-flat.vmdk", "fat12-floppy-flat-desc-flat.vmdk")}};
+}
+
+const char* const kSetKinds[] = {"EnCase", "split", "VMDK flat", "VMDK one extent"};
+
+struct ChildOpen {
+    bool returned = false;
+    bool opened = false;
+    int error = 0;
+};
+
+// Opens path in a child process: an open that blocks fails the test after the time limit
+// instead of holding the whole suite. The result comes back through a pipe.
+ChildOpen openInChild(const std::string& path, int limitMs) {
+    int ends[2];
+    if (::pipe(ends) != 0) return {};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(ends[0]);
+        platform::RawFile image;
+        const int result[2] = {image.open(path) ? 1 : 0, image.lastError()};
+        const bool sent = ::write(ends[1], result, sizeof result) == static_cast<ssize_t>(sizeof result);
+        ::_exit(sent ? 0 : 1);
+    }
+    ::close(ends[1]);
+    ChildOpen r;
+    pollfd wait{ends[0], POLLIN, 0};
+    int result[2] = {0, 0};
+    if (pid > 0 && ::poll(&wait, 1, limitMs) == 1 && ::read(ends[0], result, sizeof result) == sizeof result) {
+        r = {true, result[0] == 1, result[1]};
+    } else if (pid > 0) {
+        ::kill(pid, SIGKILL);
+    }
+    if (pid > 0) ::waitpid(pid, nullptr, 0);
+    ::close(ends[0]);
+    return r;
+}
+
+// A FIFO in place of any further file would hold the open for ever (until something writes to
+// it): it is refused at once.
+TEST(ImageSetFiles, AFifoAmongTheFilesIsRefusedWithoutWaiting) {
+    for (const char* kind : kSetKinds) {
+        for (std::size_t i = 0;; ++i) {
+            SCOPED_TRACE(std::string(kind) + ", further file " + std::to_string(i + 1));
+            test::ScratchDir dir;
+            const ImageSet set = copySet(dir, kind);
+            if (i == set.others.size()) break;
+            fs::remove(set.others[i]);
+            ASSERT_EQ(::mkfifo(set.others[i].c_str(), 0600), 0);
+            const ChildOpen r = openInChild(set.image, 20000);
+            if (!r.returned) {
+                ADD_FAILURE() << "the open of " << set.image << " did not return";
+                continue;
+            }
+            EXPECT_FALSE(r.opened);
+            EXPECT_EQ(r.error, platform::kPartNotFileOrDevice) << platform::errorText(r.error);
+        }
+    }
+}
+
+// A link that leads out of the image's folder is refused, whatever it points to; one that stays
+// inside it is followed.
+TEST(ImageSetFiles, ALinkOutOfTheImageFolderIsRefused) {
+    const std::string refused =
+        "one of its segment or extent files is a link that leads out of the image's folder, so it is not read";
+    for (const char* kind : kSetKinds) {
+        SCOPED_TRACE(kind);
+        test::ScratchDir dir, elsewhere;
+        const ImageSet set = copySet(dir, kind);
+        const std::string last = set.others.back();
+        const std::string name = fs::path(last).filename().string();
+        // Outside: the very file the image needs, moved to another folder and linked back.
+        fs::rename(last, elsewhere.file(name));
+        fs::create_symlink(elsewhere.file(name), last);
+        const auto r = test::runCli({"list", set.image});
+        EXPECT_EQ(r.status, cli::kExitInput) << r.out;
+        EXPECT_NE(r.err.find(refused), std::string::npos) << r.err;
+        EXPECT_TRUE(r.out.empty());
+        // Inside: a subfolder of the image's folder, by a relative link.
+        fs::create_directory(dir.file("store"));
+        fs::remove(last);
+        fs::rename(elsewhere.file(name), dir.file("store/" + name));
+        fs::create_symlink("store/" + name, last);
+        expectSameAsRaw(set.image, test::fixture("fat12-floppy.img"));
+    }
+}
+
+// An image named through a link in another folder: its further files are looked for beside the
+// link, and may lead to the folder the image itself lies in (a folder of links to a set).
+TEST(ImageSetFiles, ASetReachedThroughLinksReadsWhole) {
+    for (const char* kind : kSetKinds) {
+        SCOPED_TRACE(kind);
+        test::ScratchDir dir, links;
+        const ImageSet set = copySet(dir, kind);
+        for (const std::string& file : set.others)
+            fs::create_symlink(file, links.file(fs::path(file).filename().string()));
+        const std::string image = links.file(fs::path(set.image).filename().string());
+        fs::create_symlink(set.image, image);
+        expectSameAsRaw(image, test::fixture("fat12-floppy.img"));
+    }
 }
 
 }  // namespace
