@@ -51,6 +51,8 @@ private:
     static constexpr std::size_t kMaxBlocks = 512;
     const VolumeView* reader_ = nullptr;
     FatKind kind_ = FatKind::Fat16;
+    std::uint64_t lastBlock_ = UINT64_MAX;            // the block looked at last, and its bytes
+    const std::vector<std::uint8_t>* lastBytes_ = nullptr;
     std::int64_t fatOffset_ = 0;
     std::uint64_t fatBytes_ = 0;
     std::uint32_t maxCluster_ = 0;
@@ -97,7 +99,8 @@ struct ClusterRun {
 
 // Where the first length bytes of the file that starts at cluster first lie, in file order:
 // stretches of at most 1 MiB. They end at the end of the chain, at a cluster outside the volume
-// or when the chain runs into a loop, so they may hold fewer bytes than length.
+// or when the chain runs into a loop, so they may hold fewer bytes than length: never more than
+// the distinct clusters of the chain hold (a loop gives each of its clusters once).
 std::vector<ClusterRun> clusterRuns(const ClusterSource& source, std::uint32_t first, std::uint64_t length);
 
 // Copies length bytes of the file that starts at cluster first into out; returns the number

@@ -7,10 +7,13 @@
 
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <random>
+#include <set>
 
 #include "support/TestSupport.h"
 #include "cli/Cli.h"
+#include "common/Text.h"
 #include "fs/fat/FatTestSupport.h"
 
 namespace corvello {
@@ -222,6 +225,35 @@ TEST_P(FatDamage, FolderThatPointsAtItsOwnParentIsListedEmpty) {
     EXPECT_TRUE(v.children(r).empty());
     EXPECT_EQ(v.find(u"Quarterly summary report.txt"), -1);
     EXPECT_EQ(v.children(v.find(u"Many")).size(), 300u);
+}
+
+// A file whose chain comes back to a cluster it passed gives each cluster of the chain once:
+// its saved bytes are never more than its distinct clusters hold.
+TEST_P(FatDamage, FileChainThatLoopsGivesEachClusterOnce) {
+    Volume v = load(GetParam());
+    const char16_t* name = v.exfat ? u"fragmented file.bin" : u"holiday movie.bin";
+    const long file = v.find(name);
+    ASSERT_GE(file, 0);
+    const Layout fat = v.layout();
+    const auto chain = fat.chain(v.bytes, v.first(file), v.maxCluster());
+    ASSERT_GE(chain.size(), 6u);
+    struct Case {
+        const char* what;
+        std::size_t from, to;  // the FAT entry of chain[from] points back at chain[to]
+    };
+    const Case cases[] = {{"back to the first cluster", 2, 0}, {"to itself", 2, 2}, {"into the middle", 4, 1}};
+    test::ScratchDir out;
+    for (const Case& c : cases) {
+        Volume d = bytesOf(v);
+        fat.set(d.bytes, chain[c.from], chain[c.to]);
+        d.parse();
+        const std::uint64_t cluster = d.fat16   ? d.fat16->parser.clusterBytes
+                                      : d.fat32 ? d.fat32->parser.clusterBytes
+                                                : d.exfat->parser.clusterBytes;
+        std::uint64_t size = 0;
+        EXPECT_FALSE(d.extract(d.find(name), out.file("f"), size)) << c.what;
+        EXPECT_EQ(size, (c.from + 1) * cluster) << c.what;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Volumes, FatDamage, ::testing::Values("fat16-2k", "fat32-512", "exfat-4k"),
