@@ -28,6 +28,16 @@ public:
     }
     std::uint64_t size(ItemData data) const override { return isValid(data) ? entry(data).size : 0; }
     bool hasRecycleBin() const override { return parser_->isFat32(); }
+    // Where the folders do not lie where the boot sector puts them, neither does any file's
+    // data: nothing is read from there and passed off as the file.
+    DataPresence presence(ItemData data) const override {
+        return parser_->dataMisplaced() && size(data) > 0 ? DataPresence::Missing : DataPresence::Data;
+    }
+    std::optional<std::size_t> readData(ItemData data, std::uint64_t offset, std::span<std::uint8_t> buffer,
+                                        ReadNotes& notes) override {
+        if (parser_->dataMisplaced() && size(data) > 0) return std::nullopt;
+        return FatFamilySession::readData(data, offset, buffer, notes);
+    }
     // Local times of the writing machine, read as the extraction reads them; the access time
     // is a date only, the creation time has hundredths of a second.
     EntryTimes times(ItemData data) const override {
@@ -44,7 +54,7 @@ public:
     // A deleted file's chain is gone from the FAT: its clusters are taken as the extraction takes
     // them, one after another from the first. The FAT is the record of what live files own.
     Recoverability recoverability(ItemData data) const override {
-        if (!isValid(data) || isFolder(data)) return {};
+        if (!isValid(data) || isFolder(data) || parser_->dataMisplaced()) return {};
         const FatEntry& e = entry(data);
         // Deleted itself or below a deleted folder (whose records may keep their live marks).
         bool deleted = false;

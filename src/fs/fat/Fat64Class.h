@@ -85,6 +85,7 @@ private:
     bool append(ExFatEntry& entry);
     ClusterSource source(bool contiguous);
     bool contiguousData(const ExFatEntry& entry);
+    bool plausibleSet(std::uint8_t secondaryCount, const ExFatEntry& entry) const;
 
     FatTable fat_;
     std::vector<std::uint8_t> rootBuffer_;

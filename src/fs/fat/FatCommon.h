@@ -28,6 +28,15 @@ void readVolume(const VolumeView& view, std::int64_t offset, std::uint8_t* buffe
 
 enum class FatKind { Fat12, Fat16, Fat32, ExFat };
 
+// A DOS date a writer can have stored: day 1 to 31, month 1 to 12 (any year).
+inline bool plausibleDosDate(std::uint16_t d) {
+    const int day = d & 0x1F;
+    const int month = (d >> 5) & 0x0F;
+    return day >= 1 && day <= 31 && month >= 1 && month <= 12;
+}
+// A DOS time a writer can have stored: hour below 24, minute below 60, two-second count below 30.
+inline bool plausibleDosTime(std::uint16_t t) { return (t >> 11) < 24 && ((t >> 5) & 0x3F) < 60 && (t & 0x1F) < 30; }
+
 // The first FAT of a volume, read from disk in blocks and kept while the cache stays small.
 class FatTable {
 public:
