@@ -74,10 +74,23 @@ public:
             runs.push_back({first, (e.size + clusterBytes - 1) / clusterBytes});
         }
         const std::lock_guard<std::mutex> lock(mutex_);
-        return judgeRuns(runs, static_cast<std::uint64_t>(parser_->maxCluster()) + 1,
-                         [this](std::uint64_t c) { return !parser_->isClusterFree(static_cast<std::uint32_t>(c)); },
-                         nullptr);
+        return judgeRuns(runs, usage());
     }
+
+private:
+    // What the FAT marks taken, read once for every file judged. Clusters past the medium's end
+    // (a cut image) hold nothing that can be read: they count as taken.
+    const UnitUsage& usage() const {
+        if (!usageReady_) {
+            usageReady_ = true;
+            usage_ = UnitUsage(parser_->clusterEndOnMedium(),
+                               [this](std::uint64_t c) { return !parser_->isClusterFree(static_cast<std::uint32_t>(c)); });
+        }
+        return usage_;
+    }
+
+    mutable UnitUsage usage_;
+    mutable bool usageReady_ = false;
 };
 
 template <class Parser>

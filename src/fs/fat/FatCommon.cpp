@@ -277,6 +277,16 @@ std::uint64_t distinctClusters(FatTable& fat, std::uint32_t first, std::uint32_t
 
 }  // namespace
 
+std::uint64_t clusterEndOnMedium(const VolumeView* view, std::int64_t dataOffset, std::uint32_t clusterBytes,
+                                 std::uint32_t maxCluster) {
+    const std::uint64_t end = static_cast<std::uint64_t>(maxCluster) + 1;
+    if (view == nullptr || clusterBytes == 0 || dataOffset < 0) return 2;
+    const std::uint64_t medium = view->length();
+    const auto start = static_cast<std::uint64_t>(dataOffset);
+    if (medium <= start) return 2;
+    return std::min(end, 2 + (medium - start) / clusterBytes);
+}
+
 std::vector<ClusterRun> clusterRuns(const ClusterSource& s, std::uint32_t first, std::uint64_t length) {
     std::vector<ClusterRun> runs;
     if (s.fat == nullptr || s.clusterBytes == 0 || length == 0 || !s.fat->isCluster(first)) return runs;

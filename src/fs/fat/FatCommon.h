@@ -100,6 +100,11 @@ struct ClusterSource {
     bool contiguous = false;        // take the clusters that follow the first on the disk
 };
 
+// The end of the clusters (2 up to the value, not included, at most maxCluster + 1) whose bytes
+// the medium holds: on a cut image the clusters past its end cannot be read.
+std::uint64_t clusterEndOnMedium(const VolumeView* view, std::int64_t dataOffset, std::uint32_t clusterBytes,
+                                 std::uint32_t maxCluster);
+
 // One stretch of consecutive clusters of a file: its bytes lie at volumeOffset, length long.
 struct ClusterRun {
     std::int64_t volumeOffset = 0;

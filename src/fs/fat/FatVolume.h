@@ -49,6 +49,10 @@ public:
     // Whether the FAT marks cluster c free, and the highest cluster number of the volume.
     bool isClusterFree(std::uint32_t c) { return fat_.isFree(c); }
     std::uint32_t maxCluster() const { return fat_.maxCluster(); }
+    // The clusters (2 up to the value) whose bytes the medium holds.
+    std::uint64_t clusterEndOnMedium() const {
+        return corvello::clusterEndOnMedium(reader_, dataOffset, clusterBytes, fat_.maxCluster());
+    }
     bool isFat32() const { return kind_ == FatKind::Fat32; }
     // The folders do not lie where the boot sector puts them (FAT12/16): no file's data can be
     // found from its geometry.
