@@ -407,6 +407,45 @@ TEST(FatDamageImages, TruncatedImagesListWhatIsLeft) {
     }
 }
 
+// A volume cut short inside a file longer than what is left of the medium: the bytes a save
+// names as not read are never more than the file holds (a byte both read short and cut at the
+// medium's length counts once).
+TEST(FatDamageImages, CutVolumeNamesNoMoreUnreadBytesThanAFileHolds) {
+    test::ScratchDir dir;
+    for (const char* name : {"fat16-2k", "fat32-512"}) {
+        SCOPED_TRACE(name);
+        const Volume v = load(name);
+        const long movie = v.find(u"holiday movie.bin");
+        ASSERT_GE(movie, 0);
+        const std::int64_t cut = v.clusterOffset(v.first(movie)) + 65536;
+        ASSERT_LT(cut, 3000000) << "what is left of the medium is shorter than the file";
+        test::writeFile(dir.file("cut.img"),
+                        std::vector<std::uint8_t>(v.bytes.begin(), v.bytes.begin() + static_cast<long>(cut)));
+        std::filesystem::remove_all(dir.file("out"));
+        const auto r = test::runCli({"save", dir.file("cut.img"), "--out", dir.file("out")});
+        EXPECT_EQ(r.status, cli::kExitIncomplete) << r.err;
+        std::map<std::string, std::uint64_t> sizes;
+        for (const auto& e : test::readManifest(name)) sizes[e.path] = e.size;
+        const std::string prefix = "  " + dir.file("out") + "/";
+        const std::string tail = " byte(s) could not be read";
+        int named = 0;
+        for (const std::string& line : test::lines(r.err)) {
+            const auto tab = line.rfind('\t');
+            if (line.rfind(prefix, 0) != 0 || tab == std::string::npos || line.size() < tail.size() ||
+                line.compare(line.size() - tail.size(), tail.size(), tail) != 0)
+                continue;
+            const std::string path = line.substr(prefix.size(), tab - prefix.size());
+            const std::uint64_t missing = std::stoull(line.substr(tab + 1));
+            ASSERT_TRUE(sizes.count(path)) << line;
+            EXPECT_LE(missing, sizes[path]) << line;
+            EXPECT_GT(missing, 0u) << line;
+            ++named;
+        }
+        EXPECT_NE(r.err.find("Data/holiday movie.bin\t"), std::string::npos) << r.err;
+        EXPECT_GE(named, 1);
+    }
+}
+
 // Random damage to the boot sector, the FAT and the directories: every parse must end, keep its
 // links inside the list, and extraction must stay within the volume.
 TEST(FatDamageRandom, MutatedMetadataNeverBreaksTheParse) {
