@@ -168,8 +168,12 @@ std::unique_ptr<ScanSession> runExFatScan(const ScanRequest& request, ScanHost& 
     parser->rootLabel = request.rootLabel;
     if (request.mode == RecoveryMode::Advanced) return runAdvanced(request, host, std::move(parser));
     if (request.mode != RecoveryMode::Standard) {
-        host.notice("The deep recovery mode is only available for NTFS volumes.");
-        return nullptr;
+        // Not a volume that could not be read: a mode this family does not have.
+        host.setStatus("The deep recovery mode is only available for NTFS volumes.");
+        auto session = std::make_unique<ExFatSession>(std::move(parser), 0);
+        session->setRefusal("the deep mode is for NTFS volumes; an exFAT volume is read in the standard or the "
+                            "advanced mode.");
+        return session;
     }
     parser->attachReader(volumeViewOf(request));
     parser->volumeBytes = request.volume.sizeBytes();

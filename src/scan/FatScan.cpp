@@ -152,11 +152,16 @@ template <class Parser>
 std::unique_ptr<ScanSession> runStandard(const ScanRequest& request, ScanHost& host, ResultTree& tree,
                                          const char* refusal, const char* walkText, bool finalProgress) {
     if (request.mode == RecoveryMode::Advanced) return runAdvanced<Parser>(request, host, tree);
-    if (request.mode != RecoveryMode::Standard) {
-        host.notice("The deep recovery mode is only available for NTFS volumes.");
-        return nullptr;
-    }
     auto parser = prepare<Parser>(request, host, tree);
+    if (request.mode != RecoveryMode::Standard) {
+        // Not a volume that could not be read: a mode this family does not have.
+        host.setStatus("The deep recovery mode is only available for NTFS volumes.");
+        const std::string family = toUtf8(request.volume.fileSystem);
+        auto session = std::make_unique<FatSession>(std::move(parser), 0);
+        session->setRefusal("the deep mode is for NTFS volumes; a " + family +
+                            " volume is read in the standard or the advanced mode.");
+        return session;
+    }
     parser->attachReader(volumeViewOf(request));
     parser->volumeBytes = request.volume.sizeBytes();
     if (!parser->checkBootSector()) {
