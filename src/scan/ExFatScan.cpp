@@ -77,8 +77,8 @@ private:
     }
 
     // The clusters a record claims, as the extraction takes them: one after another, or along
-    // its chain (at most as many as its length needs, and each once: a chain that comes back to
-    // a cluster it passed ends there).
+    // its chain (at most as many as its length needs; a chain that comes back to a cluster it
+    // passed ends soon after, once the walk notices).
     std::vector<UnitRun> runsOf(const ExFatEntry& e) const {
         std::vector<UnitRun> runs;
         const std::uint64_t cb = parser_->clusterBytes;
