@@ -11,9 +11,11 @@
 
 #include <fcntl.h>
 #include <libbfio.h>
-// libewf declares its functions that take libbfio handles only when told that libbfio is there.
+// libewf and libqcow declare their functions that take libbfio handles only when told that libbfio
+// is there.
 #define HAVE_LIBBFIO 1
 #include <libewf.h>
+#include <libqcow.h>
 #undef HAVE_LIBBFIO
 #include <libvhdi.h>
 #include <libvmdk.h>
@@ -21,6 +23,8 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "platform/posix/QcowImage.h"
 
 namespace corvello::platform {
 
@@ -255,6 +259,26 @@ int partIoSize(intptr_t* io, size64_t* size, libbfio_error_t**) {
     return 1;
 }
 
+// A libbfio handle on one part, which takes over its descriptor (closed here when no handle can be
+// made).
+libbfio_handle_t* partHandle(const Part& part) {
+    auto* io = new (std::nothrow) PartIo{part};
+    if (io == nullptr) {
+        ::close(part.fd);
+        return nullptr;
+    }
+    libbfio_handle_t* handle = nullptr;
+    if (libbfio_handle_initialize(&handle, reinterpret_cast<intptr_t*>(io), partIoFree, partIoClone, partIoOpen,
+                                  partIoClose, partIoRead, partIoWrite, partIoSeek, partIoExists, partIoIsOpen,
+                                  partIoSize, LIBBFIO_FLAG_IO_HANDLE_MANAGED | LIBBFIO_FLAG_IO_HANDLE_CLONE_BY_FUNCTION,
+                                  nullptr) != 1) {
+        ::close(part.fd);
+        delete io;
+        return nullptr;
+    }
+    return handle;
+}
+
 // A pool of handles on the parts, in order, which takes over their descriptors (closed here when
 // no pool can be made). The pool sets no limit on open handles: every part is open already, and a
 // limited pool must reorder its list of handles last used, which fails as soon as two handles take
@@ -264,18 +288,12 @@ libbfio_pool_t* partPool(const std::vector<Part>& parts) {
     std::size_t given = 0;  // parts whose descriptor the pool (or a freed handle) has taken over
     if (libbfio_pool_initialize(&pool, 0, LIBBFIO_POOL_UNLIMITED_NUMBER_OF_OPEN_HANDLES, nullptr) == 1) {
         for (; given < parts.size(); ++given) {
-            auto* io = new (std::nothrow) PartIo{parts[given]};
-            if (io == nullptr) break;
-            libbfio_handle_t* handle = nullptr;
-            int entry = 0;
-            if (libbfio_handle_initialize(&handle, reinterpret_cast<intptr_t*>(io), partIoFree, partIoClone, partIoOpen,
-                                          partIoClose, partIoRead, partIoWrite, partIoSeek, partIoExists, partIoIsOpen,
-                                          partIoSize,
-                                          LIBBFIO_FLAG_IO_HANDLE_MANAGED | LIBBFIO_FLAG_IO_HANDLE_CLONE_BY_FUNCTION,
-                                          nullptr) != 1) {
-                delete io;
+            libbfio_handle_t* handle = partHandle(parts[given]);
+            if (handle == nullptr) {
+                ++given;  // its descriptor is closed
                 break;
             }
+            int entry = 0;
             if (libbfio_pool_append_handle(pool, &entry, handle, LIBBFIO_OPEN_READ, nullptr) != 1) {
                 libbfio_handle_free(&handle, nullptr);
                 ++given;
@@ -542,6 +560,23 @@ private:
     libvhdi_file_t* file_;
 };
 
+// A qcow2 image's disk, read cluster by cluster from its own descriptor.
+class QcowSource : public ContainerSource {
+public:
+    QcowSource(int fd, std::uint64_t length, const qcow::Header& header)
+        : ContainerSource(header.diskSize, kBrokenQcow), fd_(fd), disk_(fd, length, header) {}
+    ~QcowSource() override { ::close(fd_); }
+
+protected:
+    long long readContainer(unsigned char* out, std::size_t count, std::uint64_t offset) override {
+        return static_cast<long long>(disk_.read(out, count, offset));
+    }
+
+private:
+    int fd_;
+    qcow::Disk disk_;
+};
+
 // The files holding a VMDK image's extents, in the descriptor's order. A sparse file that carries
 // its own descriptor is its only extent, whatever it is called now; the extents of a separate
 // descriptor are the files of their base names in the descriptor's folder, so a descriptor never
@@ -631,7 +666,62 @@ std::unique_ptr<RawFile::Source> openVhd(const std::string& path, int& error) {
     return nullptr;
 }
 
-enum class Container { None, EnCase, Vmdk, VmdkDescriptor, Vhd };
+// Whether libqcow opens the image (through a duplicate of the descriptor it was opened by) as one
+// of the size the header gives and without a backing file. The library checks the image's
+// structures; the disk is read here, since the library's reads can run past a cluster the file ends
+// inside, deliver a compressed cluster that inflates short with whatever its buffer held, and read
+// a cluster marked as zeros from the data it no longer uses.
+bool qcowOpensAs(int fd, std::uint64_t length, const qcow::Header& header) {
+    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0) return false;
+    libbfio_handle_t* io = partHandle({copy, length});
+    if (io == nullptr) return false;
+    libqcow_file_t* file = nullptr;
+    bool ok = false;
+    if (libqcow_file_initialize(&file, nullptr) == 1) {
+        if (libqcow_file_open_file_io_handle(file, io, LIBQCOW_OPEN_READ, nullptr) == 1) {
+            size64_t size = 0;
+            std::size_t backing = 0;
+            ok = libqcow_file_get_media_size(file, &size, nullptr) == 1 && size == header.diskSize &&
+                 libqcow_file_get_utf8_backing_filename_size(file, &backing, nullptr) == 0;
+            libqcow_file_close(file, nullptr);
+        }
+        libqcow_file_free(&file, nullptr);
+    }
+    libbfio_handle_free(&io, nullptr);
+    return ok;
+}
+
+// A QEMU qcow2 image (versions 2 and 3), read from the file already opened and checked: nothing is
+// opened by name. An image with a backing file holds only what changed since that file and is
+// refused, never followed; an encrypted one is refused too, since without its key its clusters
+// read as noise.
+std::unique_ptr<RawFile::Source> openQcow(int fd, std::uint64_t length, int& error) {
+    error = kBrokenQcow;
+    unsigned char bytes[qcow::kHeaderBytes] = {};
+    int readError = 0;
+    const std::size_t got = preadAll(fd, bytes, sizeof bytes, 0, readError);
+    qcow::Header header;
+    if (qcow::readHeader(bytes, got, header) != qcow::HeaderCheck::Sound) return nullptr;
+    if (header.encryption != 0) {
+        // A method of no known kind is a damaged header, not an encryption to name.
+        if (header.encryption == LIBQCOW_ENCRYPTION_METHOD_AES_128_CBC ||
+            header.encryption == LIBQCOW_ENCRYPTION_METHOD_LUKS)
+            error = kEncryptedImage;
+        return nullptr;
+    }
+    if (header.backingFileOffset != 0) {
+        error = kDifferencingImage;
+        return nullptr;
+    }
+    if (!qcowOpensAs(fd, length, header)) return nullptr;
+    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0) return nullptr;
+    error = 0;
+    return std::make_unique<QcowSource>(copy, length, header);
+}
+
+enum class Container { None, EnCase, Vmdk, VmdkDescriptor, Vhd, Qcow };
 
 // The container format of an image file, told by its content: the signature at its start (or,
 // for a fixed VHD, the footer in its last sector), never by its name.
@@ -648,6 +738,7 @@ Container containerOf(int fd, std::uint64_t length) {
     if (starts("KDMV", 4) || starts("COWD", 4)) return Container::Vmdk;
     if (starts(kDescriptor, sizeof kDescriptor - 1)) return Container::VmdkDescriptor;
     if (starts("vhdxfile", 8) || starts("conectix", 8)) return Container::Vhd;
+    if (starts("QFI\xfb", 4)) return Container::Qcow;
     // A fixed VHD is the raw disk followed by a 512-byte footer (511 in some early writers).
     for (const std::uint64_t footer : {512u, 511u}) {
         unsigned char tail[8] = {};
@@ -710,6 +801,7 @@ bool RawFile::open(const std::string& path) {
         case Container::Vmdk: source = openVmdk(path, true, error); break;
         case Container::VmdkDescriptor: source = openVmdk(path, false, error); break;
         case Container::Vhd: source = openVhd(path, error); break;
+        case Container::Qcow: source = openQcow(fd, static_cast<std::uint64_t>(st.st_size), error); break;
         case Container::None: source = openSplit(path, error); break;
         }
         if (source != nullptr || error != 0) {
@@ -782,6 +874,11 @@ std::string errorText(int error) {
     if (error == kBrokenEnCase) return "it is an EnCase image whose segments are missing or damaged";
     if (error == kBrokenVmdk) return "it is a VMDK image whose header, descriptor or extent files are missing or damaged";
     if (error == kBrokenVhd) return "it is a VHD or VHDX image whose header or block table is damaged or cut short";
+    if (error == kBrokenQcow)
+        return "it is a QEMU qcow2 image whose header or cluster tables are damaged or cut short, or of a version "
+               "or with a feature this program cannot read";
+    if (error == kEncryptedImage)
+        return "it is an encrypted QEMU qcow2 image (AES or LUKS), whose disk cannot be read without its key";
     if (error == kDifferencingImage)
         return "it is a differencing (snapshot) image, which holds only the changes to its parent image and cannot be "
                "read alone";
