@@ -1,5 +1,6 @@
 #pragma once
 // The first page: the machine's drives and volumes in a tree, and disk images the user opens.
+// (Physical_DriveDialog in the original design.)
 
 #include <QString>
 #include <QStringList>
@@ -15,10 +16,10 @@ class QPushButton;
 
 namespace corvello::ui {
 
-class DriveParsingModes;
-class VolumeOperations;
+class PartitionScanModePage;
+class VolumeInformationPage;
 
-class Physical_DriveDialog : public WizardPage {
+class DriveTreePage : public WizardPage {
     Q_OBJECT
 public:
     // Item data roles of the tree.
@@ -28,7 +29,7 @@ public:
         VolumeIndexRole = Qt::UserRole + 2,  // int: the record's index in logicalVolumes
     };
 
-    explicit Physical_DriveDialog(QWidget* parent = nullptr);
+    explicit DriveTreePage(QWidget* parent = nullptr);
 
     bool initPage() override;
 

@@ -1,6 +1,7 @@
 #pragma once
 // The application object: the process-wide part of the selection record, the single-instance
 // lock, start-up, and the places where later steps of the wizard plug in.
+// (CBrevantApp in the original design.)
 
 #include <QLockFile>
 #include <QPointer>
@@ -17,7 +18,7 @@ class QWidget;
 namespace corvello::ui {
 
 class WizardPage;
-class Physical_DriveDialog;
+class DriveTreePage;
 
 // pkexec's exit codes when the user dismissed the authentication or was not authorised.
 inline constexpr int kElevationDismissed = 126;
@@ -32,15 +33,15 @@ inline constexpr const char* kInstanceLockName = "Global\\{QUILLMARKCorvello}";
 // created as a child of parent; return null when it cannot be created.
 using PageFactory = std::function<WizardPage*(WizardPage* parent, int parentPageId)>;
 
-class CBrevantApp {
+class WizardApp {
 public:
     // lockDirectory: where the single-instance lock file lives (default: the runtime folder).
-    explicit CBrevantApp(QString lockDirectory = {});
-    ~CBrevantApp();
-    CBrevantApp(const CBrevantApp&) = delete;
-    CBrevantApp& operator=(const CBrevantApp&) = delete;
+    explicit WizardApp(QString lockDirectory = {});
+    ~WizardApp();
+    WizardApp(const WizardApp&) = delete;
+    WizardApp& operator=(const WizardApp&) = delete;
 
-    static CBrevantApp* instance();
+    static WizardApp* instance();
 
     // Start-up: refuses a second copy ("Another instance of application is already running"),
     // otherwise makes and shows the first page with the given image files opened and the item
@@ -90,7 +91,7 @@ public:
     PageFactory recoveryModePage;            // the recovery-mode step; empty until it exists
     PageFactory rawRecoveryPage;             // the raw-recovery step; empty until it exists
 
-    Physical_DriveDialog* firstPage() const;
+    DriveTreePage* firstPage() const;
     // The page the user sees now.
     WizardPage* visiblePage() const;
     void setVisiblePage(WizardPage* page);
@@ -98,7 +99,7 @@ public:
 private:
     QString lockDirectory_;
     std::unique_ptr<QLockFile> lock_;
-    std::unique_ptr<Physical_DriveDialog> firstPage_;
+    std::unique_ptr<DriveTreePage> firstPage_;
     QPointer<WizardPage> visiblePage_;
 };
 

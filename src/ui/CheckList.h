@@ -2,16 +2,17 @@
 // A file list with a check box per row and one in the header of the first column: clicking the
 // header box checks or unchecks every row, and the header box follows the rows (checked when no
 // row is unchecked).
+// (CCheckListCtrl in the original design.)
 
 #include <QHeaderView>
 #include <QTreeWidget>
 
 namespace corvello::ui {
 
-class CCheckHeadCtrl : public QHeaderView {
+class CheckHeader : public QHeaderView {
     Q_OBJECT
 public:
-    explicit CCheckHeadCtrl(QWidget* parent = nullptr);
+    explicit CheckHeader(QWidget* parent = nullptr);
 
     // 1 unchecked box, 2 checked box.
     int image() const { return image_; }
@@ -24,23 +25,23 @@ private:
     int image_ = 1;
 };
 
-class CCheckListCtrl : public QTreeWidget {
+class CheckList : public QTreeWidget {
     Q_OBJECT
 public:
-    explicit CCheckListCtrl(QWidget* parent = nullptr);
+    explicit CheckList(QWidget* parent = nullptr);
 
     // Once, after the columns are set: puts the check box into the first column's header.
     void init();
 
-    int InsertItem(int row, const QString& text);
-    void SetItemText(int row, int column, const QString& text);
-    QString GetItemText(int row, int column) const;
-    int GetItemCount() const { return topLevelItemCount(); }
-    void DeleteAllItems();
-    bool GetCheck(int row) const;
-    void SetCheck(int row, bool check);
+    int insertItem(int row, const QString& text);
+    void setItemText(int row, int column, const QString& text);
+    QString itemText(int row, int column) const;
+    int itemCount() const { return topLevelItemCount(); }
+    void deleteAllItems();
+    bool isChecked(int row) const;
+    void setCheck(int row, bool check);
 
-    CCheckHeadCtrl* checkHeader() const { return header_; }
+    CheckHeader* checkHeader() const { return header_; }
     // 1 or 2, as the header shows it.
     int headerImage() const { return header_->image(); }
 
@@ -51,7 +52,7 @@ public slots:
 private:
     void followRows();
 
-    CCheckHeadCtrl* header_ = nullptr;
+    CheckHeader* header_ = nullptr;
     bool initialised_ = false;
     bool settingAll_ = false;
 };

@@ -2,6 +2,7 @@
 // The volume-list page: the volumes of the chosen disk, from its partition tables (standard
 // scan, on the user-interface thread) or from a boot-record scan (advanced scan, on a worker),
 // with custom settings for the selected volume.
+// (PopulateDriveDlg in the original design.)
 
 #include <QString>
 #include <atomic>
@@ -34,13 +35,13 @@ inline constexpr const char* kRecoveryModeUnavailable =
 inline constexpr const char* kRawRecoveryUnavailable =
     "Raw recovery (finding files by their signatures) is not available in this version of Corvello yet.";
 
-class PopulateDriveDlg : public WizardPage {
+class VolumeListPage : public WizardPage {
     Q_OBJECT
 public:
     enum Column { VolumeColumn, FileSystemColumn, VolumeSizeColumn, StartSectorColumn };
 
-    explicit PopulateDriveDlg(WizardPage* parent);
-    ~PopulateDriveDlg() override;
+    explicit VolumeListPage(WizardPage* parent);
+    ~VolumeListPage() override;
 
     bool initPage() override;
 

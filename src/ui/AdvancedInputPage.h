@@ -2,6 +2,7 @@
 // The advanced-input page: searches the volume for candidate structures on a worker (copies of
 // the NTFS MFT, FAT tables, exFAT cluster-heap starts) and offers them, with the cluster sizes,
 // in drop-down lists; the scan page then parses the volume with the user's choice.
+// (advanceOptions in the original design.)
 
 #include <QString>
 
@@ -16,24 +17,24 @@ class QPushButton;
 namespace corvello::ui {
 
 class PageWorker;
-class ParceModeNtfsDlg;
+class RecoveryModePage;
 class QtScanHost;
 
 // Item data of the TFS and Heap Offset lists: the candidate's index in the search's list.
 inline constexpr int kCandidateIndexRole = Qt::UserRole;
 
-class advanceOptions : public WizardPage {
+class AdvancedInputPage : public WizardPage {
     Q_OBJECT
 public:
-    explicit advanceOptions(WizardPage* parent);
-    ~advanceOptions() override;
+    explicit AdvancedInputPage(WizardPage* parent);
+    ~AdvancedInputPage() override;
 
     bool initPage() override;
 
     std::int64_t maxCount = 3;
     // What the search found (valid once it has ended).
     const CandidateList& candidates() const { return found_; }
-    ParceModeNtfsDlg* modePage() const;
+    RecoveryModePage* modePage() const;
     bool searchRunning() const;
 
     QComboBox* tfsList() const { return tfs_; }

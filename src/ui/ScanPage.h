@@ -2,6 +2,7 @@
 // The scan page: parses the chosen volume on a worker with the parser of its file system and
 // the recovery mode chosen before, shows the progress, and fills the results tree; Pause,
 // Resume and Stop act on the running scan.
+// (VolumeScanDlg in the original design.)
 
 #include <QColor>
 #include <QString>
@@ -39,22 +40,22 @@ QString saveProblemsText(const SaveResult& result);
 QString dataStateText(const Recoverability& r);
 QColor dataStateColor(DataState state);
 
-class CCheckListCtrl;
-class CXHtmlTree;
+class CheckList;
+class CheckTree;
 class PreviewPane;
 class PageWorker;
-class ParceModeNtfsDlg;
+class RecoveryModePage;
 class QtResultTree;
 class QtScanHost;
-class advanceOptions;
+class AdvancedInputPage;
 
-class VolumeScanDlg : public WizardPage {
+class ScanPage : public WizardPage {
     Q_OBJECT
 public:
     enum class State { Starting, Scanning, Done, Refused };
 
-    explicit VolumeScanDlg(WizardPage* parent);
-    ~VolumeScanDlg() override;
+    explicit ScanPage(WizardPage* parent);
+    ~ScanPage() override;
 
     bool initPage() override;
 
@@ -84,11 +85,11 @@ public:
     // The host the page's workers report to and wait at (tests hold a worker at its gate).
     QtScanHost* scanHost() const { return host_; }
     QtResultTree* results() const { return results_; }
-    ParceModeNtfsDlg* modePage() const;
-    advanceOptions* advancedPage() const;
+    RecoveryModePage* modePage() const;
+    AdvancedInputPage* advancedPage() const;
 
-    CXHtmlTree* tree() const { return tree_; }
-    CCheckListCtrl* fileList() const { return list_; }
+    CheckTree* tree() const { return tree_; }
+    CheckList* fileList() const { return list_; }
     // The preview of the file selected in the tree or the list.
     PreviewPane* preview() const { return preview_; }
     QLineEdit* volumeData() const { return volumeData_; }
@@ -158,15 +159,15 @@ private:
     void setBusyControls(bool busy);
     void refuse(const QString& message, const QString& status, bool allowBack);
     void setThreadControlsVisible(bool visible);
-    void copyAdvancedLists(advanceOptions* from);
+    void copyAdvancedLists(AdvancedInputPage* from);
     ScanRequest makeRequest(FileReadSeek* reader) const;
 
     QLineEdit* volumeData_ = nullptr;
     QLineEdit* searchEdit_ = nullptr;
     QPushButton* search_ = nullptr;
     QCheckBox* intactOnly_ = nullptr;
-    CXHtmlTree* tree_ = nullptr;
-    CCheckListCtrl* list_ = nullptr;
+    CheckTree* tree_ = nullptr;
+    CheckList* list_ = nullptr;
     PreviewPane* preview_ = nullptr;
     // Held by the preview's reads on its worker and by the page's own reads of the records, so
     // that the two never run in the parser at once.

@@ -1,4 +1,4 @@
-#include "ui/advanceOptions.h"
+#include "ui/AdvancedInputPage.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -11,18 +11,18 @@
 
 #include "common/Text.h"
 #include "device/FileReadSeek.h"
-#include "ui/CBrevantApp.h"
+#include "ui/WizardApp.h"
 #include "ui/MessageBoxes.h"
 #include "ui/PageParts.h"
 #include "ui/PageWorker.h"
-#include "ui/ParceModeNtfsDlg.h"
+#include "ui/RecoveryModePage.h"
 #include "ui/QtScanHost.h"
 #include "ui/QtText.h"
-#include "ui/VolumeScanDlg.h"
+#include "ui/ScanPage.h"
 
 namespace corvello::ui {
 
-advanceOptions::advanceOptions(WizardPage* parent)
+AdvancedInputPage::AdvancedInputPage(WizardPage* parent)
     : WizardPage(parent, kAdvancedInputPage, QStringLiteral("Advanced input"), true) {
     auto* box = new QGroupBox(QStringLiteral("ADVANCED INPUT :"), this);
     auto* grid = new QGridLayout(box);
@@ -60,32 +60,32 @@ advanceOptions::advanceOptions(WizardPage* parent)
 
     host_ = new QtScanHost(this);
     worker_ = new PageWorker(host_, this);
-    connect(host_, &QtScanHost::statusText, this, &advanceOptions::setStatus);
+    connect(host_, &QtScanHost::statusText, this, &AdvancedInputPage::setStatus);
     forwardProgress(host_, progress_);
-    connect(worker_, &PageWorker::finished, this, &advanceOptions::onSearchEnded);
-    connect(pause_, &QPushButton::clicked, this, &advanceOptions::onPause);
-    connect(resume_, &QPushButton::clicked, this, &advanceOptions::onResume);
-    connect(stop_, &QPushButton::clicked, this, &advanceOptions::onStop);
-    connect(nextButton(), &QPushButton::clicked, this, &advanceOptions::onNext);
+    connect(worker_, &PageWorker::finished, this, &AdvancedInputPage::onSearchEnded);
+    connect(pause_, &QPushButton::clicked, this, &AdvancedInputPage::onPause);
+    connect(resume_, &QPushButton::clicked, this, &AdvancedInputPage::onResume);
+    connect(stop_, &QPushButton::clicked, this, &AdvancedInputPage::onStop);
+    connect(nextButton(), &QPushButton::clicked, this, &AdvancedInputPage::onNext);
 }
 
-advanceOptions::~advanceOptions() { worker_->stopAndWait(); }
+AdvancedInputPage::~AdvancedInputPage() { worker_->stopAndWait(); }
 
-ParceModeNtfsDlg* advanceOptions::modePage() const { return qobject_cast<ParceModeNtfsDlg*>(parentPage()); }
+RecoveryModePage* AdvancedInputPage::modePage() const { return qobject_cast<RecoveryModePage*>(parentPage()); }
 
-bool advanceOptions::searchRunning() const { return worker_->running(); }
+bool AdvancedInputPage::searchRunning() const { return worker_->running(); }
 
-void advanceOptions::setStatus(const QString& text) {
+void AdvancedInputPage::setStatus(const QString& text) {
     if (!leaving_) status_->setText(text);
 }
 
-bool advanceOptions::initPage() {
+bool AdvancedInputPage::initPage() {
     nextButton()->setEnabled(false);
     backButton()->setEnabled(false);
     for (QWidget* w : {static_cast<QWidget*>(spcLabel_), static_cast<QWidget*>(spc_),
                        static_cast<QWidget*>(heapLabel_), static_cast<QWidget*>(heap_)})
         w->hide();
-    ParceModeNtfsDlg* mode = modePage();
+    RecoveryModePage* mode = modePage();
     if (mode == nullptr) return false;
     maxCount = mode->maxFileSystems();
     const VolumeRecord& volume = mode->volume;
@@ -133,13 +133,13 @@ bool advanceOptions::initPage() {
     return true;
 }
 
-void advanceOptions::hideThreadControls() {
+void AdvancedInputPage::hideThreadControls() {
     for (QWidget* w : {static_cast<QWidget*>(pause_), static_cast<QWidget*>(resume_), static_cast<QWidget*>(stop_),
                        static_cast<QWidget*>(progress_)})
         w->hide();
 }
 
-void advanceOptions::onSearchEnded() {
+void AdvancedInputPage::onSearchEnded() {
     if (leavePending()) {
         workerEnded();
         return;
@@ -177,15 +177,15 @@ void advanceOptions::onSearchEnded() {
                                           : QStringLiteral("Parsing done.Click Next to continue."));
 }
 
-void advanceOptions::onPause() {
+void AdvancedInputPage::onPause() {
     if (worker_->pause()) setStatus(QStringLiteral("Pause button pressed"));
 }
 
-void advanceOptions::onResume() {
+void AdvancedInputPage::onResume() {
     if (worker_->resume()) setStatus(QStringLiteral("Resume button pressed"));
 }
 
-void advanceOptions::onStop() {
+void AdvancedInputPage::onStop() {
     if (!worker_->running()) return;
     worker_->requestStop();
     setStatus(QStringLiteral("stop button pressed"));
@@ -193,13 +193,13 @@ void advanceOptions::onStop() {
     backButton()->setEnabled(true);
 }
 
-void advanceOptions::onNext() {
+void AdvancedInputPage::onNext() {
     // The lists are filled once the search has ended.
     if (worker_->running() || tfs_->currentIndex() < 0 || spc_->currentIndex() < 0) return;
-    showNextPage(new VolumeScanDlg(this), kAdvancedInputPage);
+    showNextPage(new ScanPage(this), kAdvancedInputPage);
 }
 
-bool advanceOptions::stopWorkerFirst() {
+bool AdvancedInputPage::stopWorkerFirst() {
     if (!worker_->running()) return false;
     worker_->release();
     setStatus(QStringLiteral("stop button pressed.Please wait for the process to be stopped."));
@@ -207,7 +207,7 @@ bool advanceOptions::stopWorkerFirst() {
     return true;
 }
 
-void advanceOptions::beforeLeaving() {
+void AdvancedInputPage::beforeLeaving() {
     leaving_ = true;
     worker_->stopAndWait();
 }

@@ -1,4 +1,4 @@
-#include "ui/CCheckListCtrl.h"
+#include "ui/CheckList.h"
 
 #include <QPainter>
 #include <QStyle>
@@ -6,18 +6,18 @@
 
 namespace corvello::ui {
 
-CCheckHeadCtrl::CCheckHeadCtrl(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {
+CheckHeader::CheckHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {
     setSectionsClickable(true);
     setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 }
 
-void CCheckHeadCtrl::setImage(int image) {
+void CheckHeader::setImage(int image) {
     if (image_ == image) return;
     image_ = image;
     viewport()->update();
 }
 
-void CCheckHeadCtrl::paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const {
+void CheckHeader::paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const {
     painter->save();
     QHeaderView::paintSection(painter, rect, logicalIndex);
     painter->restore();
@@ -29,7 +29,7 @@ void CCheckHeadCtrl::paintSection(QPainter* painter, const QRect& rect, int logi
     style()->drawPrimitive(QStyle::PE_IndicatorCheckBox, &box, painter, this);
 }
 
-CCheckListCtrl::CCheckListCtrl(QWidget* parent) : QTreeWidget(parent) {
+CheckList::CheckList(QWidget* parent) : QTreeWidget(parent) {
     setRootIsDecorated(false);
     setUniformRowHeights(true);
     setAllColumnsShowFocus(true);
@@ -39,20 +39,20 @@ CCheckListCtrl::CCheckListCtrl(QWidget* parent) : QTreeWidget(parent) {
     });
 }
 
-void CCheckListCtrl::init() {
+void CheckList::init() {
     if (initialised_) return;
-    header_ = new CCheckHeadCtrl(this);
+    header_ = new CheckHeader(this);
     setHeader(header_);
     header_->setSectionsClickable(true);  // the view resets it when the header is installed
     header_->setStretchLastSection(true);
     // Room for the box before the first column's title.
     if (QTreeWidgetItem* h = headerItem()) h->setText(0, QStringLiteral("      ") + h->text(0).trimmed());
     header_->setImage(1);
-    connect(header_, &QHeaderView::sectionClicked, this, &CCheckListCtrl::onHeaderClicked);
+    connect(header_, &QHeaderView::sectionClicked, this, &CheckList::onHeaderClicked);
     initialised_ = true;
 }
 
-int CCheckListCtrl::InsertItem(int row, const QString& text) {
+int CheckList::insertItem(int row, const QString& text) {
     row = std::clamp(row, 0, topLevelItemCount());
     auto* item = new QTreeWidgetItem;
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
@@ -63,30 +63,30 @@ int CCheckListCtrl::InsertItem(int row, const QString& text) {
     return row;
 }
 
-void CCheckListCtrl::SetItemText(int row, int column, const QString& text) {
+void CheckList::setItemText(int row, int column, const QString& text) {
     if (QTreeWidgetItem* item = topLevelItem(row)) item->setText(column, text);
 }
 
-QString CCheckListCtrl::GetItemText(int row, int column) const {
+QString CheckList::itemText(int row, int column) const {
     const QTreeWidgetItem* item = topLevelItem(row);
     return item != nullptr ? item->text(column) : QString();
 }
 
-void CCheckListCtrl::DeleteAllItems() {
+void CheckList::deleteAllItems() {
     clear();
     followRows();
 }
 
-bool CCheckListCtrl::GetCheck(int row) const {
+bool CheckList::isChecked(int row) const {
     const QTreeWidgetItem* item = topLevelItem(row);
     return item != nullptr && item->checkState(0) == Qt::Checked;
 }
 
-void CCheckListCtrl::SetCheck(int row, bool check) {
+void CheckList::setCheck(int row, bool check) {
     if (QTreeWidgetItem* item = topLevelItem(row)) item->setCheckState(0, check ? Qt::Checked : Qt::Unchecked);
 }
 
-void CCheckListCtrl::onHeaderClicked(int section) {
+void CheckList::onHeaderClicked(int section) {
     if (!initialised_ || section != 0) return;
     const int image = header_->image() == 2 ? 1 : 2;
     header_->setImage(image);
@@ -96,7 +96,7 @@ void CCheckListCtrl::onHeaderClicked(int section) {
     settingAll_ = false;
 }
 
-void CCheckListCtrl::followRows() {
+void CheckList::followRows() {
     if (!initialised_ || settingAll_) return;
     bool anyUnchecked = false;
     for (int i = 0; i < topLevelItemCount() && !anyUnchecked; ++i)

@@ -2,6 +2,7 @@
 // The recovery-mode page: how the chosen volume's file system is read. Standard trusts its
 // structures, Advanced searches the volume for candidate structures first (the advanced-input
 // page), Deep finds the records by scanning (NTFS, and HFS+ catalog nodes).
+// (ParceModeNtfsDlg in the original design.)
 
 #include <QString>
 
@@ -15,10 +16,10 @@ class QRadioButton;
 
 namespace corvello::ui {
 
-class ParceModeNtfsDlg : public WizardPage {
+class RecoveryModePage : public WizardPage {
     Q_OBJECT
 public:
-    explicit ParceModeNtfsDlg(WizardPage* parent);
+    explicit RecoveryModePage(WizardPage* parent);
 
     bool initPage() override;
 

@@ -1,4 +1,4 @@
-#include "ui/DriveParsingModes.h"
+#include "ui/PartitionScanModePage.h"
 
 #include <QCheckBox>
 #include <QFormLayout>
@@ -11,15 +11,15 @@
 #include <QVBoxLayout>
 
 #include "device/FileReadSeek.h"
-#include "ui/CBrevantApp.h"
+#include "ui/WizardApp.h"
 #include "ui/MessageBoxes.h"
-#include "ui/Physical_DriveDialog.h"
-#include "ui/PopulateDriveDlg.h"
+#include "ui/DriveTreePage.h"
+#include "ui/VolumeListPage.h"
 #include "ui/QtText.h"
 
 namespace corvello::ui {
 
-DriveParsingModes::DriveParsingModes(WizardPage* parent)
+PartitionScanModePage::PartitionScanModePage(WizardPage* parent)
     : WizardPage(parent, kPartitionScanModePage, QStringLiteral("Choose how to find the volumes"), true) {
     auto* driveRow = new QHBoxLayout;
     driveRow->addWidget(new QLabel(QStringLiteral("Currently Selected Drive :"), this));
@@ -77,15 +77,15 @@ DriveParsingModes::DriveParsingModes(WizardPage* parent)
     body()->addStretch(1);
     body()->addWidget(new QLabel(QStringLiteral("Choose any one of the mode and Click Next...."), this));
 
-    connect(standard_, &QRadioButton::clicked, this, &DriveParsingModes::onStandardScan);
-    connect(advance_, &QRadioButton::clicked, this, &DriveParsingModes::onAdvanceScan);
-    connect(custom_, &QCheckBox::clicked, this, &DriveParsingModes::onCustomSetting);
-    connect(nextButton(), &QPushButton::clicked, this, &DriveParsingModes::onNext);
+    connect(standard_, &QRadioButton::clicked, this, &PartitionScanModePage::onStandardScan);
+    connect(advance_, &QRadioButton::clicked, this, &PartitionScanModePage::onAdvanceScan);
+    connect(custom_, &QCheckBox::clicked, this, &PartitionScanModePage::onCustomSetting);
+    connect(nextButton(), &QPushButton::clicked, this, &PartitionScanModePage::onNext);
 }
 
-bool DriveParsingModes::initPage() {
+bool PartitionScanModePage::initPage() {
     enableRange(false);
-    if (auto* first = qobject_cast<Physical_DriveDialog*>(parentPage())) devicePath = first->selectedDevicePath();
+    if (auto* first = qobject_cast<DriveTreePage*>(parentPage())) devicePath = first->selectedDevicePath();
     // The result is not looked at here: the volume-list page opens the device again and says so.
     if (FileReadSeek* reader = app().reader()) reader->open(devicePath.toStdString());
     driveValue_->setText(devicePath);
@@ -95,13 +95,13 @@ bool DriveParsingModes::initPage() {
     return true;
 }
 
-void DriveParsingModes::enableRange(bool enable) {
+void PartitionScanModePage::enableRange(bool enable) {
     for (QWidget* w : {static_cast<QWidget*>(startLabel_), static_cast<QWidget*>(endLabel_),
                        static_cast<QWidget*>(startEdit_), static_cast<QWidget*>(endEdit_)})
         w->setEnabled(enable);
 }
 
-void DriveParsingModes::onStandardScan() {
+void PartitionScanModePage::onStandardScan() {
     standard_->setChecked(true);
     advance_->setChecked(false);
     noSkip_->setEnabled(false);
@@ -112,17 +112,17 @@ void DriveParsingModes::onStandardScan() {
     }
 }
 
-void DriveParsingModes::onAdvanceScan() {
+void PartitionScanModePage::onAdvanceScan() {
     standard_->setChecked(false);
     advance_->setChecked(true);
     noSkip_->setEnabled(true);
     custom_->setEnabled(true);
 }
 
-void DriveParsingModes::onCustomSetting() { enableRange(custom_->isChecked()); }
+void PartitionScanModePage::onCustomSetting() { enableRange(custom_->isChecked()); }
 
-void DriveParsingModes::onNext() {
-    auto* page = new PopulateDriveDlg(this);
+void PartitionScanModePage::onNext() {
+    auto* page = new VolumeListPage(this);
     page->scanMode = standard_->isChecked() ? 1 : 2;
     page->devicePath = devicePath;
     page->doNotSkipVolumeSize = noSkip_->isChecked();

@@ -1,4 +1,4 @@
-#include "ui/VolumeOperations.h"
+#include "ui/VolumeInformationPage.h"
 
 #include <QFormLayout>
 #include <QLabel>
@@ -6,14 +6,14 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include "ui/CBrevantApp.h"
-#include "ui/Physical_DriveDialog.h"
-#include "ui/PopulateDriveDlg.h"
+#include "ui/WizardApp.h"
+#include "ui/DriveTreePage.h"
+#include "ui/VolumeListPage.h"
 #include "ui/QtText.h"
 
 namespace corvello::ui {
 
-VolumeOperations::VolumeOperations(WizardPage* parent)
+VolumeInformationPage::VolumeInformationPage(WizardPage* parent)
     : WizardPage(parent, kVolumeInformationPage, QStringLiteral("Volume information"), true) {
     auto* form = new QFormLayout;
     form->setHorizontalSpacing(24);
@@ -42,11 +42,11 @@ VolumeOperations::VolumeOperations(WizardPage* parent)
     body()->addStretch(1);
     body()->addWidget(new QLabel(QStringLiteral("Click Next to choose how to recover the files of this volume...."), this));
 
-    connect(nextButton(), &QPushButton::clicked, this, &VolumeOperations::onNext);
+    connect(nextButton(), &QPushButton::clicked, this, &VolumeInformationPage::onNext);
 }
 
-bool VolumeOperations::initPage() {
-    if (auto* first = qobject_cast<Physical_DriveDialog*>(parentPage())) {
+bool VolumeInformationPage::initPage() {
+    if (auto* first = qobject_cast<DriveTreePage*>(parentPage())) {
         if (QTreeWidgetItem* item = first->selectedItem()) selected_->setText(item->text(0));
         selectedVolume = first->selectedLogicalVolume();
     }
@@ -60,6 +60,6 @@ bool VolumeOperations::initPage() {
     return true;
 }
 
-void VolumeOperations::onNext() { openStep(app().recoveryModePage, QString::fromLatin1(kRecoveryModeUnavailable)); }
+void VolumeInformationPage::onNext() { openStep(app().recoveryModePage, QString::fromLatin1(kRecoveryModeUnavailable)); }
 
 }  // namespace corvello::ui

@@ -1,4 +1,4 @@
-#include "ui/VolumeScanDlg.h"
+#include "ui/ScanPage.h"
 
 #include <QCheckBox>
 #include <QColor>
@@ -29,19 +29,19 @@
 #include "scan/SaveWalk.h"
 #include "device/FileReadSeek.h"
 #include "platform/Files.h"
-#include "ui/CBrevantApp.h"
-#include "ui/CCheckListCtrl.h"
-#include "ui/CXHtmlTree.h"
+#include "ui/WizardApp.h"
+#include "ui/CheckList.h"
+#include "ui/CheckTree.h"
 #include "ui/ExportList.h"
 #include "ui/MessageBoxes.h"
 #include "ui/PageParts.h"
 #include "ui/PageWorker.h"
-#include "ui/ParceModeNtfsDlg.h"
+#include "ui/RecoveryModePage.h"
 #include "ui/PreviewPane.h"
 #include "ui/QtResultTree.h"
 #include "ui/QtScanHost.h"
 #include "ui/QtText.h"
-#include "ui/advanceOptions.h"
+#include "ui/AdvancedInputPage.h"
 
 namespace corvello::ui {
 
@@ -89,7 +89,7 @@ QColor dataStateColor(DataState state) {
     return QColor();
 }
 
-VolumeScanDlg::VolumeScanDlg(WizardPage* parent)
+ScanPage::ScanPage(WizardPage* parent)
     : WizardPage(parent, kScanPage, QStringLiteral("VOLUME-SCAN"), true) {
     setFixedSize(900, 600);
 
@@ -113,8 +113,8 @@ VolumeScanDlg::VolumeScanDlg(WizardPage* parent)
     body()->addLayout(searchRow);
 
     auto* splitter = new QSplitter(Qt::Horizontal, this);
-    tree_ = new CXHtmlTree(splitter);
-    list_ = new CCheckListCtrl(splitter);
+    tree_ = new CheckTree(splitter);
+    list_ = new CheckList(splitter);
     preview_ = new PreviewPane(splitter);
     splitter->addWidget(tree_);
     splitter->addWidget(list_);
@@ -165,21 +165,21 @@ VolumeScanDlg::VolumeScanDlg(WizardPage* parent)
     host_ = new QtScanHost(this);
     results_ = new QtResultTree(tree_, this);
     worker_ = new PageWorker(host_, this);
-    connect(host_, &QtScanHost::statusText, this, &VolumeScanDlg::setStatus);
+    connect(host_, &QtScanHost::statusText, this, &ScanPage::setStatus);
     // The save walk tells the size of the file being written ("File size: ... kb").
     connect(host_, &QtScanHost::detailText, status2_, &QLabel::setText);
     forwardProgress(host_, progress_);
-    connect(worker_, &PageWorker::finished, this, &VolumeScanDlg::onWorkerFinished);
-    connect(pause_, &QPushButton::clicked, this, &VolumeScanDlg::onPause);
-    connect(resume_, &QPushButton::clicked, this, &VolumeScanDlg::onResume);
-    connect(stop_, &QPushButton::clicked, this, &VolumeScanDlg::onStop);
-    connect(save_, &QPushButton::clicked, this, &VolumeScanDlg::onSave);
-    connect(export_, &QPushButton::clicked, this, &VolumeScanDlg::onExport);
-    connect(search_, &QPushButton::clicked, this, &VolumeScanDlg::onSearch);
-    connect(tree_, &CXHtmlTree::labelClicked, this, &VolumeScanDlg::onLabelClicked);
-    connect(tree_, &QTreeWidget::itemExpanded, this, &VolumeScanDlg::onItemExpanded);
+    connect(worker_, &PageWorker::finished, this, &ScanPage::onWorkerFinished);
+    connect(pause_, &QPushButton::clicked, this, &ScanPage::onPause);
+    connect(resume_, &QPushButton::clicked, this, &ScanPage::onResume);
+    connect(stop_, &QPushButton::clicked, this, &ScanPage::onStop);
+    connect(save_, &QPushButton::clicked, this, &ScanPage::onSave);
+    connect(export_, &QPushButton::clicked, this, &ScanPage::onExport);
+    connect(search_, &QPushButton::clicked, this, &ScanPage::onSearch);
+    connect(tree_, &CheckTree::labelClicked, this, &ScanPage::onLabelClicked);
+    connect(tree_, &QTreeWidget::itemExpanded, this, &ScanPage::onItemExpanded);
     connect(tree_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item, int) { onDoubleClicked(item); });
-    connect(list_, &QTreeWidget::itemChanged, this, &VolumeScanDlg::onListItemChanged);
+    connect(list_, &QTreeWidget::itemChanged, this, &ScanPage::onListItemChanged);
     connect(list_, &QTreeWidget::currentItemChanged, this, [this] { onListSelection(); });
     // A parser may clear the stop flag between its phases; Stop holds for the whole scan.
     connect(host_, &QtScanHost::statusText, this, [this] {
@@ -190,36 +190,36 @@ VolumeScanDlg::VolumeScanDlg(WizardPage* parent)
     });
 }
 
-VolumeScanDlg::~VolumeScanDlg() {
+ScanPage::~ScanPage() {
     worker_->stopAndWait();
     // The preview reads the session's records: it lets go before they go.
     preview_->clear();
     preview_->waitForWorker();
     // The tree's items refer to the session's records: the items go first.
-    tree_->DeleteAllItems();
+    tree_->deleteAllItems();
 }
 
-ParceModeNtfsDlg* VolumeScanDlg::modePage() const {
+RecoveryModePage* ScanPage::modePage() const {
     WizardPage* parent = parentPage();
-    if (auto* mode = qobject_cast<ParceModeNtfsDlg*>(parent)) return mode;
-    return parent != nullptr ? qobject_cast<ParceModeNtfsDlg*>(parent->parentPage()) : nullptr;
+    if (auto* mode = qobject_cast<RecoveryModePage*>(parent)) return mode;
+    return parent != nullptr ? qobject_cast<RecoveryModePage*>(parent->parentPage()) : nullptr;
 }
 
-advanceOptions* VolumeScanDlg::advancedPage() const { return qobject_cast<advanceOptions*>(parentPage()); }
+AdvancedInputPage* ScanPage::advancedPage() const { return qobject_cast<AdvancedInputPage*>(parentPage()); }
 
-bool VolumeScanDlg::workerRunning() const { return worker_->running(); }
+bool ScanPage::workerRunning() const { return worker_->running(); }
 
-void VolumeScanDlg::setStatus(const QString& text) {
+void ScanPage::setStatus(const QString& text) {
     if (!leaving_) status_->setText(text);
 }
 
-void VolumeScanDlg::setThreadControlsVisible(bool visible) {
+void ScanPage::setThreadControlsVisible(bool visible) {
     for (QWidget* w : {static_cast<QWidget*>(progress_), static_cast<QWidget*>(pause_),
                        static_cast<QWidget*>(resume_), static_cast<QWidget*>(stop_)})
         w->setVisible(visible);
 }
 
-void VolumeScanDlg::copyAdvancedLists(advanceOptions* from) {
+void ScanPage::copyAdvancedLists(AdvancedInputPage* from) {
     const auto copy = [](QComboBox* source, QComboBox* target) {
         for (int i = 0; i < source->count(); ++i) target->addItem(source->itemText(i), source->itemData(i));
         target->setCurrentIndex(source->currentIndex());
@@ -237,7 +237,7 @@ void VolumeScanDlg::copyAdvancedLists(advanceOptions* from) {
     }
 }
 
-ScanRequest VolumeScanDlg::makeRequest(FileReadSeek* reader) const {
+ScanRequest ScanPage::makeRequest(FileReadSeek* reader) const {
     ScanRequest request;
     request.reader = reader;
     request.volume = volume;
@@ -259,9 +259,9 @@ ScanRequest VolumeScanDlg::makeRequest(FileReadSeek* reader) const {
     return request;
 }
 
-bool VolumeScanDlg::initPage() {
-    tree_->InitCheckTree();
-    tree_->SetSmartCheckBox(true);
+bool ScanPage::initPage() {
+    tree_->initCheckTree();
+    tree_->setSmartCheckBox(true);
     outputFolder_->hide();
     backButton()->setEnabled(false);
     scanInProgress = true;
@@ -282,10 +282,10 @@ bool VolumeScanDlg::initPage() {
     // Whether a deleted file's data are still there is shown beside its name.
     list_->header()->moveSection(list_->header()->visualIndex(kDataColumn), 1);
 
-    ParceModeNtfsDlg* mode = modePage();
+    RecoveryModePage* mode = modePage();
     if (mode == nullptr) return false;
     volume = mode->volume;
-    if (advanceOptions* advanced = advancedPage()) copyAdvancedLists(advanced);
+    if (AdvancedInputPage* advanced = advancedPage()) copyAdvancedLists(advanced);
     volumeData_->setText(qs(volume.displayName.empty() ? volume.locator : volume.displayName));
     recoveryMode = mode->recoveryMode;
     advancedBox_->hide();
@@ -316,14 +316,14 @@ bool VolumeScanDlg::initPage() {
     return true;
 }
 
-void VolumeScanDlg::refuse(const QString& message, const QString& status, bool allowBack) {
+void ScanPage::refuse(const QString& message, const QString& status, bool allowBack) {
     state_ = State::Refused;
     showNotice(this, message);
     if (allowBack) backButton()->setEnabled(true);
     if (!status.isEmpty()) setStatus(status);
 }
 
-void VolumeScanDlg::onWorkerFinished() {
+void ScanPage::onWorkerFinished() {
     const Work work = work_;
     work_ = Work::None;
     if (scanned_) session_ = std::move(scanned_);
@@ -337,7 +337,7 @@ void VolumeScanDlg::onWorkerFinished() {
     if (work == Work::Save) onSaveFinished();
 }
 
-void VolumeScanDlg::onScanFinished() {
+void ScanPage::onScanFinished() {
     const bool completed = session_ != nullptr || family == Family::Ext;
     if (family == Family::HfsPlus) {
         // An HFS+ scan ends with its own status line ("Work Done." or "Work Aborted....").
@@ -359,28 +359,28 @@ void VolumeScanDlg::onScanFinished() {
     emit scanEnded();
 }
 
-void VolumeScanDlg::onPause() {
+void ScanPage::onPause() {
     if (worker_->pause()) setStatus(QStringLiteral("Pause button pressed"));
 }
 
-void VolumeScanDlg::onResume() {
+void ScanPage::onResume() {
     if (worker_->resume()) setStatus(QStringLiteral("Resume button pressed"));
 }
 
-void VolumeScanDlg::onStop() {
+void ScanPage::onStop() {
     if (!worker_->running()) return;
     stopPressed = true;
     worker_->requestStop();
     setStatus(QStringLiteral("stop button pressed.Please wait for the process to be stopped."));
 }
 
-std::function<QString(QWidget*)> VolumeScanDlg::folderChooser = [](QWidget* parent) {
+std::function<QString(QWidget*)> ScanPage::folderChooser = [](QWidget* parent) {
     return QFileDialog::getExistingDirectory(parent, QStringLiteral("Please choose a folder."));
 };
 
-QString VolumeScanDlg::outputFolder() const { return outputFolder_->text(); }
+QString ScanPage::outputFolder() const { return outputFolder_->text(); }
 
-bool VolumeScanDlg::busy() {
+bool ScanPage::busy() {
     if (scanInProgress || worker_->running() || !session_) {
         showNotice(this, QString::fromLatin1(kOtherProcess));
         return true;
@@ -388,7 +388,7 @@ bool VolumeScanDlg::busy() {
     return false;
 }
 
-void VolumeScanDlg::setBusyControls(bool isBusy) {
+void ScanPage::setBusyControls(bool isBusy) {
     setThreadControlsVisible(isBusy);
     for (QPushButton* b : {pause_, resume_, stop_}) b->setEnabled(isBusy);
     tree_->setEnabled(!isBusy);
@@ -401,65 +401,65 @@ void VolumeScanDlg::setBusyControls(bool isBusy) {
 
 // ---- The results tree and the file list ----
 
-bool VolumeScanDlg::openItem(QTreeWidgetItem* item, bool redForDeleted) {
+bool ScanPage::openItem(QTreeWidgetItem* item, bool redForDeleted) {
     if (item == nullptr || !session_ || worker_->running()) return false;
-    const ItemData record = tree_->GetItemData(item);
+    const ItemData record = tree_->itemData(item);
     if (!session_->isValid(record) || !session_->isFolder(record)) return false;
     const int before = item->childCount();
     const bool hadPlaceholder = before > 0 && item->child(0)->text(0) == QLatin1String("..DUMY..");
     openFolder(*session_, *results_, results_->treeItem(item), redForDeleted);
     // New children take the opened folder's own check state.
     if (hadPlaceholder || before == 0) {
-        const XHTMLTREEDATA* d = tree_->GetItemDataStruct(item);
+        const CheckItemState* d = tree_->itemState(item);
         const bool checked = d != nullptr && d->checked;
         if (checked)
-            for (int i = 0; i < item->childCount(); ++i) tree_->SetCheck(item->child(i), true);
+            for (int i = 0; i < item->childCount(); ++i) tree_->setCheck(item->child(i), true);
     }
     return true;
 }
 
-void VolumeScanDlg::addRow(const QString& name, ItemData record, const QVariant& treeItem, bool details) {
-    const int row = list_->InsertItem(list_->GetItemCount(), name);
+void ScanPage::addRow(const QString& name, ItemData record, const QVariant& treeItem, bool details) {
+    const int row = list_->insertItem(list_->itemCount(), name);
     QTreeWidgetItem* r = list_->topLevelItem(row);
     r->setData(0, kRowTreeItemRole, treeItem);
     r->setData(0, kRowRecordRole, static_cast<qulonglong>(record));
     if (!details) return;
     const SessionGuard guard(*sessionLock_);
     const auto texts = session_->rowTexts(record);
-    list_->SetItemText(row, 1, QString::fromStdString(texts[0]));
-    list_->SetItemText(row, 2, QString::fromStdString(texts[1]));
-    list_->SetItemText(row, 3, QString::fromStdString(texts[2]));
-    list_->SetItemText(row, 4, QString::fromStdString(session_->sizeText(record)));
-    list_->SetItemText(row, 5, QString::fromStdString(texts[3]));
+    list_->setItemText(row, 1, QString::fromStdString(texts[0]));
+    list_->setItemText(row, 2, QString::fromStdString(texts[1]));
+    list_->setItemText(row, 3, QString::fromStdString(texts[2]));
+    list_->setItemText(row, 4, QString::fromStdString(session_->sizeText(record)));
+    list_->setItemText(row, 5, QString::fromStdString(texts[3]));
     showDataState(r, session_->recoverability(record));
 }
 
-void VolumeScanDlg::showDataState(QTreeWidgetItem* row, const Recoverability& r) {
+void ScanPage::showDataState(QTreeWidgetItem* row, const Recoverability& r) {
     row->setText(kDataColumn, dataStateText(r));
     const QColor color = dataStateColor(r.state);
     if (color.isValid())
         for (int c = 0; c < kListColumns; ++c) row->setForeground(c, color);
 }
 
-void VolumeScanDlg::onLabelClicked(QTreeWidgetItem* item) {
+void ScanPage::onLabelClicked(QTreeWidgetItem* item) {
     if (item == nullptr || !session_ || worker_->running()) return;
-    const ItemData record = tree_->GetItemData(item);
+    const ItemData record = tree_->itemData(item);
     if (!session_->isValid(record)) return;
     fillingList_ = true;
     if (session_->isFolder(record)) {
         openItem(item, true);
         if (item->childCount() > 0) {
-            list_->DeleteAllItems();
+            list_->deleteAllItems();
             searchResultsShown = false;
             for (int i = 0; i < item->childCount(); ++i) {
                 QTreeWidgetItem* child = item->child(i);
-                const ItemData c = tree_->GetItemData(child);
+                const ItemData c = tree_->itemData(child);
                 if (session_->isValid(c) && !session_->isFolder(c))
                     addRow(child->text(0), c, static_cast<qulonglong>(results_->treeItem(child)), true);
             }
         }
     } else {
-        list_->DeleteAllItems();
+        list_->deleteAllItems();
         searchResultsShown = false;
         addRow(item->text(0), record, static_cast<qulonglong>(results_->treeItem(item)), true);
         previewRecord(record, treePath(item));
@@ -467,13 +467,13 @@ void VolumeScanDlg::onLabelClicked(QTreeWidgetItem* item) {
     fillingList_ = false;
 }
 
-QString VolumeScanDlg::treePath(QTreeWidgetItem* item) const {
+QString ScanPage::treePath(QTreeWidgetItem* item) const {
     QStringList parts;
     for (QTreeWidgetItem* i = item; i != nullptr && parts.size() < 1024; i = i->parent()) parts.prepend(i->text(0));
     return parts.join(QLatin1Char('\\'));
 }
 
-void VolumeScanDlg::onListSelection() {
+void ScanPage::onListSelection() {
     if (fillingList_ || !session_) return;
     QTreeWidgetItem* row = list_->currentItem();
     if (row == nullptr) return;
@@ -481,12 +481,12 @@ void VolumeScanDlg::onListSelection() {
     QString path = row->text(0);
     if (!searchResultsShown) {
         // A folder listing: the path of the row's tree item.
-        if (HTREEITEM item = results_->widgetItem(row->data(0, kRowTreeItemRole).toULongLong())) path = treePath(item);
+        if (QTreeWidgetItem* item = results_->widgetItem(row->data(0, kRowTreeItemRole).toULongLong())) path = treePath(item);
     }
     previewRecord(record, path);
 }
 
-void VolumeScanDlg::previewRecord(ItemData record, const QString& path) {
+void ScanPage::previewRecord(ItemData record, const QString& path) {
     if (!session_ || worker_->running() || !session_->isValid(record) || session_->saveKind(record) != SaveKind::File) {
         preview_->clear();
         return;
@@ -517,20 +517,20 @@ void VolumeScanDlg::previewRecord(ItemData record, const QString& path) {
     });
 }
 
-void VolumeScanDlg::onItemExpanded(QTreeWidgetItem* item) { openItem(item, false); }
+void ScanPage::onItemExpanded(QTreeWidgetItem* item) { openItem(item, false); }
 
-void VolumeScanDlg::onDoubleClicked(QTreeWidgetItem* item) {
+void ScanPage::onDoubleClicked(QTreeWidgetItem* item) {
     if (item == nullptr || !session_ || worker_->running()) return;
-    const ItemData record = tree_->GetItemData(item);
+    const ItemData record = tree_->itemData(item);
     if (!session_->isValid(record)) return;
     if (session_->isFolder(record)) {
         openItem(item, false);
         if (item->childCount() == 0) return;
         fillingList_ = true;
-        list_->DeleteAllItems();
+        list_->deleteAllItems();
         for (int i = 0; i < item->childCount(); ++i) {
             QTreeWidgetItem* child = item->child(i);
-            const ItemData c = tree_->GetItemData(child);
+            const ItemData c = tree_->itemData(child);
             if (!session_->isValid(c) || session_->isFolder(c)) continue;
             addRow(child->text(0), c, static_cast<qulonglong>(results_->treeItem(child)), false);
         }
@@ -548,25 +548,25 @@ void VolumeScanDlg::onDoubleClicked(QTreeWidgetItem* item) {
     startSave({SaveGroup{outputFolder().toStdString(), {record}}}, 1, true, message);
 }
 
-void VolumeScanDlg::onListItemChanged(QTreeWidgetItem* row, int column) {
+void ScanPage::onListItemChanged(QTreeWidgetItem* row, int column) {
     if (fillingList_ || column != 0 || row == nullptr || searchResultsShown) return;
     const TreeItem id = row->data(0, kRowTreeItemRole).toULongLong();
-    HTREEITEM item = results_->widgetItem(id);
+    QTreeWidgetItem* item = results_->widgetItem(id);
     if (item == nullptr) return;
     const bool checked = row->checkState(0) == Qt::Checked;
-    const XHTMLTREEDATA* d = tree_->GetItemDataStruct(item);
-    if (d != nullptr && d->checked != checked) tree_->SetCheck(item, checked);
+    const CheckItemState* d = tree_->itemState(item);
+    if (d != nullptr && d->checked != checked) tree_->setCheck(item, checked);
 }
 
 // ---- Name search ----
 
-void VolumeScanDlg::onSearch() {
+void ScanPage::onSearch() {
     if (busy()) return;
     stopPressed = false;
     setThreadControlsVisible(true);
     app().selection.searchPattern = u16(searchEdit_->text());
     fillingList_ = true;
-    list_->DeleteAllItems();
+    list_->deleteAllItems();
     fillingList_ = false;
     searchResultsShown = true;
     const QString pattern = qs(app().selection.searchPattern);
@@ -601,8 +601,8 @@ void VolumeScanDlg::onSearch() {
                 this,
                 [this, row, record, dataState] {
                     fillingList_ = true;
-                    const int r = list_->InsertItem(list_->GetItemCount(), row[0]);
-                    for (int c = 1; c < 6; ++c) list_->SetItemText(r, c, row[c]);
+                    const int r = list_->insertItem(list_->itemCount(), row[0]);
+                    for (int c = 1; c < 6; ++c) list_->setItemText(r, c, row[c]);
                     list_->topLevelItem(r)->setData(0, kRowRecordRole, static_cast<qulonglong>(record));
                     showDataState(list_->topLevelItem(r), dataState);
                     fillingList_ = false;
@@ -612,7 +612,7 @@ void VolumeScanDlg::onSearch() {
     });
 }
 
-void VolumeScanDlg::onSearchFinished() {
+void ScanPage::onSearchFinished() {
     stopPressed = false;
     // Room for the paths of the results.
     list_->resizeColumnToContents(0);
@@ -624,7 +624,7 @@ void VolumeScanDlg::onSearchFinished() {
 
 // ---- Saving ----
 
-bool VolumeScanDlg::chooseFolder() {
+bool ScanPage::chooseFolder() {
     QString folder = folderChooser ? folderChooser(this) : QString();
     if (!folder.isEmpty()) folder = QFileInfo(folder).absoluteFilePath();
     outputFolder_->setText(folder);
@@ -680,10 +680,10 @@ QString saveProblemsText(const SaveResult& result) {
     return lines.join(QLatin1Char('\n'));
 }
 
-void VolumeScanDlg::collectChecked(QTreeWidgetItem* item, const std::string& dir, std::vector<SaveGroup>& groups) {
-    const int state = tree_->GetStateImage(item) & 3;
+void ScanPage::collectChecked(QTreeWidgetItem* item, const std::string& dir, std::vector<SaveGroup>& groups) {
+    const int state = tree_->stateImage(item) & 3;
     if (state == kStateUnchecked || state == 0) return;
-    const ItemData record = tree_->GetItemData(item);
+    const ItemData record = tree_->itemData(item);
     const bool valid = session_->isValid(record);
     if (state == kStateChecked && valid) {
         auto it = std::find_if(groups.begin(), groups.end(), [&](const SaveGroup& g) { return g.dir == dir; });
@@ -697,12 +697,12 @@ void VolumeScanDlg::collectChecked(QTreeWidgetItem* item, const std::string& dir
     for (int i = 0; i < item->childCount(); ++i) collectChecked(item->child(i), childDir, groups);
 }
 
-std::vector<VolumeScanDlg::SaveGroup> VolumeScanDlg::checkedGroups() {
+std::vector<ScanPage::SaveGroup> ScanPage::checkedGroups() {
     std::vector<SaveGroup> groups;
     const std::string out = outputFolder().toStdString();
     for (int i = 0; i < tree_->topLevelItemCount(); ++i) {
         QTreeWidgetItem* top = tree_->topLevelItem(i);
-        const int state = tree_->GetStateImage(top) & 3;
+        const int state = tree_->stateImage(top) & 3;
         if (state == kStateChecked && top == tree_->topLevelItem(0)) {
             // The whole volume.
             groups.push_back(SaveGroup{out, topLevelRecords(*session_, *results_)});
@@ -713,13 +713,13 @@ std::vector<VolumeScanDlg::SaveGroup> VolumeScanDlg::checkedGroups() {
     return groups;
 }
 
-void VolumeScanDlg::onSave() {
+void ScanPage::onSave() {
     if (busy()) return;
     if (!chooseFolder()) return;
     std::vector<SaveGroup> groups = checkedGroups();
     if (groups.empty()) {
         QTreeWidgetItem* selected = tree_->currentItem();
-        const ItemData record = selected != nullptr ? tree_->GetItemData(selected) : 0;
+        const ItemData record = selected != nullptr ? tree_->itemData(selected) : 0;
         if (!session_->isSavableFolder(record)) return;
         groups.push_back(SaveGroup{outputFolder().toStdString(), session_->children(record)});
     }
@@ -733,7 +733,7 @@ void VolumeScanDlg::onSave() {
     startSave(std::move(groups), count, false, QString());
 }
 
-void VolumeScanDlg::onExport() {
+void ScanPage::onExport() {
     if (busy()) return;
     const FileReadSeek* reader = session_->reader();
     const std::string source = reader != nullptr ? reader->path() : std::string();
@@ -744,7 +744,7 @@ void VolumeScanDlg::onExport() {
     });
 }
 
-void VolumeScanDlg::startSave(std::vector<SaveGroup> groups, std::uint64_t count, bool quick,
+void ScanPage::startSave(std::vector<SaveGroup> groups, std::uint64_t count, bool quick,
                               const QString& dumpedMessage) {
     stopPressed = false;
     quickSave_ = quick;
@@ -779,7 +779,7 @@ void VolumeScanDlg::startSave(std::vector<SaveGroup> groups, std::uint64_t count
     });
 }
 
-void VolumeScanDlg::onSaveFinished() {
+void ScanPage::onSaveFinished() {
     setBusyControls(false);
     status2_->clear();
     const bool stopped = stopPressed;
@@ -799,7 +799,7 @@ void VolumeScanDlg::onSaveFinished() {
         showNotice(this, dumpedMessage_);
 }
 
-bool VolumeScanDlg::stopWorkerFirst() {
+bool ScanPage::stopWorkerFirst() {
     if (!worker_->running()) return false;
     worker_->release();
     setStatus(QStringLiteral("All thread Stopped"));
@@ -807,12 +807,12 @@ bool VolumeScanDlg::stopWorkerFirst() {
     return true;
 }
 
-void VolumeScanDlg::beforeLeaving() {
+void ScanPage::beforeLeaving() {
     leaving_ = true;
     worker_->stopAndWait();
 }
 
-void VolumeScanDlg::keyPressEvent(QKeyEvent* event) {
+void ScanPage::keyPressEvent(QKeyEvent* event) {
     // Enter and Escape never close this page.
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Escape) {
         event->accept();

@@ -1,4 +1,4 @@
-#include "ui/CXHtmlTree.h"
+#include "ui/CheckTree.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -20,38 +20,38 @@ QColor fromColorRef(std::int32_t c) {
 
 }  // namespace
 
-CXHtmlTree::CXHtmlTree(QWidget* parent) : QTreeWidget(parent) {
+CheckTree::CheckTree(QWidget* parent) : QTreeWidget(parent) {
     setHeaderHidden(true);
     setColumnCount(1);
     connect(this, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* item) { noteExpansion(item, true); });
     connect(this, &QTreeWidget::itemCollapsed, this, [this](QTreeWidgetItem* item) { noteExpansion(item, false); });
 }
 
-CXHtmlTree::~CXHtmlTree() {
+CheckTree::~CheckTree() {
     destroying_ = true;
     records_.clear();
 }
 
-void CXHtmlTree::InitCheckTree() {
+void CheckTree::initCheckTree() {
     checkBoxes_ = true;
     setMouseTracking(true);
-    DeleteAllItems();
+    deleteAllItems();
 }
 
-XHTMLTREEDATA* CXHtmlTree::GetItemDataStruct(HTREEITEM item) {
+CheckItemState* CheckTree::itemState(QTreeWidgetItem* item) {
     if (destroying_ || item == nullptr) return nullptr;
     const auto it = records_.find(item);
     return it == records_.end() ? nullptr : &it->second;
 }
 
-const XHTMLTREEDATA* CXHtmlTree::GetItemDataStruct(HTREEITEM item) const {
+const CheckItemState* CheckTree::itemState(QTreeWidgetItem* item) const {
     if (destroying_ || item == nullptr) return nullptr;
     const auto it = records_.find(item);
     return it == records_.end() ? nullptr : &it->second;
 }
 
-int CXHtmlTree::GetStateImage(HTREEITEM item) const {
-    const XHTMLTREEDATA* d = GetItemDataStruct(item);
+int CheckTree::stateImage(QTreeWidgetItem* item) const {
+    const CheckItemState* d = itemState(item);
     if (d == nullptr) return 0;
     int image = 0;
     if (smartCheck_ && d->childCount > 0) {
@@ -67,11 +67,11 @@ int CXHtmlTree::GetStateImage(HTREEITEM item) const {
     return d->enabled ? image : image + kStateDisabledOffset;
 }
 
-void CXHtmlTree::applyState(HTREEITEM item) {
-    const XHTMLTREEDATA* d = GetItemDataStruct(item);
+void CheckTree::applyState(QTreeWidgetItem* item) {
+    const CheckItemState* d = itemState(item);
     if (d == nullptr) return;
     if (checkBoxes_ && !d->separator) {
-        const int image = GetStateImage(item) & 3;
+        const int image = stateImage(item) & 3;
         const Qt::CheckState state = image == kStateChecked   ? Qt::Checked
                                      : image == kStateTriState ? Qt::PartiallyChecked
                                                                : Qt::Unchecked;
@@ -87,46 +87,46 @@ void CXHtmlTree::applyState(HTREEITEM item) {
         item->setForeground(0, fromColorRef(d->textColor));
 }
 
-HTREEITEM CXHtmlTree::InsertItem(const QString& text, int image, int selectedImage, HTREEITEM parent) {
-    TVINSERTSTRUCT insert;
-    insert.hParent = parent;
+QTreeWidgetItem* CheckTree::insertItem(const QString& text, int image, int selectedImage, QTreeWidgetItem* parent) {
+    TreeInsert insert;
+    insert.parent = parent;
     insert.text = text;
     insert.image = image;
     insert.selectedImage = selectedImage;
-    return InsertItem(insert);
+    return insertItem(insert);
 }
 
-HTREEITEM CXHtmlTree::InsertItem(const TVINSERTSTRUCT& insert) {
-    HTREEITEM parent = insert.hParent;
-    if (parent != TVI_ROOT && parent->treeWidget() != this) return nullptr;  // not an item of this tree
+QTreeWidgetItem* CheckTree::insertItem(const TreeInsert& insert) {
+    QTreeWidgetItem* parent = insert.parent;
+    if (parent != nullptr && parent->treeWidget() != this) return nullptr;  // not an item of this tree
     auto* item = new QTreeWidgetItem;
-    const int count = parent == TVI_ROOT ? topLevelItemCount() : parent->childCount();
+    const int count = parent == nullptr ? topLevelItemCount() : parent->childCount();
     int position = count;
     if (insert.first) {
         position = 0;
-    } else if (insert.hInsertAfter != nullptr && insert.hInsertAfter->parent() == parent) {
-        const int after = parent == TVI_ROOT ? indexOfTopLevelItem(insert.hInsertAfter)
-                                             : parent->indexOfChild(insert.hInsertAfter);
+    } else if (insert.after != nullptr && insert.after->parent() == parent) {
+        const int after = parent == nullptr ? indexOfTopLevelItem(insert.after)
+                                             : parent->indexOfChild(insert.after);
         if (after >= 0) position = after + 1;
     }
-    if (parent == TVI_ROOT)
+    if (parent == nullptr)
         insertTopLevelItem(position, item);
     else
         parent->insertChild(position, item);
     item->setText(0, insert.text);
     if (images_ && insert.image >= 0 && insert.image < imageList_.size()) item->setIcon(0, imageList_[insert.image]);
     item->setToolTip(0, insert.text);
-    if (insert.lParam != 0) item->setData(0, kItemDataRole, static_cast<qulonglong>(insert.lParam));
-    XHTMLTREEDATA& d = records_[item];
-    d = XHTMLTREEDATA{};
+    if (insert.data != 0) item->setData(0, kItemDataRole, static_cast<qulonglong>(insert.data));
+    CheckItemState& d = records_[item];
+    d = CheckItemState{};
     d.tree = this;
     d.toolTip = insert.text;
     applyState(item);
 
     if (smartCheck_) {
         int delta = d.checked ? 1 : 0;
-        for (HTREEITEM p = item->parent(); p != nullptr; p = p->parent()) {
-            XHTMLTREEDATA* pd = GetItemDataStruct(p);
+        for (QTreeWidgetItem* p = item->parent(); p != nullptr; p = p->parent()) {
+            CheckItemState* pd = itemState(p);
             if (pd == nullptr) break;
             pd->childCount += 1;
             pd->checkedCount = std::max(0, pd->checkedCount + delta);
@@ -139,13 +139,13 @@ HTREEITEM CXHtmlTree::InsertItem(const TVINSERTSTRUCT& insert) {
     return item;
 }
 
-void CXHtmlTree::setSubtree(HTREEITEM item, bool check) {
+void CheckTree::setSubtree(QTreeWidgetItem* item, bool check) {
     // Depth first over a stack: the disk decides how deep folders go.
-    std::vector<HTREEITEM> stack{item};
+    std::vector<QTreeWidgetItem*> stack{item};
     while (!stack.empty()) {
-        HTREEITEM node = stack.back();
+        QTreeWidgetItem* node = stack.back();
         stack.pop_back();
-        if (XHTMLTREEDATA* d = GetItemDataStruct(node)) {
+        if (CheckItemState* d = itemState(node)) {
             d->checked = check;
             d->checkedCount = check ? std::max(0, d->childCount - d->separatorCount) : 0;
             applyState(node);
@@ -154,17 +154,17 @@ void CXHtmlTree::setSubtree(HTREEITEM item, bool check) {
     }
 }
 
-void CXHtmlTree::SetCheck(HTREEITEM item, bool check) {
+void CheckTree::setCheck(QTreeWidgetItem* item, bool check) {
     if (!checkBoxes_) return;
-    XHTMLTREEDATA* d = GetItemDataStruct(item);
+    CheckItemState* d = itemState(item);
     if (d == nullptr || !d->enabled || d->separator) return;
 
     const bool old = d->checked;
     if (smartCheck_ && old != check) {
         int delta = check ? d->childCount - d->checkedCount + 1 : -(d->checkedCount + 1);
         setSubtree(item, check);
-        for (HTREEITEM p = item->parent(); p != nullptr; p = p->parent()) {
-            XHTMLTREEDATA* pd = GetItemDataStruct(p);
+        for (QTreeWidgetItem* p = item->parent(); p != nullptr; p = p->parent()) {
+            CheckItemState* pd = itemState(p);
             if (pd == nullptr) break;
             pd->checkedCount = std::max(0, pd->checkedCount + delta);
             const bool was = pd->checked;
@@ -179,38 +179,38 @@ void CXHtmlTree::SetCheck(HTREEITEM item, bool check) {
     emit checkboxClicked(item, check);
 }
 
-bool CXHtmlTree::GetCheck(HTREEITEM item) const {
-    const XHTMLTREEDATA* d = GetItemDataStruct(item);
+bool CheckTree::isChecked(QTreeWidgetItem* item) const {
+    const CheckItemState* d = itemState(item);
     if (d == nullptr) return false;
     if (smartCheck_ && d->childCount > 0) return d->checkedCount == d->childCount - d->separatorCount;
     return d->checked;
 }
 
-void CXHtmlTree::EnableItem(HTREEITEM item, bool enable) {
-    if (XHTMLTREEDATA* d = GetItemDataStruct(item)) {
+void CheckTree::setItemEnabled(QTreeWidgetItem* item, bool enable) {
+    if (CheckItemState* d = itemState(item)) {
         d->enabled = enable;
         applyState(item);
     }
 }
 
-void CXHtmlTree::forgetSubtree(HTREEITEM item) {
-    std::vector<HTREEITEM> stack{item};
+void CheckTree::forgetSubtree(QTreeWidgetItem* item) {
+    std::vector<QTreeWidgetItem*> stack{item};
     while (!stack.empty()) {
-        HTREEITEM node = stack.back();
+        QTreeWidgetItem* node = stack.back();
         stack.pop_back();
         records_.erase(node);
         for (int i = 0; i < node->childCount(); ++i) stack.push_back(node->child(i));
     }
 }
 
-void CXHtmlTree::DeleteItem(HTREEITEM item) {
+void CheckTree::deleteItem(QTreeWidgetItem* item) {
     if (item == nullptr) return;
-    if (const XHTMLTREEDATA* d = GetItemDataStruct(item); d != nullptr && smartCheck_) {
+    if (const CheckItemState* d = itemState(item); d != nullptr && smartCheck_) {
         const int removed = 1 + d->childCount;
         int removedChecked = (d->checked ? 1 : 0) + d->checkedCount;
         const int removedSeparators = (d->separator ? 1 : 0) + d->separatorCount;
-        for (HTREEITEM p = item->parent(); p != nullptr; p = p->parent()) {
-            XHTMLTREEDATA* pd = GetItemDataStruct(p);
+        for (QTreeWidgetItem* p = item->parent(); p != nullptr; p = p->parent()) {
+            CheckItemState* pd = itemState(p);
             if (pd == nullptr) break;
             pd->childCount = std::max(0, pd->childCount - removed);
             pd->checkedCount = std::max(0, pd->checkedCount - removedChecked);
@@ -228,7 +228,7 @@ void CXHtmlTree::DeleteItem(HTREEITEM item) {
     delete item;
 }
 
-void CXHtmlTree::DeleteAllItems() {
+void CheckTree::deleteAllItems() {
     clearSelection();
     for (int i = 0; i < topLevelItemCount(); ++i) topLevelItem(i)->setExpanded(false);
     destroying_ = true;
@@ -237,67 +237,67 @@ void CXHtmlTree::DeleteAllItems() {
     destroying_ = false;
 }
 
-void CXHtmlTree::noteExpansion(HTREEITEM item, bool expanded) {
-    XHTMLTREEDATA* d = GetItemDataStruct(item);
+void CheckTree::noteExpansion(QTreeWidgetItem* item, bool expanded) {
+    CheckItemState* d = itemState(item);
     if (d == nullptr || d->expanded == expanded) return;
     d->expanded = expanded;
     if (expanded) d->wasExpanded = true;
     emit itemExpandedChanged(item, expanded);
 }
 
-void CXHtmlTree::Expand(HTREEITEM item, int code) {
-    XHTMLTREEDATA* d = GetItemDataStruct(item);
+void CheckTree::setExpansion(QTreeWidgetItem* item, int code) {
+    CheckItemState* d = itemState(item);
     if (d == nullptr) return;
     bool expand = d->expanded;
-    if ((code & TVE_TOGGLE) == TVE_TOGGLE)
+    if ((code & kToggle) == kToggle)
         expand = !d->expanded;
-    else if (code & TVE_EXPAND)
+    else if (code & kExpand)
         expand = true;
-    else if ((code & TVE_COLLAPSE) || (code & TVE_COLLAPSERESET))
+    else if ((code & kCollapse) || (code & kCollapseReset))
         expand = false;
     noteExpansion(item, expand);
     item->setExpanded(expand);
 }
 
-void CXHtmlTree::expandSubtree(HTREEITEM item) {
-    std::vector<HTREEITEM> stack{item};
+void CheckTree::expandSubtree(QTreeWidgetItem* item) {
+    std::vector<QTreeWidgetItem*> stack{item};
     while (!stack.empty()) {
-        HTREEITEM node = stack.back();
+        QTreeWidgetItem* node = stack.back();
         stack.pop_back();
-        Expand(node, TVE_EXPAND);
+        setExpansion(node, kExpand);
         for (int i = 0; i < node->childCount(); ++i) stack.push_back(node->child(i));
     }
 }
 
-std::int32_t CXHtmlTree::MarkDeleted(HTREEITEM item) {
-    const std::int32_t previous = GetItemTextColor(item);
-    SetItemTextColor(item, kDeletedTextColor);
+std::int32_t CheckTree::markDeleted(QTreeWidgetItem* item) {
+    const std::int32_t previous = itemTextColor(item);
+    setItemTextColor(item, kDeletedTextColor);
     return previous;
 }
 
-void CXHtmlTree::SetItemTextColor(HTREEITEM item, std::int32_t color) {
-    if (XHTMLTREEDATA* d = GetItemDataStruct(item)) {
+void CheckTree::setItemTextColor(QTreeWidgetItem* item, std::int32_t color) {
+    if (CheckItemState* d = itemState(item)) {
         d->textColor = color;
         applyState(item);
     }
 }
 
-std::int32_t CXHtmlTree::GetItemTextColor(HTREEITEM item) const {
-    const XHTMLTREEDATA* d = GetItemDataStruct(item);
+std::int32_t CheckTree::itemTextColor(QTreeWidgetItem* item) const {
+    const CheckItemState* d = itemState(item);
     return d != nullptr ? d->textColor : kDefaultTextColor;
 }
 
-QString CXHtmlTree::GetItemText(HTREEITEM item) const { return item != nullptr ? item->text(0) : QString(); }
+QString CheckTree::itemText(QTreeWidgetItem* item) const { return item != nullptr ? item->text(0) : QString(); }
 
-std::uint64_t CXHtmlTree::GetItemData(HTREEITEM item) const {
+std::uint64_t CheckTree::itemData(QTreeWidgetItem* item) const {
     return item != nullptr ? item->data(0, kItemDataRole).toULongLong() : 0;
 }
 
-void CXHtmlTree::SetItemData(HTREEITEM item, std::uint64_t value) {
+void CheckTree::setItemData(QTreeWidgetItem* item, std::uint64_t value) {
     if (item != nullptr) item->setData(0, kItemDataRole, static_cast<qulonglong>(value));
 }
 
-QRect CXHtmlTree::checkBoxRect(HTREEITEM item) const {
+QRect CheckTree::checkBoxRect(QTreeWidgetItem* item) const {
     QStyleOptionViewItem option;
     initViewItemOption(&option);
     const QModelIndex index = indexFromItem(item);
@@ -308,13 +308,13 @@ QRect CXHtmlTree::checkBoxRect(HTREEITEM item) const {
     return style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, this);
 }
 
-void CXHtmlTree::mousePressEvent(QMouseEvent* event) {
-    HTREEITEM item = itemAt(event->position().toPoint());
+void CheckTree::mousePressEvent(QMouseEvent* event) {
+    QTreeWidgetItem* item = itemAt(event->position().toPoint());
     if (item == nullptr) {
         QTreeWidget::mousePressEvent(event);
         return;
     }
-    XHTMLTREEDATA* d = GetItemDataStruct(item);
+    CheckItemState* d = itemState(item);
     if (event->button() == Qt::RightButton) {
         setCurrentItem(item);
         emit rightClicked(item);
@@ -324,7 +324,7 @@ void CXHtmlTree::mousePressEvent(QMouseEvent* event) {
         checkBoxRect(item).contains(event->position().toPoint())) {
         if (d->separator) return;
         if (d->enabled && !readOnly_) {
-            SetCheck(item, !d->checked);
+            setCheck(item, !d->checked);
             setCurrentItem(item);
         }
         return;
@@ -335,29 +335,29 @@ void CXHtmlTree::mousePressEvent(QMouseEvent* event) {
         emit labelClicked(item);
 }
 
-void CXHtmlTree::mouseDoubleClickEvent(QMouseEvent* event) {
-    HTREEITEM item = itemAt(event->position().toPoint());
-    const XHTMLTREEDATA* d = GetItemDataStruct(item);
+void CheckTree::mouseDoubleClickEvent(QMouseEvent* event) {
+    QTreeWidgetItem* item = itemAt(event->position().toPoint());
+    const CheckItemState* d = itemState(item);
     if (item != nullptr && d != nullptr && !d->enabled) return;
     if (item != nullptr && checkBoxes_ && checkBoxRect(item).contains(event->position().toPoint())) return;
     QTreeWidget::mouseDoubleClickEvent(event);
 }
 
-void CXHtmlTree::keyPressEvent(QKeyEvent* event) {
-    HTREEITEM item = currentItem();
+void CheckTree::keyPressEvent(QKeyEvent* event) {
+    QTreeWidgetItem* item = currentItem();
     const bool keypad = (event->modifiers() & Qt::KeypadModifier) != 0;
     if (item != nullptr) {
         if (event->key() == Qt::Key_Space && checkBoxes_) {
             if (!readOnly_)
-                if (const XHTMLTREEDATA* d = GetItemDataStruct(item)) SetCheck(item, !d->checked);
+                if (const CheckItemState* d = itemState(item)) setCheck(item, !d->checked);
             return;
         }
         if (keypad && event->key() == Qt::Key_Plus) {
-            Expand(item, TVE_EXPAND);
+            setExpansion(item, kExpand);
             return;
         }
         if (keypad && event->key() == Qt::Key_Minus) {
-            Expand(item, TVE_COLLAPSE);
+            setExpansion(item, kCollapse);
             return;
         }
         if (keypad && event->key() == Qt::Key_Asterisk) {

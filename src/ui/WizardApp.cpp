@@ -1,4 +1,4 @@
-#include "ui/CBrevantApp.h"
+#include "ui/WizardApp.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -18,16 +18,16 @@
 #include "device/FileReadSeek.h"
 #include "platform/ProgramPath.h"
 #include "ui/MessageBoxes.h"
-#include "ui/Physical_DriveDialog.h"
+#include "ui/DriveTreePage.h"
 #include "ui/RawRecoveryDialog.h"
 
 namespace corvello::ui {
 
 namespace {
-CBrevantApp* g_instance = nullptr;
+WizardApp* g_instance = nullptr;
 }
 
-CBrevantApp::CBrevantApp(QString lockDirectory) : lockDirectory_(std::move(lockDirectory)) {
+WizardApp::WizardApp(QString lockDirectory) : lockDirectory_(std::move(lockDirectory)) {
     if (g_instance == nullptr) g_instance = this;
     selection.rootLabel = u"ROOT";
     selection.isVolume = false;
@@ -36,20 +36,20 @@ CBrevantApp::CBrevantApp(QString lockDirectory) : lockDirectory_(std::move(lockD
     elevationPossible = ::geteuid() != 0;
 }
 
-CBrevantApp::~CBrevantApp() {
+WizardApp::~WizardApp() {
     // The pages go first: they wait for their workers, which read through the current reader.
     firstPage_.reset();
     selection.currentReader.reset();
     if (g_instance == this) g_instance = nullptr;
 }
 
-CBrevantApp* CBrevantApp::instance() { return g_instance; }
+WizardApp* WizardApp::instance() { return g_instance; }
 
-Physical_DriveDialog* CBrevantApp::firstPage() const { return firstPage_.get(); }
-WizardPage* CBrevantApp::visiblePage() const { return visiblePage_.data(); }
-void CBrevantApp::setVisiblePage(WizardPage* page) { visiblePage_ = page; }
+DriveTreePage* WizardApp::firstPage() const { return firstPage_.get(); }
+WizardPage* WizardApp::visiblePage() const { return visiblePage_.data(); }
+void WizardApp::setVisiblePage(WizardPage* page) { visiblePage_ = page; }
 
-QString CBrevantApp::lockFilePath() const {
+QString WizardApp::lockFilePath() const {
     QString dir = lockDirectory_;
     if (dir.isEmpty()) dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (dir.isEmpty()) dir = QDir::tempPath();
@@ -59,7 +59,7 @@ QString CBrevantApp::lockFilePath() const {
     return QDir(dir).filePath(name + QStringLiteral(".lock"));
 }
 
-bool CBrevantApp::startUp(const QStringList& images, const QString& select) {
+bool WizardApp::startUp(const QStringList& images, const QString& select) {
     lock_ = std::make_unique<QLockFile>(lockFilePath());
     // Only a lock whose process has gone counts as stale.
     lock_->setStaleLockTime(0);
@@ -74,14 +74,14 @@ bool CBrevantApp::startUp(const QStringList& images, const QString& select) {
     }
     selection.driveFormatted = false;
     selection.searchPattern.clear();
-    firstPage_ = std::make_unique<Physical_DriveDialog>();
+    firstPage_ = std::make_unique<DriveTreePage>();
     firstPage_->initPage();
     for (const QString& image : images) firstPage_->addImageFile(image);
     if (!select.isEmpty()) {
         QTreeWidget* tree = firstPage_->tree();
         for (QTreeWidgetItem* root : {firstPage_->volumesRoot(), firstPage_->drivesRoot()})
             for (int i = 0; i < root->childCount(); ++i)
-                if (root->child(i)->data(0, Physical_DriveDialog::DevicePathRole).toString() == select)
+                if (root->child(i)->data(0, DriveTreePage::DevicePathRole).toString() == select)
                     tree->setCurrentItem(root->child(i));
     }
     firstPage_->show();
@@ -89,12 +89,12 @@ bool CBrevantApp::startUp(const QStringList& images, const QString& select) {
     return true;
 }
 
-int CBrevantApp::run(const QStringList& images, const QString& select) {
+int WizardApp::run(const QStringList& images, const QString& select) {
     if (!startUp(images, select)) return 0;
     return QApplication::exec();
 }
 
-void CBrevantApp::endProcess(int code) {
+void WizardApp::endProcess(int code) {
     if (endHook) {
         endHook(code);
         return;
@@ -102,7 +102,7 @@ void CBrevantApp::endProcess(int code) {
     QCoreApplication::exit(code);
 }
 
-QStringList CBrevantApp::restartArguments() const {
+QStringList WizardApp::restartArguments() const {
     QStringList arguments;
     if (!firstPage_) return arguments;
     // "--" ends the options: an image named like an option stays an image.
@@ -113,7 +113,7 @@ QStringList CBrevantApp::restartArguments() const {
     return arguments;
 }
 
-void CBrevantApp::restartAsAdministrator() {
+void WizardApp::restartAsAdministrator() {
     const QString program = QStringLiteral("pkexec");
     // pkexec runs the program the polkit action names, by its absolute path.
     const QStringList arguments = QStringList{QCoreApplication::applicationFilePath()} + restartArguments();
@@ -144,7 +144,7 @@ void CBrevantApp::restartAsAdministrator() {
     process->start(program, arguments);
 }
 
-void CBrevantApp::elevatedCopyFinished(int exitCode) {
+void WizardApp::elevatedCopyFinished(int exitCode) {
     // The elevated copy ran and was closed: this one ends with it.
     if (exitCode == 0) {
         endProcess(0);
@@ -166,12 +166,12 @@ void CBrevantApp::elevatedCopyFinished(int exitCode) {
                              .arg(exitCode));
 }
 
-QString CBrevantApp::helpFilePath() {
+QString WizardApp::helpFilePath() {
     const std::string path = platform::dataFilePathFrom(QCoreApplication::applicationDirPath().toStdString(), "README.md");
     return path.empty() ? QString() : QDir::cleanPath(QString::fromStdString(path));
 }
 
-void CBrevantApp::showHelp(QWidget* parent) {
+void WizardApp::showHelp(QWidget* parent) {
     const QString path = helpFilePath();
     if (path.isEmpty()) {
         QDesktopServices::openUrl(QUrl(QString::fromLatin1(kHelpUrl)));
@@ -196,7 +196,7 @@ void CBrevantApp::showHelp(QWidget* parent) {
     dialog->show();
 }
 
-FileReadSeek* CBrevantApp::newReader() {
+FileReadSeek* WizardApp::newReader() {
     selection.currentReader = std::make_unique<FileReadSeek>(&selection, nullptr);
     return selection.currentReader.get();
 }

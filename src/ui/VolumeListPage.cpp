@@ -1,4 +1,4 @@
-#include "ui/PopulateDriveDlg.h"
+#include "ui/VolumeListPage.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -19,7 +19,7 @@
 #include "device/FileReadSeek.h"
 #include "platform/RawFile.h"
 #include "scan/Volumes.h"
-#include "ui/CBrevantApp.h"
+#include "ui/WizardApp.h"
 #include "ui/MessageBoxes.h"
 #include "ui/PageParts.h"
 #include "ui/QtScanHost.h"
@@ -48,7 +48,7 @@ QString overrideName(const QString& entry) {
 
 }  // namespace
 
-PopulateDriveDlg::PopulateDriveDlg(WizardPage* parent)
+VolumeListPage::VolumeListPage(WizardPage* parent)
     : WizardPage(parent, kVolumeListPage, QStringLiteral("Select a volume"), true) {
     body()->addWidget(new QLabel(QStringLiteral("Volume List:"), this));
     list_ = new QTableWidget(0, 4, this);
@@ -115,23 +115,23 @@ PopulateDriveDlg::PopulateDriveDlg(WizardPage* parent)
     buttonRow()->insertWidget(buttonRow()->indexOf(backButton()), stop_);
 
     host_ = new QtScanHost(this);
-    connect(host_, &QtScanHost::statusText, this, &PopulateDriveDlg::setStatus);
+    connect(host_, &QtScanHost::statusText, this, &VolumeListPage::setStatus);
     forwardProgress(host_, progress_);
-    connect(host_, &QtScanHost::volumesFound, this, &PopulateDriveDlg::onVolumesFound);
+    connect(host_, &QtScanHost::volumesFound, this, &VolumeListPage::onVolumesFound);
     connect(host_, &QtScanHost::filterEnabled, filter_, &QPushButton::setEnabled);
 
-    connect(stop_, &QPushButton::clicked, this, &PopulateDriveDlg::onStop);
-    connect(filter_, &QPushButton::clicked, this, &PopulateDriveDlg::onFilterEntries);
-    connect(addCustom_, &QPushButton::clicked, this, &PopulateDriveDlg::onAddCustomVolume);
-    connect(custom_, &QCheckBox::clicked, this, &PopulateDriveDlg::onCustomCheck);
-    connect(nextButton(), &QPushButton::clicked, this, &PopulateDriveDlg::onNext);
-    connect(list_, &QTableWidget::itemSelectionChanged, this, &PopulateDriveDlg::onSelectionChanged);
+    connect(stop_, &QPushButton::clicked, this, &VolumeListPage::onStop);
+    connect(filter_, &QPushButton::clicked, this, &VolumeListPage::onFilterEntries);
+    connect(addCustom_, &QPushButton::clicked, this, &VolumeListPage::onAddCustomVolume);
+    connect(custom_, &QCheckBox::clicked, this, &VolumeListPage::onCustomCheck);
+    connect(nextButton(), &QPushButton::clicked, this, &VolumeListPage::onNext);
+    connect(list_, &QTableWidget::itemSelectionChanged, this, &VolumeListPage::onSelectionChanged);
     connect(list_, &QTableWidget::cellClicked, this, [this](int row, int) { onRowClicked(row); });
 }
 
-PopulateDriveDlg::~PopulateDriveDlg() { stopWorker(); }
+VolumeListPage::~VolumeListPage() { stopWorker(); }
 
-bool PopulateDriveDlg::initPage() {
+bool VolumeListPage::initPage() {
     custom_->setEnabled(false);
     enableCustomControls(false);
     for (const char* entry : kTreatAsEntries) treatAs_->addItem(QString::fromLatin1(entry));
@@ -148,11 +148,11 @@ bool PopulateDriveDlg::initPage() {
     return true;
 }
 
-void PopulateDriveDlg::setStatus(const QString& text) {
+void VolumeListPage::setStatus(const QString& text) {
     if (!leaving_) status_->setText(text);
 }
 
-void PopulateDriveDlg::enableCustomControls(bool enable) {
+void VolumeListPage::enableCustomControls(bool enable) {
     for (QWidget* w : {static_cast<QWidget*>(frame_), static_cast<QWidget*>(selectedLabel_),
                        static_cast<QWidget*>(selectedValue_), static_cast<QWidget*>(startLabel_),
                        static_cast<QWidget*>(start_), static_cast<QWidget*>(endLabel_), static_cast<QWidget*>(end_),
@@ -160,12 +160,12 @@ void PopulateDriveDlg::enableCustomControls(bool enable) {
         w->setEnabled(enable);
 }
 
-void PopulateDriveDlg::clearList() {
+void VolumeListPage::clearList() {
     list_->setRowCount(0);
     rowRecords_.clear();
 }
 
-void PopulateDriveDlg::insertRow(int row, const VolumeRecord& record) {
+void VolumeListPage::insertRow(int row, const VolumeRecord& record) {
     rowRecords_.push_back(record);
     list_->insertRow(row);
     const QString texts[] = {qs(record.locator), qs(record.fileSystem), qs(record.sizeText),
@@ -175,15 +175,15 @@ void PopulateDriveDlg::insertRow(int row, const VolumeRecord& record) {
     list_->item(row, 0)->setData(kSectorsRole, static_cast<qlonglong>(record.byteLength));
 }
 
-VolumeRecord* PopulateDriveDlg::rowRecord(int row) {
+VolumeRecord* VolumeListPage::rowRecord(int row) {
     if (row < 0 || row >= list_->rowCount() || list_->item(row, 0) == nullptr) return nullptr;
     const qulonglong index = list_->item(row, 0)->data(kRecordRole).toULongLong();
     return index < rowRecords_.size() ? &rowRecords_[index] : nullptr;
 }
 
-bool PopulateDriveDlg::scanRunning() const { return worker_ != nullptr && worker_->isRunning(); }
+bool VolumeListPage::scanRunning() const { return worker_ != nullptr && worker_->isRunning(); }
 
-void PopulateDriveDlg::standardScan() {
+void VolumeListPage::standardScan() {
     addCustom_->hide();
     app().newReader();
     app().selection.totalSectors = 0;
@@ -211,7 +211,7 @@ void PopulateDriveDlg::standardScan() {
     setStatus(QStringLiteral("Select volume and click next button..."));
 }
 
-void PopulateDriveDlg::advancedScan() {
+void VolumeListPage::advancedScan() {
     addCustom_->setEnabled(false);
     nextButton()->setEnabled(false);
     filter_->setEnabled(false);  // the scan enables it again when it ends
@@ -237,13 +237,13 @@ void PopulateDriveDlg::advancedScan() {
     QtScanHost* host = host_;
     workerResult_ = 1;
     worker_ = QThread::create([this, host, reader, range] { workerResult_ = scanBootRecords(*reader, *host, *host, range); });
-    connect(worker_, &QThread::finished, this, &PopulateDriveDlg::onAdvancedScanFinished);
+    connect(worker_, &QThread::finished, this, &VolumeListPage::onAdvancedScanFinished);
     if (QPushButton* back = backButton()) back->setEnabled(false);
     stop_->setEnabled(true);
     worker_->start();
 }
 
-void PopulateDriveDlg::onVolumesFound() {
+void VolumeListPage::onVolumesFound() {
     std::vector<VolumeRecord> found = host_->takeVolumes();
     if (leaving_) return;
     for (VolumeRecord& record : found) {
@@ -252,12 +252,12 @@ void PopulateDriveDlg::onVolumesFound() {
     }
 }
 
-void PopulateDriveDlg::onStop() {
+void VolumeListPage::onStop() {
     host_->requestStop();
     if (QPushButton* back = backButton()) back->setEnabled(true);
 }
 
-void PopulateDriveDlg::stopWorker() {
+void VolumeListPage::stopWorker() {
     if (worker_ == nullptr) return;
     host_->requestStop();
     host_->abandonWaiting();
@@ -267,7 +267,7 @@ void PopulateDriveDlg::stopWorker() {
     worker_ = nullptr;
 }
 
-void PopulateDriveDlg::onAdvancedScanFinished() {
+void VolumeListPage::onAdvancedScanFinished() {
     if (leaving_ || worker_ == nullptr) return;
     worker_->wait();
     delete worker_;
@@ -290,7 +290,7 @@ void PopulateDriveDlg::onAdvancedScanFinished() {
     emit advancedScanEnded();
 }
 
-void PopulateDriveDlg::onSelectionChanged() {
+void VolumeListPage::onSelectionChanged() {
     const QList<QTableWidgetSelectionRange> ranges = list_->selectedRanges();
     if (ranges.isEmpty()) return;
     const int row = ranges.front().topRow();
@@ -313,7 +313,7 @@ void PopulateDriveDlg::onSelectionChanged() {
     end_->setText(QString::number(endSector));
 }
 
-void PopulateDriveDlg::onRowClicked(int row) {
+void VolumeListPage::onRowClicked(int row) {
     if (row < 0 || row >= list_->rowCount()) return;
     const QString fs = list_->item(row, FileSystemColumn)->text();
     if (fs.isEmpty()) return;
@@ -325,9 +325,9 @@ void PopulateDriveDlg::onRowClicked(int row) {
     }
 }
 
-void PopulateDriveDlg::onCustomCheck() { enableCustomControls(custom_->isChecked()); }
+void VolumeListPage::onCustomCheck() { enableCustomControls(custom_->isChecked()); }
 
-void PopulateDriveDlg::onAddCustomVolume() {
+void VolumeListPage::onAddCustomVolume() {
     VolumeRecord record;
     record.locator = u16(QString::number(list_->rowCount()));
     record.setFileSystem(u"CUSTOM ");
@@ -343,7 +343,7 @@ void PopulateDriveDlg::onAddCustomVolume() {
     end_->setText(QStringLiteral("0"));
 }
 
-void PopulateDriveDlg::onFilterEntries() {
+void VolumeListPage::onFilterEntries() {
     clearList();
     if (volumes.size() <= 1) return;
     for (std::size_t i = 1; i < volumes.size(); ++i) {
@@ -353,7 +353,7 @@ void PopulateDriveDlg::onFilterEntries() {
     }
 }
 
-void PopulateDriveDlg::onNext() {
+void VolumeListPage::onNext() {
     const QList<QTableWidgetSelectionRange> ranges = list_->selectedRanges();
     VolumeRecord* record = ranges.isEmpty() ? nullptr : rowRecord(ranges.front().topRow());
     if (record == nullptr) {
@@ -396,7 +396,7 @@ void PopulateDriveDlg::onNext() {
     }
 }
 
-void PopulateDriveDlg::beforeLeaving() {
+void VolumeListPage::beforeLeaving() {
     stopWorker();
     leaving_ = true;
     rowRecords_.clear();

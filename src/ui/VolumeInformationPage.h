@@ -1,5 +1,6 @@
 #pragma once
 // The volume-information page: what the machine says about the chosen mounted volume.
+// (VolumeOperations in the original design.)
 
 #include "common/VolumeRecord.h"
 #include "ui/WizardPage.h"
@@ -8,10 +9,10 @@ class QLabel;
 
 namespace corvello::ui {
 
-class VolumeOperations : public WizardPage {
+class VolumeInformationPage : public WizardPage {
     Q_OBJECT
 public:
-    explicit VolumeOperations(WizardPage* parent);
+    explicit VolumeInformationPage(WizardPage* parent);
 
     bool initPage() override;
 

@@ -1,4 +1,4 @@
-#include "ui/Physical_DriveDialog.h"
+#include "ui/DriveTreePage.h"
 
 #include <QFileDialog>
 #include <QFileInfo>
@@ -15,16 +15,16 @@
 #include "platform/RawFile.h"
 #include "platform/SystemInfo.h"
 #include "scan/Volumes.h"
-#include "ui/CBrevantApp.h"
-#include "ui/DriveParsingModes.h"
+#include "ui/WizardApp.h"
+#include "ui/PartitionScanModePage.h"
 #include "ui/MessageBoxes.h"
 #include "ui/PageParts.h"
 #include "ui/QtText.h"
-#include "ui/VolumeOperations.h"
+#include "ui/VolumeInformationPage.h"
 
 namespace corvello::ui {
 
-Physical_DriveDialog::Physical_DriveDialog(QWidget* parent)
+DriveTreePage::DriveTreePage(QWidget* parent)
     : WizardPage(parent, kDriveTreePage, QStringLiteral("Select a drive or a volume"), false) {
     auto* hint = new QLabel(QStringLiteral("Select the drive or volume to recover files from and click Next...."), this);
     body()->addWidget(hint);
@@ -54,15 +54,15 @@ Physical_DriveDialog::Physical_DriveDialog(QWidget* parent)
     status_->setWordWrap(true);
     body()->addWidget(status_);
 
-    connect(nextButton(), &QPushButton::clicked, this, &Physical_DriveDialog::onNext);
-    connect(openImage_, &QPushButton::clicked, this, &Physical_DriveDialog::onOpenImage);
+    connect(nextButton(), &QPushButton::clicked, this, &DriveTreePage::onNext);
+    connect(openImage_, &QPushButton::clicked, this, &DriveTreePage::onOpenImage);
     connect(elevate_, &QPushButton::clicked, this, [this] { app().restartAsAdministrator(); });
     connect(tree_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
         if (item != nullptr && item->parent() != nullptr) onNext();
     });
 }
 
-bool Physical_DriveDialog::initPage() {
+bool DriveTreePage::initPage() {
     const QIcon icon = style()->standardIcon(QStyle::SP_DriveHDIcon);
     volumesRoot_ = new QTreeWidgetItem(tree_, QStringList(QStringLiteral("     VOLUMES:")));
     drivesRoot_ = new QTreeWidgetItem(tree_, QStringList(QStringLiteral("     PHYSICAL DRIVES:")));
@@ -93,7 +93,7 @@ bool Physical_DriveDialog::initPage() {
     return true;
 }
 
-void Physical_DriveDialog::enumeratePhysicalDrives() {
+void DriveTreePage::enumeratePhysicalDrives() {
     const DriveListing listing = corvello::enumeratePhysicalDrives(app().systemRoots);
     deniedDrives_ = listing.problems.permissionDenied;
     const QIcon icon = style()->standardIcon(QStyle::SP_DriveHDIcon);
@@ -108,7 +108,7 @@ void Physical_DriveDialog::enumeratePhysicalDrives() {
     }
 }
 
-void Physical_DriveDialog::enumerateVolumes() {
+void DriveTreePage::enumerateVolumes() {
     VolumeListing listing = listMountedVolumes(app().systemRoots);
     deniedVolumes_ = listing.problems.permissionDenied;
     logicalVolumes = std::move(listing.volumes);
@@ -124,7 +124,7 @@ void Physical_DriveDialog::enumerateVolumes() {
     }
 }
 
-bool Physical_DriveDialog::addImageFile(const QString& path) {
+bool DriveTreePage::addImageFile(const QString& path) {
     const QString absolute = QFileInfo(path).absoluteFilePath();
     std::vector<std::uint8_t> first(4096);
     const int error = platform::probeRead(absolute.toStdString(), &first);
@@ -161,23 +161,23 @@ bool Physical_DriveDialog::addImageFile(const QString& path) {
     return true;
 }
 
-void Physical_DriveDialog::onOpenImage() {
+void DriveTreePage::onOpenImage() {
     const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Open disk image"), QString(),
                                                       QStringLiteral("Disk images (*.img *.raw *.dd *.bin *.iso *.001 *.E01 *.vmdk *.vhd *.vhdx);;All files (*)"));
     if (!path.isEmpty()) addImageFile(path);
 }
 
-QTreeWidgetItem* Physical_DriveDialog::selectedItem() const {
+QTreeWidgetItem* DriveTreePage::selectedItem() const {
     const QList<QTreeWidgetItem*> items = tree_->selectedItems();
     return items.isEmpty() ? nullptr : items.front();
 }
 
-QString Physical_DriveDialog::selectedDevicePath() const {
+QString DriveTreePage::selectedDevicePath() const {
     QTreeWidgetItem* item = selectedItem();
     return item != nullptr ? item->data(0, DevicePathRole).toString() : QString();
 }
 
-const VolumeRecord* Physical_DriveDialog::selectedLogicalVolume() const {
+const VolumeRecord* DriveTreePage::selectedLogicalVolume() const {
     QTreeWidgetItem* item = selectedItem();
     if (item == nullptr || item->parent() != volumesRoot_) return nullptr;
     const int index = item->data(0, VolumeIndexRole).toInt();
@@ -185,16 +185,16 @@ const VolumeRecord* Physical_DriveDialog::selectedLogicalVolume() const {
     return &logicalVolumes[static_cast<std::size_t>(index)];
 }
 
-void Physical_DriveDialog::onNext() {
+void DriveTreePage::onNext() {
     QTreeWidgetItem* item = selectedItem();
     const QString parentText = item != nullptr && item->parent() != nullptr ? item->parent()->text(0).trimmed() : QString();
     app().newReader();
     if (parentText == QStringLiteral("VOLUMES:")) {
         app().selection.isVolume = true;
-        showNextPage(new VolumeOperations(this), kDriveTreePage);
+        showNextPage(new VolumeInformationPage(this), kDriveTreePage);
     } else if (parentText == QStringLiteral("PHYSICAL DRIVES:")) {
         app().selection.isVolume = false;
-        showNextPage(new DriveParsingModes(this), kDriveTreePage);
+        showNextPage(new PartitionScanModePage(this), kDriveTreePage);
     } else {
         showNotice(this, QStringLiteral("Please select a volume or a drive.."));
     }

@@ -1,6 +1,7 @@
 #pragma once
 // The partition-scan mode page: the partition tables (standard) or a boot-record scan of a
 // sector range (advanced) of the chosen disk.
+// (DriveParsingModes in the original design.)
 
 #include <QString>
 
@@ -13,10 +14,10 @@ class QRadioButton;
 
 namespace corvello::ui {
 
-class DriveParsingModes : public WizardPage {
+class PartitionScanModePage : public WizardPage {
     Q_OBJECT
 public:
-    explicit DriveParsingModes(WizardPage* parent);
+    explicit PartitionScanModePage(WizardPage* parent);
 
     bool initPage() override;
 

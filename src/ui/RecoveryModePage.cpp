@@ -1,4 +1,4 @@
-#include "ui/ParceModeNtfsDlg.h"
+#include "ui/RecoveryModePage.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -9,16 +9,16 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-#include "ui/CBrevantApp.h"
-#include "ui/PopulateDriveDlg.h"
+#include "ui/WizardApp.h"
+#include "ui/VolumeListPage.h"
 #include "ui/QtText.h"
-#include "ui/VolumeOperations.h"
-#include "ui/VolumeScanDlg.h"
-#include "ui/advanceOptions.h"
+#include "ui/VolumeInformationPage.h"
+#include "ui/ScanPage.h"
+#include "ui/AdvancedInputPage.h"
 
 namespace corvello::ui {
 
-ParceModeNtfsDlg::ParceModeNtfsDlg(WizardPage* parent)
+RecoveryModePage::RecoveryModePage(WizardPage* parent)
     : WizardPage(parent, kRecoveryModePage, QStringLiteral("Choose the recovery mode"), true) {
     auto* volumeRow = new QHBoxLayout;
     volumeRow->addWidget(new QLabel(QStringLiteral("Selected Volume :"), this));
@@ -71,14 +71,14 @@ ParceModeNtfsDlg::ParceModeNtfsDlg(WizardPage* parent)
 
     // The radios sit in separate boxes; the page keeps exactly one checked itself.
     for (QRadioButton* r : {standard_, advanced_, deep_}) r->setAutoExclusive(false);
-    connect(standard_, &QRadioButton::clicked, this, &ParceModeNtfsDlg::onStandard);
-    connect(advanced_, &QRadioButton::clicked, this, &ParceModeNtfsDlg::onAdvanced);
-    connect(deep_, &QRadioButton::clicked, this, &ParceModeNtfsDlg::onDeep);
-    connect(formatted_, &QCheckBox::clicked, this, &ParceModeNtfsDlg::onFormatted);
-    connect(nextButton(), &QPushButton::clicked, this, &ParceModeNtfsDlg::onNext);
+    connect(standard_, &QRadioButton::clicked, this, &RecoveryModePage::onStandard);
+    connect(advanced_, &QRadioButton::clicked, this, &RecoveryModePage::onAdvanced);
+    connect(deep_, &QRadioButton::clicked, this, &RecoveryModePage::onDeep);
+    connect(formatted_, &QCheckBox::clicked, this, &RecoveryModePage::onFormatted);
+    connect(nextButton(), &QPushButton::clicked, this, &RecoveryModePage::onNext);
 }
 
-bool ParceModeNtfsDlg::initPage() {
+bool RecoveryModePage::initPage() {
     showMaxCount(false);
     formatted_->hide();
     maxEdit_->setText(QStringLiteral("3"));
@@ -86,9 +86,9 @@ bool ParceModeNtfsDlg::initPage() {
 
     const VolumeRecord* chosen = nullptr;
     if (parentPageId == kVolumeListPage) {
-        if (auto* list = qobject_cast<PopulateDriveDlg*>(parentPage())) chosen = list->selectedVolume;
+        if (auto* list = qobject_cast<VolumeListPage*>(parentPage())) chosen = list->selectedVolume;
     } else if (parentPageId == kVolumeInformationPage) {
-        if (auto* info = qobject_cast<VolumeOperations*>(parentPage())) chosen = info->selectedVolume;
+        if (auto* info = qobject_cast<VolumeInformationPage*>(parentPage())) chosen = info->selectedVolume;
     }
     if (chosen != nullptr) volume = *chosen;
     volumeText_->setText(QStringLiteral("%1   %2   %3")
@@ -112,22 +112,22 @@ bool ParceModeNtfsDlg::initPage() {
     return true;
 }
 
-std::int64_t ParceModeNtfsDlg::maxFileSystems() const {
+std::int64_t RecoveryModePage::maxFileSystems() const {
     const std::int64_t n = parseInt64(maxEdit_->text());
     return n > 0 ? n : 3;
 }
 
-void ParceModeNtfsDlg::showMaxCount(bool show) {
+void RecoveryModePage::showMaxCount(bool show) {
     for (QWidget* w : {static_cast<QWidget*>(maxLabel_), static_cast<QWidget*>(maxEdit_), static_cast<QWidget*>(maxNote_)})
         w->setVisible(show);
 }
 
-void ParceModeNtfsDlg::resetFormatted() {
+void RecoveryModePage::resetFormatted() {
     app().selection.driveFormatted = false;
     formatted_->setChecked(false);
 }
 
-void ParceModeNtfsDlg::onStandard() {
+void RecoveryModePage::onStandard() {
     resetFormatted();
     showMaxCount(false);
     formatted_->hide();
@@ -137,7 +137,7 @@ void ParceModeNtfsDlg::onStandard() {
     recoveryMode = 1;
 }
 
-void ParceModeNtfsDlg::onAdvanced() {
+void RecoveryModePage::onAdvanced() {
     resetFormatted();
     showMaxCount(true);
     standard_->setChecked(false);
@@ -147,7 +147,7 @@ void ParceModeNtfsDlg::onAdvanced() {
     recoveryMode = 2;
 }
 
-void ParceModeNtfsDlg::onDeep() {
+void RecoveryModePage::onDeep() {
     resetFormatted();
     showMaxCount(false);
     formatted_->hide();
@@ -157,13 +157,13 @@ void ParceModeNtfsDlg::onDeep() {
     recoveryMode = 3;
 }
 
-void ParceModeNtfsDlg::onFormatted() { app().selection.driveFormatted = formatted_->isChecked(); }
+void RecoveryModePage::onFormatted() { app().selection.driveFormatted = formatted_->isChecked(); }
 
-void ParceModeNtfsDlg::onNext() {
+void RecoveryModePage::onNext() {
     if (recoveryMode == 2)
-        showNextPage(new advanceOptions(this), kRecoveryModePage);
+        showNextPage(new AdvancedInputPage(this), kRecoveryModePage);
     else
-        showNextPage(new VolumeScanDlg(this), kRecoveryModePage);
+        showNextPage(new ScanPage(this), kRecoveryModePage);
 }
 
 }  // namespace corvello::ui
