@@ -17,16 +17,16 @@
 #include <cstdio>
 #include <functional>
 
-#include "ui/CBrevantApp.h"
-#include "ui/CCheckListCtrl.h"
-#include "ui/CXHtmlTree.h"
-#include "ui/DriveParsingModes.h"
+#include "ui/WizardApp.h"
+#include "ui/CheckList.h"
+#include "ui/CheckTree.h"
+#include "ui/PartitionScanModePage.h"
 #include "ui/MessageBoxes.h"
-#include "ui/ParceModeNtfsDlg.h"
-#include "ui/Physical_DriveDialog.h"
-#include "ui/PopulateDriveDlg.h"
+#include "ui/RecoveryModePage.h"
+#include "ui/DriveTreePage.h"
+#include "ui/VolumeListPage.h"
 #include "ui/RawRecoveryDialog.h"
-#include "ui/VolumeScanDlg.h"
+#include "ui/ScanPage.h"
 #include "ui/WizardSteps.h"
 
 using namespace corvello::ui;
@@ -65,7 +65,7 @@ bool waitUntil(const std::function<bool()>& done) {
 }
 
 template <class Page>
-Page* visible(CBrevantApp& app) {
+Page* visible(WizardApp& app) {
     return qobject_cast<Page*>(app.visiblePage());
 }
 
@@ -82,39 +82,39 @@ struct EmptyMachine {
 };
 
 // The sample disk under the physical drives, its partition table, the volume list.
-PopulateDriveDlg* toVolumeList(CBrevantApp& app) {
+VolumeListPage* toVolumeList(WizardApp& app) {
     app.firstPage()->nextButton()->click();
-    auto* modes = visible<DriveParsingModes>(app);
+    auto* modes = visible<PartitionScanModePage>(app);
     render(modes, "2-partition-scan-mode");
     if (modes == nullptr) return nullptr;
     modes->nextButton()->click();
-    auto* list = visible<PopulateDriveDlg>(app);
+    auto* list = visible<VolumeListPage>(app);
     if (list != nullptr) list->list()->selectRow(0);
     return list;
 }
 
 void standardScan(const QString& sample, const EmptyMachine& machine, const QString& lockDir) {
-    CBrevantApp app(lockDir);
+    WizardApp app(lockDir);
     app.systemRoots = machine.roots();
     app.endHook = [](int) {};
     installWizardSteps(app);
     if (!app.startUp({sample})) return;
     render(app.firstPage(), "1-drives");
-    PopulateDriveDlg* list = toVolumeList(app);
+    VolumeListPage* list = toVolumeList(app);
     render(list, "3-volume-list");
     if (list == nullptr) return;
     list->nextButton()->click();
-    auto* mode = visible<ParceModeNtfsDlg>(app);
+    auto* mode = visible<RecoveryModePage>(app);
     render(mode, "4-recovery-mode");
     if (mode == nullptr) return;
     mode->nextButton()->click();
-    auto* scan = visible<VolumeScanDlg>(app);
+    auto* scan = visible<ScanPage>(app);
     if (scan == nullptr || !waitUntil([scan] { return !scan->workerRunning(); })) {
         render(nullptr, "5-scan-results");
         return;
     }
     // The folders open, the first one's files listed.
-    CXHtmlTree* tree = scan->tree();
+    CheckTree* tree = scan->tree();
     if (tree->topLevelItemCount() > 0) {
         QTreeWidgetItem* root = tree->topLevelItem(0);
         tree->expandItem(root);
@@ -131,12 +131,12 @@ void standardScan(const QString& sample, const EmptyMachine& machine, const QStr
 }
 
 void rawRecovery(const QString& sample, const EmptyMachine& machine, const QString& lockDir) {
-    CBrevantApp app(lockDir);
+    WizardApp app(lockDir);
     app.systemRoots = machine.roots();
     app.endHook = [](int) {};
     installWizardSteps(app);
     if (!app.startUp({sample})) return;
-    PopulateDriveDlg* list = toVolumeList(app);
+    VolumeListPage* list = toVolumeList(app);
     if (list == nullptr) return;
     list->customCheck()->click();
     list->treatAs()->setCurrentText(QStringLiteral("RAW"));

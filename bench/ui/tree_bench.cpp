@@ -17,7 +17,7 @@
 #include "scan/NameSearch.h"
 #include "scan/Scan.h"
 #include "scan/ScanSession.h"
-#include "ui/CXHtmlTree.h"
+#include "ui/CheckTree.h"
 #include "ui/QtResultTree.h"
 
 using namespace corvello;
@@ -65,10 +65,10 @@ double ms(const QElapsedTimer& t) { return static_cast<double>(t.nsecsElapsed())
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    ui::CXHtmlTree tree;
+    ui::CheckTree tree;
     tree.resize(400, 600);
-    tree.InitCheckTree();
-    tree.SetSmartCheckBox(true);
+    tree.initCheckTree();
+    tree.setSmartCheckBox(true);
     tree.show();
     ui::QtResultTree results(&tree, nullptr);
     SyntheticSession session;
@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
     const double insert = ms(t);
 
     t.restart();
-    tree.Expand(folder, ui::TVE_EXPAND);
+    tree.setExpansion(folder, ui::kExpand);
     tree.doItemsLayout();
     tree.viewport()->repaint();
     const double expand = ms(t);

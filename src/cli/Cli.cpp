@@ -6,6 +6,7 @@
 
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
+#include "common/Text.h"
 #include "platform/ProgramPath.h"
 
 namespace corvello::cli {
@@ -210,14 +211,17 @@ int runCli(const std::vector<std::string>& givenArgs, std::ostream& out, std::os
         try {
             return command.run(CommandArgs(args.begin() + 1, args.end()), out, err);
         } catch (const UsageError& e) {
-            err << "corvello-cli " << command.name << ": " << e.message << "\n";
+            err << "corvello-cli " << command.name << ": " << terminalSafe(e.message) << "\n";
             return kExitUsage;
         } catch (const InputError& e) {
-            err << "corvello-cli " << command.name << ": " << e.message << "\n";
+            err << "corvello-cli " << command.name << ": " << terminalSafe(e.message) << "\n";
             return kExitInput;
+        } catch (const Interrupted& e) {
+            err << "corvello-cli " << command.name << ": " << terminalSafe(e.message) << "\n";
+            return kExitInterrupted;
         }
     }
-    err << "corvello-cli: unknown command \"" << name << "\".\n";
+    err << "corvello-cli: unknown command \"" << terminalSafe(name) << "\".\n";
     printUsage(err);
     return kExitUsage;
 }

@@ -8,11 +8,13 @@
 namespace corvello::cli {
 
 // Exit codes: 0 success, 1 the input cannot be read (or the output cannot be written), 2 a
-// usage error, 3 every file was written but some of them are incomplete.
+// usage error, 3 every file was written but some of them are incomplete, 130 interrupted.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitInput = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitIncomplete = 3;
+// The user interrupted the work (Ctrl-C or SIGTERM), as a shell reports a process ended by SIGINT.
+inline constexpr int kExitInterrupted = 130;
 
 // Runs one command; args excludes the program name. "--help", "COMMAND --help" and "--version"
 // print to out.

@@ -61,6 +61,20 @@ std::optional<std::int64_t> Args::number(const std::string& name) const {
 
 namespace {
 bool quietMode = false;
+std::atomic<bool> interrupted{false};
+}
+
+std::atomic<ConsoleHost*> ConsoleHost::active_{nullptr};
+
+void interruptWork() {
+    interrupted.store(true);
+    if (ConsoleHost* host = ConsoleHost::active_.load()) host->requestStop();
+}
+
+bool workInterrupted() { return interrupted.load(); }
+
+void stopIfInterrupted(const std::string& leftBehind) {
+    if (workInterrupted()) throw Interrupted{"interrupted; " + leftBehind + "."};
 }
 
 void setQuiet(bool quiet) { quietMode = quiet; }
@@ -76,9 +90,15 @@ ConsoleHost::ConsoleHost(std::ostream& err, bool showProgress)
 ConsoleHost::ConsoleHost(std::ostream& err, ProgressStyle style)
     : err_(err), showProgress_(style == ProgressStyle::Terminal) {
     setObserver([this](const MemoryScanHost&) { draw(false); });
+    active_.store(this);
+    if (workInterrupted()) requestStop();
 }
 
-ConsoleHost::~ConsoleHost() { finishLine(); }
+ConsoleHost::~ConsoleHost() {
+    ConsoleHost* self = this;
+    active_.compare_exchange_strong(self, nullptr);
+    finishLine();
+}
 
 void ConsoleHost::draw(bool force) {
     if (!showProgress_) return;
@@ -139,8 +159,8 @@ VolumeRecord chooseVolume(OpenedImage& image, const Args& args, ScanHost& host) 
     if (const auto n = args.number("--volume")) {
         if (args.has("--start")) throw UsageError{"give either --volume or --start, not both."};
         std::vector<VolumeRecord> volumes;
-        if (readVolumeTables(*image.reader, args.has("--gpt"), volumes) != 0 && volumes.empty())
-            throw InputError{"cannot read the partition table of " + image.path + "."};
+        if (const int error = readVolumeTables(*image.reader, args.has("--gpt"), volumes); error != 0 && volumes.empty())
+            throw InputError{"cannot read the partition table of " + image.path + ": " + volumeTablesErrorText(error) + "."};
         if (*n < 0 || static_cast<std::uint64_t>(*n) >= volumes.size())
             throw UsageError{format("there is no volume %lld: %s lists %zu volume(s).", static_cast<long long>(*n),
                                     image.path.c_str(), volumes.size())};
@@ -202,7 +222,7 @@ ScanRequest makeRequest(OpenedImage& image, const Args& args, const VolumeRecord
         request.sectorsPerCluster = static_cast<std::uint32_t>(*n);
     }
     if (const auto page = args.number("--codepage")) {
-        if (!isOemCodePage(static_cast<int>(*page)))
+        if (*page <= 0 || *page > 65535 || !isOemCodePage(static_cast<int>(*page)))
             throw UsageError{"--codepage takes an OEM code page: " + oemCodePageList() + "."};
         request.codePage = static_cast<int>(*page);
     }

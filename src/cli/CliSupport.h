@@ -2,6 +2,7 @@
 // What the commands share: argument parsing, opening the image, choosing the volume, and the
 // progress line on stderr.
 
+#include <atomic>
 #include <chrono>
 #include <map>
 #include <memory>
@@ -28,6 +29,20 @@ struct UsageError {
 struct InputError {
     std::string message;
 };
+
+// The user interrupted the work (Ctrl-C): the message says what was left behind; the exit
+// status is 130.
+struct Interrupted {
+    std::string message;
+};
+
+// Called from the signal handler on the first Ctrl-C or SIGTERM: asks the work under way to
+// stop where it polls (through the console host that reports it).
+void interruptWork();
+// Whether the user interrupted the work.
+bool workInterrupted();
+// Throws Interrupted with what the work left behind when the user interrupted it.
+void stopIfInterrupted(const std::string& leftBehind = "nothing was written");
 
 // Parsed arguments: positionals, "--name value" options and "--flag" switches. Only the
 // names a command declares are accepted.
@@ -70,11 +85,16 @@ public:
     ConsoleHost(std::ostream& err, ProgressStyle style);
     ~ConsoleHost() override;
     void notice(const std::string& text) override;
+    // Kept as a notice, not printed: the commands print their own summary.
+    void finished(const std::string& text) override { MemoryScanHost::notice(text); }
     bool question(const std::string& text) override;
     void finishLine();
 
 private:
     void draw(bool force);
+    // The host that an interrupt stops: the one most recently made.
+    friend void interruptWork();
+    static std::atomic<ConsoleHost*> active_;
     std::ostream& err_;
     bool showProgress_;
     bool lineOpen_ = false;

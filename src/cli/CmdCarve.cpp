@@ -66,6 +66,7 @@ int cmdCarve(const CommandArgs& argv, std::ostream& out, std::ostream& err) {
     host.setStatus("Processing.....");
     if (!engine.carve()) throw InputError{"the carving run could not be prepared."};
     host.finishLine();
+    stopIfInterrupted();
 
     if (!platform::makeDirectories(*outDir)) throw InputError{"cannot create the output folder " + *outDir + "."};
     const CarveSaveResult saved = saveCarvedFiles(engine, {}, *outDir, host);
@@ -79,14 +80,14 @@ int cmdCarve(const CommandArgs& argv, std::ostream& out, std::ostream& err) {
         out << toUtf8(label) << '\t' << count << '\n';
     }
     // Standard output holds only the rows; the summary is for the person.
-    err << "carved " << engine.carvedFiles.size() << " file(s); saved " << saved.written << " into " << *outDir
+    err << "carved " << engine.carvedFiles.size() << " file(s); saved " << saved.written << " into " << terminalSafe(*outDir)
         << (engine.stopped() ? " (stopped)" : "") << "\n";
     std::vector<std::string> partial;
     for (std::size_t i = 0; i < engine.carvedFiles.size(); ++i)
         if (engine.carvedFiles[i].partial) partial.push_back(toUtf8(engine.carvedCategory(i)) + "/" + toUtf8(engine.carvedName(i)));
     if (!partial.empty()) {
         err << "corvello-cli carve: " << partial.size() << " file(s) are damaged or cut; each was saved up to its last sound part:\n";
-        for (const std::string& name : partial) err << "  " << name << "\n";
+        for (const std::string& name : partial) err << "  " << terminalSafe(name) << "\n";
     }
     if (!saved.outputFull.empty()) {
         err << "corvello-cli carve: the output folder is full: " << terminalSafe(saved.outputFull)
@@ -99,7 +100,10 @@ int cmdCarve(const CommandArgs& argv, std::ostream& out, std::ostream& err) {
         err << "corvello-cli carve: " << saved.failed << " file(s) could not be written.\n";
         return kExitInput;
     }
-    return kExitOk;
+    if (workInterrupted())
+        throw Interrupted{"interrupted; the save stopped after " + std::to_string(saved.written) + " file(s)."};
+    // Files saved up to their last sound part, or with unreadable sectors, are incomplete.
+    return partial.empty() && saved.unreadable == 0 ? kExitOk : kExitIncomplete;
 }
 
 }  // namespace corvello::cli

@@ -21,9 +21,13 @@ void scanVolume(ScannedVolume& v, const Args& args, std::size_t positionals) {
     openImage(args.positionals()[0], v.image, v.host);
     v.volume = chooseVolume(v.image, args, v.host);
     const VolumeRecord& volume = v.volume;
+    if (familyOf(volume.fileSystemKind()) == Family::None)
+        throw InputError{"the volume holds no file system corvello-cli reads (it is listed as \"" +
+                         toUtf8(volume.fileSystem) + "\"); read it as one with --fs NAME, or carve it."};
     const ScanRequest request = makeRequest(v.image, args, volume);
     v.session = runScan(request, v.host, v.tree);
     v.host.finishLine();
+    stopIfInterrupted();
     if (!v.session) throw InputError{"the volume could not be read as " + toUtf8(volume.fileSystem) + "."};
     if (!v.session->refusal().empty()) throw UsageError{v.session->refusal()};
     completeScan(*v.session, v.tree, v.host);
@@ -116,7 +120,13 @@ int cmdSave(const CommandArgs& argv, std::ostream& out, std::ostream& err) {
     v.host.finishLine();
     if (!result.error.empty()) throw InputError{result.error};
     out << "saved " << result.written << " of " << result.files << " file(s) into " << *outDir << "\n";
-    return reportSaveProblems(result, err);
+    const int status = reportSaveProblems(result, err);
+    if (workInterrupted())
+        throw Interrupted{"interrupted; the save stopped after " + std::to_string(result.written) + " file(s)" +
+                          (result.interrupted.empty()
+                               ? std::string(".")
+                               : ": " + result.interrupted + " was cut by the interrupt and was removed.")};
+    return status;
 }
 
 }  // namespace corvello::cli

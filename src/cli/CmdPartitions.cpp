@@ -38,12 +38,17 @@ int cmdPartitions(const CommandArgs& argv, std::ostream& out, std::ostream& err)
     host.finishLine();
 
     for (const VolumeRecord& v : list.volumes)
-        out << toUtf8(v.locator) << '\t' << toUtf8(v.fileSystem) << '\t' << toUtf8(v.sizeText) << '\t' << v.startSector
-            << '\n';
+        out << fieldSafe(toUtf8(v.locator)) << '\t' << fieldSafe(toUtf8(v.fileSystem)) << '\t'
+            << fieldSafe(toUtf8(v.sizeText)) << '\t' << v.startSector << '\n';
     if (status != 0) {
-        err << "corvello-cli partitions: reading " << image.path << " stopped: " << platform::errorText(status) << ".\n";
+        err << "corvello-cli partitions: reading " << terminalSafe(image.path) << " stopped: " << volumeTablesErrorText(status)
+            << ".\n";
         return kExitInput;
     }
+    if (list.volumes.empty() && !args.has("--advanced"))
+        err << "corvello-cli partitions: " << terminalSafe(image.path)
+            << " holds no partition table and no file system at its start; 'partitions --advanced' scans it for the "
+               "boot records of lost volumes.\n";
     return kExitOk;
 }
 

@@ -39,6 +39,9 @@ public:
     virtual void setDetail(const std::string& /*text*/) {}
     // A message box with caption "Corvello" and the information icon.
     virtual void notice(const std::string& text) = 0;
+    // The closing message of a run that ended, which the wizard shows as a notice; a front end
+    // that prints a summary of its own may leave it out.
+    virtual void finished(const std::string& text) { notice(text); }
     // A Yes/No question; true for Yes.
     virtual bool question(const std::string& text) = 0;
 

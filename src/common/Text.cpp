@@ -227,13 +227,15 @@ std::string withCopyNumber(const std::string& name, int n, bool keepExtension) {
     return stem + suffix + extension;
 }
 
-std::string terminalSafe(std::string_view text) {
+namespace {
+
+std::string escapedControls(std::string_view text, bool keepTabs) {
     const std::u16string wide = fromUtf8(text);
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < wide.size(); ++i) {
         const char16_t c = wide[i];
-        if (c != u'\t' && isControlOrOverride(c)) {
+        if ((c != u'\t' || !keepTabs) && isControlOrOverride(c)) {
             char escaped[8];
             std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(c));
             out += escaped;
@@ -246,6 +248,12 @@ std::string terminalSafe(std::string_view text) {
     }
     return out;
 }
+
+}  // namespace
+
+std::string terminalSafe(std::string_view text) { return escapedControls(text, true); }
+
+std::string fieldSafe(std::string_view text) { return escapedControls(text, false); }
 
 std::string safeFileName(std::u16string_view name) {
     std::u16string cleaned;

@@ -57,5 +57,7 @@ std::string withCopyNumber(const std::string& name, int n, bool keepExtension);
 // Text from disk made harmless for a terminal: control and bidirectional-override characters
 // are shown as \uXXXX.
 std::string terminalSafe(std::string_view text);
+// The same for one field of a tab-separated line: a tab is shown as \u0009 too.
+std::string fieldSafe(std::string_view text);
 
 }  // namespace corvello

@@ -126,6 +126,25 @@ struct MbrWalk {
     }
 };
 
+// Whether a sector holds a partition table at all: the 0x55AA mark, every used slot with a
+// boot flag of 0x00 or 0x80 and a first sector past the table itself, and at least one slot that
+// starts inside the disk. Boot code or random bytes in the table's place make no table, so no
+// partitions are invented from them. A slot past the disk's end is kept when others lie inside
+// (an image of a disk's first part still lists the partitions it holds).
+bool isPartitionTable(ByteSpan sector, std::uint64_t diskSectors) {
+    if (u8(sector, 510) != 0x55 || u8(sector, 511) != 0xAA) return false;
+    bool inside = false, used = false;
+    for (int i = 0; i < 4; ++i) {
+        const TableEntry e = tableEntry(sector, i);
+        if (e.type == 0) continue;
+        used = true;
+        const std::uint8_t flag = u8(sector, 446 + static_cast<std::size_t>(i) * 16);
+        if ((flag != 0x00 && flag != 0x80) || e.start == 0) return false;
+        if (e.start < diskSectors) inside = true;
+    }
+    return !used || inside;
+}
+
 int readMbr(const ByteSource& reader, Partition& partition) {
     std::array<std::uint8_t, 512> mbr{};
     if (!readAll(reader, 0, mbr.data(), 512)) return failure(reader);
@@ -150,6 +169,7 @@ int readMbr(const ByteSource& reader, Partition& partition) {
     for (int record = 0; record < kMaxChainRecords; ++record) {
         std::array<std::uint8_t, 512> ebr{};
         if (!readAll(reader, (extendedBase + current) * 512, ebr.data(), 512)) return failure(reader);
+        if (u8(ByteSpan(ebr), 510) != 0x55 || u8(ByteSpan(ebr), 511) != 0xAA) break;  // the chain ends here
         bool linked = false;
         for (int i = 0; i < 4; ++i) {
             const TableEntry e = tableEntry(ByteSpan(ebr), i);
@@ -325,12 +345,52 @@ void Partition::append(const VolumeRecord& record) const {
 }
 
 int readPartitionTables(const ByteSource& reader, Partition& partition) {
-    std::array<std::uint8_t, 1024> first{};
-    if (!readAll(reader, 0, first.data(), 1024)) return readMbr(reader, partition);
-    // A disk whose MBR only protects a GPT is read as GPT whether or not the user said so.
+    std::array<std::uint8_t, 4096> first{};
+    const std::size_t got = readSome(reader, 0, first.data(), first.size());
+    // A disk whose first sector is the boot sector of a known file system is one bare volume,
+    // whatever its boot code looks like read as a table.
+    if (got >= 1024 && !recogniseVolume(ByteSpan(first)).empty()) {
+        partition.status("The disk holds one volume from its first sector, without a partition table.");
+        partition.append(bareVolumeRecord(reader));
+        return 0;
+    }
+    if (got < 512) return failure(reader);
     const ByteSpan bytes(first);
-    if (!partition.gptFormat && !hasProtectiveEntry(bytes.first(512))) return readMbr(reader, partition);
-    return readGpt(reader, partition, bytes.subspan(512));
+    // A disk whose MBR only protects a GPT is read as GPT whether or not the user said so.
+    if (!partition.gptFormat && !hasProtectiveEntry(bytes.first(512))) {
+        if (isPartitionTable(bytes.first(512), reader.sourceBytes() / 512)) return readMbr(reader, partition);
+        // No table: a volume whose first sectors are gone may still fill the disk from its
+        // first byte, told by the copies its file system keeps.
+        VolumeRecord bare = bareVolumeRecord(reader);
+        if (!bare.fileSystem.empty()) {
+            partition.status("The disk holds one volume from its first sector, told by its file system's backup copy.");
+            partition.append(bare);
+        } else {
+            partition.status("No partition table found.");
+        }
+        return 0;
+    }
+    // The GPT header in the second sector or, when that is gone, its backup in the last sector.
+    std::array<std::uint8_t, 512> header{};
+    std::copy_n(first.begin() + 512, 512, header.begin());
+    const std::uint64_t sectors = reader.sourceBytes() / 512;
+    if (!hasBytes(ByteSpan(header), 0, "EFI PART") &&
+        !(sectors > 2 && readAll(reader, static_cast<std::int64_t>(sectors - 1) * 512, header.data(), 512) &&
+          hasBytes(ByteSpan(header), 0, "EFI PART"))) {
+        partition.status("No GPT found.");
+        return kNoGpt;
+    }
+    return readGpt(reader, partition, ByteSpan(header));
+}
+
+VolumeRecord bareVolumeRecord(const ByteSource& reader) {
+    VolumeRecord volume;
+    const std::uint64_t totalSectors = reader.sourceBytes() / 512;
+    volume.byteLength = static_cast<std::int64_t>(std::min<std::uint64_t>(totalSectors, INT64_MAX / 512) * 512);
+    volume.setFileSystem(recogniseBareVolume(reader, volume.byteLength));
+    volume.locator = std::u16string(1, u'0');
+    volume.sizeText = fromUtf8(format("%lld  MB", static_cast<long long>(totalSectors / 2048)));
+    return volume;
 }
 
 std::u16string recogniseBareVolume(const ByteSource& reader, std::int64_t volumeBytes) {

@@ -33,9 +33,21 @@ public:
     void append(const VolumeRecord& record) const;
 };
 
+// The error code of readPartitionTables when a GPT was asked for (or an MBR protects one) and
+// neither the GPT header nor its backup in the last sector is there.
+constexpr int kNoGpt = -1100;
+
 // Reads the MBR (and the extended chain) or, with gptFormat, the GPT of the device, appending
-// a record per partition to partition.owner. Returns 0, or the error code of a failed read.
+// a record per partition to partition.owner. Returns 0, or the error code of a failed read
+// (kNoGpt when there is no GPT to read). A first sector without the 0x55AA mark, or whose slots
+// hold boot code or start past the disk's end, is no table: nothing is appended. A disk whose
+// first sectors are those of a known file system is one bare volume (bareVolumeRecord).
 int readPartitionTables(const ByteSource& reader, Partition& partition);
+
+// The record of the volume that fills the medium from its first byte: its file system from its
+// first sectors or, where they are gone, from the copies its file system keeps (empty when none
+// was recognised), its exact length the medium's, its size text the medium's MiB.
+VolumeRecord bareVolumeRecord(const ByteSource& reader);
 
 // The file-system name of a bare volume (the image or device holds one volume from its first
 // byte) of volumeBytes bytes: from its first sectors, else from the backup copies its file system

@@ -17,17 +17,29 @@ constexpr int kNotFileOrDevice = -1000;
 constexpr int kBrokenSegments = -1001;
 constexpr int kBrokenEnCase = -1002;
 // A VMDK, VHD or VHDX image that cannot be opened or read (a damaged header or table, a missing
-// extent file, a file cut short), and a differencing image that needs its parent.
+// extent file, a file cut short), and a differencing image that needs its parent (a VMDK snapshot,
+// a differencing VHD, a qcow2 image with a backing file).
 constexpr int kBrokenVmdk = -1003;
 constexpr int kBrokenVhd = -1004;
 constexpr int kDifferencingImage = -1005;
+// The error codes of an image whose further files (a segment, a split part, an extent) are not
+// what they must be: each is a regular file or a block device and, with links resolved, lies in
+// the folder of the image as named or in the folder of the file that name leads to. A FIFO
+// would hold the open; a link out of the folder would read a file that is no part of the image.
+constexpr int kPartNotFileOrDevice = -1006;
+constexpr int kPartOutsideFolder = -1007;
+// A QEMU qcow2 image that cannot be opened or read (a damaged header or table, a file cut short,
+// a version or feature not read here), and an encrypted one, which cannot be read without its key.
+constexpr int kBrokenQcow = -1008;
+constexpr int kEncryptedImage = -1009;
 
 // An open, read-only handle. Movable, not copyable; closes itself.
 // Besides a single image file or a device it reads, as one medium, a raw image split into
 // numbered segments (NAME.001, NAME.002, ... when NAME.001 is opened and NAME.002 exists) and
 // an EnCase image (recognised by its signature; its further segments are found by name), and the
 // virtual-machine disk formats VMDK (one sparse file, or a descriptor with its extent files), VHD
-// (fixed or dynamic) and VHDX, recognised by their content. All are opened for reading only.
+// (fixed or dynamic), VHDX and QEMU qcow2, recognised by their content. All are opened for reading
+// only.
 class RawFile {
 public:
     RawFile();

@@ -420,7 +420,7 @@ bool myJpg::carve() {
     matchTable.shrink_to_fit();
     for (auto& list : byFirstByte_) list.clear();
     leads_.clear();
-    if (host != nullptr) host->notice("Scanning processing done.Select save button to save the data..");
+    if (host != nullptr) host->finished("Scanning processing done.Select save button to save the data..");
     return true;
 }
 

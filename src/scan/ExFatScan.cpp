@@ -47,15 +47,19 @@ public:
         if (parser_->clusterBytes == 0) return {};
         if (e.dataLength > 0 && e.firstCluster < 2) return {};
         const std::lock_guard<std::mutex> lock(mutex_);
-        if (!liveReady_) {
-            liveReady_ = true;
+        if (!usageReady_) {
+            // Read once for every file judged: what the bitmap marks taken and what the live
+            // records own. Clusters past the medium's end (a cut image) cannot be read: they
+            // count as taken.
+            usageReady_ = true;
+            usage_ = UnitUsage(parser_->clusterEndOnMedium(),
+                               [this](std::uint64_t c) { return parser_->clusterInUse(static_cast<std::uint32_t>(c)); });
             for (std::uint32_t i = 1; i < list.size(); ++i)
                 if (isLive(i))
-                    for (const UnitRun& r : runsOf(list[i])) live_.add(r.first, r.count);
-            live_.finish();
+                    for (const UnitRun& r : runsOf(list[i])) usage_.markTaken(r.first, r.count);
+            usage_.finish();
         }
-        return judgeRuns(runsOf(e), static_cast<std::uint64_t>(parser_->maxCluster()) + 1,
-                         [this](std::uint64_t c) { return parser_->clusterInUse(static_cast<std::uint32_t>(c)); }, &live_);
+        return judgeRuns(runsOf(e), usage_);
     }
 
 private:
@@ -73,7 +77,8 @@ private:
     }
 
     // The clusters a record claims, as the extraction takes them: one after another, or along
-    // its chain (at most as many as its length needs).
+    // its chain (at most as many as its length needs; a chain that comes back to a cluster it
+    // passed ends soon after, once the walk notices).
     std::vector<UnitRun> runsOf(const ExFatEntry& e) const {
         std::vector<UnitRun> runs;
         const std::uint64_t cb = parser_->clusterBytes;
@@ -84,19 +89,27 @@ private:
             return runs;
         }
         std::uint32_t c = e.firstCluster;
-        const std::uint64_t steps = std::min<std::uint64_t>(n, parser_->maxCluster());  // a looping chain ends here
+        std::uint32_t saved = c;  // Brent's loop check: a cluster of the walk kept for a while
+        std::uint64_t power = 1, lap = 0;
+        const std::uint64_t steps = std::min<std::uint64_t>(n, parser_->maxCluster());
         for (std::uint64_t i = 0; i < steps && c >= 2; ++i) {
             if (!runs.empty() && runs.back().first + runs.back().count == c)
                 ++runs.back().count;
             else
                 runs.push_back({c, 1});
             c = parser_->nextCluster(c);
+            if (c == saved) break;
+            if (++lap == power) {
+                saved = c;
+                power *= 2;
+                lap = 0;
+            }
         }
         return runs;
     }
 
-    mutable UnitSet live_;
-    mutable bool liveReady_ = false;
+    mutable UnitUsage usage_;
+    mutable bool usageReady_ = false;
 };
 
 // The advanced mode: the FAT and heap searches of the advanced-input step, then the chosen
@@ -155,8 +168,12 @@ std::unique_ptr<ScanSession> runExFatScan(const ScanRequest& request, ScanHost& 
     parser->rootLabel = request.rootLabel;
     if (request.mode == RecoveryMode::Advanced) return runAdvanced(request, host, std::move(parser));
     if (request.mode != RecoveryMode::Standard) {
-        host.notice("The deep recovery mode is only available for NTFS volumes.");
-        return nullptr;
+        // Not a volume that could not be read: a mode this family does not have.
+        host.setStatus("The deep recovery mode is only available for NTFS volumes.");
+        auto session = std::make_unique<ExFatSession>(std::move(parser), 0);
+        session->setRefusal("the deep mode is for NTFS volumes; an exFAT volume is read in the standard or the "
+                            "advanced mode.");
+        return session;
     }
     parser->attachReader(volumeViewOf(request));
     parser->volumeBytes = request.volume.sizeBytes();

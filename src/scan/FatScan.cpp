@@ -28,6 +28,16 @@ public:
     }
     std::uint64_t size(ItemData data) const override { return isValid(data) ? entry(data).size : 0; }
     bool hasRecycleBin() const override { return parser_->isFat32(); }
+    // Where the folders do not lie where the boot sector puts them, neither does any file's
+    // data: nothing is read from there and passed off as the file.
+    DataPresence presence(ItemData data) const override {
+        return parser_->dataMisplaced() && size(data) > 0 ? DataPresence::Missing : DataPresence::Data;
+    }
+    std::optional<std::size_t> readData(ItemData data, std::uint64_t offset, std::span<std::uint8_t> buffer,
+                                        ReadNotes& notes) override {
+        if (parser_->dataMisplaced() && size(data) > 0) return std::nullopt;
+        return FatFamilySession::readData(data, offset, buffer, notes);
+    }
     // Local times of the writing machine, read as the extraction reads them; the access time
     // is a date only, the creation time has hundredths of a second.
     EntryTimes times(ItemData data) const override {
@@ -44,7 +54,7 @@ public:
     // A deleted file's chain is gone from the FAT: its clusters are taken as the extraction takes
     // them, one after another from the first. The FAT is the record of what live files own.
     Recoverability recoverability(ItemData data) const override {
-        if (!isValid(data) || isFolder(data)) return {};
+        if (!isValid(data) || isFolder(data) || parser_->dataMisplaced()) return {};
         const FatEntry& e = entry(data);
         // Deleted itself or below a deleted folder (whose records may keep their live marks).
         bool deleted = false;
@@ -64,10 +74,23 @@ public:
             runs.push_back({first, (e.size + clusterBytes - 1) / clusterBytes});
         }
         const std::lock_guard<std::mutex> lock(mutex_);
-        return judgeRuns(runs, static_cast<std::uint64_t>(parser_->maxCluster()) + 1,
-                         [this](std::uint64_t c) { return !parser_->isClusterFree(static_cast<std::uint32_t>(c)); },
-                         nullptr);
+        return judgeRuns(runs, usage());
     }
+
+private:
+    // What the FAT marks taken, read once for every file judged. Clusters past the medium's end
+    // (a cut image) hold nothing that can be read: they count as taken.
+    const UnitUsage& usage() const {
+        if (!usageReady_) {
+            usageReady_ = true;
+            usage_ = UnitUsage(parser_->clusterEndOnMedium(),
+                               [this](std::uint64_t c) { return !parser_->isClusterFree(static_cast<std::uint32_t>(c)); });
+        }
+        return usage_;
+    }
+
+    mutable UnitUsage usage_;
+    mutable bool usageReady_ = false;
 };
 
 template <class Parser>
@@ -129,11 +152,16 @@ template <class Parser>
 std::unique_ptr<ScanSession> runStandard(const ScanRequest& request, ScanHost& host, ResultTree& tree,
                                          const char* refusal, const char* walkText, bool finalProgress) {
     if (request.mode == RecoveryMode::Advanced) return runAdvanced<Parser>(request, host, tree);
-    if (request.mode != RecoveryMode::Standard) {
-        host.notice("The deep recovery mode is only available for NTFS volumes.");
-        return nullptr;
-    }
     auto parser = prepare<Parser>(request, host, tree);
+    if (request.mode != RecoveryMode::Standard) {
+        // Not a volume that could not be read: a mode this family does not have.
+        host.setStatus("The deep recovery mode is only available for NTFS volumes.");
+        const std::string family = toUtf8(request.volume.fileSystem);
+        auto session = std::make_unique<FatSession>(std::move(parser), 0);
+        session->setRefusal("the deep mode is for NTFS volumes; a " + family +
+                            " volume is read in the standard or the advanced mode.");
+        return session;
+    }
     parser->attachReader(volumeViewOf(request));
     parser->volumeBytes = request.volume.sizeBytes();
     if (!parser->checkBootSector()) {

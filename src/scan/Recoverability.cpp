@@ -1,6 +1,7 @@
 #include "scan/Recoverability.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace corvello {
 
@@ -62,6 +63,70 @@ Recoverability judgeRuns(const std::vector<UnitRun>& claimed, std::uint64_t unit
         r.reused += run.count - inside;
         for (std::uint64_t u = run.first; u < run.first + inside; ++u)
             if (inUse(u) || (live != nullptr && live->contains(u))) ++r.reused;
+    }
+    if (r.reused == 0)
+        r.state = DataState::Intact;
+    else if (r.reused >= r.units)
+        r.state = DataState::Overwritten;
+    else
+        r.state = DataState::PartlyOverwritten;
+    return r;
+}
+
+UnitUsage::UnitUsage(std::uint64_t unitCount, const std::function<bool(std::uint64_t)>& inUse)
+    : unitCount_(unitCount), bits_(static_cast<std::size_t>((unitCount + 63) / 64)) {
+    for (std::uint64_t u = 0; u < unitCount; ++u)
+        if (inUse(u)) bits_[static_cast<std::size_t>(u / 64)] |= std::uint64_t{1} << (u % 64);
+    finish();
+}
+
+void UnitUsage::markTaken(std::uint64_t first, std::uint64_t count) {
+    if (first >= unitCount_) return;
+    const std::uint64_t end = first + std::min(count, unitCount_ - first);
+    for (std::uint64_t u = first; u < end;) {
+        // Whole words at a time where the run covers them.
+        if (u % 64 == 0 && end - u >= 64) {
+            bits_[static_cast<std::size_t>(u / 64)] = ~std::uint64_t{0};
+            u += 64;
+        } else {
+            bits_[static_cast<std::size_t>(u / 64)] |= std::uint64_t{1} << (u % 64);
+            ++u;
+        }
+    }
+    before_.clear();
+}
+
+void UnitUsage::finish() {
+    before_.assign(bits_.size() / kBlockWords + 1, 0);
+    std::uint64_t total = 0;
+    for (std::size_t w = 0; w < bits_.size(); ++w) {
+        if (w % kBlockWords == 0) before_[w / kBlockWords] = total;
+        total += static_cast<std::uint64_t>(std::popcount(bits_[w]));
+    }
+    if (bits_.size() % kBlockWords == 0) before_.back() = total;
+}
+
+std::uint64_t UnitUsage::rank(std::uint64_t unit) const {
+    const std::size_t word = static_cast<std::size_t>(unit / 64);
+    // Without the table (marks since the last finish) the words are counted from the start.
+    const std::size_t from = before_.empty() ? 0 : word / kBlockWords * kBlockWords;
+    std::uint64_t n = before_.empty() ? 0 : before_[word / kBlockWords];
+    for (std::size_t w = from; w < word; ++w) n += static_cast<std::uint64_t>(std::popcount(bits_[w]));
+    if (unit % 64 != 0) n += static_cast<std::uint64_t>(std::popcount(bits_[word] & ((std::uint64_t{1} << (unit % 64)) - 1)));
+    return n;
+}
+
+std::uint64_t UnitUsage::takenIn(std::uint64_t first, std::uint64_t count) const {
+    const std::uint64_t inside = first >= unitCount_ ? 0 : std::min(count, unitCount_ - first);
+    const std::uint64_t outside = count - inside;
+    return outside + (inside == 0 ? 0 : rank(first + inside) - rank(first));
+}
+
+Recoverability judgeRuns(const std::vector<UnitRun>& claimed, const UnitUsage& usage) {
+    Recoverability r;
+    for (const UnitRun& run : claimed) {
+        r.units += run.count;
+        r.reused += usage.takenIn(run.first, run.count);
     }
     if (r.reused == 0)
         r.state = DataState::Intact;

@@ -52,6 +52,36 @@ private:
 Recoverability judgeRuns(const std::vector<UnitRun>& claimed, std::uint64_t unitCount,
                          const std::function<bool(std::uint64_t)>& inUse, const UnitSet* live);
 
+// Which units of a volume are taken, read once from the allocation record (and the units live
+// files own), so that a claimed run is judged in constant time however long it is: a volume of
+// many deleted files is judged in the time of one pass over its units.
+class UnitUsage {
+public:
+    UnitUsage() = default;
+    // Asks inUse once for every unit below unitCount.
+    UnitUsage(std::uint64_t unitCount, const std::function<bool(std::uint64_t)>& inUse);
+    // Marks units taken (those of a live file); units past unitCount are left out. Call finish
+    // when all are marked.
+    void markTaken(std::uint64_t first, std::uint64_t count);
+    void finish();
+
+    std::uint64_t unitCount() const { return unitCount_; }
+    // How many of the count units from first are taken (units past unitCount included).
+    std::uint64_t takenIn(std::uint64_t first, std::uint64_t count) const;
+
+private:
+    // Taken units below unit.
+    std::uint64_t rank(std::uint64_t unit) const;
+
+    std::uint64_t unitCount_ = 0;
+    std::vector<std::uint64_t> bits_;    // bit n % 64 of word n / 64: unit n is taken
+    std::vector<std::uint64_t> before_;  // taken units below each block of kBlockWords words
+    static constexpr std::size_t kBlockWords = 8;
+};
+
+// The same judgement over a usage read beforehand: a look-up per run, not per unit.
+Recoverability judgeRuns(const std::vector<UnitRun>& claimed, const UnitUsage& usage);
+
 // An allocation bitmap as most file systems keep it: bit n (least significant bit first in
 // each byte) set when unit n is in use. Units the bitmap does not cover count as in use.
 inline bool bitmapSays(const std::vector<std::uint8_t>& bitmap, std::uint64_t unit) {

@@ -123,20 +123,38 @@ private:
     bool long_;
 };
 
+// Text for an XML 1.0 element or attribute. The markup characters become entities; what XML 1.0
+// has no place for (control characters other than tab and line breaks, U+FFFE, U+FFFF, a
+// surrogate without its partner) is written as \uXXXX, as the terminal-safe text does, so the
+// report stays well-formed whatever a name holds.
 std::string xmlText(const std::string& text) {
+    const std::u16string wide = fromUtf8(text);
     std::string out;
-    for (char c : text) {
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        const char16_t c = wide[i];
+        const bool high = c >= 0xD800 && c <= 0xDBFF;
+        if (high && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF) {
+            out += toUtf8(std::u16string_view(wide).substr(i, 2));
+            ++i;
+            continue;
+        }
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
+        case u'&': out += "&amp;"; break;
+        case u'<': out += "&lt;"; break;
+        case u'>': out += "&gt;"; break;
+        case u'"': out += "&quot;"; break;
         default:
-            // XML 1.0 has no place for other control characters; the paths never hold them.
-            if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r')
-                out += "\\u00" + std::string{"0123456789ABCDEF"[(c >> 4) & 0xF], "0123456789ABCDEF"[c & 0xF]};
-            else
-                out += c;
+            if ((c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') || (c >= 0xD800 && c <= 0xDFFF) || c == 0xFFFE ||
+                c == 0xFFFF) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(c));
+                out += escaped;
+            } else if (c < 0x80) {
+                out += static_cast<char>(c);
+            } else {
+                out += toUtf8(std::u16string_view(&c, 1));
+            }
         }
     }
     return out;

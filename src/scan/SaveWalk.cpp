@@ -232,15 +232,25 @@ SaveResult saveRecords(ScanSession& session, const std::vector<ItemData>& childr
                         result.problems.push_back({base + placed.path, r.size, std::strerror(writeError)});
                         return;
                     }
+                    // Bytes that did not come from the medium: what the file's record promised but
+                    // the file did not get (cut at the limit, or out of the extraction's reach),
+                    // and reads that came up short (written as zeros). A byte read short and then
+                    // cut counts once: never more than the file holds.
+                    const std::uint64_t expected = r.size;
+                    const std::uint64_t shortOf = expected > out.length() ? expected - out.length() : 0;
+                    const std::uint64_t missing = std::min(std::max(expected, out.length()), shortOf + unread);
+                    if (host.stopRequested() && (!ok || missing > 0)) {
+                        // Stopped in the middle of this file: it is removed, as the disk-full path
+                        // does (cut, it would pass for whole), and the save ends here.
+                        out.discard();
+                        out.close();
+                        result.interrupted = base + placed.path;
+                        result.stopped = true;
+                        return;
+                    }
                     ok = out.close() && ok;
                     result.bytes += out.length();
                     result.mediumBytes += out.length() - std::min<std::uint64_t>(unread + holes, out.length());
-                    // Bytes that did not come from the medium: reads that came up short (written as
-                    // zeros), what was cut at the limit, and what the file's record promised but
-                    // extraction could not reach.
-                    const std::uint64_t expected = r.size;
-                    std::uint64_t missing = unread + out.cutBytes();
-                    if (expected > out.length()) missing = std::max(missing, expected - out.length());
                     if (writeError != 0) {
                         ++result.failed;
                         result.problems.push_back({base + placed.path, missing, std::strerror(writeError)});

@@ -48,6 +48,8 @@ struct SaveResult {
     std::string error;          // the output folder itself could not be made (nothing written)
     std::string outputFull;     // the output filled up: the file that could not be completed
                                 // (removed); the save stopped there
+    std::string interrupted;    // stopped in the middle of a file: that file (removed, since
+                                // cut it would pass for whole); the save ended there
     std::vector<SaveProblem> problems;
 
     std::uint64_t incomplete() const {

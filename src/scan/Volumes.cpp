@@ -9,6 +9,7 @@
 #include "device/readWriteInterface.h"
 #include "partition/BootSector.h"
 #include "partition/Partition.h"
+#include "platform/RawFile.h"
 
 namespace corvello {
 
@@ -24,6 +25,11 @@ int readVolumeTables(const ByteSource& reader, bool gpt, std::vector<VolumeRecor
     return error;
 }
 
+std::string volumeTablesErrorText(int error) {
+    if (error == kNoGpt) return "it has no GPT: there is no GPT header in its second sector nor a backup in its last";
+    return platform::errorText(error);
+}
+
 int scanBootRecords(const ByteSource& reader, PartitionOwner& owner, ScanHost& host, const BootScanRange& range) {
     Partition partition;
     partition.owner = &owner;
@@ -34,15 +40,7 @@ int scanBootRecords(const ByteSource& reader, PartitionOwner& owner, ScanHost& h
     return partition.scanBootRecords(reader, reader.sourceBytes() / kSectorSize);
 }
 
-VolumeRecord volumeAtStart(const ByteSource& reader) {
-    VolumeRecord volume;
-    const std::uint64_t totalSectors = reader.sourceBytes() / kSectorSize;
-    volume.byteLength = static_cast<std::int64_t>(totalSectors * kSectorSize);
-    volume.setFileSystem(recogniseBareVolume(reader, volume.byteLength));
-    volume.locator = std::u16string(1, u'0');
-    volume.sizeText = fromUtf8(format("%lld  MB", static_cast<long long>(totalSectors / 2048)));
-    return volume;
-}
+VolumeRecord volumeAtStart(const ByteSource& reader) { return bareVolumeRecord(reader); }
 
 std::u16string fileSystemOf(ByteSpan firstBytes) { return recogniseVolume(firstBytes); }
 

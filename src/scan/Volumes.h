@@ -22,7 +22,14 @@ class ScanHost;
 // protects a GPT), the GPT. volumes gets a record per partition, numbered as the list shows
 // them; host (optional) shows the status texts. Returns 0, or the error code of a failed read
 // (volumes then holds what was read before it).
+// A first sector without a table (no 0x55AA mark, or boot code or random bytes in the table's
+// place) gives no record; a disk whose first sectors are a known file system's gives one record,
+// the bare volume at sector 0.
 int readVolumeTables(const ByteSource& reader, bool gpt, std::vector<VolumeRecord>& volumes, ScanHost* host = nullptr);
+
+// Why readVolumeTables stopped, as a clause to follow "because" or a colon: its error code
+// told in words ("it has no GPT ...", or the operating system's text).
+std::string volumeTablesErrorText(int error);
 
 // The sector range of a boot-record scan: start and end (inclusive) in sectors, 0 or less when
 // not given; skipVolumeSize jumps over each volume found.

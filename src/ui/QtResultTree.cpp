@@ -10,9 +10,9 @@
 
 namespace corvello::ui {
 
-QtResultTree::QtResultTree(CXHtmlTree* view, QObject* parent) : QObject(parent), view_(view) {
+QtResultTree::QtResultTree(CheckTree* view, QObject* parent) : QObject(parent), view_(view) {
     QFileIconProvider provider;
-    view_->SetImageList({folderIcon(), QIcon(), provider.icon(QFileIconProvider::File)});
+    view_->setImageList({folderIcon(), QIcon(), provider.icon(QFileIconProvider::File)});
 }
 
 QIcon QtResultTree::folderIcon() {
@@ -48,21 +48,21 @@ TreeItem QtResultTree::insertItem(TreeItem parent, const std::u16string& text, I
     const TreeItem id = model_.insertItem(parent, text, icon, data, color);
     if (id == 0) return 0;
     replay([this, parent, id, name = qs(text), icon, data, color] {
-        HTREEITEM parentItem = TVI_ROOT;
+        QTreeWidgetItem* parentItem = nullptr;
         if (parent != kTreeTop) {
             parentItem = items_.value(parent, nullptr);
             if (parentItem == nullptr) return;
         }
-        TVINSERTSTRUCT insert;
-        insert.hParent = parentItem;
+        TreeInsert insert;
+        insert.parent = parentItem;
         insert.text = name;
         insert.image = icon == IconKind::Folder ? kFolderImage : icon == IconKind::Placeholder ? kPlaceholderImage : kFileImage;
         insert.selectedImage = insert.image;
-        insert.lParam = data;
-        HTREEITEM item = view_->InsertItem(insert);
+        insert.data = data;
+        QTreeWidgetItem* item = view_->insertItem(insert);
         if (item == nullptr) return;
         if (icon == IconKind::File) item->setIcon(0, fileIcon(name));
-        if (color == kDeletedColor) view_->SetItemTextColor(item, kDeletedTextColor);
+        if (color == kDeletedColor) view_->setItemTextColor(item, kDeletedTextColor);
         items_.insert(id, item);
         ids_.insert(item, id);
         emit itemShown(item, icon);
@@ -73,11 +73,11 @@ TreeItem QtResultTree::insertItem(TreeItem parent, const std::u16string& text, I
 void QtResultTree::expand(TreeItem item) {
     model_.expand(item);
     replay([this, item] {
-        if (HTREEITEM w = items_.value(item, nullptr)) view_->Expand(w, TVE_EXPAND);
+        if (QTreeWidgetItem* w = items_.value(item, nullptr)) view_->setExpansion(w, kExpand);
     });
 }
 
-void QtResultTree::forget(HTREEITEM item) {
+void QtResultTree::forget(QTreeWidgetItem* item) {
     for (int i = 0; i < item->childCount(); ++i) forget(item->child(i));
     items_.remove(ids_.value(item, 0));
     ids_.remove(item);
@@ -86,11 +86,11 @@ void QtResultTree::forget(HTREEITEM item) {
 void QtResultTree::deleteItem(TreeItem item) {
     model_.deleteItem(item);
     replay([this, item] {
-        HTREEITEM w = items_.value(item, nullptr);
+        QTreeWidgetItem* w = items_.value(item, nullptr);
         if (w == nullptr) return;
         emit itemRemoving(w);
         forget(w);
-        view_->DeleteItem(w);
+        view_->deleteItem(w);
     });
 }
 
@@ -99,7 +99,7 @@ void QtResultTree::deleteAllItems() {
     replay([this] {
         items_.clear();
         ids_.clear();
-        view_->DeleteAllItems();
+        view_->deleteAllItems();
         emit allRemoved();
     });
 }
@@ -107,7 +107,7 @@ void QtResultTree::deleteAllItems() {
 void QtResultTree::setItemText(TreeItem item, const std::u16string& text) {
     model_.setItemText(item, text);
     replay([this, item, name = qs(text)] {
-        if (HTREEITEM w = items_.value(item, nullptr)) {
+        if (QTreeWidgetItem* w = items_.value(item, nullptr)) {
             w->setText(0, name);
             w->setToolTip(0, name);
         }

@@ -1,6 +1,6 @@
 #pragma once
 // ResultTree for a page's check-box tree. The items live in a thread-safe model that answers
-// the scan layer at once; every change is replayed on the CXHtmlTree on the user-interface
+// the scan layer at once; every change is replayed on the CheckTree on the user-interface
 // thread (directly there, queued from a worker), in the order it was made. Workers never touch
 // the widget.
 
@@ -10,7 +10,7 @@
 
 #include "common/MemoryResultTree.h"
 #include "common/ResultTree.h"
-#include "ui/CXHtmlTree.h"
+#include "ui/CheckTree.h"
 
 namespace corvello::ui {
 
@@ -21,7 +21,7 @@ class QtResultTree : public QObject, public ResultTree {
     Q_OBJECT
 public:
     // view: the page's tree; this object lives on the user-interface thread with it.
-    QtResultTree(CXHtmlTree* view, QObject* parent);
+    QtResultTree(CheckTree* view, QObject* parent);
 
     TreeItem insertItem(TreeItem parent, const std::u16string& text, IconKind icon, ItemData data,
                         TextColor color = kDefaultColor) override;
@@ -37,8 +37,8 @@ public:
     TextColor itemColor(TreeItem item) const override { return model_.itemColor(item); }
 
     // The widget's item for a tree item and back (user-interface thread); null / 0 when unknown.
-    HTREEITEM widgetItem(TreeItem item) const { return items_.value(item, nullptr); }
-    TreeItem treeItem(HTREEITEM item) const { return ids_.value(item, 0); }
+    QTreeWidgetItem* widgetItem(TreeItem item) const { return items_.value(item, nullptr); }
+    TreeItem treeItem(QTreeWidgetItem* item) const { return ids_.value(item, 0); }
 
     // The icon shown for a file of this name.
     static QIcon fileIcon(const QString& name);
@@ -55,12 +55,12 @@ private:
     // Runs change on the widget now (user-interface thread) or queued (worker).
     template <class F>
     void replay(F&& change);
-    void forget(HTREEITEM item);
+    void forget(QTreeWidgetItem* item);
 
     MemoryResultTree model_;
-    CXHtmlTree* view_;
-    QHash<TreeItem, HTREEITEM> items_;
-    QHash<HTREEITEM, TreeItem> ids_;
+    CheckTree* view_;
+    QHash<TreeItem, QTreeWidgetItem*> items_;
+    QHash<QTreeWidgetItem*, TreeItem> ids_;
 };
 
 }  // namespace corvello::ui

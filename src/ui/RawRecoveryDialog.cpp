@@ -25,11 +25,11 @@
 #include "device/FileReadSeek.h"
 #include "platform/Files.h"
 #include "platform/ProgramPath.h"
-#include "ui/CBrevantApp.h"
-#include "ui/CXHtmlTree.h"
+#include "ui/WizardApp.h"
+#include "ui/CheckTree.h"
 #include "ui/MessageBoxes.h"
 #include "ui/PageParts.h"
-#include "ui/PopulateDriveDlg.h"
+#include "ui/VolumeListPage.h"
 #include "ui/PreviewPane.h"
 #include "ui/QtResultTree.h"
 #include "ui/QtScanHost.h"
@@ -73,7 +73,7 @@ RawRecoveryDialog::RawRecoveryDialog(WizardPage* parent)
     body()->addWidget(group_);
 
     auto* results = new QHBoxLayout;
-    tree_ = new CXHtmlTree(this);
+    tree_ = new CheckTree(this);
     fileList_ = new QTableWidget(0, 1, this);
     fileList_->setHorizontalHeaderLabels({QStringLiteral("FILES LIST ")});
     fileList_->setColumnWidth(0, 300);
@@ -130,7 +130,7 @@ RawRecoveryDialog::RawRecoveryDialog(WizardPage* parent)
     connect(browseFolder_, &QPushButton::clicked, this, &RawRecoveryDialog::onBrowseFolder);
     connect(tree_, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* current, QTreeWidgetItem*) { onCurrentItemChanged(current); });
-    connect(tree_, &CXHtmlTree::labelClicked, this, &RawRecoveryDialog::onCurrentItemChanged);
+    connect(tree_, &CheckTree::labelClicked, this, &RawRecoveryDialog::onCurrentItemChanged);
     connect(fileList_, &QTableWidget::currentCellChanged, this, [this](int row, int, int, int) {
         QTableWidgetItem* cell = row >= 0 ? fileList_->item(row, 0) : nullptr;
         if (cell != nullptr) previewFound(reinterpret_cast<QTreeWidgetItem*>(cell->data(kRowItemRole).value<quintptr>()));
@@ -154,10 +154,10 @@ RawRecoveryDialog::~RawRecoveryDialog() {
 }
 
 bool RawRecoveryDialog::initPage() {
-    tree_->InitCheckTree();
-    tree_->SetSmartCheckBox(true);
-    tree_->SetReadOnly(false);
-    tree_->SetImages(true);
+    tree_->initCheckTree();
+    tree_->setSmartCheckBox(true);
+    tree_->setReadOnlyChecks(false);
+    tree_->setImages(true);
     loadDefaults_->setChecked(true);
     showRunControls(false);
 
@@ -191,14 +191,14 @@ void RawRecoveryDialog::enableControls(bool enable) {
 }
 
 const VolumeRecord* RawRecoveryDialog::selectedVolume() const {
-    const auto* list = qobject_cast<const PopulateDriveDlg*>(parentPage());
+    const auto* list = qobject_cast<const VolumeListPage*>(parentPage());
     return list == nullptr ? nullptr : list->selectedVolume;
 }
 
 std::int64_t RawRecoveryDialog::volumeLength() const {
     const VolumeRecord* volume = selectedVolume();
     if (volume == nullptr) return 0;
-    const FileReadSeek* reader = CBrevantApp::instance() != nullptr ? CBrevantApp::instance()->reader() : nullptr;
+    const FileReadSeek* reader = WizardApp::instance() != nullptr ? WizardApp::instance()->reader() : nullptr;
     if (reader == nullptr) return volume->startSector < 0 ? 0 : volume->sizeBytes();
     return volumeCarveRange(*reader, *volume).length;
 }
@@ -222,7 +222,7 @@ std::vector<std::size_t> RawRecoveryDialog::checkedFiles() const {
         QTreeWidgetItem* category = root->child(c);
         for (int f = 0; f < category->childCount(); ++f) {
             QTreeWidgetItem* file = category->child(f);
-            if (tree_->GetCheck(file)) out.push_back(static_cast<std::size_t>(tree_->GetItemData(file)));
+            if (tree_->isChecked(file)) out.push_back(static_cast<std::size_t>(tree_->itemData(file)));
         }
     }
     return out;
@@ -232,7 +232,7 @@ std::vector<std::size_t> RawRecoveryDialog::checkedFiles() const {
 
 void RawRecoveryDialog::onItemShown(QTreeWidgetItem* item, IconKind icon) {
     if (icon != IconKind::File) return;
-    fileItems_[static_cast<std::size_t>(tree_->GetItemData(item))] = item;
+    fileItems_[static_cast<std::size_t>(tree_->itemData(item))] = item;
     // A new file under the category the list shows appears in the list at once.
     if (tree_->currentItem() != nullptr && tree_->currentItem() == item->parent()) {
         const int row = fileList_->rowCount();
@@ -277,7 +277,7 @@ void RawRecoveryDialog::previewFound(QTreeWidgetItem* item) {
         preview_->clear();
         return;
     }
-    const auto index = static_cast<std::size_t>(tree_->GetItemData(item));
+    const auto index = static_cast<std::size_t>(tree_->itemData(item));
     const VolumeView view = engine_->view;
     if (index >= engine_->carvedFiles.size() || !view.valid()) {
         preview_->clear();
@@ -313,11 +313,11 @@ void RawRecoveryDialog::onSetting() {
 }
 
 FileReadSeek* RawRecoveryDialog::prepareReader() {
-    CBrevantApp& a = app();
+    WizardApp& a = app();
     FileReadSeek* reader = a.reader();
     if (reader == nullptr) reader = a.newReader();
     // A reader that was replaced since the volume list read the disk is opened on it again.
-    const auto* list = qobject_cast<const PopulateDriveDlg*>(parentPage());
+    const auto* list = qobject_cast<const VolumeListPage*>(parentPage());
     if (!reader->isOpen() && list != nullptr && !list->devicePath.isEmpty()) reader->open(list->devicePath.toStdString());
     return reader;
 }

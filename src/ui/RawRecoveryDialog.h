@@ -32,7 +32,7 @@ struct VolumeRecord;
 
 namespace corvello::ui {
 
-class CXHtmlTree;
+class CheckTree;
 class PreviewPane;
 class QtResultTree;
 class QtScanHost;
@@ -77,7 +77,7 @@ public:
     QCheckBox* loadDefaultItems() const { return loadDefaults_; }
     QPushButton* settingButton() const { return setting_; }
     QLabel* settingHint() const { return settingHint_; }
-    CXHtmlTree* tree() const { return tree_; }
+    CheckTree* tree() const { return tree_; }
     QTableWidget* fileList() const { return fileList_; }
     // The preview of the found file selected in the tree or the list.
     PreviewPane* preview() const { return preview_; }
@@ -135,7 +135,7 @@ private:
     QCheckBox* loadDefaults_ = nullptr;
     QPushButton* setting_ = nullptr;
     QLabel* settingHint_ = nullptr;
-    CXHtmlTree* tree_ = nullptr;
+    CheckTree* tree_ = nullptr;
     QTableWidget* fileList_ = nullptr;
     PreviewPane* preview_ = nullptr;
     QProgressBar* progress_ = nullptr;

@@ -12,7 +12,7 @@
 #include <QToolTip>
 #include <QVBoxLayout>
 
-#include "ui/CBrevantApp.h"
+#include "ui/WizardApp.h"
 #include "ui/MessageBoxes.h"
 #include "ui/QtScanHost.h"
 #include "ui/QtText.h"

@@ -14,7 +14,7 @@
 #include <QVBoxLayout>
 
 #include "platform/ProgramPath.h"
-#include "ui/CBrevantApp.h"
+#include "ui/WizardApp.h"
 #include "ui/MessageBoxes.h"
 
 namespace corvello::ui {
@@ -77,7 +77,7 @@ WizardPage::WizardPage(QWidget* parent, int pageId, const QString& heading, bool
     help_->setToolButtonStyle(Qt::ToolButtonTextOnly);
     help_->setMinimumWidth(90);
     auto* menu = new QMenu(help_);
-    menu->addAction(QStringLiteral("Help"), this, [this] { CBrevantApp::showHelp(this); });
+    menu->addAction(QStringLiteral("Help"), this, [this] { WizardApp::showHelp(this); });
     menu->addAction(QStringLiteral("Software Webpage"), this,
                     [] { QDesktopServices::openUrl(QUrl(QString::fromLatin1(kWebPageUrl))); });
     menu->addAction(QStringLiteral("About"), this, [this] {
@@ -105,7 +105,7 @@ WizardPage::WizardPage(QWidget* parent, int pageId, const QString& heading, bool
 
 WizardPage::~WizardPage() = default;
 
-CBrevantApp& WizardPage::app() const { return *CBrevantApp::instance(); }
+WizardApp& WizardPage::app() const { return *WizardApp::instance(); }
 
 WizardPage* WizardPage::parentPage() const { return qobject_cast<WizardPage*>(parentWidget()); }
 
@@ -188,7 +188,7 @@ void WizardPage::closeEvent(QCloseEvent* event) {
 
 void WizardPage::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    if (CBrevantApp* a = CBrevantApp::instance()) a->setVisiblePage(this);
+    if (WizardApp* a = WizardApp::instance()) a->setVisiblePage(this);
 }
 
 CQuillmarkAboutDlg::CQuillmarkAboutDlg(QWidget* parent) : QDialog(parent) {

@@ -15,7 +15,7 @@ class QHBoxLayout;
 
 namespace corvello::ui {
 
-class CBrevantApp;
+class WizardApp;
 
 // The resource numbers of the pages, by which a page tells who created it.
 enum PageId : int {
@@ -50,7 +50,7 @@ public:
     // Shows page (already constructed as a child of this one) after its opening, hides this
     // one. Returns false (and deletes page) when its opening fails.
     bool showNextPage(WizardPage* page, int parentId);
-    // Goes on to a later step through its factory (CBrevantApp); while that step does not exist
+    // Goes on to a later step through its factory (WizardApp); while that step does not exist
     // yet, says so with unavailableText and stays.
     bool openStep(const std::function<WizardPage*(WizardPage*, int)>& factory, const QString& unavailableText);
 
@@ -77,7 +77,7 @@ protected:
 
     QVBoxLayout* body() const { return body_; }
     QHBoxLayout* buttonRow() const { return buttons_; }
-    CBrevantApp& app() const;
+    WizardApp& app() const;
 
 private:
     bool askToClose();

@@ -1,12 +1,12 @@
 #include "ui/WizardSteps.h"
 
-#include "ui/CBrevantApp.h"
-#include "ui/ParceModeNtfsDlg.h"
+#include "ui/WizardApp.h"
+#include "ui/RecoveryModePage.h"
 
 namespace corvello::ui {
 
-void installWizardSteps(CBrevantApp& app) {
-    app.recoveryModePage = [](WizardPage* parent, int) -> WizardPage* { return new ParceModeNtfsDlg(parent); };
+void installWizardSteps(WizardApp& app) {
+    app.recoveryModePage = [](WizardPage* parent, int) -> WizardPage* { return new RecoveryModePage(parent); };
 }
 
 }  // namespace corvello::ui

@@ -4,8 +4,8 @@
 
 namespace corvello::ui {
 
-class CBrevantApp;
+class WizardApp;
 
-void installWizardSteps(CBrevantApp& app);
+void installWizardSteps(WizardApp& app);
 
 }  // namespace corvello::ui

@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "platform/ProgramPath.h"
-#include "ui/CBrevantApp.h"
+#include "ui/WizardApp.h"
 #include "ui/WizardSteps.h"
 
 namespace {
@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
             images << a;
         }
     }
-    corvello::ui::CBrevantApp app;
+    corvello::ui::WizardApp app;
     corvello::ui::installWizardSteps(app);
     return app.run(images, select);
 }

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <map>
 #include <set>
+#include <sstream>
 
 #include "cli/Cli.h"
 #include "scan/Reports.h"
@@ -207,6 +208,36 @@ TEST(ListFormats, TimesAreIso8601InUtc) {
         {{-86400, 0}, "1969-12-31T00:00:00Z"},                // before 1970
     };
     for (const Case& c : cases) EXPECT_EQ(isoUtc(c.time), c.text) << c.time.seconds;
+}
+
+}  // namespace
+}  // namespace corvello
+
+namespace corvello {
+namespace {
+
+// XML 1.0 has no place for U+FFFE, U+FFFF or a lone surrogate, which names on NTFS and ext can
+// hold: the report stays well-formed and keeps the names apart.
+TEST(ListFormats, DfxmlIsWellFormedWhateverANameHolds) {
+    if (!havePython()) GTEST_SKIP() << "python3 with xml.etree is not installed";
+    const std::vector<std::string> names = {"a\xEF\xBF\xBE" "b", "c\xEF\xBF\xBF" "d", "e\xED\xA0\x80" "f",
+                                            "g<&>\"h", "\xF0\x9F\x93\xB7 photo"};
+    std::ostringstream report;
+    {
+        const auto writer = makeListWriter(ListFormat::Dfxml, report, false, {"disk\xEF\xBF\xBE.img", 0});
+        writer->begin();
+        for (const std::string& name : names) writer->row(ListRow{false, false, 1, name, {}, {}, {}});
+        writer->end();
+    }
+    test::ScratchDir scratch;
+    writeText(scratch.file("report.xml"), report.str());
+    const Shell r = shell("python3 -c 'import sys, xml.etree.ElementTree as ET\n"
+                          "ns = \"{http://www.forensicswiki.org/wiki/Category:Digital_Forensics_XML}\"\n"
+                          "for f in ET.parse(sys.argv[1]).getroot().iter(ns + \"filename\"): print(f.text)' " +
+                          scratch.file("report.xml"));
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(test::lines(r.out),
+              (std::vector<std::string>{"a\\uFFFEb", "c\\uFFFFd", "e\\uD800f", "g<&>\"h", "\xF0\x9F\x93\xB7 photo"}));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sstream>
 
+#include "cli/Cli.h"
 #include "raw/RawTestSupport.h"
 #include "support/TestSupport.h"
 
@@ -55,7 +56,12 @@ TEST(CarveCli, FindsEveryPlacedFileWhole) {
     ASSERT_EQ(placed.size(), manifest.size());
     ScratchDir out;
     const CliResult r = runCli({"carve", fixture("carve.img"), "--out", out.path()});
-    ASSERT_EQ(r.status, 0) << r.err;
+    // The fixture's clip.mp4 has no movie box (no player can show it): it is named as cut, and
+    // the status tells that a file is incomplete.
+    ASSERT_EQ(r.status, cli::kExitIncomplete) << r.err;
+    EXPECT_NE(r.err.find("1 file(s) are damaged or cut; each was saved up to its last sound part:\n  Video/2220032 .mp4\n"),
+              std::string::npos)
+        << r.err;
 
     std::map<std::string, int> perCategory;
     for (const Placed& p : placed) {
@@ -82,10 +88,11 @@ TEST(CarveCli, FindsEveryPlacedFileWhole) {
         EXPECT_EQ(out_lines[i].substr(0, tab), order[i]);
         EXPECT_GE(std::stoi(out_lines[i].substr(tab + 1)), perCategory[order[i]]) << out_lines[i];
     }
-    EXPECT_NE(r.err.find("\ncarved "), std::string::npos) << r.err;
-    // The end of the run on stderr; no progress drawn into a stream that is not a terminal.
+    EXPECT_NE(r.err.find("carved "), std::string::npos) << r.err;
+    // The end of the run on stderr, in the command line's words: no progress drawn into a stream
+    // that is not a terminal, and not the wizard's closing message (its Save button is not here).
     EXPECT_EQ(r.err.find('\033'), std::string::npos);
-    EXPECT_NE(r.err.find("Scanning processing done.Select save button to save the data.."), std::string::npos);
+    EXPECT_EQ(r.err.find("Select save button"), std::string::npos) << r.err;
 }
 
 TEST(CarveCli, FilesDeletedFromAFatVolumeComeBack) {
@@ -125,15 +132,15 @@ TEST(CarveCli, DefaultsLoadedTwiceStillFindEachFileOnce) {
     ScratchDir once, twice;
     const CliResult a = runCli({"carve", fixture("carve.img"), "--out", once.path()});
     const CliResult b = runCli({"carve", fixture("carve.img"), "--settings", defaults, "--out", twice.path()});
-    ASSERT_EQ(a.status, 0) << a.err;
-    ASSERT_EQ(b.status, 0) << b.err;
+    ASSERT_EQ(a.status, cli::kExitIncomplete) << a.err;  // clip.mp4, as above
+    ASSERT_EQ(b.status, cli::kExitIncomplete) << b.err;
     EXPECT_EQ(a.out.substr(0, a.out.rfind("into")), b.out.substr(0, b.out.rfind("into")));
 }
 
 TEST(CarveCli, StartSectorMakesOffsetsRelativeToIt) {
     ScratchDir out;
     const CliResult r = runCli({"carve", fixture("carve.img"), "--start", "2048", "--out", out.path()});
-    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(r.status, cli::kExitIncomplete) << r.err;  // clip.mp4, as above
     for (const Placed& p : placedFiles()) {
         if (p.path != "picture.bmp") continue;
         const std::string name = std::to_string(p.offset - 1048576) + " .bmp";
@@ -153,7 +160,8 @@ TEST(CarveCli, ACutFileIsSavedUpToItsSoundPartAndNamed) {
     ScratchDir dir;
     writeImage(dir.file("cut.img"), 1 << 20, {{8192, cut}});
     const CliResult r = runCli({"carve", dir.file("cut.img"), "--out", dir.file("out")});
-    ASSERT_EQ(r.status, 0) << r.err;
+    // Every file was written, but one is incomplete: the exit status says so.
+    ASSERT_EQ(r.status, cli::kExitIncomplete) << r.err;
     EXPECT_NE(r.err.find("1 file(s) are damaged or cut; each was saved up to its last sound part:\n  Pictures/8192 .png\n"),
               std::string::npos)
         << r.err;

@@ -7,6 +7,8 @@
 #include <map>
 
 #include "cli/Cli.h"
+#include "common/Text.h"
+#include "fs/fat/FatTestSupport.h"
 #include "scan/Recoverability.h"
 #include "support/TestSupport.h"
 
@@ -127,16 +129,100 @@ TEST(Recoverability, JudgesClaimedRuns) {
         {{{0, 1}, {19, 1}}, DataState::PartlyOverwritten, 1, "partly overwritten (50%)"},
         {{{150, UINT64_MAX / 2}}, DataState::Overwritten, UINT64_MAX / 2, "overwritten"},
     };
+    // The same units read once beforehand judge every run alike.
+    UnitUsage usage(100, inUse);
+    usage.markTaken(32, 3);
+    usage.markTaken(30, 3);
+    usage.finish();
     for (const Case& c : cases) {
         const Recoverability r = judgeRuns(c.runs, 100, inUse, &live);
         EXPECT_EQ(r.state, c.state) << c.text;
         EXPECT_EQ(r.reused, c.reused) << c.text;
         EXPECT_EQ(recoverabilityText(r), c.text);
+        const Recoverability u = judgeRuns(c.runs, usage);
+        EXPECT_EQ(u.state, c.state) << c.text;
+        EXPECT_EQ(u.units, r.units) << c.text;
+        EXPECT_EQ(u.reused, c.reused) << c.text;
     }
     EXPECT_EQ(recoverabilityText(Recoverability{}), "unknown");
     // A share that rounds to 0 or 100 still reads as partly overwritten.
     EXPECT_EQ(recoverabilityText({DataState::PartlyOverwritten, 1000, 1}), "partly overwritten (1%)");
     EXPECT_EQ(recoverabilityText({DataState::PartlyOverwritten, 1000, 999}), "partly overwritten (99%)");
+}
+
+// Many deleted files that each claim most of a volume are judged in one pass over its units:
+// the allocation record is asked once per unit, whatever the number and length of the runs.
+TEST(Recoverability, AUsageAsksTheAllocationRecordOncePerUnit) {
+    constexpr std::uint64_t kUnits = 100000;
+    std::uint64_t asked = 0;
+    const auto every3rd = [&asked](std::uint64_t u) {
+        ++asked;
+        return u % 3 == 0;
+    };
+    UnitUsage usage(kUnits, every3rd);
+    usage.markTaken(50000, 1000);  // a live file
+    usage.markTaken(50500, 64);    // another, overlapping it
+    usage.markTaken(99990, 100);   // one running past the end
+    usage.finish();
+    EXPECT_EQ(asked, kUnits);
+    const auto brute = [](std::uint64_t first, std::uint64_t count) {
+        std::uint64_t taken = 0;
+        for (std::uint64_t u = first; u < first + count; ++u)
+            taken += u >= kUnits || u % 3 == 0 || (u >= 50000 && u < 51000) || u >= 99990 ? 1 : 0;
+        return taken;
+    };
+    const UnitRun runs[] = {{0, 1},     {1, 2},       {0, 64},     {63, 2},          {5, 511},
+                            {511, 514}, {49990, 20},  {50999, 3},  {2, kUnits},      {99000, 2000},
+                            {0, kUnits}, {kUnits, 5}, {12345, 67}, {40000, 20000}};
+    for (const UnitRun& run : runs) EXPECT_EQ(usage.takenIn(run.first, run.count), brute(run.first, run.count));
+    for (std::uint64_t file = 0; file < 10000; ++file) {
+        const Recoverability r = judgeRuns({{2 + file, 90000}}, usage);
+        EXPECT_EQ(r.state, DataState::PartlyOverwritten);
+    }
+    EXPECT_EQ(asked, kUnits);
+}
+
+// On a medium cut short, the clusters past its end hold nothing that can be read: a deleted
+// file that lies there is not intact, whatever the allocation record says.
+TEST(Recoverability, DeletedFilesPastTheEndOfACutMediumAreNotIntact) {
+    struct Case {
+        const char* image;
+        const char* path;
+        const char* folder;  // must lie before the cut
+    };
+    const Case cases[] = {{"fat16-2k", "Old project/Sub/notes on the plan.txt", "Sub"},
+                          {"exfat-4k", "Trash/old photo.jpg", "Trash"}};
+    test::ScratchDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.image);
+        const auto bytes = test::readWholeFile(test::fixture(std::string(c.image) + ".img"));
+        std::string path(c.path);
+        const std::u16string name = fromUtf8(path.substr(path.rfind('/') + 1));
+        std::int64_t fileAt = 0, folderAt = 0;
+        if (std::string(c.image).rfind("exfat", 0) == 0) {
+            const auto v = test::parseVolume<Fat64Class>(bytes);
+            const auto& p = v->parser;
+            const auto at = [&p](std::uint32_t cluster) {
+                return p.heapOffset + static_cast<std::int64_t>(cluster - 2) * p.clusterBytes;
+            };
+            fileAt = at(p.entries[static_cast<std::size_t>(test::findRecord(p.entries, name))].firstCluster);
+            folderAt = at(p.entries[static_cast<std::size_t>(test::findRecord(p.entries, fromUtf8(c.folder)))].firstCluster);
+        } else {
+            const auto v = test::parseVolume<Fat16Class>(bytes);
+            const auto& p = v->parser;
+            const auto at = [&p](const FatEntry& e) {
+                return p.dataOffset + static_cast<std::int64_t>(p.firstCluster(e) - 2) * p.clusterBytes;
+            };
+            fileAt = at(p.entries[static_cast<std::size_t>(test::findRecord(p.entries, name))]);
+            folderAt = at(p.entries[static_cast<std::size_t>(test::findRecord(p.entries, fromUtf8(c.folder)))]);
+        }
+        ASSERT_LT(folderAt, fileAt);
+        test::writeFile(dir.file("cut.img"), std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + fileAt));
+        std::string err;
+        const auto states = dataStates(dir.file("cut.img"), err);
+        ASSERT_TRUE(states.count(c.path)) << err;
+        EXPECT_EQ(states.at(c.path), "overwritten");
+    }
 }
 
 }  // namespace

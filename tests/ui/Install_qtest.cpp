@@ -18,8 +18,8 @@
 
 #include "UiTestSupport.h"
 #include "platform/ProgramPath.h"
-#include "ui/CBrevantApp.h"
-#include "ui/Physical_DriveDialog.h"
+#include "ui/WizardApp.h"
+#include "ui/DriveTreePage.h"
 #include "ui/WizardPage.h"
 
 using namespace corvello;
@@ -90,7 +90,7 @@ private slots:
         LockedMachine machine;
         uitest::MessageLog log;
         QTemporaryDir lockDir;
-        CBrevantApp app(lockDir.path());
+        WizardApp app(lockDir.path());
         app.systemRoots = machine.roots;
         app.elevationPossible = true;  // as for a user who is not root
         QList<int> ended;
@@ -106,7 +106,7 @@ private slots:
             if (!user.effective()) QSKIP("cannot drop the right to read every file here");
             QVERIFY(app.startUp());
         }
-        Physical_DriveDialog* first = app.firstPage();
+        DriveTreePage* first = app.firstPage();
         QCOMPARE(first->drivesRoot()->childCount(), 0);
         QVERIFY(first->elevateButton()->isVisible());
         QCOMPARE(first->elevateButton()->text(), QStringLiteral("Restart as administrator..."));
@@ -160,7 +160,7 @@ private slots:
             uitest::FakeMachine open;
             uitest::MessageLog log;
             QTemporaryDir lockDir;
-            CBrevantApp app(lockDir.path());
+            WizardApp app(lockDir.path());
             app.systemRoots = c.locked ? locked.roots : open.roots;
             app.elevationPossible = c.elevationPossible;
             {
@@ -185,7 +185,7 @@ private slots:
         const QString stick = QString::fromStdString(machine.roots.devices) + "/sdc1";
         QStringList arguments;
         {
-            CBrevantApp app(lockDir.path());
+            WizardApp app(lockDir.path());
             app.systemRoots = machine.roots;
             QVERIFY(app.startUp({odd}, stick));
             QCOMPARE(app.firstPage()->selectedDevicePath(), stick);
@@ -199,12 +199,12 @@ private slots:
         uitest::FakeMachine machine;
         uitest::MessageLog log;
         QTemporaryDir lockDir;
-        CBrevantApp app(lockDir.path());
+        WizardApp app(lockDir.path());
         app.systemRoots = machine.roots;
         QVERIFY(app.startUp());
-        Physical_DriveDialog* first = app.firstPage();
+        DriveTreePage* first = app.firstPage();
 
-        const QString help = CBrevantApp::helpFilePath();
+        const QString help = WizardApp::helpFilePath();
         QVERIFY2(QFileInfo(help).fileName() == QStringLiteral("README.md"), qPrintable(help));
         QAction* action = first->helpButton()->menu()->actions().at(0);
         QCOMPARE(action->text(), QStringLiteral("Help"));

@@ -21,17 +21,17 @@
 #include "common/VolumeRecord.h"
 #include "device/FileReadSeek.h"
 #include "raw/myJpg.h"
-#include "ui/CBrevantApp.h"
-#include "ui/CCheckListCtrl.h"
-#include "ui/CXHtmlTree.h"
-#include "ui/ParceModeNtfsDlg.h"
-#include "ui/Physical_DriveDialog.h"
-#include "ui/PopulateDriveDlg.h"
+#include "ui/WizardApp.h"
+#include "ui/CheckList.h"
+#include "ui/CheckTree.h"
+#include "ui/RecoveryModePage.h"
+#include "ui/DriveTreePage.h"
+#include "ui/VolumeListPage.h"
 #include "ui/PreviewPane.h"
 #include "ui/QtText.h"
 #include "ui/RawRecoveryDialog.h"
-#include "ui/VolumeOperations.h"
-#include "ui/VolumeScanDlg.h"
+#include "ui/VolumeInformationPage.h"
+#include "ui/ScanPage.h"
 #include "ui/WizardSteps.h"
 
 using namespace corvello;
@@ -48,25 +48,25 @@ struct ScannedPage {
     uitest::FakeMachine machine;
     uitest::MessageLog log;
     QTemporaryDir lockDir;
-    std::unique_ptr<CBrevantApp> app;
-    VolumeScanDlg* page = nullptr;
+    std::unique_ptr<WizardApp> app;
+    ScanPage* page = nullptr;
 
     explicit ScannedPage(const QString& image) {
-        app = std::make_unique<CBrevantApp>(lockDir.path());
+        app = std::make_unique<WizardApp>(lockDir.path());
         app->systemRoots = machine.roots;
         app->endHook = [](int) {};
         installWizardSteps(*app);
         app->startUp();
         if (!app->firstPage()->addImageFile(uitest::fixture(image))) return;
         QTest::mouseClick(app->firstPage()->nextButton(), Qt::LeftButton);
-        auto* info = qobject_cast<VolumeOperations*>(app->visiblePage());
+        auto* info = qobject_cast<VolumeInformationPage*>(app->visiblePage());
         if (info == nullptr) return;
         QTest::mouseClick(info->nextButton(), Qt::LeftButton);
-        auto* mode = qobject_cast<ParceModeNtfsDlg*>(app->visiblePage());
+        auto* mode = qobject_cast<RecoveryModePage*>(app->visiblePage());
         if (mode == nullptr) return;
         QTest::mouseClick(mode->nextButton(), Qt::LeftButton);
-        page = qobject_cast<VolumeScanDlg*>(app->visiblePage());
-        if (page == nullptr || !waitForWork() || page->state() != VolumeScanDlg::State::Done) page = nullptr;
+        page = qobject_cast<ScanPage*>(app->visiblePage());
+        if (page == nullptr || !waitForWork() || page->state() != ScanPage::State::Done) page = nullptr;
     }
     bool waitForWork() const {
         QElapsedTimer t;
@@ -100,8 +100,8 @@ struct ScannedPage {
         return waitForWork();
     }
     int row(const QString& name) const {
-        for (int r = 0; r < page->fileList()->GetItemCount(); ++r)
-            if (page->fileList()->GetItemText(r, 0) == name) return r;
+        for (int r = 0; r < page->fileList()->itemCount(); ++r)
+            if (page->fileList()->itemText(r, 0) == name) return r;
         return -1;
     }
 };
@@ -239,26 +239,26 @@ private slots:
         for (const Expect& e : expected) {
             const int r = s.row(e.name);
             QVERIFY2(r >= 0, qPrintable(e.name));
-            QCOMPARE(s.page->fileList()->GetItemText(r, VolumeScanDlg::kDataColumn), e.text);
+            QCOMPARE(s.page->fileList()->itemText(r, ScanPage::kDataColumn), e.text);
             if (e.color.isValid())
                 QCOMPARE(s.page->fileList()->topLevelItem(r)->foreground(0).color(), e.color);
         }
-        QCOMPARE(s.page->fileList()->headerItem()->text(VolumeScanDlg::kDataColumn), QStringLiteral("Data"));
+        QCOMPARE(s.page->fileList()->headerItem()->text(ScanPage::kDataColumn), QStringLiteral("Data"));
         uitest::renderToPng(s.page, "page-139-data-states");
 
         s.page->intactOnlyBox()->setChecked(true);
         QVERIFY(s.search(QStringLiteral("reused|untouched|keep")));
         QStringList found;
-        for (int r = 0; r < s.page->fileList()->GetItemCount(); ++r) found << s.page->fileList()->GetItemText(r, 0);
+        for (int r = 0; r < s.page->fileList()->itemCount(); ++r) found << s.page->fileList()->itemText(r, 0);
         found.sort();
         QCOMPARE(found, (QStringList{"ROOT\\keep.txt", "ROOT\\untouched.bin"}));
 
         QTemporaryDir out;
-        VolumeScanDlg::folderChooser = [&out](QWidget*) { return out.path(); };
-        s.page->tree()->SetCheck(s.root(), true);
+        ScanPage::folderChooser = [&out](QWidget*) { return out.path(); };
+        s.page->tree()->setCheck(s.root(), true);
         QTest::mouseClick(s.page->saveButton(), Qt::LeftButton);
         QVERIFY(s.waitForWork());
-        VolumeScanDlg::folderChooser = {};
+        ScanPage::folderChooser = {};
         QMap<QString, QByteArray> written;
         QDirIterator it(out.path(), QDir::Files, QDirIterator::Subdirectories);
         while (it.hasNext()) {
@@ -284,11 +284,11 @@ private slots:
         uitest::FakeMachine machine;
         uitest::MessageLog log;
         QTemporaryDir lockDir;
-        auto app = std::make_unique<CBrevantApp>(lockDir.path());
+        auto app = std::make_unique<WizardApp>(lockDir.path());
         app->systemRoots = machine.roots;
         app->endHook = [](int) {};
         app->startUp();
-        auto* list = new PopulateDriveDlg(app->firstPage());
+        auto* list = new VolumeListPage(app->firstPage());
         list->devicePath = image;
         VolumeRecord record;
         record.fileSystem = u"RAW";
@@ -313,7 +313,8 @@ private slots:
                                                     page->defaultSettingsPath.toStdString(), "--out",
                                                     out.path().toStdString()};
         const int status = cli::runCli(carveArgs, o, e);
-        QVERIFY2(status == 0, e.str().c_str());
+        // The fixture's clip.mp4 has no movie box: named as cut, so the status is "incomplete".
+        QVERIFY2(status == cli::kExitIncomplete, e.str().c_str());
         QTreeWidgetItem* pictures = nullptr;
         for (int c = 0; c < page->rootItem()->childCount(); ++c)
             if (page->rootItem()->child(c)->text(0).startsWith(QStringLiteral("Pictures")))

@@ -32,11 +32,11 @@
 #include "device/FileReadSeek.h"
 #include "raw/SignatureDefinition.h"
 #include "raw/myJpg.h"
-#include "ui/CBrevantApp.h"
-#include "ui/CXHtmlTree.h"
-#include "ui/DriveParsingModes.h"
-#include "ui/Physical_DriveDialog.h"
-#include "ui/PopulateDriveDlg.h"
+#include "ui/WizardApp.h"
+#include "ui/CheckTree.h"
+#include "ui/PartitionScanModePage.h"
+#include "ui/DriveTreePage.h"
+#include "ui/VolumeListPage.h"
 #include "ui/PreviewPane.h"
 #include "ui/QtScanHost.h"
 #include "ui/QtText.h"
@@ -148,16 +148,16 @@ struct RawPage {
     uitest::FakeMachine machine;
     uitest::MessageLog log;
     QTemporaryDir lockDir;
-    std::unique_ptr<CBrevantApp> app;
-    PopulateDriveDlg* list = nullptr;
+    std::unique_ptr<WizardApp> app;
+    VolumeListPage* list = nullptr;
     RawRecoveryDialog* page = nullptr;
 
     RawPage(const QString& image, qint64 startSector, qint64 sectorCount) {
-        app = std::make_unique<CBrevantApp>(lockDir.path());
+        app = std::make_unique<WizardApp>(lockDir.path());
         app->systemRoots = machine.roots;
         app->endHook = [](int) {};
         app->startUp();
-        list = new PopulateDriveDlg(app->firstPage());
+        list = new VolumeListPage(app->firstPage());
         list->devicePath = image;
         VolumeRecord record;
         record.fileSystem = u"RAW";
@@ -218,21 +218,21 @@ struct Wizard {
     uitest::FakeMachine machine;
     uitest::MessageLog log;
     QTemporaryDir lockDir;
-    CBrevantApp app{lockDir.path()};
-    PopulateDriveDlg* list = nullptr;
+    WizardApp app{lockDir.path()};
+    VolumeListPage* list = nullptr;
 
     explicit Wizard(const QString& image) {
         app.systemRoots = machine.roots;
         app.endHook = [](int) {};
         if (!app.startUp({image})) return;
-        Physical_DriveDialog* first = app.firstPage();
+        DriveTreePage* first = app.firstPage();
         QTreeWidgetItem* drives = first->drivesRoot();
         first->tree()->setCurrentItem(drives->child(drives->childCount() - 1));
         QTest::mouseClick(first->nextButton(), Qt::LeftButton);
-        auto* modes = qobject_cast<DriveParsingModes*>(app.visiblePage());
+        auto* modes = qobject_cast<PartitionScanModePage*>(app.visiblePage());
         if (modes == nullptr) return;
         QTest::mouseClick(modes->nextButton(), Qt::LeftButton);
-        list = qobject_cast<PopulateDriveDlg*>(app.visiblePage());
+        list = qobject_cast<VolumeListPage*>(app.visiblePage());
     }
     // The row overridden with "RAW", then Next.
     RawRecoveryDialog* toRawPage(int row) {
@@ -254,7 +254,7 @@ private slots:
         // row overridden with "RAW".
         QTemporaryDir dir;
         Wizard w(makePartialMibDisk(dir.path()));
-        PopulateDriveDlg* list = w.list;
+        VolumeListPage* list = w.list;
         QVERIFY(list != nullptr);
         QCOMPARE(list->list()->rowCount(), 1);
         list->list()->selectRow(0);
@@ -262,7 +262,7 @@ private slots:
         QCOMPARE(list->endSector()->text(), QString::number(2048 + 2056 - 1));
         RawRecoveryDialog* page = w.toRawPage(0);
         QVERIFY(page != nullptr);
-        CBrevantApp& app = w.app;
+        WizardApp& app = w.app;
         uitest::MessageLog& log = w.log;
         QVERIFY(!list->isVisible());
         QCOMPARE(page->parentPageId, int(kVolumeListPage));
@@ -445,12 +445,12 @@ private slots:
             QTreeWidgetItem* category = root->child(c);
             const QString name = categoryName(category->text(0));
             if (name == QStringLiteral("Archives")) {
-                page->tree()->SetCheck(category, true);
+                page->tree()->setCheck(category, true);
                 for (int f = 0; f < category->childCount(); ++f) expected.insert(name + "/" + category->child(f)->text(0));
                 continue;
             }
             for (int f = 0; f < category->childCount(); f += 2) {
-                page->tree()->SetCheck(category->child(f), true);
+                page->tree()->setCheck(category->child(f), true);
                 expected.insert(name + "/" + category->child(f)->text(0));
             }
         }
@@ -463,7 +463,7 @@ private slots:
                     QStringLiteral("Video/2220032 .mp4"))
                     cut = root->child(c)->child(f);
         QVERIFY(cut != nullptr);
-        page->tree()->SetCheck(cut, true);
+        page->tree()->setCheck(cut, true);
         expected.insert(QStringLiteral("Video/2220032 .mp4"));
         page->tree()->setCurrentItem(cut);
         page->preview()->waitForWorker();

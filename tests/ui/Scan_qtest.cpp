@@ -33,21 +33,21 @@
 #include "scan/Candidates.h"
 #include "scan/SaveWalk.h"
 #include "scan/Scan.h"
-#include "ui/CBrevantApp.h"
-#include "ui/CCheckListCtrl.h"
-#include "ui/CXHtmlTree.h"
-#include "ui/DriveParsingModes.h"
+#include "ui/WizardApp.h"
+#include "ui/CheckList.h"
+#include "ui/CheckTree.h"
+#include "ui/PartitionScanModePage.h"
 #include "ui/ExportList.h"
-#include "ui/ParceModeNtfsDlg.h"
-#include "ui/Physical_DriveDialog.h"
-#include "ui/PopulateDriveDlg.h"
+#include "ui/RecoveryModePage.h"
+#include "ui/DriveTreePage.h"
+#include "ui/VolumeListPage.h"
 #include "ui/QtResultTree.h"
 #include "ui/QtScanHost.h"
 #include "ui/QtText.h"
-#include "ui/VolumeOperations.h"
-#include "ui/VolumeScanDlg.h"
+#include "ui/VolumeInformationPage.h"
+#include "ui/ScanPage.h"
 #include "ui/WizardSteps.h"
-#include "ui/advanceOptions.h"
+#include "ui/AdvancedInputPage.h"
 
 using namespace corvello;
 using namespace corvello::ui;
@@ -68,11 +68,11 @@ struct Wizard {
     uitest::FakeMachine machine;
     uitest::MessageLog log;
     QTemporaryDir lockDir;
-    std::unique_ptr<CBrevantApp> app;
+    std::unique_ptr<WizardApp> app;
     QList<int> ended;
 
     Wizard() {
-        app = std::make_unique<CBrevantApp>(lockDir.path());
+        app = std::make_unique<WizardApp>(lockDir.path());
         app->systemRoots = machine.roots;
         app->endHook = [this](int code) { ended << code; };
         installWizardSteps(*app);
@@ -83,19 +83,19 @@ struct Wizard {
         return qobject_cast<Page*>(app->visiblePage());
     }
     // The first page with a volume image opened, Next, then Next on the volume information.
-    ParceModeNtfsDlg* toRecoveryMode(const QString& image) {
+    RecoveryModePage* toRecoveryMode(const QString& image) {
         if (!app->firstPage()->addImageFile(image)) return nullptr;
         QTest::mouseClick(app->firstPage()->nextButton(), Qt::LeftButton);
-        auto* info = visible<VolumeOperations>();
+        auto* info = visible<VolumeInformationPage>();
         if (info == nullptr) return nullptr;
         QTest::mouseClick(info->nextButton(), Qt::LeftButton);
-        return visible<ParceModeNtfsDlg>();
+        return visible<RecoveryModePage>();
     }
 };
 
 void flushDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
 
-bool waitForScan(VolumeScanDlg* page, int timeout = kLongWait) {
+bool waitForScan(ScanPage* page, int timeout = kLongWait) {
     QElapsedTimer t;
     t.start();
     while (page->scanInProgress && page->workerRunning() && t.elapsed() < timeout) QTest::qWait(20);
@@ -104,7 +104,7 @@ bool waitForScan(VolumeScanDlg* page, int timeout = kLongWait) {
     return !page->workerRunning();
 }
 
-bool waitForSearch(advanceOptions* page, int timeout = kLongWait) {
+bool waitForSearch(AdvancedInputPage* page, int timeout = kLongWait) {
     QElapsedTimer t;
     t.start();
     while (page->searchRunning() && t.elapsed() < timeout) QTest::qWait(20);
@@ -126,13 +126,13 @@ QString describe(const QList<Shown>& list) {
     return out.join(QStringLiteral(", "));
 }
 
-QList<Shown> shownInWidget(CXHtmlTree* tree) {
+QList<Shown> shownInWidget(CheckTree* tree) {
     QList<Shown> out;
     if (tree->topLevelItemCount() == 0) return out;
     QTreeWidgetItem* root = tree->topLevelItem(0);
     for (int i = 0; i < root->childCount(); ++i) {
         QTreeWidgetItem* item = root->child(i);
-        out << Shown{item->text(0), tree->GetItemTextColor(item) == kDeletedTextColor, item->childCount() > 0};
+        out << Shown{item->text(0), tree->itemTextColor(item) == kDeletedTextColor, item->childCount() > 0};
     }
     return out;
 }
@@ -169,7 +169,7 @@ struct LayerScan {
     }
 };
 
-ScanRequest requestOf(VolumeScanDlg* page, std::int64_t maxCandidates = 3) {
+ScanRequest requestOf(ScanPage* page, std::int64_t maxCandidates = 3) {
     ScanRequest r;
     r.volume = page->volume;
     r.mode = static_cast<RecoveryMode>(page->recoveryMode);
@@ -202,7 +202,7 @@ private slots:
         QFETCH(QString, image);
         QFETCH(QString, offered);
         Wizard w;
-        ParceModeNtfsDlg* page = w.toRecoveryMode(volumeImage(image));
+        RecoveryModePage* page = w.toRecoveryMode(volumeImage(image));
         QVERIFY(page != nullptr);
         QCOMPARE(page->parentPageId, int(kVolumeInformationPage));
         QStringList shown;
@@ -228,7 +228,7 @@ private slots:
 
     void everyModeChangeClearsDriveFormatted() {
         Wizard w;
-        ParceModeNtfsDlg* page = w.toRecoveryMode(volumeImage("fat32-512.img"));
+        RecoveryModePage* page = w.toRecoveryMode(volumeImage("fat32-512.img"));
         QVERIFY(page != nullptr);
         page->advancedMode()->click();
         page->formattedCheck()->click();
@@ -271,13 +271,13 @@ private slots:
         QFETCH(QString, image);
         QFETCH(int, mode);
         Wizard w;
-        ParceModeNtfsDlg* modePage = w.toRecoveryMode(volumeImage(image));
+        RecoveryModePage* modePage = w.toRecoveryMode(volumeImage(image));
         QVERIFY(modePage != nullptr);
         QRadioButton* radio = mode == 1 ? modePage->standardMode() : mode == 2 ? modePage->advancedMode() : modePage->deepMode();
         radio->click();
         QTest::mouseClick(modePage->nextButton(), Qt::LeftButton);
         if (mode == 2) {
-            auto* adv = w.visible<advanceOptions>();
+            auto* adv = w.visible<AdvancedInputPage>();
             QVERIFY(adv != nullptr);
             QVERIFY(waitForSearch(adv));
             QVERIFY(adv->tfsList()->count() > 0);
@@ -288,12 +288,12 @@ private slots:
             renderToPng(adv, "page-153-advanced-done-" + QString(QTest::currentDataTag()).replace(' ', '-'));
             QTest::mouseClick(adv->nextButton(), Qt::LeftButton);
         }
-        auto* page = w.visible<VolumeScanDlg>();
+        auto* page = w.visible<ScanPage>();
         QVERIFY(page != nullptr);
         QCOMPARE(page->windowTitle(), QStringLiteral("Corvello"));
         QCOMPARE(page->parentPageId, mode == 2 ? int(kAdvancedInputPage) : int(kRecoveryModePage));
         QVERIFY(waitForScan(page));
-        QCOMPARE(page->state(), VolumeScanDlg::State::Done);
+        QCOMPARE(page->state(), ScanPage::State::Done);
         QVERIFY(!page->scanInProgress);
         QVERIFY(page->backButton()->isEnabled());
         QVERIFY(!page->progress()->isVisibleTo(page) && !page->pauseButton()->isVisibleTo(page));
@@ -327,12 +327,12 @@ private slots:
     // the cluster sizes with the boot value first, and the older volume's folders in the tree.
     void advancedFat32FindsTheOlderVolume() {
         Wizard w;
-        ParceModeNtfsDlg* modePage = w.toRecoveryMode(volumeImage("fat32-reformatted.img"));
+        RecoveryModePage* modePage = w.toRecoveryMode(volumeImage("fat32-reformatted.img"));
         QVERIFY(modePage != nullptr);
         modePage->advancedMode()->click();
         modePage->maxCountEdit()->setText("12");
         QTest::mouseClick(modePage->nextButton(), Qt::LeftButton);
-        auto* adv = w.visible<advanceOptions>();
+        auto* adv = w.visible<AdvancedInputPage>();
         QVERIFY(adv != nullptr);
         QVERIFY(adv->clusterLabel()->isVisibleTo(adv) && !adv->heapList()->isVisibleTo(adv));
         QVERIFY(waitForSearch(adv));
@@ -364,10 +364,10 @@ private slots:
         for (int i = 0; i < adv->tfsList()->count(); ++i) {
             adv->tfsList()->setCurrentIndex(i);
             QTest::mouseClick(adv->nextButton(), Qt::LeftButton);
-            auto* page = w.visible<VolumeScanDlg>();
+            auto* page = w.visible<ScanPage>();
             QVERIFY(page != nullptr);
             QVERIFY(waitForScan(page));
-            QCOMPARE(page->state(), VolumeScanDlg::State::Done);
+            QCOMPARE(page->state(), ScanPage::State::Done);
             QCOMPARE(page->hiddenTfsList()->currentData(), adv->tfsList()->currentData());
             LayerScan layer(volumeImage("fat32-reformatted.img"), requestOf(page, 12));
             const QList<Shown> shown = shownInWidget(page->tree());
@@ -382,7 +382,7 @@ private slots:
                 for (int k = 0; k < orphans->childCount(); ++k) {
                     names << orphans->child(k)->text(0);
                     if (orphans->child(k)->text(0) == QLatin1String("Sub"))
-                        QCOMPARE(page->tree()->GetItemTextColor(orphans->child(k)), kDeletedTextColor);
+                        QCOMPARE(page->tree()->itemTextColor(orphans->child(k)), kDeletedTextColor);
                 }
                 olderFound |= names.contains("Reports") && names.contains("Sub");
             }
@@ -397,17 +397,17 @@ private slots:
     void refusedStates() {
         Wizard w;
         // A file-system text no parser takes: "ntfs" with a trailing blank.
-        ParceModeNtfsDlg* modePage = w.toRecoveryMode(volumeImage("ntfs-basic.img"));
+        RecoveryModePage* modePage = w.toRecoveryMode(volumeImage("ntfs-basic.img"));
         QVERIFY(modePage != nullptr);
         modePage->volume.setFileSystem(u"ntfs ");
         QTest::mouseClick(modePage->nextButton(), Qt::LeftButton);
-        auto* page = w.visible<VolumeScanDlg>();
+        auto* page = w.visible<ScanPage>();
         QVERIFY(page != nullptr);
         QCOMPARE(w.log.notices.last(), QStringLiteral("not a valid drive."));
         QCOMPARE(page->statusText()->text(), QStringLiteral("Not a valid Drive .Go back"));
         QVERIFY(page->backButton()->isEnabled());
         QVERIFY(!page->workerRunning());
-        QCOMPARE(page->state(), VolumeScanDlg::State::Refused);
+        QCOMPARE(page->state(), ScanPage::State::Refused);
         // Save and Search keep refusing: no scan has completed.
         QTest::mouseClick(page->saveButton(), Qt::LeftButton);
         QCOMPARE(w.log.notices.last(), QStringLiteral("Please wait for other process to complete"));
@@ -419,10 +419,10 @@ private slots:
         // A standard scan of a volume that fails its format check.
         modePage->volume.setFileSystem(u"FAT32");
         QTest::mouseClick(modePage->nextButton(), Qt::LeftButton);
-        page = w.visible<VolumeScanDlg>();
+        page = w.visible<ScanPage>();
         QVERIFY(waitForScan(page));
         QCOMPARE(w.log.notices.last(), QStringLiteral("Selected Drive is not in Fat32 Format"));
-        QCOMPARE(page->state(), VolumeScanDlg::State::Refused);
+        QCOMPARE(page->state(), ScanPage::State::Refused);
         QVERIFY(page->backButton()->isEnabled());
         QVERIFY(!page->scanInProgress);
         QVERIFY(page->stopButton()->isVisibleTo(page));
@@ -437,10 +437,10 @@ private slots:
     // Stop ends the scan through the normal completion; Pause holds it until Resume.
     void pauseHoldsAndStopCompletes() {
         Wizard w;
-        ParceModeNtfsDlg* modePage = w.toRecoveryMode(volumeImage("ntfs-basic.img"));
+        RecoveryModePage* modePage = w.toRecoveryMode(volumeImage("ntfs-basic.img"));
         modePage->deepMode()->click();
         QTest::mouseClick(modePage->nextButton(), Qt::LeftButton);
-        auto* page = w.visible<VolumeScanDlg>();
+        auto* page = w.visible<ScanPage>();
         QVERIFY(page != nullptr);
         // Paused before the worker reaches its first poll: it waits there.
         QTest::mouseClick(page->pauseButton(), Qt::LeftButton);
@@ -462,7 +462,7 @@ private slots:
         QVERIFY(page->workerRunning());
         QTest::mouseClick(page->resumeButton(), Qt::LeftButton);
         QVERIFY(waitForScan(page));
-        QCOMPARE(page->state(), VolumeScanDlg::State::Done);
+        QCOMPARE(page->state(), ScanPage::State::Done);
         QCOMPARE(w.log.notices.last(), kScanDone);
         QVERIFY(page->backButton()->isEnabled());
         // After the end Pause and Resume do nothing.
@@ -472,10 +472,10 @@ private slots:
 
     void runningScanShowsItsControls() {
         Wizard w;
-        ParceModeNtfsDlg* modePage = w.toRecoveryMode(volumeImage("ntfs-basic.img"));
+        RecoveryModePage* modePage = w.toRecoveryMode(volumeImage("ntfs-basic.img"));
         modePage->deepMode()->click();
         QTest::mouseClick(modePage->nextButton(), Qt::LeftButton);
-        auto* page = w.visible<VolumeScanDlg>();
+        auto* page = w.visible<ScanPage>();
         QTest::mouseClick(page->pauseButton(), Qt::LeftButton);
         QVERIFY(!page->backButton()->isEnabled());
         QVERIFY(page->progress()->isVisibleTo(page));
@@ -503,7 +503,7 @@ private slots:
         QFETCH(bool, advanced);
         QFETCH(bool, close);
         Wizard w;
-        ParceModeNtfsDlg* modePage = w.toRecoveryMode(volumeImage(advanced ? "fat32-reformatted.img" : "ntfs-basic.img"));
+        RecoveryModePage* modePage = w.toRecoveryMode(volumeImage(advanced ? "fat32-reformatted.img" : "ntfs-basic.img"));
         (advanced ? modePage->advancedMode() : modePage->deepMode())->click();
         if (advanced) modePage->maxCountEdit()->setText("1000");
         QTest::mouseClick(modePage->nextButton(), Qt::LeftButton);
@@ -512,12 +512,12 @@ private slots:
         QPointer<WizardPage> guard(page);
         auto running = [&] {
             if (guard.isNull()) return false;
-            if (auto* a = qobject_cast<advanceOptions*>(page)) return a->searchRunning();
-            return qobject_cast<VolumeScanDlg*>(page)->workerRunning();
+            if (auto* a = qobject_cast<AdvancedInputPage*>(page)) return a->searchRunning();
+            return qobject_cast<ScanPage*>(page)->workerRunning();
         };
         // Held at the first poll so that the worker surely runs when the user leaves.
-        QPushButton* pause = advanced ? qobject_cast<advanceOptions*>(page)->pauseButton()
-                                      : qobject_cast<VolumeScanDlg*>(page)->pauseButton();
+        QPushButton* pause = advanced ? qobject_cast<AdvancedInputPage*>(page)->pauseButton()
+                                      : qobject_cast<ScanPage*>(page)->pauseButton();
         QTest::mouseClick(pause, Qt::LeftButton);
         QVERIFY(running());
         if (close) {
@@ -525,7 +525,7 @@ private slots:
             QCOMPARE(w.log.questions.last(), QStringLiteral("Do you want to Close Application ?"));
         } else {
             // Stop enables Back during a search (the paused search stays paused).
-            QTest::mouseClick(qobject_cast<advanceOptions*>(page)->stopButton(), Qt::LeftButton);
+            QTest::mouseClick(qobject_cast<AdvancedInputPage*>(page)->stopButton(), Qt::LeftButton);
             QVERIFY(page->backButton()->isEnabled());
             QVERIFY(running());
             renderToPng(page, "page-153-advanced-stopping");
@@ -550,10 +550,10 @@ private slots:
         // Back on the recovery-mode page's child chain: the scan page's own destructor stops its
         // worker when the page chain goes (the application ending).
         auto w = std::make_unique<Wizard>();
-        ParceModeNtfsDlg* modePage = w->toRecoveryMode(volumeImage("ntfs-basic.img"));
+        RecoveryModePage* modePage = w->toRecoveryMode(volumeImage("ntfs-basic.img"));
         modePage->deepMode()->click();
         QTest::mouseClick(modePage->nextButton(), Qt::LeftButton);
-        auto* page = w->visible<VolumeScanDlg>();
+        auto* page = w->visible<ScanPage>();
         QVERIFY(page->workerRunning());
         w.reset();  // destroys every page while the scan runs
     }
@@ -563,21 +563,21 @@ private slots:
         Wizard w;
         QVERIFY(w.app->firstPage()->addImageFile(uitest::fixture("sample-disk.img")));
         QTest::mouseClick(w.app->firstPage()->nextButton(), Qt::LeftButton);
-        auto* modes = w.visible<DriveParsingModes>();
+        auto* modes = w.visible<PartitionScanModePage>();
         QVERIFY(modes != nullptr);
         QTest::mouseClick(modes->nextButton(), Qt::LeftButton);
-        auto* list = w.visible<PopulateDriveDlg>();
+        auto* list = w.visible<VolumeListPage>();
         QVERIFY(list != nullptr);
         list->list()->selectRow(0);
         QTest::mouseClick(list->nextButton(), Qt::LeftButton);
-        auto* modePage = w.visible<ParceModeNtfsDlg>();
+        auto* modePage = w.visible<RecoveryModePage>();
         QVERIFY(modePage != nullptr);
         QCOMPARE(modePage->parentPageId, int(kVolumeListPage));
         QTest::mouseClick(modePage->nextButton(), Qt::LeftButton);
-        auto* page = w.visible<VolumeScanDlg>();
+        auto* page = w.visible<ScanPage>();
         QVERIFY(page != nullptr);
         QVERIFY(waitForScan(page));
-        QCOMPARE(page->state(), VolumeScanDlg::State::Done);
+        QCOMPARE(page->state(), ScanPage::State::Done);
         QVERIFY(page->tree()->topLevelItemCount() == 1);
         QVERIFY(page->tree()->topLevelItem(0)->childCount() > 0);
         renderToPng(page, "page-139-scan-done-sample-disk");
@@ -591,14 +591,14 @@ namespace {
 // A finished standard scan of a volume image.
 struct Scanned {
     Wizard w;
-    VolumeScanDlg* page = nullptr;
+    ScanPage* page = nullptr;
     std::unique_ptr<LayerScan> layer;
     explicit Scanned(const QString& image) {
-        ParceModeNtfsDlg* modePage = w.toRecoveryMode(volumeImage(image));
+        RecoveryModePage* modePage = w.toRecoveryMode(volumeImage(image));
         if (modePage == nullptr) return;
         QTest::mouseClick(modePage->nextButton(), Qt::LeftButton);
-        page = w.visible<VolumeScanDlg>();
-        if (page == nullptr || !waitForScan(page) || page->state() != VolumeScanDlg::State::Done) {
+        page = w.visible<ScanPage>();
+        if (page == nullptr || !waitForScan(page) || page->state() != ScanPage::State::Done) {
             page = nullptr;
             return;
         }
@@ -662,15 +662,15 @@ struct FolderChoice {
     QString folder;
     int asked = 0;
     explicit FolderChoice(const QString& f) : folder(f) {
-        VolumeScanDlg::folderChooser = [this](QWidget*) {
+        ScanPage::folderChooser = [this](QWidget*) {
             ++asked;
             return folder;
         };
     }
-    ~FolderChoice() { VolumeScanDlg::folderChooser = {}; }
+    ~FolderChoice() { ScanPage::folderChooser = {}; }
 };
 
-bool waitForWork(VolumeScanDlg* page) {
+bool waitForWork(ScanPage* page) {
     QElapsedTimer t;
     t.start();
     while (page->workerRunning() && t.elapsed() < kLongWait) QTest::qWait(20);
@@ -694,15 +694,15 @@ private slots:
         QCOMPARE(many->child(0)->text(0), QStringLiteral("..DUMY.."));
         s.clickLabel(many);
         const QList<QStringList> listed = s.listedFiles("many");
-        QCOMPARE(s.page->fileList()->GetItemCount(), int(listed.size()));
+        QCOMPARE(s.page->fileList()->itemCount(), int(listed.size()));
         QCOMPARE(many->childCount(), int(listed.size()));
         for (int r = 0; r < listed.size(); ++r) {
-            QCOMPARE(s.page->fileList()->GetItemText(r, 0), listed[r][0]);
-            QCOMPARE(s.page->fileList()->GetItemText(r, 4), listed[r][2]);
-            const ItemData record = s.page->fileList()->topLevelItem(r)->data(0, VolumeScanDlg::kRowRecordRole).toULongLong();
+            QCOMPARE(s.page->fileList()->itemText(r, 0), listed[r][0]);
+            QCOMPARE(s.page->fileList()->itemText(r, 4), listed[r][2]);
+            const ItemData record = s.page->fileList()->topLevelItem(r)->data(0, ScanPage::kRowRecordRole).toULongLong();
             const auto times = s.page->session()->rowTexts(record);
-            QCOMPARE(s.page->fileList()->GetItemText(r, 1), QString::fromStdString(times[0]));
-            QVERIFY(!s.page->fileList()->GetItemText(r, 1).isEmpty());
+            QCOMPARE(s.page->fileList()->itemText(r, 1), QString::fromStdString(times[0]));
+            QVERIFY(!s.page->fileList()->itemText(r, 1).isEmpty());
             QCOMPARE(QString::number(s.page->session()->size(record)), listed[r][1]);
         }
         renderToPng(s.page, "page-139-file-list-ntfs-many");
@@ -710,7 +710,7 @@ private slots:
         // Expanding another folder shows its children as list does, in the normal colour.
         QTreeWidgetItem* gone = s.topItem("gone");
         QVERIFY(gone != nullptr);
-        QCOMPARE(s.page->tree()->GetItemTextColor(gone), kDeletedTextColor);
+        QCOMPARE(s.page->tree()->itemTextColor(gone), kDeletedTextColor);
         s.page->tree()->expandItem(gone);
         const QList<QStringList> goneFiles = s.listedFiles("gone");
         QVERIFY(!goneFiles.isEmpty());
@@ -721,15 +721,15 @@ private slots:
         QTreeWidgetItem* file = s.topItem("resident.txt");
         QVERIFY(file != nullptr);
         s.clickLabel(file);
-        QCOMPARE(s.page->fileList()->GetItemCount(), 1);
-        QCOMPARE(s.page->fileList()->GetItemText(0, 0), QStringLiteral("resident.txt"));
+        QCOMPARE(s.page->fileList()->itemCount(), 1);
+        QCOMPARE(s.page->fileList()->itemText(0, 0), QStringLiteral("resident.txt"));
         // A list check box checks its tree item.
         s.clickLabel(many);
         s.page->fileList()->topLevelItem(3)->setCheckState(0, Qt::Checked);
-        QVERIFY(s.page->tree()->GetCheck(many->child(3)));
-        QCOMPARE(s.page->tree()->GetStateImage(many) & 3, int(kStateTriState));
+        QVERIFY(s.page->tree()->isChecked(many->child(3)));
+        QCOMPARE(s.page->tree()->stateImage(many) & 3, int(kStateTriState));
         s.page->fileList()->topLevelItem(3)->setCheckState(0, Qt::Unchecked);
-        QVERIFY(!s.page->tree()->GetCheck(many->child(3)));
+        QVERIFY(!s.page->tree()->isChecked(many->child(3)));
     }
 
     // The recycle-bin pass names recycled files after their originals, in the tree and on save.
@@ -779,7 +779,7 @@ private slots:
         QCOMPARE(s.w.log.notices.last(), QStringLiteral("Searching Finished"));
         QCOMPARE(s.page->statusText()->text(), QStringLiteral("Searching Finished"));
         QStringList found;
-        for (int r = 0; r < s.page->fileList()->GetItemCount(); ++r) found << s.page->fileList()->GetItemText(r, 0);
+        for (int r = 0; r < s.page->fileList()->itemCount(); ++r) found << s.page->fileList()->itemText(r, 0);
         QStringList expected;
         walkEntries(*s.layer->session, topLevelRecords(*s.layer->session, s.layer->tree), 0, [&](const ListedEntry& e) {
             const QString name = qs(s.layer->session->name(e.data));
@@ -796,7 +796,7 @@ private slots:
         renderToPng(s.page, "page-139-search-results");
         // A result row's check box leaves the tree alone.
         s.page->fileList()->topLevelItem(0)->setCheckState(0, Qt::Checked);
-        QCOMPARE(s.page->tree()->GetStateImage(s.page->tree()->topLevelItem(0)) & 3, int(kStateUnchecked));
+        QCOMPARE(s.page->tree()->stateImage(s.page->tree()->topLevelItem(0)) & 3, int(kStateUnchecked));
 
         // A pattern that does not compile, and an empty one.
         s.page->searchEdit()->setText(QStringLiteral("*"));
@@ -806,7 +806,7 @@ private slots:
         s.page->searchEdit()->clear();
         QTest::mouseClick(s.page->searchButton(), Qt::LeftButton);
         QVERIFY(waitForWork(s.page));
-        QCOMPARE(s.page->fileList()->GetItemCount(), 0);
+        QCOMPARE(s.page->fileList()->itemCount(), 0);
         QCOMPARE(s.w.log.notices.last(), QStringLiteral("Searching Finished"));
     }
 
@@ -858,8 +858,8 @@ private slots:
         // Two checked files of "many": only they are written, under their folder.
         QTreeWidgetItem* many = s.topItem("many");
         s.clickLabel(many);
-        s.page->tree()->SetCheck(many->child(1), true);
-        s.page->tree()->SetCheck(many->child(7), true);
+        s.page->tree()->setCheck(many->child(1), true);
+        s.page->tree()->setCheck(many->child(7), true);
         choice.folder = out.path() + "/checked";
         QTest::mouseClick(s.page->saveButton(), Qt::LeftButton);
         QCOMPARE(s.w.log.questions.last(), QStringLiteral("number of files found inside this folder = 2 .do u want to "
@@ -907,7 +907,7 @@ private slots:
         QTreeWidgetItem* file = nullptr;
         QTreeWidgetItem* root = s.page->tree()->topLevelItem(0);
         for (int i = 0; i < root->childCount() && file == nullptr; ++i)
-            if (root->child(i)->childCount() == 0 && s.page->session()->saveKind(s.page->tree()->GetItemData(root->child(i))) == SaveKind::File)
+            if (root->child(i)->childCount() == 0 && s.page->session()->saveKind(s.page->tree()->itemData(root->child(i))) == SaveKind::File)
                 file = root->child(i);
         QVERIFY(file != nullptr);
         s.page->tree()->scrollToItem(file);

@@ -24,14 +24,14 @@
 #include "UiTestSupport.h"
 #include "common/Text.h"
 #include "device/FileReadSeek.h"
-#include "ui/CBrevantApp.h"
-#include "ui/DriveParsingModes.h"
-#include "ui/Physical_DriveDialog.h"
-#include "ui/PopulateDriveDlg.h"
+#include "ui/WizardApp.h"
+#include "ui/PartitionScanModePage.h"
+#include "ui/DriveTreePage.h"
+#include "ui/VolumeListPage.h"
 #include "ui/QtScanHost.h"
 #include "ui/QtText.h"
 #include "ui/SectorSpinBox.h"
-#include "ui/VolumeOperations.h"
+#include "ui/VolumeInformationPage.h"
 
 using namespace corvello;
 using namespace corvello::ui;
@@ -53,12 +53,12 @@ struct Wizard {
     uitest::FakeMachine machine;
     uitest::MessageLog log;
     QTemporaryDir lockDir;
-    std::unique_ptr<CBrevantApp> app;
+    std::unique_ptr<WizardApp> app;
     QList<int> ended;
     QList<int> recoveryCreatedBy, rawCreatedBy;
 
     Wizard() {
-        app = std::make_unique<CBrevantApp>(lockDir.path());
+        app = std::make_unique<WizardApp>(lockDir.path());
         app->systemRoots = machine.roots;
         app->endHook = [this](int code) { ended << code; };
         started = app->startUp();
@@ -73,20 +73,20 @@ struct Wizard {
             return new StubPage(parent, kRawRecoveryPage);
         };
     }
-    Physical_DriveDialog* first() const { return app->firstPage(); }
+    DriveTreePage* first() const { return app->firstPage(); }
     template <class Page>
     Page* visible() const {
         return qobject_cast<Page*>(app->visiblePage());
     }
     QString device(const QString& name) const { return QString::fromStdString(machine.roots.devices) + "/" + name; }
 
-    DriveParsingModes* toPartitionScanMode() {
+    PartitionScanModePage* toPartitionScanMode() {
         first()->tree()->setCurrentItem(first()->drivesRoot()->child(0));
         QTest::mouseClick(first()->nextButton(), Qt::LeftButton);
-        return visible<DriveParsingModes>();
+        return visible<PartitionScanModePage>();
     }
-    PopulateDriveDlg* toVolumeList(bool advanced, const QString& start = {}, const QString& end = {}) {
-        DriveParsingModes* modes = toPartitionScanMode();
+    VolumeListPage* toVolumeList(bool advanced, const QString& start = {}, const QString& end = {}) {
+        PartitionScanModePage* modes = toPartitionScanMode();
         if (modes == nullptr) return nullptr;
         if (advanced) clickBox(modes->advanceScan());
         if (!start.isEmpty()) {
@@ -95,11 +95,11 @@ struct Wizard {
             modes->endingSector()->setText(end);
         }
         QTest::mouseClick(modes->nextButton(), Qt::LeftButton);
-        auto* page = visible<PopulateDriveDlg>();
+        auto* page = visible<VolumeListPage>();
         if (page != nullptr && advanced) waitForScan(page);
         return page;
     }
-    static void waitForScan(PopulateDriveDlg* page) {
+    static void waitForScan(VolumeListPage* page) {
         QTRY_VERIFY_WITH_TIMEOUT(!page->scanRunning() && page->nextButton()->isEnabled(), 60000);
     }
     bool started = false;
@@ -131,7 +131,7 @@ private slots:
     void firstPageListsTheMachine() {
         Wizard w;
         QVERIFY(w.started);
-        Physical_DriveDialog* first = w.first();
+        DriveTreePage* first = w.first();
         QVERIFY(first->isVisible());
         QCOMPARE(first->windowTitle(), QStringLiteral("Corvello"));
         QCOMPARE(first->tree()->topLevelItem(0)->text(0), QStringLiteral("     VOLUMES:"));
@@ -174,7 +174,7 @@ private slots:
         // Nothing to list: the page says how to go on instead of showing an empty tree silently.
         uitest::MessageLog log;
         QTemporaryDir empty, lockDir;
-        CBrevantApp app(lockDir.path());
+        WizardApp app(lockDir.path());
         app.systemRoots.sysBlock = (empty.path() + "/sys/block").toStdString();
         app.systemRoots.devices = (empty.path() + "/dev").toStdString();
         app.systemRoots.mountInfo = (empty.path() + "/mountinfo").toStdString();
@@ -187,7 +187,7 @@ private slots:
 
     void nextNeedsADriveOrVolume() {
         Wizard w;
-        Physical_DriveDialog* first = w.first();
+        DriveTreePage* first = w.first();
         for (QTreeWidgetItem* item : {static_cast<QTreeWidgetItem*>(nullptr), first->drivesRoot(), first->volumesRoot()}) {
             w.log.notices.clear();
             first->tree()->setCurrentItem(item);
@@ -203,8 +203,8 @@ private slots:
 
     void pageChainForwardAndBack() {
         Wizard w;
-        Physical_DriveDialog* first = w.first();
-        DriveParsingModes* modes = w.toPartitionScanMode();
+        DriveTreePage* first = w.first();
+        PartitionScanModePage* modes = w.toPartitionScanMode();
         QVERIFY(modes != nullptr);
         QVERIFY(!first->isVisible());
         QVERIFY(modes->isVisible());
@@ -224,7 +224,7 @@ private slots:
 
         // Standard scan: the partition table of the disk, in table order.
         QTest::mouseClick(modes->nextButton(), Qt::LeftButton);
-        QPointer<PopulateDriveDlg> list = w.visible<PopulateDriveDlg>();
+        QPointer<VolumeListPage> list = w.visible<VolumeListPage>();
         QVERIFY(list != nullptr);
         QCOMPARE(list->parentPageId, int(kPartitionScanModePage));
         QCOMPARE(list->scanMode, 1);
@@ -256,7 +256,7 @@ private slots:
         flushDeletes();
         QVERIFY(list.isNull());
         QTest::mouseClick(modes->nextButton(), Qt::LeftButton);
-        QPointer<PopulateDriveDlg> again = w.visible<PopulateDriveDlg>();
+        QPointer<VolumeListPage> again = w.visible<VolumeListPage>();
         QVERIFY(again != nullptr);
         QCOMPARE(again->list()->rowCount(), expected.size());
         QVERIFY(!again->customApplied);
@@ -271,7 +271,7 @@ private slots:
 
     void laterStepsPlugIn() {
         Wizard w;
-        PopulateDriveDlg* list = w.toVolumeList(false);
+        VolumeListPage* list = w.toVolumeList(false);
         QVERIFY(list != nullptr);
 
         // Without the later steps the user is told, and stays.
@@ -295,15 +295,15 @@ private slots:
 
     void gptDiskImageOpenedByTheUser() {
         Wizard w;
-        Physical_DriveDialog* first = w.first();
+        DriveTreePage* first = w.first();
         QVERIFY(first->addImageFile(uitest::fixture("gpt-disk.img")));
         QTest::mouseClick(first->nextButton(), Qt::LeftButton);
-        auto* modes = w.visible<DriveParsingModes>();
+        auto* modes = w.visible<PartitionScanModePage>();
         QVERIFY(modes != nullptr);
         QCOMPARE(modes->devicePath, uitest::fixture("gpt-disk.img"));
         clickBox(modes->gptFormat());
         QTest::mouseClick(modes->nextButton(), Qt::LeftButton);
-        auto* list = w.visible<PopulateDriveDlg>();
+        auto* list = w.visible<VolumeListPage>();
         QVERIFY(list != nullptr);
         QVERIFY(list->gptFormat);
         const QList<QStringList> expected = layout("gpt-disk.layout");
@@ -359,10 +359,10 @@ private slots:
 
     void volumeInformationPage() {
         Wizard w;
-        Physical_DriveDialog* first = w.first();
+        DriveTreePage* first = w.first();
         first->tree()->setCurrentItem(first->volumesRoot()->child(0));
         QTest::mouseClick(first->nextButton(), Qt::LeftButton);
-        auto* info = w.visible<VolumeOperations>();
+        auto* info = w.visible<VolumeInformationPage>();
         QVERIFY(info != nullptr);
         QVERIFY(w.app->selection.isVolume);
         QCOMPARE(info->parentPageId, int(kDriveTreePage));
@@ -385,7 +385,7 @@ private slots:
 
     void advancedScanOnAWorker() {
         Wizard w;
-        PopulateDriveDlg* list = w.toVolumeList(true);
+        VolumeListPage* list = w.toVolumeList(true);
         QVERIFY(list != nullptr);
         QCOMPARE(list->scanMode, 2);
         // Every boot record of the disk: the partitions but the ext one, which has none.
@@ -441,7 +441,7 @@ private slots:
         };
         for (const Case& c : cases) {
             Wizard w;
-            PopulateDriveDlg* list = w.toVolumeList(true, c.start, c.end);
+            VolumeListPage* list = w.toVolumeList(true, c.start, c.end);
             QVERIFY(list != nullptr);
             QStringList starts;
             for (int row = 0; row < list->list()->rowCount(); ++row) starts << list->list()->item(row, 3)->text();
@@ -453,11 +453,11 @@ private slots:
 
     void stopThenBackWaitsForTheWorker() {
         Wizard w;
-        DriveParsingModes* modes = w.toPartitionScanMode();
+        PartitionScanModePage* modes = w.toPartitionScanMode();
         clickBox(modes->advanceScan());
         clickBox(modes->doNotSkipVolumeSize());  // the slowest scan
         QTest::mouseClick(modes->nextButton(), Qt::LeftButton);
-        QPointer<PopulateDriveDlg> list = w.visible<PopulateDriveDlg>();
+        QPointer<VolumeListPage> list = w.visible<VolumeListPage>();
         QVERIFY(list != nullptr);
         QVERIFY(list->doNotSkipVolumeSize);
         if (list->scanRunning()) {
@@ -480,7 +480,7 @@ private slots:
     void volumeListSelectionAndCustomSettings() {
         Wizard w;
         w.plugInLaterSteps();
-        PopulateDriveDlg* list = w.toVolumeList(false);
+        VolumeListPage* list = w.toVolumeList(false);
         QVERIFY(list != nullptr);
 
         // Selecting a row shows its start and end; a click picks its file system for the override.
@@ -579,7 +579,7 @@ private slots:
 
     void filterEntries() {
         Wizard w;
-        PopulateDriveDlg* list = w.toVolumeList(false);
+        VolumeListPage* list = w.toVolumeList(false);
         QVERIFY(list != nullptr);
         auto record = [](std::int64_t start) {
             VolumeRecord r;
@@ -599,7 +599,7 @@ private slots:
 
     void closeIsConfirmed() {
         Wizard w;
-        DriveParsingModes* modes = w.toPartitionScanMode();
+        PartitionScanModePage* modes = w.toPartitionScanMode();
         w.log.answer = false;
         modes->close();
         QTest::keyClick(modes, Qt::Key_Escape);
@@ -622,18 +622,18 @@ private slots:
         uitest::FakeMachine machine;
         uitest::MessageLog log;
         QTemporaryDir lockDir;
-        CBrevantApp first(lockDir.path());
+        WizardApp first(lockDir.path());
         first.systemRoots = machine.roots;
         QVERIFY(first.startUp());
         QVERIFY(QFile::exists(first.lockFilePath()));
         {
-            CBrevantApp second(lockDir.path());
+            WizardApp second(lockDir.path());
             second.systemRoots = machine.roots;
             QVERIFY(!second.startUp());
             QVERIFY(second.firstPage() == nullptr);
         }
         QCOMPARE(log.notices, QStringList{"Another instance of application is already running"});
-        QCOMPARE(CBrevantApp::instance(), &first);
+        QCOMPARE(WizardApp::instance(), &first);
         QVERIFY(first.firstPage()->isVisible());
         QVERIFY(QFile::exists(first.lockFilePath()));
     }
@@ -642,7 +642,7 @@ private slots:
         uitest::FakeMachine machine;
         uitest::MessageLog log;
         QTemporaryDir lockDir;
-        CBrevantApp app(lockDir.path());
+        WizardApp app(lockDir.path());
         app.systemRoots = machine.roots;
         {
             // A lock file left behind by a copy that crashed: its process no longer exists.

@@ -20,7 +20,37 @@ bool isFileEntry(std::uint8_t t) { return t == 0x85 || t == 0x05; }
 bool isStreamEntry(std::uint8_t t) { return t == 0xC0 || t == 0x40; }
 bool isNameEntry(std::uint8_t t) { return t == 0xC1 || t == 0x41; }
 
+// A timestamp a writer can have stored, or none.
+bool plausibleTimestamp(std::uint32_t t) {
+    return t == 0 || (plausibleDosDate(static_cast<std::uint16_t>(t >> 16)) &&
+                      plausibleDosTime(static_cast<std::uint16_t>(t & 0xFFFF)));
+}
+
 }  // namespace
+
+// A folder read past its end (a damaged length or chain that runs into file data) offers data
+// as entries: a set becomes a record only when it can be one of this volume: its count of
+// secondary entries, attributes, times and stream flags as a writer leaves them, a name that
+// fits its name entries, a first cluster of the heap and a length the clusters from the first
+// to the heap's end can hold. (Its checksum is not asked for: a set damaged in one field still
+// names its file.)
+bool Fat64Class::plausibleSet(std::uint8_t secondaryCount, const ExFatEntry& e) const {
+    const std::size_t secondaries = secondaryCount;
+    if (secondaries < 2 || secondaries > 18) return false;
+    if ((e.attributes & 0xFFC8) != 0) return false;
+    if (!plausibleTimestamp(e.createTimestamp) || !plausibleTimestamp(e.modifyTimestamp) ||
+        !plausibleTimestamp(e.accessTimestamp) || e.create10ms > 199 || e.modify10ms > 199)
+        return false;
+    if ((e.streamFlags & 0xFC) != 0 || e.nameLength == 0) return false;
+    if ((static_cast<std::size_t>(e.nameLength) + 14) / 15 > secondaries - 1) return false;
+    if (e.validDataLength > e.dataLength) return false;
+    if (e.dataLength > 0) {
+        if (!fat_.isCluster(e.firstCluster)) return false;
+        const std::uint64_t room = (static_cast<std::uint64_t>(fat_.maxCluster()) - e.firstCluster + 1) * clusterBytes;
+        if (e.dataLength > room) return false;
+    }
+    return true;
+}
 
 bool Fat64Class::checkBootSector() {
     bootValid = false;
@@ -174,6 +204,7 @@ void Fat64Class::walkDirectory(const std::vector<std::uint8_t>& bytes, std::uint
         // The name is as long as the stream entry says: a name entry left over from an older,
         // longer set that follows this one adds nothing to it.
         if (e.nameLength > 0 && e.name.size() > e.nameLength) e.name.resize(e.nameLength);
+        if (!plausibleSet(f[1], e)) continue;
         k = next - 1;
         e.parent = parent;
 

@@ -41,6 +41,10 @@ public:
     // first use; without one the FAT decides), and the highest cluster number of the volume.
     bool clusterInUse(std::uint32_t c);
     std::uint32_t maxCluster() const { return fat_.maxCluster(); }
+    // The clusters (2 up to the value) whose bytes the medium holds.
+    std::uint64_t clusterEndOnMedium() const {
+        return corvello::clusterEndOnMedium(reader_, heapOffset, clusterBytes, fat_.maxCluster());
+    }
     // Whether the record's clusters are taken one after another (no chain to follow).
     bool dataIsContiguous(const ExFatEntry& entry) { return contiguousData(entry); }
 
@@ -85,6 +89,7 @@ private:
     bool append(ExFatEntry& entry);
     ClusterSource source(bool contiguous);
     bool contiguousData(const ExFatEntry& entry);
+    bool plausibleSet(std::uint8_t secondaryCount, const ExFatEntry& entry) const;
 
     FatTable fat_;
     std::vector<std::uint8_t> rootBuffer_;

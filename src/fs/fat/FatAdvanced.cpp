@@ -22,12 +22,8 @@ bool inL2(std::uint8_t c) { return (c >= 0x41 && c <= 0x5B) || (c >= 0x5F && c <
 bool inL3(std::uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
 bool oneOf(std::uint8_t c, std::initializer_list<std::uint8_t> set) { return std::find(set.begin(), set.end(), c) != set.end(); }
 
-bool plausibleDate(std::uint16_t d) {
-    const int day = d & 0x1F;
-    const int month = (d >> 5) & 0x0F;
-    return day >= 1 && day <= 31 && month >= 1 && month <= 12;
-}
-bool plausibleTime(std::uint16_t t) { return (t >> 11) < 24 && ((t >> 5) & 0x3F) < 60 && (t & 0x1F) < 30; }
+bool plausibleDate(std::uint16_t d) { return plausibleDosDate(d); }
+bool plausibleTime(std::uint16_t t) { return plausibleDosTime(t); }
 
 bool isDotSlot(ByteSpan s) {
     return s[0] == '.' && s[1] == ' ' && (s[11] & 0x10) != 0 && s[32] == '.' && s[33] == '.';

@@ -37,21 +37,32 @@ void FatTable::setup(const VolumeView* reader, FatKind kind, std::int64_t fatOff
     const std::uint64_t last = entries == 0 ? 0 : entries - 1;
     maxCluster_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(maxCluster, last));
     blocks_.clear();
+    lastBlock_ = UINT64_MAX;
+    lastBytes_ = nullptr;
 }
 
 std::uint8_t FatTable::byteAt(std::uint64_t offset) {
     if (reader_ == nullptr || offset >= fatBytes_) return 0;
     const std::uint64_t block = offset / kBlockBytes;
-    auto it = blocks_.find(block);
-    if (it == blocks_.end()) {
-        if (blocks_.size() >= kMaxBlocks) blocks_.clear();
-        const std::uint64_t start = block * kBlockBytes;
-        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::min(kBlockBytes, fatBytes_ - start)));
-        readVolume(*reader_, fatOffset_ + static_cast<std::int64_t>(start), bytes.data(), bytes.size());
-        it = blocks_.emplace(block, std::move(bytes)).first;
+    if (block != lastBlock_) {
+        auto it = blocks_.find(block);
+        if (it == blocks_.end()) {
+            if (blocks_.size() >= kMaxBlocks) blocks_.clear();
+            const std::uint64_t start = block * kBlockBytes;
+            std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::min(kBlockBytes, fatBytes_ - start)));
+            // The part of a FAT past the medium's end (a cut image) reads as free entries; it is
+            // not asked for, so that it never counts as bytes of a file that could not be read.
+            const std::uint64_t at = static_cast<std::uint64_t>(std::max<std::int64_t>(fatOffset_, 0)) + start;
+            const std::uint64_t medium = reader_->length();
+            const std::uint64_t present = at < medium ? std::min<std::uint64_t>(bytes.size(), medium - at) : 0;
+            readVolume(*reader_, static_cast<std::int64_t>(at), bytes.data(), static_cast<std::size_t>(present));
+            it = blocks_.emplace(block, std::move(bytes)).first;
+        }
+        lastBlock_ = block;
+        lastBytes_ = &it->second;
     }
     const std::uint64_t at = offset % kBlockBytes;
-    return at < it->second.size() ? it->second[at] : 0;
+    return at < lastBytes_->size() ? (*lastBytes_)[at] : 0;
 }
 
 bool FatTable::entry(std::uint32_t c, std::uint32_t& value) {
@@ -213,6 +224,8 @@ class ChainWalk {
 public:
     ChainWalk(const ClusterSource& s, std::uint32_t first) : s_(s), current_(first), saved_(first) {}
     std::uint32_t current() const { return current_; }
+    // Whether the walk ended because the chain came back to a cluster it had passed.
+    bool looped() const { return looped_; }
     // Moves to the next cluster; false at the end of the chain or in a loop.
     bool advance() {
         std::uint32_t next = 0;
@@ -224,7 +237,10 @@ public:
             if (next == 0) return false;
         }
         current_ = next;
-        if (current_ == saved_) return false;
+        if (current_ == saved_) {
+            looped_ = true;
+            return false;
+        }
         if (++steps_ == power_) {
             saved_ = current_;
             power_ *= 2;
@@ -239,9 +255,37 @@ private:
     std::uint32_t saved_;
     std::uint64_t power_ = 1;
     std::uint64_t steps_ = 0;
+    bool looped_ = false;
 };
 
+// The number of distinct clusters of a chain from first that runs into a loop through the
+// cluster inLoop: the clusters before the loop and those of the loop itself.
+std::uint64_t distinctClusters(FatTable& fat, std::uint32_t first, std::uint32_t inLoop) {
+    const std::uint64_t bound = static_cast<std::uint64_t>(fat.maxCluster()) + 1;
+    std::uint64_t loop = 1;
+    for (std::uint32_t c = fat.next(inLoop); c != inLoop && c != 0 && loop < bound; c = fat.next(c)) ++loop;
+    // Two walks loop clusters apart meet where the loop begins.
+    std::uint32_t ahead = first;
+    for (std::uint64_t i = 0; i < loop; ++i) ahead = fat.next(ahead);
+    std::uint64_t before = 0;
+    for (std::uint32_t behind = first; behind != ahead && behind != 0 && before < bound; ++before) {
+        behind = fat.next(behind);
+        ahead = fat.next(ahead);
+    }
+    return before + loop;
+}
+
 }  // namespace
+
+std::uint64_t clusterEndOnMedium(const VolumeView* view, std::int64_t dataOffset, std::uint32_t clusterBytes,
+                                 std::uint32_t maxCluster) {
+    const std::uint64_t end = static_cast<std::uint64_t>(maxCluster) + 1;
+    if (view == nullptr || clusterBytes == 0 || dataOffset < 0) return 2;
+    const std::uint64_t medium = view->length();
+    const auto start = static_cast<std::uint64_t>(dataOffset);
+    if (medium <= start) return 2;
+    return std::min(end, 2 + (medium - start) / clusterBytes);
+}
 
 std::vector<ClusterRun> clusterRuns(const ClusterSource& s, std::uint32_t first, std::uint64_t length) {
     std::vector<ClusterRun> runs;
@@ -268,6 +312,18 @@ std::vector<ClusterRun> clusterRuns(const ClusterSource& s, std::uint32_t first,
         const std::uint64_t take = std::min(runBytes, length - covered);
         runs.push_back({clusterOffset(s, start), take});
         covered += take;
+    }
+    if (walk.looped()) {
+        // The walk notices a loop only after going round it once or twice: what it took twice
+        // is given back, so that no cluster stands for two parts of the file.
+        const std::uint64_t most = distinctClusters(*s.fat, first, walk.current()) * s.clusterBytes;
+        std::uint64_t kept = 0;
+        std::size_t n = 0;
+        for (; n < runs.size() && kept < most; ++n) {
+            runs[n].length = std::min(runs[n].length, most - kept);
+            kept += runs[n].length;
+        }
+        runs.resize(n);
     }
     return runs;
 }

@@ -28,6 +28,15 @@ void readVolume(const VolumeView& view, std::int64_t offset, std::uint8_t* buffe
 
 enum class FatKind { Fat12, Fat16, Fat32, ExFat };
 
+// A DOS date a writer can have stored: day 1 to 31, month 1 to 12 (any year).
+inline bool plausibleDosDate(std::uint16_t d) {
+    const int day = d & 0x1F;
+    const int month = (d >> 5) & 0x0F;
+    return day >= 1 && day <= 31 && month >= 1 && month <= 12;
+}
+// A DOS time a writer can have stored: hour below 24, minute below 60, two-second count below 30.
+inline bool plausibleDosTime(std::uint16_t t) { return (t >> 11) < 24 && ((t >> 5) & 0x3F) < 60 && (t & 0x1F) < 30; }
+
 // The first FAT of a volume, read from disk in blocks and kept while the cache stays small.
 class FatTable {
 public:
@@ -51,6 +60,8 @@ private:
     static constexpr std::size_t kMaxBlocks = 512;
     const VolumeView* reader_ = nullptr;
     FatKind kind_ = FatKind::Fat16;
+    std::uint64_t lastBlock_ = UINT64_MAX;            // the block looked at last, and its bytes
+    const std::vector<std::uint8_t>* lastBytes_ = nullptr;
     std::int64_t fatOffset_ = 0;
     std::uint64_t fatBytes_ = 0;
     std::uint32_t maxCluster_ = 0;
@@ -89,6 +100,11 @@ struct ClusterSource {
     bool contiguous = false;        // take the clusters that follow the first on the disk
 };
 
+// The end of the clusters (2 up to the value, not included, at most maxCluster + 1) whose bytes
+// the medium holds: on a cut image the clusters past its end cannot be read.
+std::uint64_t clusterEndOnMedium(const VolumeView* view, std::int64_t dataOffset, std::uint32_t clusterBytes,
+                                 std::uint32_t maxCluster);
+
 // One stretch of consecutive clusters of a file: its bytes lie at volumeOffset, length long.
 struct ClusterRun {
     std::int64_t volumeOffset = 0;
@@ -97,7 +113,8 @@ struct ClusterRun {
 
 // Where the first length bytes of the file that starts at cluster first lie, in file order:
 // stretches of at most 1 MiB. They end at the end of the chain, at a cluster outside the volume
-// or when the chain runs into a loop, so they may hold fewer bytes than length.
+// or when the chain runs into a loop, so they may hold fewer bytes than length: never more than
+// the distinct clusters of the chain hold (a loop gives each of its clusters once).
 std::vector<ClusterRun> clusterRuns(const ClusterSource& source, std::uint32_t first, std::uint64_t length);
 
 // Copies length bytes of the file that starts at cluster first into out; returns the number

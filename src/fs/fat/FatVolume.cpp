@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "common/DisplayFormat.h"
 #include "common/ScanHost.h"
@@ -19,7 +20,49 @@ constexpr std::size_t kMaxLongNameSlots = 20;         // 255 characters
 
 bool isLongNameSlot(std::uint8_t attributes) { return (attributes & 0x3F) == 0x0F; }
 
+// Bytes no writer puts into an 8.3 name (below 0x80; OEM letters above it are all allowed).
+bool forbiddenInShortName(std::uint8_t c) {
+    if (c < 0x20) return true;
+    static constexpr char kForbidden[] = "\"*+,./:;<=>?[\\]|";
+    for (const char f : std::string_view(kForbidden))
+        if (c == static_cast<std::uint8_t>(f)) return true;
+    return false;
+}
+
+// A long-name slot keeps its cluster field and its type byte 0.
+bool plausibleLongNameSlot(ByteSpan slot) { return slot[12] == 0 && le16(slot, 26) == 0; }
+
 }  // namespace
+
+// A directory read past its end (a damaged root-entry count, a chain that runs into file data)
+// offers file data as slots: a slot becomes a record only when it can be an entry of this
+// volume: a name of 8.3 characters, no reserved attribute bit, dates and times a writer can
+// store (or none), a first cluster of the volume, and a size the clusters from the first to the
+// volume's end can hold (none for a live folder).
+bool FatVolume::plausibleSlot(ByteSpan s) const {
+    const std::uint8_t attributes = s[11];
+    if ((attributes & 0xC0) != 0) return false;
+    for (std::size_t i = 0; i < 11; ++i) {
+        const std::uint8_t c = s[i];
+        if (i == 0 && (c == 0xE5 || c == 0x05)) continue;  // the deletion mark, a leading 0xE5
+        if (forbiddenInShortName(c) || (i == 0 && c == ' ')) return false;
+    }
+    if (s[13] > 199) return false;  // hundredths of the creation time's two seconds
+    if (!plausibleDosTime(le16(s, 14)) || !plausibleDosTime(le16(s, 22))) return false;
+    for (const std::size_t at : {16, 18, 24}) {
+        const std::uint16_t date = le16(s, at);
+        if (date != 0 && !plausibleDosDate(date)) return false;
+    }
+    const std::uint32_t first = isFat32() ? (static_cast<std::uint32_t>(le16(s, 20)) << 16) | le16(s, 26) : le16(s, 26);
+    const std::uint64_t size = le32(s, 28);
+    // A folder records no size (a deleted one may have lost its clusters' high word, and with
+    // it everything but its name).
+    if (isFatDirectory(attributes)) return s[0] == 0xE5 || (size == 0 && fat_.isCluster(first));
+    if (first == 0) return size == 0;
+    if (!fat_.isCluster(first)) return false;
+    const std::uint64_t room = (static_cast<std::uint64_t>(fat_.maxCluster()) - first + 1) * clusterBytes;
+    return size <= room;
+}
 
 bool FatVolume::acceptBootSector(bool fat32) {
     bootValid = false;
@@ -131,7 +174,10 @@ std::vector<FatEntry> FatVolume::parseRootDirectory() {
     SlotPlaces places;
     places.starts = rootStarts_;
     places.unit = isFat32() ? clusterBytes : rootBytes;
+    liveWalk_ = advancedMarker == 0;
     walkDirectory(rootBuffer_, 0, 0, false, places);
+    liveWalk_ = false;
+    checkDataStart();
     // Deleted folders are read after the live tree, so that a live folder is never left empty
     // because a stale slot elsewhere names its clusters.
     for (std::size_t i = 0; i < deferredFolders_.size() && !stopped_; ++i) {
@@ -151,8 +197,51 @@ void FatVolume::walkFolder(std::uint32_t index, int depth) {
     SlotPlaces places;
     places.unit = clusterBytes;
     places.consume = advancedMarker != 0;
+    const bool seen = visitedClusters_.count(first) != 0;
     const auto bytes = readFolderClusters(source(false), first, limit, true, visitedClusters_, &places.starts);
+    if (liveWalk_ && entries[index].deleted == 0 && !seen && fat_.isCluster(first)) {
+        // A live folder's first cluster begins with its "." slot; one that does not was
+        // overwritten, or does not lie where the boot sector puts it.
+        if (bytes.empty()) {
+            if (unreadFolders_.size() < 4) unreadFolders_.push_back(first);
+        } else {
+            ++readFolders_;
+        }
+    }
     walkDirectory(bytes, index, depth + 1, true, places);
+}
+
+// When not one live folder begins where the boot sector puts it, the data area may lie
+// elsewhere: a damaged count of root slots (FAT12/16) moves every cluster. The folders' own
+// "." slots tell where cluster 2 lies; when they agree on another place, the files' data cannot
+// be found from this boot sector, and the scan says so.
+void FatVolume::checkDataStart() {
+    if (isFat32() || advancedMarker != 0 || readFolders_ > 0 || unreadFolders_.empty() || reader_ == nullptr) return;
+    // A root region holds at most 65,535 slots: cluster 2 lies within that much after the FATs.
+    const std::uint64_t span = 65536ull * 32;
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(span + 64));
+    std::int64_t found = -1;
+    for (const std::uint32_t c : unreadFolders_) {
+        const std::int64_t base = rootOffset + static_cast<std::int64_t>(c - 2) * clusterBytes;
+        readVolume(*reader_, base, bytes.data(), bytes.size());
+        std::int64_t here = -1;
+        for (std::uint64_t k = 0; k < span && here < 0; k += bytesPerSector) {
+            const ByteSpan dot(bytes.data() + k, 64);
+            if (hasBytes(dot, 0, ".          ") && (dot[11] & 0x10) != 0 && le16(dot, 26) == (c & 0xFFFF) &&
+                hasBytes(dot, 32, "..         ") && (dot[43] & 0x10) != 0)
+                here = rootOffset + static_cast<std::int64_t>(k);
+        }
+        if (here < 0 || here == dataOffset || (found >= 0 && here != found)) return;
+        found = here;
+    }
+    dataMisplaced_ = true;
+    if (host != nullptr) {
+        const std::int64_t shift = found - dataOffset;
+        host->notice(format("The boot sector of this volume does not fit its folders: they lie %lld bytes %s the "
+                            "place it gives them. The files are listed, but their data could not be found; the "
+                            "advanced mode finds the folders where they lie.",
+                            static_cast<long long>(shift < 0 ? -shift : shift), shift < 0 ? "before" : "after"));
+    }
 }
 
 void FatVolume::walkDirectory(const std::vector<std::uint8_t>& bytes, std::uint32_t parent, int depth,
@@ -189,6 +278,10 @@ void FatVolume::walkDirectory(const std::vector<std::uint8_t>& bytes, std::uint3
             const std::int64_t at = places.at(pos);
             if (at >= 0 && !consumedSlots.insert(at).second) break;
         }
+        if (isLongNameSlot(attributes) && !plausibleLongNameSlot(slot)) {
+            inRun = havePending = false;
+            continue;
+        }
         if (isLongNameSlot(attributes)) {
             const bool startsRun = !inRun || (b0 != 0xE5 && (b0 & 0x40) != 0) || pieces.size() >= kMaxLongNameSlots;
             if (startsRun) {
@@ -211,8 +304,9 @@ void FatVolume::walkDirectory(const std::vector<std::uint8_t>& bytes, std::uint3
             havePending = false;
             continue;
         }
-        if (b0 == '.' || (attributes & 0x08) != 0) {
-            // "." and "..", and the volume label: not files of the volume.
+        if (b0 == '.' || (attributes & 0x08) != 0 || !plausibleSlot(slot)) {
+            // "." and "..", the volume label, and data that only sits where a slot could be:
+            // not files of the volume.
             havePending = false;
             continue;
         }

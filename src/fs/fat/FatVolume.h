@@ -49,7 +49,14 @@ public:
     // Whether the FAT marks cluster c free, and the highest cluster number of the volume.
     bool isClusterFree(std::uint32_t c) { return fat_.isFree(c); }
     std::uint32_t maxCluster() const { return fat_.maxCluster(); }
+    // The clusters (2 up to the value) whose bytes the medium holds.
+    std::uint64_t clusterEndOnMedium() const {
+        return corvello::clusterEndOnMedium(reader_, dataOffset, clusterBytes, fat_.maxCluster());
+    }
     bool isFat32() const { return kind_ == FatKind::Fat32; }
+    // The folders do not lie where the boot sector puts them (FAT12/16): no file's data can be
+    // found from its geometry.
+    bool dataMisplaced() const { return dataMisplaced_; }
     bool isFat12() const { return kind_ == FatKind::Fat12; }
 
     // Advanced mode: search the volume for FATs, scan every cluster for directory slots and build
@@ -108,6 +115,8 @@ private:
                        const SlotPlaces& places);
     void walkFolder(std::uint32_t index, int depth);
     bool acceptSlot(ByteSpan slot) const;
+    bool plausibleSlot(ByteSpan slot) const;
+    void checkDataStart();
     void calibrate(ByteSpan slot, std::int64_t position, std::map<std::int64_t, std::uint32_t>& votes) const;
     bool append(FatEntry& entry);
     ClusterSource source(bool contiguous);
@@ -124,6 +133,12 @@ private:
     std::int64_t rootAreaEnd_ = 0;
     std::int64_t labelOffset_ = -1;  // FAT32: the first volume label or recycle bin found by the scan
     std::map<std::int64_t, std::uint32_t> dataStartVotes_;  // data starts the "." slots point to
+    // Live folders of the standard walk: how many began with their "." slot, and the first
+    // clusters of some that did not.
+    bool liveWalk_ = false;
+    std::uint64_t readFolders_ = 0;
+    std::vector<std::uint32_t> unreadFolders_;
+    bool dataMisplaced_ = false;
 };
 
 }  // namespace corvello

@@ -7,10 +7,13 @@
 
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <random>
+#include <set>
 
 #include "support/TestSupport.h"
 #include "cli/Cli.h"
+#include "common/Text.h"
 #include "fs/fat/FatTestSupport.h"
 
 namespace corvello {
@@ -224,6 +227,76 @@ TEST_P(FatDamage, FolderThatPointsAtItsOwnParentIsListedEmpty) {
     EXPECT_EQ(v.children(v.find(u"Many")).size(), 300u);
 }
 
+// A file whose chain comes back to a cluster it passed gives each cluster of the chain once:
+// its saved bytes are never more than its distinct clusters hold.
+TEST_P(FatDamage, FileChainThatLoopsGivesEachClusterOnce) {
+    Volume v = load(GetParam());
+    const char16_t* name = v.exfat ? u"fragmented file.bin" : u"holiday movie.bin";
+    const long file = v.find(name);
+    ASSERT_GE(file, 0);
+    const Layout fat = v.layout();
+    const auto chain = fat.chain(v.bytes, v.first(file), v.maxCluster());
+    ASSERT_GE(chain.size(), 6u);
+    struct Case {
+        const char* what;
+        std::size_t from, to;  // the FAT entry of chain[from] points back at chain[to]
+    };
+    const Case cases[] = {{"back to the first cluster", 2, 0}, {"to itself", 2, 2}, {"into the middle", 4, 1}};
+    test::ScratchDir out;
+    for (const Case& c : cases) {
+        Volume d = bytesOf(v);
+        fat.set(d.bytes, chain[c.from], chain[c.to]);
+        d.parse();
+        const std::uint64_t cluster = d.fat16   ? d.fat16->parser.clusterBytes
+                                      : d.fat32 ? d.fat32->parser.clusterBytes
+                                                : d.exfat->parser.clusterBytes;
+        std::uint64_t size = 0;
+        EXPECT_FALSE(d.extract(d.find(name), out.file("f"), size)) << c.what;
+        EXPECT_EQ(size, (c.from + 1) * cluster) << c.what;
+    }
+}
+
+// A folder whose chain runs on into clusters of file data: the data is not taken for entries.
+// FAT12/16/32: the folder of 300 notes continues into the clusters of a file of random bytes;
+// exFAT: a cluster of made-up entry sets (the right types, the rest random) is put into the
+// folder's chain.
+TEST_P(FatDamage, FolderChainThatRunsIntoDataMakesUpNoEntries) {
+    Volume v = load(GetParam());
+    const long many = v.find(u"Many");
+    ASSERT_GE(many, 0);
+    const Layout fat = v.layout();
+    const auto chain = fat.chain(v.bytes, v.first(many), v.maxCluster());
+    ASSERT_GE(chain.size(), 3u);
+    Volume d = bytesOf(v);
+    if (v.exfat) {
+        const std::uint32_t spare = v.maxCluster() - 1;  // a free cluster near the heap's end
+        const std::int64_t at = v.clusterOffset(spare);
+        std::mt19937 rng(29);
+        for (std::int64_t pos = at; pos < at + static_cast<std::int64_t>(v.exfat->parser.clusterBytes); ++pos)
+            d.bytes[pos] = static_cast<std::uint8_t>(rng());
+        for (std::int64_t set = at; set + 96 <= at + static_cast<std::int64_t>(v.exfat->parser.clusterBytes); set += 96) {
+            d.bytes[set] = 0x85;
+            d.bytes[set + 32] = 0xC0;
+            d.bytes[set + 64] = 0xC1;
+        }
+        fat.set(d.bytes, chain[0], spare);
+        fat.set(d.bytes, spare, chain[1]);
+    } else {
+        const long data = v.find(u"exact clusters.bin");  // three clusters of random bytes
+        ASSERT_GE(data, 0);
+        fat.set(d.bytes, chain.back(), v.first(data));
+    }
+    d.parse();
+    const long again = d.find(u"Many");
+    ASSERT_GE(again, 0);
+    const auto kids = d.children(again);
+    for (const std::u16string& kid : kids)
+        EXPECT_EQ(kid.rfind(u"Note number ", 0), 0u) << toUtf8(kid);
+    // The notes of the folder's last cluster are lost when a made-up cluster takes its place.
+    EXPECT_GE(kids.size(), v.exfat ? 250u : 300u);
+    EXPECT_LE(kids.size(), 300u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Volumes, FatDamage, ::testing::Values("fat16-2k", "fat32-512", "exfat-4k"),
                          [](const ::testing::TestParamInfo<const char*>& param) {
                              std::string n = param.param;
@@ -242,6 +315,54 @@ TEST(FatDamageFat16, FolderWhoseFirstClusterLostItsDotSlotIsListedEmpty) {
     ASSERT_GE(again, 0);
     EXPECT_TRUE(v.children(again).empty());
     EXPECT_EQ(v.children(v.find(u"Many")).size(), 300u);
+}
+
+// A root-entry count of 0xFFFF stretches the FAT16 root region 2 MiB into the data area, where
+// file contents and the slots of other folders lie. Only slots that can be entries become
+// records, none larger than the clusters from its first to the volume's end. The folders' own
+// "." slots show that the data area does not start where this boot sector puts it: no file's
+// bytes are taken from there, the save says so, and the advanced mode it points to finds the
+// files where they lie.
+TEST(FatDamageFat16, RootCountThatReachesIntoTheDataMakesUpNoEntries) {
+    Volume v = load("fat16-2k");
+    put16(v.bytes, 17, 0xFFFF);
+    v.parse();
+    ASSERT_TRUE(v.fat16->accepted);
+    const FatVolume& p = v.fat16->parser;
+    std::set<std::u16string> names;  // the names the volume really holds
+    const auto manifest = test::readManifest("fat16-2k");
+    for (const auto& e : manifest) names.insert(fromUtf8(e.path.substr(e.path.rfind('/') + 1)));
+    EXPECT_LT(p.entries.size(), 100u);
+    for (std::size_t i = 1; i < p.entries.size(); ++i) {
+        const FatEntry& e = p.entries[i];
+        EXPECT_EQ(names.count(e.name), 1u) << toUtf8(e.name);
+        if (!isFatDirectory(e.attributes) && e.size > 0) {
+            EXPECT_LE(std::uint64_t{e.size},
+                      (std::uint64_t{p.maxCluster()} - p.firstCluster(e) + 1) * p.clusterBytes)
+                << toUtf8(e.name);
+        }
+    }
+    const auto notices = v.fat16->host.notices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find("does not fit its folders"), std::string::npos) << notices[0];
+
+    test::ScratchDir dir;
+    test::writeFile(dir.file("root.img"), v.bytes);
+    const auto r = test::runCli({"save", dir.file("root.img"), "--out", dir.file("out")});
+    EXPECT_EQ(r.status, cli::kExitInput) << r.err;
+    EXPECT_NE(r.err.find("its data could not be found"), std::string::npos) << r.err;
+    std::uint64_t written = 0;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir.file("out")))
+        if (e.is_regular_file()) written += e.file_size();
+    EXPECT_EQ(written, 0u);
+
+    const auto a = test::runCli({"save", dir.file("root.img"), "--mode", "advanced", "--out", dir.file("advanced")});
+    EXPECT_EQ(a.status, 0) << a.err;
+    for (const auto& e : manifest) {
+        if (e.path.rfind("Root file", 0) == 0) {
+            EXPECT_EQ(test::sha256File(dir.file("advanced/" + e.path)), e.sha256) << e.path;
+        }
+    }
 }
 
 TEST(FatDamageFat16, TwoFolderSlotsWithOneFirstClusterGiveOneRecordWithTheLaterName) {
@@ -283,6 +404,45 @@ TEST(FatDamageImages, TruncatedImagesListWhatIsLeft) {
             EXPECT_TRUE(s.status == 0 || s.status == 1 || s.status == cli::kExitIncomplete) << s.err;
             std::filesystem::remove_all(dir.file("out"));
         }
+    }
+}
+
+// A volume cut short inside a file longer than what is left of the medium: the bytes a save
+// names as not read are never more than the file holds (a byte both read short and cut at the
+// medium's length counts once).
+TEST(FatDamageImages, CutVolumeNamesNoMoreUnreadBytesThanAFileHolds) {
+    test::ScratchDir dir;
+    for (const char* name : {"fat16-2k", "fat32-512"}) {
+        SCOPED_TRACE(name);
+        const Volume v = load(name);
+        const long movie = v.find(u"holiday movie.bin");
+        ASSERT_GE(movie, 0);
+        const std::int64_t cut = v.clusterOffset(v.first(movie)) + 65536;
+        ASSERT_LT(cut, 3000000) << "what is left of the medium is shorter than the file";
+        test::writeFile(dir.file("cut.img"),
+                        std::vector<std::uint8_t>(v.bytes.begin(), v.bytes.begin() + static_cast<long>(cut)));
+        std::filesystem::remove_all(dir.file("out"));
+        const auto r = test::runCli({"save", dir.file("cut.img"), "--out", dir.file("out")});
+        EXPECT_EQ(r.status, cli::kExitIncomplete) << r.err;
+        std::map<std::string, std::uint64_t> sizes;
+        for (const auto& e : test::readManifest(name)) sizes[e.path] = e.size;
+        const std::string prefix = "  " + dir.file("out") + "/";
+        const std::string tail = " byte(s) could not be read";
+        int named = 0;
+        for (const std::string& line : test::lines(r.err)) {
+            const auto tab = line.rfind('\t');
+            if (line.rfind(prefix, 0) != 0 || tab == std::string::npos || line.size() < tail.size() ||
+                line.compare(line.size() - tail.size(), tail.size(), tail) != 0)
+                continue;
+            const std::string path = line.substr(prefix.size(), tab - prefix.size());
+            const std::uint64_t missing = std::stoull(line.substr(tab + 1));
+            ASSERT_TRUE(sizes.count(path)) << line;
+            EXPECT_LE(missing, sizes[path]) << line;
+            EXPECT_GT(missing, 0u) << line;
+            ++named;
+        }
+        EXPECT_NE(r.err.find("Data/holiday movie.bin\t"), std::string::npos) << r.err;
+        EXPECT_GE(named, 1);
     }
 }
 

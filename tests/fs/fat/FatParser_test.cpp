@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "cli/Cli.h"
 #include "common/Text.h"
 #include "device/FileReadSeek.h"
 #include "fs/fat/FatCommon.h"
@@ -221,6 +222,17 @@ TEST(FatBootSector, RefusalIsReportedWithTheFormatText) {
     EXPECT_NE(r32.err.find("Selected Drive is not in Fat32 Format"), std::string::npos) << r32.err;
     const auto r64 = test::runCli({"list", test::fixture("fat16-2k.img"), "--start", "0", "--fs", "exFat"});
     EXPECT_NE(r64.err.find("Selected Drive is not in exFat Format"), std::string::npos) << r64.err;
+}
+
+// The deep mode is NTFS's: asking it of a FAT-family volume is a usage error that says so,
+// not a volume that could not be read.
+TEST(FatBootSector, DeepModeIsAUsageErrorThatNamesNtfs) {
+    for (const char* image : {"fat12-floppy", "fat16-2k", "fat32-512", "exfat-4k"}) {
+        const auto r = test::runCli({"list", test::fixture(std::string(image) + ".img"), "--mode", "deep"});
+        EXPECT_EQ(r.status, cli::kExitUsage) << image << ": " << r.err;
+        EXPECT_NE(r.err.find("the deep mode is for NTFS volumes"), std::string::npos) << image << ": " << r.err;
+        EXPECT_EQ(r.err.find("could not be read"), std::string::npos) << image << ": " << r.err;
+    }
 }
 
 TEST(FatTable, FatTwelveVolumeTypeTextUsesTheFat16Parser) {
