@@ -38,7 +38,7 @@ int cmdCat(const CommandArgs& argv, std::ostream& out, std::ostream& err) {
         out.write(static_cast<const char*>(data), static_cast<std::streamsize>(count));
         return static_cast<bool>(out);
     });
-    file.setLimit(v.session->volumeBytes());
+    file.setLimit(v.session->outputLimit(found));
     const FileReadSeek* reader = v.session->reader();
     const std::uint64_t unreadBefore = reader != nullptr ? reader->unreadBytes() : 0;
     const bool ok = v.session->extract(found, file);

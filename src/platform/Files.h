@@ -43,7 +43,8 @@ public:
     void openSink(Sink sink);
 
     bool write(const void* data, std::size_t count);
-    // Sets the length (for a sparse tail) without writing the zeros.
+    // Sets the length (for a sparse tail or a hole) without writing the zeros; later writes go
+    // on from there.
     bool truncate(std::uint64_t length);
     // Applies the times when the file is closed (after the last write).
     void setTimes(UnixTime access, UnixTime modification);

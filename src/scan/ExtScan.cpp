@@ -60,8 +60,10 @@ public:
     }
 
     bool isSavableFolder(ItemData data) const override { return isFolder(data); }
+    // The root directory's own record (its "." under ROOT) is the folder the walk starts in:
+    // it is neither listed nor saved a second time.
     SaveKind saveKind(ItemData data) const override {
-        if (!isValid(data)) return SaveKind::Skip;
+        if (!isValid(data) || record(data).index == kRootIndex) return SaveKind::Skip;
         const std::uint16_t mode = record(data).mode;
         if (extIsDirectory(mode)) return SaveKind::Folder;
         return extIsFile(mode) ? SaveKind::File : SaveKind::Skip;
@@ -91,6 +93,19 @@ public:
         const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length - offset));
         if (!parser_->readMapped(map.runs, offset, buffer.first(count))) notes.damaged = true;
         return count;
+    }
+
+    // The bytes no block run covers: holes, and what a map that is not whole leaves out.
+    std::uint64_t holeBytes(ItemData data) const override {
+        if (!isValid(data) || saveKind(data) != SaveKind::File) return 0;
+        const std::lock_guard<std::mutex> lock(mutex_);
+        const ExtFileMap& map = mapOf(data);
+        if (map.inInode || !map.inodeRead) return 0;
+        const std::uint64_t bs = parser_->blockSize();
+        const std::uint64_t length = record(data).size;
+        std::uint64_t mapped = 0;
+        for (const ExtBlockRun& r : map.runs) mapped += std::min((r.logical + r.count) * bs, length) - r.logical * bs;
+        return length - std::min(mapped, length);
     }
 
     // The block runs as volume byte offsets, up to the file's size; none for data in the inode.
@@ -153,6 +168,26 @@ protected:
         return map.inInode || !map.inodeRead ? length : map.dataEnd;
     }
 
+    // From the first run that ends after offset: where its data start, and where the runs that
+    // follow it without a gap end (looked at up to a chunk's worth). Past the last run, the
+    // file's end.
+    DataSpan dataAt(ItemData data, std::uint64_t offset) const override {
+        if (!isValid(data)) return {offset, UINT64_MAX};
+        const std::uint64_t length = record(data).size;
+        const std::lock_guard<std::mutex> lock(mutex_);
+        const ExtFileMap& map = mapOf(data);
+        if (map.inInode || !map.inodeRead) return {offset, UINT64_MAX};
+        const std::uint64_t bs = parser_->blockSize();
+        auto run = std::upper_bound(map.runs.begin(), map.runs.end(), offset,
+                                    [bs](std::uint64_t at, const ExtBlockRun& r) { return at < (r.logical + r.count) * bs; });
+        if (run == map.runs.end()) return {std::max(offset, length), std::max(offset, length)};
+        const std::uint64_t start = std::max(offset, run->logical * bs);
+        std::uint64_t end = (run->logical + run->count) * bs;
+        for (++run; run != map.runs.end() && run->logical * bs == end && end - start < kSpanLook; ++run)
+            end = (run->logical + run->count) * bs;
+        return {start, end};
+    }
+
     // A saved file always takes the inode's access and modification times, zero ones too.
     std::optional<SavedTimes> savedTimes(ItemData data) const override {
         if (!isValid(data)) return std::nullopt;
@@ -162,6 +197,9 @@ protected:
     }
 
 private:
+    static constexpr std::uint32_t kRootIndex = 1;  // the root directory's inode (2) - 1
+    static constexpr std::uint64_t kSpanLook = 1 << 20;
+
     static const ExtEntry& record(ItemData data) { return *reinterpret_cast<const ExtEntry*>(data); }
 
     // The map of the last file asked for (reads come in a row; the parser's block list is

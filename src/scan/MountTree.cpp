@@ -37,14 +37,17 @@ MountTree::MountTree(ScanSession& session, const std::vector<ItemData>& records)
     deletedName_ = kDeletedFolder;
     for (int n = 2; topNames.count(deletedName_) != 0; ++n) deletedName_ = std::string(kDeletedFolder) + " (" + std::to_string(n) + ")";
 
-    // A path lies in the deleted part when its entry or a folder above it is deleted.
-    std::set<std::string> deletedFolders;
+    // An entry lies in the deleted part when it or a folder above it is deleted. The walk gives
+    // each folder before what it holds, and a live and a deleted folder of one name share a path:
+    // the folders open above an entry, not its path, tell which of them holds it.
+    std::vector<std::pair<std::string, bool>> open;  // folder path, in the deleted part
     std::size_t deletedRoot = 0;
     for (const ListedEntry& e : entries) {
-        bool deleted = e.deleted;
-        for (std::size_t slash = e.path.find('/'); !deleted && slash != std::string::npos; slash = e.path.find('/', slash + 1))
-            deleted = deletedFolders.count(e.path.substr(0, slash)) != 0;
-        if (e.folder && deleted) deletedFolders.insert(e.path);
+        while (!open.empty() && !(e.path.size() > open.back().first.size() && e.path[open.back().first.size()] == '/' &&
+                                  e.path.compare(0, open.back().first.size(), open.back().first) == 0))
+            open.pop_back();
+        const bool deleted = e.deleted || (!open.empty() && open.back().second);
+        if (e.folder) open.emplace_back(e.path, deleted);
         if (!e.folder && !session.isExtracted(e.data)) continue;  // save counts it but writes nothing
         if (deleted && deletedRoot == 0) deletedRoot = folderAt(0, deletedName_);
         const std::size_t base = deleted ? deletedRoot : 0;

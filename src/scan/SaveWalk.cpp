@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <set>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "common/ScanHost.h"
 #include "common/Text.h"
@@ -22,18 +23,44 @@ constexpr int kMaxCopies = 100000;
 // The paths a walk gives out. Two records of one name in a folder (a deleted and a live
 // "x.txt", say) both come out: the second as "x (2).txt". Folders of one name share their
 // directory.
+//
+// A name is numbered from where its last claim in that folder ended: numbers below that are
+// taken for good (paths are only ever added), so a folder of n records of one name costs n
+// steps, not n * n / 2.
 struct Walker {
-    std::set<std::string> files, folders;
+    std::unordered_set<std::string> files, folders;
 
     bool taken(const std::string& path) const { return files.count(path) != 0 || folders.count(path) != 0; }
 
+    // The first copy number worth trying for name in dir (files and folders number apart: a
+    // file keeps its extension after the number, a folder does not).
+    int& next(const std::string& dir, const std::string& name, bool folder) {
+        std::string key;
+        key.reserve(dir.size() + name.size() + 2);
+        key.append(dir).push_back('\0');
+        key.append(name).push_back(folder ? 'd' : 'f');
+        return next_.try_emplace(std::move(key), 1).first->second;
+    }
+
+    // The path of a file or folder as the save places it (before anything on disk is met): a
+    // file takes the first free number; a folder the first number no file has, which it shares
+    // with a folder of that path.
     std::string claim(const std::string& dir, const std::string& name, bool folder) {
-        if (folder && folders.count(dir + name) != 0) return dir + name;
-        std::string path = dir + withCopyNumber(name, 1, !folder);
-        for (int n = 2; taken(path); ++n) path = dir + withCopyNumber(name, n, !folder);
-        (folder ? folders : files).insert(path);
+        int& n = next(dir, name, folder);
+        std::string path = dir + withCopyNumber(name, n, !folder);
+        if (folder) {
+            while (files.count(path) != 0) path = dir + withCopyNumber(name, ++n, false);
+            folders.insert(path);
+            return path;
+        }
+        while (taken(path)) path = dir + withCopyNumber(name, ++n, true);
+        files.insert(path);
+        ++n;
         return path;
     }
+
+private:
+    std::unordered_map<std::string, int> next_;
 };
 
 // Which files the filter takes (asked once per file: a filter may read the medium), and for
@@ -66,13 +93,15 @@ struct Placed {
 
 Placed placeFile(Walker& walker, const platform::OutputFolder& dir, const std::string& relDir,
                  const std::string& name, platform::OutputFile& out) {
-    Placed p;
-    for (int n = 1; n < kMaxCopies; ++n) {
+    int& n = walker.next(relDir, name, false);
+    Placed p{relDir + withCopyNumber(name, std::min(n, kMaxCopies - 1), true), false, EEXIST};
+    for (; n < kMaxCopies; ++n) {
         const std::string candidate = withCopyNumber(name, n, true);
         const std::string path = relDir + candidate;
         if (walker.taken(path)) continue;
         if (out.createAt(dir.fd(), candidate)) {
             walker.files.insert(path);
+            ++n;
             return {path, true, 0};
         }
         p = {path, false, out.errorCode()};
@@ -81,10 +110,13 @@ Placed placeFile(Walker& walker, const platform::OutputFolder& dir, const std::s
     return p;
 }
 
+// A folder of a name already made in this walk is entered again; the next folder of that name
+// starts there.
 Placed placeFolder(Walker& walker, const platform::OutputFolder& dir, const std::string& relDir,
                    const std::string& name, platform::OutputFolder& child) {
-    Placed p;
-    for (int n = 1; n < kMaxCopies; ++n) {
+    int& n = walker.next(relDir, name, true);
+    Placed p{relDir + withCopyNumber(name, std::min(n, kMaxCopies - 1), false), false, EEXIST};
+    for (; n < kMaxCopies; ++n) {
         const std::string candidate = withCopyNumber(name, n, false);
         const std::string path = relDir + candidate;
         if (walker.files.count(path) != 0) continue;
@@ -178,9 +210,11 @@ SaveResult saveRecords(ScanSession& session, const std::vector<ItemData>& childr
                         }
                         continue;
                     }
-                    // No file holds more than the volume: a size beyond that comes from a damaged
-                    // record, and the rest is cut (and reported).
-                    out.setLimit(session.volumeBytes());
+                    // No file holds more of the medium than the volume (its holes hold none of
+                    // it): a size beyond that comes from a damaged record, and the rest is cut (and
+                    // reported).
+                    out.setLimit(session.outputLimit(r.data));
+                    const std::uint64_t holes = session.holeBytes(r.data);
                     const std::uint64_t unreadBefore = reader != nullptr ? reader->unreadBytes() : 0;
                     host.setDetail("File size: " + std::to_string(r.size / 1024) + " kb");
                     bool ok = session.extract(r.data, out, &host);
@@ -216,7 +250,7 @@ SaveResult saveRecords(ScanSession& session, const std::vector<ItemData>& childr
                     }
                     ok = out.close() && ok;
                     result.bytes += out.length();
-                    result.mediumBytes += out.length() - std::min<std::uint64_t>(unread, out.length());
+                    result.mediumBytes += out.length() - std::min<std::uint64_t>(unread + holes, out.length());
                     if (writeError != 0) {
                         ++result.failed;
                         result.problems.push_back({base + placed.path, missing, std::strerror(writeError)});
@@ -248,6 +282,7 @@ void walkEntries(const RecordTable& table, const std::function<void(const Listed
     std::function<void(std::uint32_t, const std::string&)> walk = [&](std::uint32_t first, const std::string& prefix) {
         for (std::uint32_t row = first; row != kNoRecord; row = table[row].nextSibling) {
             const Record& r = table[row];
+            if (r.kind == SaveKind::Skip) continue;  // what save leaves out is not listed either
             ListedEntry e;
             e.data = r.data;
             e.folder = r.kind == SaveKind::Folder;

@@ -37,7 +37,21 @@ bool ScanSession::extract(ItemData data, platform::OutputFile& out, const ScanHo
             ok = false;
             break;
         }
-        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(end - at, buffer.size()));
+        // A hole is skipped: the file is made longer without writing its zeros, a read's worth
+        // at a time (an output that stops at its limit is offered no more than a read). An
+        // empty read still tells what the bytes stand for (a map that is not whole).
+        const DataSpan span = dataAt(data, at);
+        const std::uint64_t next = std::min(span.start, at + std::min<std::uint64_t>(end - at, kExtractChunk));
+        if (next > at) {
+            if (!readData(data, at, {}, notes) || !out.truncate(next)) {
+                ok = false;
+                break;
+            }
+            at = next;
+            continue;
+        }
+        const auto want =
+            static_cast<std::size_t>(std::min({end - at, std::uint64_t{buffer.size()}, std::max(span.end, at + 1) - at}));
         const std::optional<std::size_t> got = readData(data, at, std::span(buffer.data(), want), notes);
         // A read that delivers nothing before the end: the file stops there.
         if (!got || *got == 0 || *got > want) {

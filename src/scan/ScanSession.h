@@ -114,6 +114,16 @@ public:
         return readData(data, offset, buffer, notes);
     }
 
+    // The bytes of a file record that lie in holes: stretches the file system keeps as zeros
+    // without data on the volume. They are not read, and they hold none of the volume's bytes.
+    virtual std::uint64_t holeBytes(ItemData /*data*/) const { return 0; }
+    // The most bytes a saved copy of a file record may hold: the volume's bytes, and its holes
+    // besides. A size beyond that comes from a damaged record.
+    std::uint64_t outputLimit(ItemData data) const {
+        const std::uint64_t holes = holeBytes(data);
+        return holes > UINT64_MAX - volumeBytes_ ? UINT64_MAX : volumeBytes_ + holes;
+    }
+
     // Where a file record's data lie on the volume, in file order; none where the family does
     // not tell (the reports then leave the runs out).
     virtual std::vector<ByteRun> byteRuns(ItemData /*data*/) const { return {}; }
@@ -160,6 +170,15 @@ protected:
     // The file offset from which every byte of the record reads as zero (a hole at the end or
     // bytes past the valid data): extract sets the length there without writing the zeros.
     virtual std::uint64_t dataEnd(ItemData data) const { return size(data); }
+    // The data from file offset `offset` on: where the next bytes that may come from the volume
+    // start (offset itself outside holes), and an offset before which no hole follows that start
+    // (UINT64_MAX where the family keeps no holes). extract skips holes: their zeros are neither
+    // read nor written.
+    struct DataSpan {
+        std::uint64_t start = 0;
+        std::uint64_t end = UINT64_MAX;
+    };
+    virtual DataSpan dataAt(ItemData /*data*/, std::uint64_t offset) const { return {offset, UINT64_MAX}; }
     // The access and modification times a saved file gets; by default the record's, where it
     // keeps a modification time (the access time is then that one where it keeps none).
     struct SavedTimes {

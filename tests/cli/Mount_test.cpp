@@ -112,6 +112,22 @@ TEST(MountTree, HoldsWhatSaveWrites) {
     }
 }
 
+// A deleted folder "Shared" beside a live one of that name: the live one's file is live in the
+// mount, where the deleted folder's name once made everything of that path deleted.
+TEST(MountTree, ALiveFolderBesideADeletedOneOfItsNameStaysLive) {
+    std::ostringstream err;
+    cli::ScannedVolume v(err);
+    cli::scanVolume(v, cli::Args({test::fixture("ext4-links.img")}, cli::kVolumeOptions, cli::kVolumeFlags));
+    MountTree tree(*v.session, topLevelRecords(*v.session, v.tree));
+    platform::ReadOnlyTree::Entry e;
+    EXPECT_TRUE(tree.stat("/Shared/new.txt", e));
+    EXPECT_FALSE(tree.stat("/" + tree.deletedFolder() + "/Shared/new.txt", e));
+    std::map<std::string, std::string> files;
+    readTree(tree, "", files);
+    const auto want = expectedFiles("ext4-links");
+    for (const auto& [path, sum] : want) EXPECT_EQ(files[path], sum) << path;
+}
+
 TEST(MountTree, EveryFileReadsAsTheManifestSays) {
     std::ostringstream err;
     cli::ScannedVolume v(err);

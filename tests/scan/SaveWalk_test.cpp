@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 
 #include "common/MemoryResultTree.h"
 #include "common/MemoryScanHost.h"
@@ -164,15 +165,18 @@ TEST(SaveWalk, RecordsOfOneNameAllComeOut) {
     s.records[3] = {u"x", false, false, "file", {}};
     s.records[4] = {u"x", true, false, "", {5}};
     s.records[5] = {u"inner", false, false, "in", {}};
+    // A second folder "x" shares the first one's directory, in the listing as in the save.
+    s.records[6] = {u"x", true, true, "", {7}};
+    s.records[7] = {u"other", false, true, "o", {}};
     s.root = tree.insertItem(kTreeTop, u"ROOT", IconKind::Folder, 0);
-    for (ItemData d : {1, 2, 3, 4}) tree.insertItem(s.root, s.records[d].name, IconKind::File, d);
+    for (ItemData d : {1, 2, 3, 4, 6}) tree.insertItem(s.root, s.records[d].name, IconKind::File, d);
 
     test::ScratchDir dir;
     MemoryScanHost host;
     const auto top = topLevelRecords(s, tree);
-    EXPECT_EQ(saveRecords(s, top, dir.path(), host).written, 4u);
+    EXPECT_EQ(saveRecords(s, top, dir.path(), host).written, 5u);
     const std::pair<const char*, const char*> expected[] = {
-        {"x.txt", "live"}, {"x (2).txt", "deleted"}, {"x", "file"}, {"x (2)/inner", "in"}};
+        {"x.txt", "live"}, {"x (2).txt", "deleted"}, {"x", "file"}, {"x (2)/inner", "in"}, {"x (2)/other", "o"}};
     for (const auto& [path, content] : expected) {
         std::ifstream in(dir.file(path));
         std::string got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -180,7 +184,59 @@ TEST(SaveWalk, RecordsOfOneNameAllComeOut) {
     }
     std::vector<std::string> listed;
     walkEntries(s, top, 0, [&](const ListedEntry& e) { listed.push_back(e.path); });
-    EXPECT_EQ(listed, (std::vector<std::string>{"x.txt", "x (2).txt", "x", "x (2)", "x (2)/inner"}));
+    EXPECT_EQ(listed, (std::vector<std::string>{"x.txt", "x (2).txt", "x", "x (2)", "x (2)/inner", "x (2)",
+                                                "x (2)/other"}));
+}
+
+// A full folder of records of one name (a FAT folder holds 65,534 entries): each takes the next
+// free number, past numbers another name has taken ("x (3).txt" here) and, when saved, past
+// files already in the output folder. The walk numbers them one after another, where it used
+// to count every record up from the first again (minutes for a folder like this one).
+TEST(SaveWalk, AFullFolderOfOneNameIsNumberedInTurn) {
+    static constexpr ItemData kFolder = 1;
+    const auto oneName = [](std::size_t count) {
+        ToySession s;
+        s.records[kFolder] = {u"full", true, false, "", {}};
+        for (ItemData d = 2; d < count + 2; ++d) {
+            s.records[d] = {d == 3 ? u"x (3).txt" : u"x.txt", false, d % 2 == 0, "", {}};
+            s.records[kFolder].children.push_back(d);
+        }
+        return s;
+    };
+    // "x.txt", "x (3).txt", then the rest from "x (2).txt" on, numbers taken left out.
+    const auto expected = [](std::size_t count, const std::set<int>& taken) {
+        std::vector<std::string> names{"x.txt", "x (3).txt"};
+        for (int n = 2; names.size() < count; ++n)
+            if (n != 3 && taken.count(n) == 0) names.push_back("x (" + std::to_string(n) + ").txt");
+        return names;
+    };
+
+    constexpr std::size_t kFull = 65534;
+    const ToySession full = oneName(kFull);
+    std::vector<std::string> listed;
+    walkEntries(full, {kFolder}, 0, [&](const ListedEntry& e) {
+        if (!e.folder) listed.push_back(e.path.substr(std::string("full/").size()));
+    });
+    EXPECT_EQ(listed, expected(kFull, {}));
+
+    // Saved into a folder that holds "x (4).txt" and "x (7).txt" already: those stay as they are.
+    constexpr std::size_t kSaved = 3000;
+    ToySession saved = oneName(kSaved);
+    test::ScratchDir dir;
+    std::filesystem::create_directory(dir.file("full"));
+    for (const char* mine : {"full/x (4).txt", "full/x (7).txt"}) test::writeFile(dir.file(mine), {'m'});
+    MemoryScanHost host;
+    const SaveResult r = saveRecords(saved, {kFolder}, dir.path(), host);
+    EXPECT_EQ(r.written, kSaved);
+    EXPECT_TRUE(r.problems.empty());
+    std::set<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir.file("full"))) names.insert(e.path().filename().string());
+    const auto want = expected(kSaved, {4, 7});
+    std::set<std::string> wantNames(want.begin(), want.end());
+    wantNames.insert({"x (4).txt", "x (7).txt"});
+    EXPECT_EQ(names, wantNames);
+    std::ifstream mine(dir.file("full/x (7).txt"));
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(mine), std::istreambuf_iterator<char>()), "m");
 }
 
 TEST(SaveWalk, NamesThatAttackATerminalOrTheLimitAreTamed) {

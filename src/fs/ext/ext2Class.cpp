@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <unordered_set>
 
 #include "common/DisplayFormat.h"
 #include "common/ScanHost.h"
@@ -282,14 +283,58 @@ void ext2Class::readInodeTable(std::uint32_t g) {
 // ---------------------------------------------------------------------------------------------
 // Directories
 
+namespace {
+
+// Further names (hard links) kept beyond the first name of each inode: a damaged volume whose
+// directories share blocks cannot make the parser hold more than this many.
+std::size_t furtherNameLimit(std::uint32_t inodes) { return std::max<std::size_t>(inodes, 1u << 20); }
+
+}  // namespace
+
 void ext2Class::nameInode(std::uint32_t number, std::string name, std::int32_t parent, std::uint8_t fileType) {
     if (!recorded(number)) return;  // its inode table was not read: nothing to show or save
-    Naming& n = names_[number - 1];
-    n.name = std::move(name);
-    n.parent = parent;
+    const std::uint32_t index = number - 1;
+    Naming naming;
+    naming.name = std::move(name);
+    naming.parent = parent;
+    naming.live = true;
     if (hasFileType_) {
-        if (fileType == 2) n.mode = kExtDirectory;
-        if (fileType == 1) n.mode = kExtRegular;
+        if (fileType == 2) naming.mode = kExtDirectory;
+        if (fileType == 1) naming.mode = kExtRegular;
+    }
+    const auto it = names_.find(index);
+    if (it == names_.end()) {
+        names_.emplace(index, std::move(naming));
+        return;
+    }
+    // A directory has one name; children are linked to it by its inode.
+    if (extIsDirectory(inodes_[index].mode) || extIsDirectory(naming.mode) || extIsDirectory(it->second.mode)) {
+        it->second = std::move(naming);
+        return;
+    }
+    if (moreNames_.size() < furtherNameLimit(inodeCount_)) moreNames_.emplace_back(index, std::move(naming));
+}
+
+void ext2Class::nameFromRemoved(std::vector<std::pair<std::uint32_t, Naming>>& weak) {
+    // The names already given from removed entries, so that one seen twice counts once.
+    std::unordered_set<std::string> given;
+    const auto key = [](std::uint32_t index, const Naming& n) {
+        return std::to_string(index) + '/' + std::to_string(n.parent) + '/' + n.name;
+    };
+    for (auto& [number, naming] : weak) {
+        const std::uint32_t index = number - 1;
+        if (!recorded(number) || inodes_[index].mode == 0) continue;
+        const auto it = names_.find(index);
+        if (it == names_.end()) {
+            given.insert(key(index, naming));
+            names_.emplace(index, std::move(naming));
+            continue;
+        }
+        // An entry in use names the inode (which a removed name may have pointed to before it
+        // was used again), or a directory has its name.
+        if (it->second.live || extIsDirectory(inodes_[index].mode)) continue;
+        if (moreNames_.size() >= furtherNameLimit(inodeCount_) || !given.insert(key(index, naming)).second) continue;
+        moreNames_.emplace_back(index, std::move(naming));
     }
 }
 
@@ -438,9 +483,9 @@ bool ext2Class::parseDirectories() {
     std::vector<std::pair<std::uint32_t, Naming>> weak;
     std::uint32_t shownGroup = std::numeric_limits<std::uint32_t>::max();
     bool stopped = false;
-    // Directories in use name their entries first (a later name of the same inode wins); the
-    // entries of directories no longer in use and the removed entries found between live ones
-    // only name inodes that have no name yet.
+    // Directories in use name their entries first (every name of a file; a directory's later
+    // name wins); the entries of directories no longer in use and the removed entries found
+    // between live ones only name inodes that no entry in use names.
     for (int pass = 0; pass < 2 && !stopped; ++pass) {
         for (const DirectoryInode& dir : directories_) {
             const std::uint32_t index = dir.number - 1;
@@ -462,11 +507,7 @@ bool ext2Class::parseDirectories() {
             }
         }
     }
-    for (auto& [number, naming] : weak) {
-        const std::uint32_t index = number - 1;
-        if (names_.count(index) != 0 || !recorded(number) || inodes_[index].mode == 0) continue;
-        names_.emplace(index, std::move(naming));
-    }
+    nameFromRemoved(weak);
     directories_.clear();
     directories_.shrink_to_fit();
     host_.setStatus(format("parsed inode entry %u  of %u ", inodeCount_, inodeCount_));
@@ -479,22 +520,31 @@ bool ext2Class::parseDirectories() {
 bool ext2Class::buildEntryMap() {
     host_.setStatus("clearing vector....");
     entries_.clear();
-    for (auto& [index, naming] : names_) {
+    const auto makeEntry = [this](std::uint32_t index, Naming& naming) {
         ExtEntry e;
         e.name = std::move(naming.name);
         e.index = index;
         e.parent = naming.parent;
+        // A name is shown as in use when its entry and its inode are.
+        e.deleted = !naming.live;
         if (index < inodes_.size()) {
             const InodeInfo& info = inodes_[index];
             e.mode = info.mode;
             e.size = info.size;
-            e.deleted = info.mode != 0 && info.links == 0;
+            e.deleted = e.deleted || (info.mode != 0 && info.links == 0);
         }
         if (naming.mode != 0) e.mode = naming.mode;
         const std::uint32_t group = index / inodesPerGroup_;
         e.tableBlock = inodeTableBlock(group);
         e.slot = index % inodesPerGroup_;
-        entries_.emplace(index, std::move(e));
+        return e;
+    };
+    for (auto& [index, naming] : names_) entries_.emplace(index, makeEntry(index, naming));
+    // Further names of an inode take keys past every inode's, within the links' range.
+    std::uint64_t key = std::max<std::uint64_t>(inodeCount_, 3);
+    for (auto& [index, naming] : moreNames_) {
+        if (key > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) break;
+        entries_.emplace(static_cast<std::uint32_t>(key++), makeEntry(index, naming));
     }
     ExtEntry root;
     root.name = toUtf8(rootLabel);
@@ -505,6 +555,8 @@ bool ext2Class::buildEntryMap() {
     root.slot = (kRootInode - 1) % std::max<std::uint32_t>(inodesPerGroup_, 1);
     entries_[2] = root;
     names_.clear();
+    moreNames_.clear();
+    moreNames_.shrink_to_fit();
     inodes_.clear();
     inodes_.shrink_to_fit();
     return true;
@@ -523,19 +575,19 @@ bool ext2Class::linkEntries() {
             host_.setProgressPos(pos);
             if (stopSeen()) break;
         }
-        if (e.parent < 1 || e.index == 0 || e.index > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()))
+        if (e.parent < 1 || key == 0 || key > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()))
             continue;
         const auto it = entries_.find(static_cast<std::uint32_t>(e.parent));
-        if (it == entries_.end() || it->second.index == e.index) continue;
+        if (it == entries_.end() || it->first == key) continue;
         // Put e in front of the parent's children.
         e.nextSibling = it->second.firstChild;
-        it->second.firstChild = static_cast<std::int32_t>(e.index);
+        it->second.firstChild = static_cast<std::int32_t>(key);
     }
     return true;
 }
 
-const ExtEntry* ext2Class::entry(std::uint32_t index) const {
-    const auto it = entries_.find(index);
+const ExtEntry* ext2Class::entry(std::uint32_t key) const {
+    const auto it = entries_.find(key);
     return it == entries_.end() ? nullptr : &it->second;
 }
 

@@ -106,8 +106,10 @@ public:
     bool hasFileType() const { return hasFileType_; }
     std::uint64_t inodeTableBlock(std::uint32_t group) const;
 
+    // The records by key: an inode's index for its first name, keys past every inode's for its
+    // further names (hard links); ROOT under 2.
     const std::map<std::uint32_t, ExtEntry>& entries() const { return entries_; }
-    const ExtEntry* entry(std::uint32_t index) const;
+    const ExtEntry* entry(std::uint32_t key) const;
     TreeItem rootItem() const { return rootItem_; }
 
 private:
@@ -128,6 +130,7 @@ private:
         std::string name;
         std::int32_t parent = -1;
         std::uint16_t mode = 0;  // from the entry's file type; 0 keeps the inode's mode
+        bool live = false;       // an entry in use in a directory in use
     };
     struct Group {
         std::uint64_t tableBlock = 0;
@@ -144,7 +147,12 @@ private:
     bool groupHasSuperblock(std::uint64_t group) const;
     // False when a stop was requested.
     bool walkDirectory(const DirectoryInode& dir, bool strong, std::vector<std::pair<std::uint32_t, Naming>>& weak);
+    // Names an inode from an entry in use in a directory in use: a directory keeps its last
+    // such name, any other inode every name (its hard links).
     void nameInode(std::uint32_t number, std::string name, std::int32_t parent, std::uint8_t fileType);
+    // Names that only removed entries or directories no longer in use give: for inodes no entry
+    // in use names, the first name of a directory, every name of anything else.
+    void nameFromRemoved(std::vector<std::pair<std::uint32_t, Naming>>& weak);
     bool readInode(std::uint64_t tableBlock, std::uint32_t slot, std::vector<std::uint8_t>& out);
     bool readBlocks(std::uint64_t block, std::uint64_t count, std::uint8_t* buffer);
     bool blockInVolume(std::uint64_t block, std::uint64_t count = 1) const;
@@ -184,7 +192,8 @@ private:
     std::vector<Group> groups_;
     std::vector<InodeInfo> inodes_;               // by inode number - 1
     std::vector<DirectoryInode> directories_;     // directory inodes, in inode order
-    std::unordered_map<std::uint32_t, Naming> names_;  // by inode number - 1
+    std::unordered_map<std::uint32_t, Naming> names_;  // the first name, by inode number - 1
+    std::vector<std::pair<std::uint32_t, Naming>> moreNames_;  // further names (hard links), by inode number - 1
     std::map<std::uint32_t, ExtEntry> entries_;
     std::vector<ExtBlockRun> blocks_;
     std::unordered_map<std::uint32_t, std::vector<std::uint8_t>> blockBitmaps_;  // by group, read on first use

@@ -150,7 +150,7 @@ bool OutputFile::truncate(std::uint64_t length) {
         }
         return true;
     }
-    if (::ftruncate(fd_, static_cast<off_t>(length)) != 0) {
+    if (::ftruncate(fd_, static_cast<off_t>(length)) != 0 || ::lseek(fd_, static_cast<off_t>(length), SEEK_SET) < 0) {
         error_ = errno;
         return false;
     }

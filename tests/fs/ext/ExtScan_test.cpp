@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <sys/stat.h>
 
 #include "common/DisplayFormat.h"
 #include "fs/ext/ExtTestSupport.h"
+#include "scan/SaveWalk.h"
 #include "support/TestSupport.h"
 
 namespace corvello {
@@ -38,6 +40,8 @@ void checkListAndSave(const std::vector<std::string>& volumeArgs, const std::str
     ASSERT_EQ(list.status, 0) << list.err;
     const auto rows = listed(list.out);
     for (const auto& m : manifest) EXPECT_TRUE(rows.count(row(m))) << "not listed: " << row(m);
+    // The root's own "." record is the root itself, no folder below it.
+    for (const auto& r : rows) EXPECT_FALSE(r.ends_with("\t_.") || r.ends_with("\t.")) << r;
 
     test::ScratchDir out;
     args = {"save"};
@@ -45,6 +49,7 @@ void checkListAndSave(const std::vector<std::string>& volumeArgs, const std::str
     args.insert(args.end(), {"--out", out.path()});
     const auto save = test::runCli(args);
     ASSERT_EQ(save.status, 0) << save.err;
+    EXPECT_FALSE(std::filesystem::exists(out.file("_.")));
     for (const auto& m : manifest) {
         const std::string path = out.file(m.path);
         if (m.kind == "d") {
@@ -281,6 +286,95 @@ TEST(ExtVolume, LargeInodesGiveTheCreationTime) {
         EXPECT_LE(times.creation->seconds, times.change->seconds) << image;
         EXPECT_EQ(scan.session->rowTexts(data)[0], formatLocalTime(*times.change)) << image;
     }
+}
+
+// An inode with three names (hard links, two in one folder) is an entry for each, as fls lists
+// it: every name is listed and saved as a file of its own with the inode's bytes, in use as its
+// directory entry is.
+TEST(ExtVolume, EveryNameOfAnInodeIsAnEntry) {
+    const std::string image = test::fixture("ext4-links.img");
+    const auto manifest = test::readManifest("ext4-links");
+    ASSERT_FALSE(manifest.empty());
+    const auto list = test::runCli({"list", image});
+    ASSERT_EQ(list.status, 0) << list.err;
+    const auto rows = listed(list.out);
+    for (const auto& m : manifest) EXPECT_TRUE(rows.count(row(m))) << "not listed: " << row(m);
+
+    ExtScan scan(image);
+    ASSERT_TRUE(scan.parser);
+    const char* names[] = {"Links/original.txt", "Links/second.txt", "Other/third.txt"};
+    const ExtEntry* first = scan.find(names[0]);
+    ASSERT_NE(first, nullptr);
+    std::set<const ExtEntry*> records;
+    for (const char* name : names) {
+        const ExtEntry* e = scan.find(name);
+        ASSERT_NE(e, nullptr) << name;
+        records.insert(e);
+        EXPECT_EQ(e->index, first->index) << name;
+        EXPECT_EQ(scan.inodeOffset(*e), scan.inodeOffset(*first)) << name;
+        EXPECT_FALSE(e->deleted) << name;
+        EXPECT_EQ(scan.session->saveKind(reinterpret_cast<ItemData>(e)), SaveKind::File) << name;
+    }
+    EXPECT_EQ(records.size(), 3u);
+
+    test::ScratchDir out;
+    for (const char* folder : {"Links", "Other"}) {
+        const auto save = test::runCli({"save", image, "--path", folder, "--out", out.file(folder)});
+        ASSERT_EQ(save.status, 0) << save.err;
+    }
+    for (const auto& m : manifest) {
+        if (m.path.rfind("Links/", 0) != 0 && m.path.rfind("Other/", 0) != 0) continue;
+        EXPECT_EQ(test::sha256File(out.file(m.path)), m.sha256) << m.path;
+    }
+}
+
+// A sparse file larger than the volume (1 GiB + 5 bytes in two blocks on 32 MiB): its holes are
+// zeros by definition, never reads. It is saved whole at its size, its zeros not written, and
+// nothing of it is reported missing.
+TEST(ExtVolume, ASparseFileLargerThanTheVolumeIsSavedWhole) {
+    ExtScan scan(test::fixture("ext4-links.img"));
+    ASSERT_TRUE(scan.parser);
+    const ExtEntry* huge = scan.find("huge-sparse.bin");
+    ASSERT_NE(huge, nullptr);
+    constexpr std::uint64_t kTail = 1ull << 30;
+    constexpr std::uint64_t kSize = kTail + 5;
+    ASSERT_EQ(huge->size, kSize);
+    const auto data = reinterpret_cast<ItemData>(huge);
+    std::string head;
+    for (int i = 0; i < 1024; ++i) head += "HEAD";
+
+    test::ScratchDir dir;
+    MemoryScanHost host;
+    const SaveResult r = saveRecords(*scan.session, {data}, dir.path(), host);
+    EXPECT_EQ(r.written, 1u);
+    for (const auto& p : r.problems) ADD_FAILURE() << p.path << ": " << p.missingBytes << " missing " << p.error;
+    EXPECT_EQ(r.mediumBytes, head.size() + 5);
+    EXPECT_FALSE(r.beyondVolume);
+
+    const std::string path = dir.file("huge-sparse.bin");
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(static_cast<std::uint64_t>(st.st_size), kSize);
+    EXPECT_LT(static_cast<std::uint64_t>(st.st_blocks) * 512, 1u << 20) << "the zeros of the hole were written";
+    std::ifstream in(path, std::ios::binary);
+    const auto at = [&](std::uint64_t offset, std::size_t count) {
+        std::string bytes(count, '?');
+        in.seekg(static_cast<std::streamoff>(offset));
+        in.read(bytes.data(), static_cast<std::streamsize>(count));
+        return bytes;
+    };
+    EXPECT_EQ(at(0, head.size()), head);
+    EXPECT_EQ(at(kTail, 5), "TAIL\n");
+    // The hole, where the volume ends and just before the tail.
+    for (const std::uint64_t offset : std::vector<std::uint64_t>{4096, (32u << 20) - 100, kTail - 65536}) {
+        const std::string window = at(offset, 65536);
+        EXPECT_EQ(std::count(window.begin(), window.end(), '\0'), 65536) << offset;
+    }
+
+    // Read by offset, as the mount and cat read it.
+    std::vector<std::uint8_t> tail(16);
+    EXPECT_EQ(scan.session->read(data, kTail, tail), std::optional<std::size_t>(5));
+    EXPECT_EQ(std::string(tail.begin(), tail.begin() + 5), "TAIL\n");
 }
 
 }  // namespace
