@@ -6,8 +6,8 @@
 #include "common/MemoryResultTree.h"
 #include "device/FileReadSeek.h"
 #include "raw/CarveSave.h"
+#include "raw/CarvingEngine.h"
 #include "raw/RawTestSupport.h"
-#include "raw/myJpg.h"
 #include "support/TestSupport.h"
 
 namespace corvello::test {
@@ -28,7 +28,7 @@ struct Carving {
     FileReadSeek reader;
     RecordingHost host;
     MemoryResultTree tree;
-    myJpg engine;
+    CarvingEngine engine;
 
     Carving(std::int64_t size, const std::vector<std::pair<std::int64_t, Bytes>>& pieces,
             const std::vector<SignatureRecord>& definitions, std::int64_t range = -1) {
@@ -68,7 +68,7 @@ SignatureRecord withSize(SignatureRecord r, std::int32_t offset, std::int32_t wi
 }
 
 TEST(MatchAt, FirstMatchingEntryWins) {
-    myJpg engine;
+    CarvingEngine engine;
     engine.addDefinition(definition(u"one", {0x41}, {}, 10, u"A"));                       // one byte: never
     engine.addDefinition(definition(u"wild", {0x2A, 0x42, 0x43}, {0x45, 0x2A}, 10, u"A"));  // '*' is any byte
     engine.addDefinition(definition(u"abc", {0x41, 0x42, 0x43}, {0x45, 0x46}, 10, u"A"));

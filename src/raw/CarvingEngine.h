@@ -1,6 +1,7 @@
 #pragma once
-// The carving engine: scans a byte range of a volume for the start and end signatures of the
-// loaded definitions and lists every file it can delimit, grouped by category.
+// The carving engine (myJpg in the original design): scans a byte range of a volume for the
+// start and end signatures of the loaded definitions and lists every file it can delimit,
+// grouped by category.
 
 #include <array>
 #include <cstdint>
@@ -42,7 +43,7 @@ struct CarvedFile {
     TreeItem item = 0;                // its item in the result tree (0 without a tree)
 };
 
-class myJpg {
+class CarvingEngine {
 public:
     // Definitions, in load order; signatureIndex is the position in both lists.
     std::vector<SignatureParams> signatureParams;
