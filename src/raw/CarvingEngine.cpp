@@ -49,11 +49,11 @@ bool CarvingEngine::prepareMatchTable() {
         for (std::size_t i = 0; i < n; ++i) largest = std::max<std::size_t>(largest, signatureKeys[i].signatureIndex);
         pendingStarts.assign(n == 0 ? 0 : largest + 1, {});
         waiting_ = 0;
-        formats_.assign(n, FileFormat::Unknown);
+        formats_.assign(n, nullptr);
         endDefinitions_.clear();
         for (std::size_t i = 0; i < n; ++i) {
             formats_[i] = formatForExtension(signatureKeys[i].extensionText());
-            if (formats_[i] == FileFormat::Unknown && signatureKeys[i].endLength > 1)
+            if (formats_[i] == nullptr && signatureKeys[i].endLength > 1)
                 endDefinitions_.push_back(static_cast<std::uint8_t>(i));
         }
 
@@ -249,7 +249,8 @@ std::int64_t CarvingEngine::carveKnownFormat(CarveSource& source, std::int64_t p
     const SignatureParams& params = signatureParams[index];
     std::int64_t limit = end_ - position;
     if (params.approximateSize > 0) limit = std::min(limit, params.approximateSize);
-    const FormatVerdict verdict = checkFormat(formats_[index], source, position, limit);
+    const FileFormat& format = *formats_[index];
+    const FormatVerdict verdict = checkFormat(format, source, position, limit);
     if (container_.index != SIZE_MAX && position >= container_.end) container_ = Container{};
     if (!verdict.isFile || verdict.size <= 0) return -1;
     const std::int64_t size = std::min(verdict.size, limit);
@@ -259,8 +260,8 @@ std::int64_t CarvingEngine::carveKnownFormat(CarveSource& source, std::int64_t p
         // a cut one ran into, following its structure.
         if (container_.whole && (verdict.partial || position + size < container_.end)) return -1;
         // Every pack of an MPEG program stream could begin one: its packs are its own.
-        if (container_.whole && formats_[index] == FileFormat::Mpeg &&
-            formats_[carvedFiles[container_.index].signatureIndex] == FileFormat::Mpeg)
+        if (container_.whole && format.packsLookLikeStarts &&
+            formats_[carvedFiles[container_.index].signatureIndex] == &format)
             return -1;
         // Otherwise the file around it was cut where this one begins: its sound part ends here.
         CarvedFile& cut = carvedFiles[container_.index];
@@ -277,11 +278,7 @@ std::int64_t CarvingEngine::carveKnownFormat(CarveSource& source, std::int64_t p
     const std::size_t before = carvedFiles.size();
     recordFile(position, size, byEnd ? position + verdict.endMarker : position, index, verdict.partial);
     if (carvedFiles.size() == before) return -1;
-    const FileFormat f = formats_[index];
-    const bool unchecked = f == FileFormat::Bmp || f == FileFormat::Riff || f == FileFormat::Mpeg || f == FileFormat::Gif ||
-                           f == FileFormat::IsoMedia || f == FileFormat::Asf || f == FileFormat::Flv ||
-                           f == FileFormat::Matroska || f == FileFormat::Tiff || f == FileFormat::Ole;
-    if (verdict.partial || unchecked) {
+    if (verdict.partial || format.contentsUnchecked) {
         container_ = Container{before, position + size, !verdict.partial};
         return -1;
     }
@@ -350,7 +347,7 @@ void CarvingEngine::scanBlocks() {
                 if (hit && hit->tag == 'S') {
                     const std::uint8_t i = hit->signatureIndex;
                     const SignatureParams& params = signatureParams[i];
-                    if (formats_[i] != FileFormat::Unknown) {
+                    if (formats_[i] != nullptr) {
                         const std::int64_t after = carveKnownFormat(source, position, i);
                         if (after > position) next = resumeAt = position + roundUpToSector(after - position, step);
                     } else if (params.endLength > 1) {

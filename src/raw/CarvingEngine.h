@@ -115,7 +115,7 @@ private:
         std::array<std::vector<WordEntry>, 256> lists;  // by that byte's value, in table order
     };
     std::vector<LeadGroup> leads_;
-    std::vector<FileFormat> formats_;      // per definition, from its extension
+    std::vector<const FileFormat*> formats_;  // per definition, from its extension (nullptr: none known)
     std::vector<std::uint8_t> endDefinitions_;  // definitions with an end signature and no known format
     std::size_t waiting_ = 0;              // starts waiting in pendingStarts
     // The last file whose inside is still scanned: one found damaged (its sound part is a guess)
