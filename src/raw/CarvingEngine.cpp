@@ -114,7 +114,7 @@ std::optional<MatchHit> CarvingEngine::matchAt(ByteSpan data) const {
             }
         }
         if (best == matchTable.size()) return std::nullopt;
-        return MatchHit{best < n ? 'S' : 'E', matchTable[best].signatureIndex};
+        return MatchHit{best < n ? MatchKind::Start : MatchKind::End, matchTable[best].signatureIndex};
     }
     for (const WordEntry& w : candidates) {
         const MatchEntry& entry = matchTable[w.entry];
@@ -122,7 +122,7 @@ std::optional<MatchHit> CarvingEngine::matchAt(ByteSpan data) const {
         bool same = true;
         for (std::size_t k = 1; k < entry.length && same; ++k)
             same = entry.bytes[k] == kWildcard || entry.bytes[k] == data[k];
-        if (same) return MatchHit{w.entry < n ? 'S' : 'E', entry.signatureIndex};
+        if (same) return MatchHit{w.entry < n ? MatchKind::Start : MatchKind::End, entry.signatureIndex};
     }
     return std::nullopt;
 }
@@ -344,7 +344,7 @@ void CarvingEngine::scanBlocks() {
                     break;
                 }
                 next = position + step;
-                if (hit && hit->tag == 'S') {
+                if (hit && hit->kind == MatchKind::Start) {
                     const std::uint8_t i = hit->signatureIndex;
                     const SignatureParams& params = signatureParams[i];
                     if (formats_[i] != nullptr) {

@@ -28,8 +28,11 @@ struct MatchEntry {
     std::array<std::uint8_t, kMaxSignatureBytes> bytes{};
 };
 
+// Which signature of a definition matched ('S' and 'E' in the original design).
+enum class MatchKind : std::uint8_t { Start, End };
+
 struct MatchHit {
-    char tag = 0;  // 'S' for a start signature, 'E' for an end signature
+    MatchKind kind = MatchKind::Start;
     std::uint8_t signatureIndex = 0;
 };
 
