@@ -14,7 +14,7 @@
 #include "common/MemoryResultTree.h"
 #include "common/MemoryScanHost.h"
 #include "device/VolumeView.h"
-#include "raw/myJpg.h"
+#include "raw/CarvingEngine.h"
 
 namespace {
 
@@ -63,7 +63,7 @@ const Known kKnown[] = {
     {u"rtf", {0x7B, 0x5C, 0x72, 0x74}, {}},
 };
 
-void addKnownFormats(corvello::myJpg& engine) {
+void addKnownFormats(corvello::CarvingEngine& engine) {
     for (const Known& k : kKnown) {
         corvello::SignatureRecord r;
         r.extension = k.extension;
@@ -90,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     corvello::MemoryResultTree tree;
     // The volume is carved where it lies in memory.
     const corvello::MemorySource source(std::span(data + 1 + settingsSize, size - 1 - settingsSize));
-    corvello::myJpg engine;
+    corvello::CarvingEngine engine;
     if (records == 0) {
         addKnownFormats(engine);
     } else {

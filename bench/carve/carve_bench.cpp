@@ -8,7 +8,7 @@
 #include "common/MemoryResultTree.h"
 #include "common/MemoryScanHost.h"
 #include "device/FileReadSeek.h"
-#include "raw/myJpg.h"
+#include "raw/CarvingEngine.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {
@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
     }
     corvello::MemoryScanHost host;
     corvello::MemoryResultTree tree;
-    corvello::myJpg engine;
+    corvello::CarvingEngine engine;
     if (!corvello::loadDefinitions(engine, argv[2], false, host)) {
         std::fprintf(stderr, "cannot load %s\n", argv[2]);
         return 1;

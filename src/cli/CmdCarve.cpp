@@ -45,7 +45,7 @@ int cmdCarve(const CommandArgs& argv, std::ostream& out, std::ostream& err) {
     }
     if (range.length <= 0) throw InputError{"zero size volume.."};
 
-    myJpg engine;
+    CarvingEngine engine;
     if (!args.has("--no-defaults")) {
         const std::string path = defaultSettingsPath();
         if (!loadDefinitions(engine, path, true, host) && !settings)

@@ -9,7 +9,7 @@
 #include "common/Text.h"
 #include "device/VolumeView.h"
 #include "platform/Files.h"
-#include "raw/myJpg.h"
+#include "raw/CarvingEngine.h"
 
 namespace corvello {
 
@@ -52,7 +52,7 @@ bool saveCarvedFile(const VolumeView& view, const CarvedFile& file, const std::s
     return out.create(path) && writeCarvedFile(view, file, out, unreadable);
 }
 
-CarveSaveResult saveCarvedFiles(const myJpg& engine, const std::vector<std::size_t>& indices, const std::string& dir,
+CarveSaveResult saveCarvedFiles(const CarvingEngine& engine, const std::vector<std::size_t>& indices, const std::string& dir,
                                 ScanHost& host) {
     CarveSaveResult result;
     std::vector<std::size_t> which = indices;

@@ -15,7 +15,7 @@ namespace corvello {
 
 class VolumeView;
 class ScanHost;
-class myJpg;
+class CarvingEngine;
 struct CarvedFile;
 
 struct CarveSaveResult {
@@ -36,7 +36,7 @@ bool saveCarvedFile(const VolumeView& view, const CarvedFile& file, const std::s
 
 // Saves the engine's carved files with the given positions (all of them when indices is empty)
 // into dir/CATEGORY/NAME. Reports progress as files done; stops on the host's stop flag.
-CarveSaveResult saveCarvedFiles(const myJpg& engine, const std::vector<std::size_t>& indices, const std::string& dir,
+CarveSaveResult saveCarvedFiles(const CarvingEngine& engine, const std::vector<std::size_t>& indices, const std::string& dir,
                                 ScanHost& host);
 
 }  // namespace corvello

@@ -9,7 +9,7 @@
 #include "common/ScanHost.h"
 #include "common/Text.h"
 #include "platform/RawFile.h"
-#include "raw/myJpg.h"
+#include "raw/CarvingEngine.h"
 
 namespace corvello {
 
@@ -290,7 +290,7 @@ bool writeDefinition(DefinitionFile& file, const DefinitionFields& fields, ScanH
     return true;
 }
 
-bool loadDefinitions(myJpg& engine, const std::string& path, bool defaultSet, ScanHost& host) {
+bool loadDefinitions(CarvingEngine& engine, const std::string& path, bool defaultSet, ScanHost& host) {
     platform::RawFile file;
     if (path.empty() || !file.open(path)) {
         if (defaultSet) return false;

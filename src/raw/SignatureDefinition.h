@@ -14,7 +14,7 @@
 namespace corvello {
 
 class ScanHost;
-class myJpg;
+class CarvingEngine;
 
 inline constexpr std::size_t kDefinitionRecordSize = 171;
 inline constexpr std::size_t kMaxSignatureBytes = 10;
@@ -131,6 +131,6 @@ bool writeDefinition(DefinitionFile& file, const DefinitionFields& fields, ScanH
 // not open file", one that breaks the validity rules "not a valid file.."; both fail. The
 // default set loads nothing when its path is empty or cannot be opened. Definitions beyond the
 // 128th of a run are left out with a status text.
-bool loadDefinitions(myJpg& engine, const std::string& path, bool defaultSet, ScanHost& host);
+bool loadDefinitions(CarvingEngine& engine, const std::string& path, bool defaultSet, ScanHost& host);
 
 }  // namespace corvello

@@ -29,7 +29,7 @@ CarveRange carveRangeFrom(const FileReadSeek& reader, std::int64_t start) {
     return CarveRange{start, std::max<std::int64_t>(mediumBytes(reader) - start, 0)};
 }
 
-void prepareCarving(myJpg& engine, FileReadSeek& reader, const CarveRange& range, ResultTree& tree, ScanHost& host) {
+void prepareCarving(CarvingEngine& engine, FileReadSeek& reader, const CarveRange& range, ResultTree& tree, ScanHost& host) {
     engine.view = VolumeView::toEnd(&reader, static_cast<std::uint64_t>(std::max<std::int64_t>(range.start, 0)));
     engine.rangeBytes = range.length;
     engine.resultTree = &tree;

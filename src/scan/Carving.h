@@ -6,8 +6,8 @@
 #include <cstdint>
 
 #include "raw/CarveSave.h"
+#include "raw/CarvingEngine.h"
 #include "raw/SignatureDefinition.h"
-#include "raw/myJpg.h"
 
 namespace corvello {
 
@@ -33,6 +33,6 @@ CarveRange carveRangeFrom(const FileReadSeek& reader, std::int64_t start);
 
 // Sets the engine up to carve the range through reader into tree, reporting through host; its
 // definitions are loaded already. Then engine.carve() runs it.
-void prepareCarving(myJpg& engine, FileReadSeek& reader, const CarveRange& range, ResultTree& tree, ScanHost& host);
+void prepareCarving(CarvingEngine& engine, FileReadSeek& reader, const CarveRange& range, ResultTree& tree, ScanHost& host);
 
 }  // namespace corvello

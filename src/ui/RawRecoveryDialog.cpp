@@ -329,7 +329,7 @@ void RawRecoveryDialog::onParse() {
     progress_->setValue(0);
 
     // Each Parse starts from a fresh engine, so the counts and the found files are this run's.
-    auto engine = std::make_unique<myJpg>();
+    auto engine = std::make_unique<CarvingEngine>();
     if (loadDefaults_->isChecked()) loadDefinitions(*engine, defaultSettingsPath.toStdString(), true, *host_);
     const QString userFile = settingsPath_->text();
     if (!userFile.isEmpty() && !loadDefinitions(*engine, userFile.toStdString(), false, *host_)) {
@@ -355,7 +355,7 @@ void RawRecoveryDialog::onParse() {
 
     results_->deleteAllItems();
     engine_ = std::move(engine);
-    myJpg* run = engine_.get();
+    CarvingEngine* run = engine_.get();
     startWorker(
         [this, run] {
             host_->setStatus("Processing.....");
@@ -483,7 +483,7 @@ void RawRecoveryDialog::onSave() {
     resume_->hide();
     progress_->setRange(0, static_cast<int>(std::min<std::size_t>(saveIndices_.size(), INT32_MAX)));
     progress_->setValue(0);
-    const myJpg* engine = engine_.get();
+    const CarvingEngine* engine = engine_.get();
     startWorker(
         [this, engine] {
             // Files are created new in their category folders; a name that is there already

@@ -61,7 +61,7 @@ public:
 
     bool running() const;
     bool saving() const { return running() && saveRun_; }
-    const myJpg* engine() const { return engine_.get(); }
+    const CarvingEngine* engine() const { return engine_.get(); }
     QString outputFolder() const;
 
     // The positions in the engine's found files of the checked file items, in tree order.
@@ -149,7 +149,7 @@ private:
 
     QtScanHost* host_ = nullptr;
     QtResultTree* results_ = nullptr;  // what the carving worker finds, shown in tree_
-    std::unique_ptr<myJpg> engine_;
+    std::unique_ptr<CarvingEngine> engine_;
     QThread* worker_ = nullptr;
     bool saveRun_ = false;
     int pauses_ = 0;  // the pauses this page has put on the gate

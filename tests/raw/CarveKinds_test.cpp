@@ -12,8 +12,8 @@
 
 #include "common/MemoryResultTree.h"
 #include "device/FileReadSeek.h"
+#include "raw/CarvingEngine.h"
 #include "raw/RawTestSupport.h"
-#include "raw/myJpg.h"
 #include "support/TestSupport.h"
 
 namespace corvello::test {
@@ -83,7 +83,7 @@ std::vector<Found> carveImage(const Bytes& image, std::uint32_t blockSize = 1048
     EXPECT_TRUE(reader.open(dir.file("image.raw")));
     MemoryScanHost host;
     MemoryResultTree tree;
-    myJpg engine;
+    CarvingEngine engine;
     EXPECT_TRUE(loadDefinitions(engine, defaultSettings(), false, host));
     engine.view = VolumeView::toEnd(&reader, 0);
     engine.host = &host;

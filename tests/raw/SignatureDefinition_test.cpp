@@ -5,8 +5,8 @@
 
 #include "common/DisplayFormat.h"
 #include "common/MemoryScanHost.h"
+#include "raw/CarvingEngine.h"
 #include "raw/SignatureDefinition.h"
-#include "raw/myJpg.h"
 #include "raw/RawTestSupport.h"
 #include "support/TestSupport.h"
 
@@ -94,7 +94,7 @@ TEST(WriteDefinition, ThreeSavedRecordsAreNumberedAndLoadBack) {
     EXPECT_EQ(bytes[171 + 33], 1);
     EXPECT_EQ(bytes[342 + 33], 2);
 
-    myJpg engine;
+    CarvingEngine engine;
     ASSERT_TRUE(loadDefinitions(engine, dir.file("mine.set"), false, host));
     ASSERT_EQ(engine.definitionCount(), 3u);
     for (std::uint8_t i = 0; i < 3; ++i) EXPECT_EQ(engine.signatureKeys[i].signatureIndex, i);
@@ -197,7 +197,7 @@ TEST(LoadDefinitions, UserIndicesContinueAfterTheDefaults) {
     for (int i = 0; i < 5; ++i) defaults.push_back(definition(u"d" + fromUtf8(std::to_string(i)), {1, 2}, {}, 10, u"A"));
     writeSettings(dir.file("FileSetting.txt"), defaults);
     writeSettings(dir.file("user.set"), {definition(u"u0", {3, 4}, {}, 10, u"B"), definition(u"u1", {5, 6}, {}, 10, u"B")});
-    myJpg engine;
+    CarvingEngine engine;
     MemoryScanHost host;
     ASSERT_TRUE(loadDefinitions(engine, dir.file("FileSetting.txt"), true, host));
     ASSERT_TRUE(loadDefinitions(engine, dir.file("user.set"), false, host));
@@ -238,7 +238,7 @@ TEST(LoadDefinitions, ValidityRules) {
         {"edge.set", false, true, {}},
     };
     for (const Case& c : cases) {
-        myJpg engine;
+        CarvingEngine engine;
         MemoryScanHost host;
         const std::string path = *c.file ? dir.file(c.file) : std::string();
         EXPECT_EQ(loadDefinitions(engine, path, c.defaultSet, host), c.ok) << c.file << " " << c.defaultSet;
@@ -263,7 +263,7 @@ TEST(LoadDefinitions, TheLastRecordNumberTellsHowManyAreRead) {
     for (const Case c : {Case{0, 1}, Case{1, 2}, Case{2, 3}, Case{0xFF, 3}}) {
         bytes[342 + 33] = c.lastNumber;
         writeFile(dir.file("numbered.set"), bytes);
-        myJpg engine;
+        CarvingEngine engine;
         MemoryScanHost host;
         ASSERT_TRUE(loadDefinitions(engine, dir.file("numbered.set"), false, host));
         EXPECT_EQ(engine.definitionCount(), c.loaded) << int(c.lastNumber);
@@ -279,7 +279,7 @@ TEST(LoadDefinitions, AtMost128TakePartInOneRun) {
     for (int i = 0; i < 50; ++i) more.push_back(definition(u"b", {2, static_cast<std::uint8_t>(i)}, {}, 10, u"B"));
     writeSettings(dir.file("user.set"), more);
 
-    myJpg engine;
+    CarvingEngine engine;
     MemoryScanHost host;
     ASSERT_TRUE(loadDefinitions(engine, dir.file("defaults.set"), true, host));
     ASSERT_TRUE(loadDefinitions(engine, dir.file("user.set"), false, host));
@@ -292,7 +292,7 @@ TEST(LoadDefinitions, AtMost128TakePartInOneRun) {
 
 TEST(DefaultSet, HoldsTheCommonKindsInSixCategories) {
     const std::string path = std::string(CORVELLO_FIXTURE_DIR) + "/../../data/FileSetting.txt";
-    myJpg engine;
+    CarvingEngine engine;
     MemoryScanHost host;
     ASSERT_TRUE(loadDefinitions(engine, path, false, host)) << path;  // the user-file rules hold too
     ASSERT_GE(engine.definitionCount(), 20u);

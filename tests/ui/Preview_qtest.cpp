@@ -20,7 +20,7 @@
 #include "cli/Cli.h"
 #include "common/VolumeRecord.h"
 #include "device/FileReadSeek.h"
-#include "raw/myJpg.h"
+#include "raw/CarvingEngine.h"
 #include "ui/WizardApp.h"
 #include "ui/CheckList.h"
 #include "ui/CheckTree.h"

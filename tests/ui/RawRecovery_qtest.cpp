@@ -30,8 +30,8 @@
 #include "cli/Cli.h"
 #include "common/VolumeRecord.h"
 #include "device/FileReadSeek.h"
+#include "raw/CarvingEngine.h"
 #include "raw/SignatureDefinition.h"
-#include "raw/myJpg.h"
 #include "ui/WizardApp.h"
 #include "ui/CheckTree.h"
 #include "ui/PartitionScanModePage.h"
@@ -273,7 +273,7 @@ private slots:
         QTest::mouseClick(page->parseButton(), Qt::LeftButton);
         QVERIFY(ended.wait(60000));
         // The file in the last partial MiB is found, the one after the partition is not.
-        const myJpg* engine = page->engine();
+        const CarvingEngine* engine = page->engine();
         QVERIFY(engine != nullptr);
         QCOMPARE(engine->carvedFiles.size(), std::size_t{1});
         QCOMPARE(engine->carvedFiles[0].offset, qint64(1048576));

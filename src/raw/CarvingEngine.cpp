@@ -1,4 +1,4 @@
-#include "raw/myJpg.h"
+#include "raw/CarvingEngine.h"
 
 #include <algorithm>
 #include <cstring>
@@ -22,7 +22,7 @@ std::int64_t roundUpToSector(std::int64_t n, std::int64_t sector) { return (n + 
 
 }  // namespace
 
-bool myJpg::addDefinition(const SignatureRecord& record) {
+bool CarvingEngine::addDefinition(const SignatureRecord& record) {
     if (signatureParams.size() >= kMaxDefinitions) return false;
     const auto index = static_cast<std::uint8_t>(signatureParams.size());
     signatureKeys.push_back(makeSignatureKey(record, index));
@@ -30,7 +30,7 @@ bool myJpg::addDefinition(const SignatureRecord& record) {
     return true;
 }
 
-bool myJpg::prepareMatchTable() {
+bool CarvingEngine::prepareMatchTable() {
     try {
         const std::size_t n = std::min(signatureKeys.size(), kMaxDefinitions);
         matchTable.assign(2 * n, MatchEntry{});
@@ -49,11 +49,11 @@ bool myJpg::prepareMatchTable() {
         for (std::size_t i = 0; i < n; ++i) largest = std::max<std::size_t>(largest, signatureKeys[i].signatureIndex);
         pendingStarts.assign(n == 0 ? 0 : largest + 1, {});
         waiting_ = 0;
-        formats_.assign(n, FileFormat::Unknown);
+        formats_.assign(n, nullptr);
         endDefinitions_.clear();
         for (std::size_t i = 0; i < n; ++i) {
             formats_[i] = formatForExtension(signatureKeys[i].extensionText());
-            if (formats_[i] == FileFormat::Unknown && signatureKeys[i].endLength > 1)
+            if (formats_[i] == nullptr && signatureKeys[i].endLength > 1)
                 endDefinitions_.push_back(static_cast<std::uint8_t>(i));
         }
 
@@ -93,7 +93,7 @@ bool myJpg::prepareMatchTable() {
     return true;
 }
 
-std::optional<MatchHit> myJpg::matchAt(ByteSpan data) const {
+std::optional<MatchHit> CarvingEngine::matchAt(ByteSpan data) const {
     if (data.empty()) return std::nullopt;
     const std::size_t n = matchTable.size() / 2;
     const std::vector<WordEntry>& candidates = byFirstByte_[data[0]];
@@ -114,7 +114,7 @@ std::optional<MatchHit> myJpg::matchAt(ByteSpan data) const {
             }
         }
         if (best == matchTable.size()) return std::nullopt;
-        return MatchHit{best < n ? 'S' : 'E', matchTable[best].signatureIndex};
+        return MatchHit{best < n ? MatchKind::Start : MatchKind::End, matchTable[best].signatureIndex};
     }
     for (const WordEntry& w : candidates) {
         const MatchEntry& entry = matchTable[w.entry];
@@ -122,21 +122,21 @@ std::optional<MatchHit> myJpg::matchAt(ByteSpan data) const {
         bool same = true;
         for (std::size_t k = 1; k < entry.length && same; ++k)
             same = entry.bytes[k] == kWildcard || entry.bytes[k] == data[k];
-        if (same) return MatchHit{w.entry < n ? 'S' : 'E', entry.signatureIndex};
+        if (same) return MatchHit{w.entry < n ? MatchKind::Start : MatchKind::End, entry.signatureIndex};
     }
     return std::nullopt;
 }
 
-std::u16string myJpg::carvedName(std::size_t index) const {
+std::u16string CarvingEngine::carvedName(std::size_t index) const {
     const CarvedFile& f = carvedFiles.at(index);
     return fromUtf8(format("%lld .", static_cast<long long>(f.namePosition))) + signatureParams.at(f.signatureIndex).extension;
 }
 
-const std::u16string& myJpg::carvedCategory(std::size_t index) const {
+const std::u16string& CarvingEngine::carvedCategory(std::size_t index) const {
     return signatureParams.at(carvedFiles.at(index).signatureIndex).category;
 }
 
-void myJpg::setUpTree() {
+void CarvingEngine::setUpTree() {
     rootItem_ = 0;
     categoryCounts.clear();
     if (resultTree == nullptr) return;
@@ -153,15 +153,15 @@ void myJpg::setUpTree() {
     resultTree->expand(rootItem_);
 }
 
-std::int64_t myJpg::scanEnd() const {
+std::int64_t CarvingEngine::scanEnd() const {
     std::int64_t end = std::max<std::int64_t>(rangeBytes, 0);
     // Never beyond the medium: the view ends where the medium does.
     if (view.valid()) end = std::min<std::uint64_t>(static_cast<std::uint64_t>(end), view.length());
     return end;
 }
 
-void myJpg::recordFile(std::int64_t offset, std::int64_t size, std::int64_t namePosition, std::uint8_t index,
-                       bool partial) {
+void CarvingEngine::recordFile(std::int64_t offset, std::int64_t size, std::int64_t namePosition, std::uint8_t index,
+                               bool partial) {
     // A file running past the end of the scanned range is cut there.
     if (offset < 0 || offset >= end_) return;
     size = std::min(size, end_ - offset);
@@ -178,7 +178,7 @@ void myJpg::recordFile(std::int64_t offset, std::int64_t size, std::int64_t name
 
 // The whole size of a file whose size field lies in its first sector: the stored value (an
 // unsigned little-endian number of 1 to 8 bytes), plus the header when the value leaves it out.
-bool myJpg::readDeclaredSize(ByteSpan sector, const SignatureParams& params, std::int64_t& total) const {
+bool CarvingEngine::readDeclaredSize(ByteSpan sector, const SignatureParams& params, std::int64_t& total) const {
     if (params.sizeOffset < 0 || params.sizeWidth < 1 || params.sizeWidth > 8 || params.headerSize < 0) return false;
     const auto offset = static_cast<std::size_t>(params.sizeOffset);
     const auto width = static_cast<std::size_t>(params.sizeWidth);
@@ -194,8 +194,8 @@ bool myJpg::readDeclaredSize(ByteSpan sector, const SignatureParams& params, std
     return true;
 }
 
-void myJpg::searchEnds(const std::uint8_t* data, std::int64_t base, std::int64_t dataEnd, std::int64_t from,
-                       std::int64_t to) {
+void CarvingEngine::searchEnds(const std::uint8_t* data, std::int64_t base, std::int64_t dataEnd, std::int64_t from,
+                               std::int64_t to) {
     for (const std::uint8_t i : endDefinitions_) {
         std::deque<std::int64_t>& queue = pendingStarts[i];
         if (queue.empty()) continue;
@@ -245,11 +245,12 @@ void myJpg::searchEnds(const std::uint8_t* data, std::int64_t base, std::int64_t
     }
 }
 
-std::int64_t myJpg::carveKnownFormat(CarveSource& source, std::int64_t position, std::uint8_t index) {
+std::int64_t CarvingEngine::carveKnownFormat(CarveSource& source, std::int64_t position, std::uint8_t index) {
     const SignatureParams& params = signatureParams[index];
     std::int64_t limit = end_ - position;
     if (params.approximateSize > 0) limit = std::min(limit, params.approximateSize);
-    const FormatVerdict verdict = checkFormat(formats_[index], source, position, limit);
+    const FileFormat& format = *formats_[index];
+    const FormatVerdict verdict = checkFormat(format, source, position, limit);
     if (container_.index != SIZE_MAX && position >= container_.end) container_ = Container{};
     if (!verdict.isFile || verdict.size <= 0) return -1;
     const std::int64_t size = std::min(verdict.size, limit);
@@ -259,8 +260,8 @@ std::int64_t myJpg::carveKnownFormat(CarveSource& source, std::int64_t position,
         // a cut one ran into, following its structure.
         if (container_.whole && (verdict.partial || position + size < container_.end)) return -1;
         // Every pack of an MPEG program stream could begin one: its packs are its own.
-        if (container_.whole && formats_[index] == FileFormat::Mpeg &&
-            formats_[carvedFiles[container_.index].signatureIndex] == FileFormat::Mpeg)
+        if (container_.whole && format.packsLookLikeStarts &&
+            formats_[carvedFiles[container_.index].signatureIndex] == &format)
             return -1;
         // Otherwise the file around it was cut where this one begins: its sound part ends here.
         CarvedFile& cut = carvedFiles[container_.index];
@@ -277,18 +278,14 @@ std::int64_t myJpg::carveKnownFormat(CarveSource& source, std::int64_t position,
     const std::size_t before = carvedFiles.size();
     recordFile(position, size, byEnd ? position + verdict.endMarker : position, index, verdict.partial);
     if (carvedFiles.size() == before) return -1;
-    const FileFormat f = formats_[index];
-    const bool unchecked = f == FileFormat::Bmp || f == FileFormat::Riff || f == FileFormat::Mpeg || f == FileFormat::Gif ||
-                           f == FileFormat::IsoMedia || f == FileFormat::Asf || f == FileFormat::Flv ||
-                           f == FileFormat::Matroska || f == FileFormat::Tiff || f == FileFormat::Ole;
-    if (verdict.partial || unchecked) {
+    if (verdict.partial || format.contentsUnchecked) {
         container_ = Container{before, position + size, !verdict.partial};
         return -1;
     }
     return position + size;
 }
 
-void myJpg::scanBlocks() {
+void CarvingEngine::scanBlocks() {
     const auto block = static_cast<std::int64_t>(blockSize);
     const auto step = static_cast<std::int64_t>(stepSize);
     // Each block is read in pieces that stay in the processor's cache while they are scanned,
@@ -347,10 +344,10 @@ void myJpg::scanBlocks() {
                     break;
                 }
                 next = position + step;
-                if (hit && hit->tag == 'S') {
+                if (hit && hit->kind == MatchKind::Start) {
                     const std::uint8_t i = hit->signatureIndex;
                     const SignatureParams& params = signatureParams[i];
-                    if (formats_[i] != FileFormat::Unknown) {
+                    if (formats_[i] != nullptr) {
                         const std::int64_t after = carveKnownFormat(source, position, i);
                         if (after > position) next = resumeAt = position + roundUpToSector(after - position, step);
                     } else if (params.endLength > 1) {
@@ -387,7 +384,7 @@ void myJpg::scanBlocks() {
     if (host != nullptr) host->setProgressPos(blocks);
 }
 
-void myJpg::recordLeftovers() {
+void CarvingEngine::recordLeftovers() {
     // Starts whose end signature never came: each keeps the approximate size (cut at the end
     // of the range), so a file whose end was missed is still saved whole when it fits.
     for (std::size_t i = 0; i < pendingStarts.size() && i < signatureParams.size(); ++i) {
@@ -399,7 +396,7 @@ void myJpg::recordLeftovers() {
     }
 }
 
-bool myJpg::carve() {
+bool CarvingEngine::carve() {
     stopped_ = false;
     container_ = Container{};
     if (!prepareMatchTable()) {

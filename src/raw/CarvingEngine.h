@@ -1,6 +1,7 @@
 #pragma once
-// The carving engine: scans a byte range of a volume for the start and end signatures of the
-// loaded definitions and lists every file it can delimit, grouped by category.
+// The carving engine (myJpg in the original design): scans a byte range of a volume for the
+// start and end signatures of the loaded definitions and lists every file it can delimit,
+// grouped by category.
 
 #include <array>
 #include <cstdint>
@@ -27,8 +28,11 @@ struct MatchEntry {
     std::array<std::uint8_t, kMaxSignatureBytes> bytes{};
 };
 
+// Which signature of a definition matched ('S' and 'E' in the original design).
+enum class MatchKind : std::uint8_t { Start, End };
+
 struct MatchHit {
-    char tag = 0;  // 'S' for a start signature, 'E' for an end signature
+    MatchKind kind = MatchKind::Start;
     std::uint8_t signatureIndex = 0;
 };
 
@@ -42,7 +46,7 @@ struct CarvedFile {
     TreeItem item = 0;                // its item in the result tree (0 without a tree)
 };
 
-class myJpg {
+class CarvingEngine {
 public:
     // Definitions, in load order; signatureIndex is the position in both lists.
     std::vector<SignatureParams> signatureParams;
@@ -114,7 +118,7 @@ private:
         std::array<std::vector<WordEntry>, 256> lists;  // by that byte's value, in table order
     };
     std::vector<LeadGroup> leads_;
-    std::vector<FileFormat> formats_;      // per definition, from its extension
+    std::vector<const FileFormat*> formats_;  // per definition, from its extension (nullptr: none known)
     std::vector<std::uint8_t> endDefinitions_;  // definitions with an end signature and no known format
     std::size_t waiting_ = 0;              // starts waiting in pendingStarts
     // The last file whose inside is still scanned: one found damaged (its sound part is a guess)

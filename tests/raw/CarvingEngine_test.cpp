@@ -6,8 +6,8 @@
 #include "common/MemoryResultTree.h"
 #include "device/FileReadSeek.h"
 #include "raw/CarveSave.h"
+#include "raw/CarvingEngine.h"
 #include "raw/RawTestSupport.h"
-#include "raw/myJpg.h"
 #include "support/TestSupport.h"
 
 namespace corvello::test {
@@ -28,7 +28,7 @@ struct Carving {
     FileReadSeek reader;
     RecordingHost host;
     MemoryResultTree tree;
-    myJpg engine;
+    CarvingEngine engine;
 
     Carving(std::int64_t size, const std::vector<std::pair<std::int64_t, Bytes>>& pieces,
             const std::vector<SignatureRecord>& definitions, std::int64_t range = -1) {
@@ -68,7 +68,7 @@ SignatureRecord withSize(SignatureRecord r, std::int32_t offset, std::int32_t wi
 }
 
 TEST(MatchAt, FirstMatchingEntryWins) {
-    myJpg engine;
+    CarvingEngine engine;
     engine.addDefinition(definition(u"one", {0x41}, {}, 10, u"A"));                       // one byte: never
     engine.addDefinition(definition(u"wild", {0x2A, 0x42, 0x43}, {0x45, 0x2A}, 10, u"A"));  // '*' is any byte
     engine.addDefinition(definition(u"abc", {0x41, 0x42, 0x43}, {0x45, 0x46}, 10, u"A"));
@@ -79,20 +79,20 @@ TEST(MatchAt, FirstMatchingEntryWins) {
 
     struct Case {
         Bytes data;
-        char tag;
+        MatchKind kind;
         int index;
     };
     const Case cases[] = {
-        {{0x41, 0x42, 0x43}, 'S', 1},  // both 1 and 2 match: the first in load order wins
-        {{0x41, 0x42, 0x43, 0, 0, 0, 0, 0, 0, 0}, 'S', 1},  // also with ten bytes at hand
-        {{0x45, 0x46, 0, 0, 0, 0, 0, 0, 0, 0}, 'E', 1},
-        {{0x5A, 0x42, 0x43}, 'S', 1},
-        {{0x41, 0x00}, 0, -1},          // the one-byte signature never matches
-        {{0x45, 0x46}, 'E', 1},         // start entries are tried first, then ends in order
-        {{0x45, 0x00}, 'E', 1},
-        {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, 'S', 3},
-        {{1, 2, 3, 4, 5, 6, 7, 8, 9}, 0, -1},  // data shorter than the signature
-        {{}, 0, -1},
+        {{0x41, 0x42, 0x43}, MatchKind::Start, 1},  // both 1 and 2 match: the first in load order wins
+        {{0x41, 0x42, 0x43, 0, 0, 0, 0, 0, 0, 0}, MatchKind::Start, 1},  // also with ten bytes at hand
+        {{0x45, 0x46, 0, 0, 0, 0, 0, 0, 0, 0}, MatchKind::End, 1},
+        {{0x5A, 0x42, 0x43}, MatchKind::Start, 1},
+        {{0x41, 0x00}, {}, -1},  // the one-byte signature never matches
+        {{0x45, 0x46}, MatchKind::End, 1},  // start entries are tried first, then ends in order
+        {{0x45, 0x00}, MatchKind::End, 1},
+        {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, MatchKind::Start, 3},
+        {{1, 2, 3, 4, 5, 6, 7, 8, 9}, {}, -1},  // data shorter than the signature
+        {{}, {}, -1},
     };
     for (const Case& c : cases) {
         const auto hit = engine.matchAt(ByteSpan(c.data));
@@ -101,7 +101,7 @@ TEST(MatchAt, FirstMatchingEntryWins) {
             continue;
         }
         ASSERT_TRUE(hit.has_value());
-        EXPECT_EQ(hit->tag, c.tag);
+        EXPECT_EQ(hit->kind, c.kind);
         EXPECT_EQ(hit->signatureIndex, c.index);
     }
 }
