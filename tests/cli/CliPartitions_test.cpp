@@ -9,6 +9,7 @@
 #include "cli/Cli.h"
 #include "cli/CliSupport.h"
 #include "support/TestSupport.h"
+#include "support/ByteWriters.h"
 
 namespace corvello {
 namespace {
@@ -79,9 +80,7 @@ std::vector<std::uint8_t> readAllBytes(const std::string& path) {
     return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
-}
+using test::put32;
 
 // Writes a primary slot: boot flag, type, first sector and sector count.
 void putSlot(std::vector<std::uint8_t>& b, int slot, std::uint8_t flag, std::uint8_t type, std::uint32_t start,

@@ -8,6 +8,7 @@
 #include "common/Text.h"
 #include "device/FileReadSeek.h"
 #include "partition/Partition.h"
+#include "support/ByteWriters.h"
 #include "support/TestSupport.h"
 
 namespace corvello {
@@ -170,10 +171,8 @@ std::array<std::uint8_t, 512> tableSector(std::initializer_list<std::array<std::
     std::size_t off = 446;
     for (const auto& e : entries) {
         s[off + 4] = static_cast<std::uint8_t>(e[0]);
-        for (int b = 0; b < 4; ++b) {
-            s[off + 8 + b] = static_cast<std::uint8_t>(e[1] >> (8 * b));
-            s[off + 12 + b] = static_cast<std::uint8_t>(e[2] >> (8 * b));
-        }
+        test::put32(&s[off + 8], e[1]);
+        test::put32(&s[off + 12], e[2]);
         off += 16;
     }
     s[510] = 0x55;

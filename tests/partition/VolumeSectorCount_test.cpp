@@ -7,6 +7,7 @@
 
 #include "device/FileReadSeek.h"
 #include "partition/Partition.h"
+#include "support/ByteWriters.h"
 #include "support/TestSupport.h"
 
 namespace corvello {
@@ -28,10 +29,8 @@ void putEntry(std::vector<std::uint8_t>& disk, std::size_t sector, int slot, std
               std::uint32_t count) {
     const std::size_t off = sector * 512 + 446 + static_cast<std::size_t>(slot) * 16;
     disk[off + 4] = type;
-    for (int b = 0; b < 4; ++b) {
-        disk[off + 8 + b] = static_cast<std::uint8_t>(start >> (8 * b));
-        disk[off + 12 + b] = static_cast<std::uint8_t>(count >> (8 * b));
-    }
+    test::put32(disk, off + 8, start);
+    test::put32(disk, off + 12, count);
     disk[sector * 512 + 510] = 0x55;
     disk[sector * 512 + 511] = 0xAA;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/Text.h"
+#include "support/ByteWriters.h"
 #include "fs/ext/ext2Class.h"
 #include "scan/Families.h"
 #include "common/MemoryResultTree.h"
@@ -89,15 +90,5 @@ inline std::vector<std::uint8_t> readAll(const std::string& path) {
     return bytes;
 }
 
-inline void put16(std::vector<std::uint8_t>& b, std::uint64_t off, std::uint16_t v) {
-    b.at(off) = static_cast<std::uint8_t>(v);
-    b.at(off + 1) = static_cast<std::uint8_t>(v >> 8);
-}
-inline void put32(std::vector<std::uint8_t>& b, std::uint64_t off, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.at(off + i) = static_cast<std::uint8_t>(v >> (8 * i));
-}
-inline std::uint32_t get32(const std::vector<std::uint8_t>& b, std::uint64_t off) {
-    return b.at(off) | (b.at(off + 1) << 8) | (b.at(off + 2) << 16) | (static_cast<std::uint32_t>(b.at(off + 3)) << 24);
-}
 
 }  // namespace corvello::test

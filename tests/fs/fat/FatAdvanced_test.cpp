@@ -12,6 +12,7 @@
 #include "scan/Candidates.h"
 #include "scan/Scan.h"
 #include "support/TestSupport.h"
+#include "support/ByteWriters.h"
 
 namespace corvello {
 namespace {
@@ -60,7 +61,7 @@ TEST(FatAdvancedSearch, Fat32TablesAreFoundWhateverTheReservedBitsOfEntryOne) {
     ASSERT_TRUE(clean->accepted);
     const std::int64_t fat = clean->parser.fatOffset;
     for (std::uint32_t entry1 : {0x0FFFFFFFu, 0xFFFFFFFFu}) {
-        for (int i = 0; i < 4; ++i) bytes[fat + 4 + i] = static_cast<std::uint8_t>(entry1 >> (8 * i));
+        test::put32(bytes, static_cast<std::uint64_t>(fat) + 4, entry1);
         MemorySource source(bytes);
         ScanRequest request;
         request.reader = &source;

@@ -12,6 +12,7 @@
 #include <set>
 
 #include "support/TestSupport.h"
+#include "support/ByteWriters.h"
 #include "cli/Cli.h"
 #include "common/Text.h"
 #include "fs/fat/FatTestSupport.h"
@@ -21,17 +22,9 @@ namespace {
 
 std::vector<std::uint8_t> fixtureBytes(const std::string& name) { return test::readWholeFile(test::fixture(name + ".img")); }
 
-void put16(std::vector<std::uint8_t>& b, std::int64_t off, std::uint32_t v) {
-    b[off] = static_cast<std::uint8_t>(v);
-    b[off + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-void put32(std::vector<std::uint8_t>& b, std::int64_t off, std::uint32_t v) {
-    put16(b, off, v & 0xFFFF);
-    put16(b, off + 2, v >> 16);
-}
-std::uint32_t get32(const std::vector<std::uint8_t>& b, std::int64_t off) {
-    return b[off] | (b[off + 1] << 8) | (b[off + 2] << 16) | (static_cast<std::uint32_t>(b[off + 3]) << 24);
-}
+using test::get32;
+using test::put16;
+using test::put32;
 
 // The FAT entry width and position, and the first cluster of a record, for either parser kind.
 struct Layout {

@@ -230,7 +230,7 @@ TEST(HfsPlusCatalog, RecordsOfTheLeafChainWinOverStaleNodes) {
     v.recordsPerNode = 1;
     v.records = {file(17, 2, u"old-name", 4096, {{41, 1}}), file(17, 2, u"report.txt", 4096, {{40, 1}})};
     auto image = v.build();
-    VolumeBuilder::be32(image, v.catalogNodeOffset(0) + 24, 2);  // the chain starts at node 2
+    test::putBe32(image, v.catalogNodeOffset(0) + 24, 2);  // the chain starts at node 2
     test::ScratchDir dir;
     auto s = scanBytes(dir, image);
     ASSERT_TRUE(s->session);
@@ -323,7 +323,7 @@ TEST(HfsPlusVolume, SignatureAndBlockSizeDecideWhetherTheVolumeIsRead) {
         auto image = v.build();
         image[1024] = static_cast<std::uint8_t>(c.sig[0]);
         image[1025] = static_cast<std::uint8_t>(c.sig[1]);
-        VolumeBuilder::be32(image, 1024 + 40, c.blockSize);
+        test::putBe32(image, 1024 + 40, c.blockSize);
         test::ScratchDir dir;
         auto s = scanBytes(dir, image, c.mode);
         EXPECT_EQ(static_cast<bool>(s->session), c.read);

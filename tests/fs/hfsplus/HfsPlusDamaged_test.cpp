@@ -74,61 +74,58 @@ TEST(HfsPlusDamaged, EachDamageEndsItsBranchCleanly) {
         std::function<void(std::vector<std::uint8_t>&)> apply;
         std::function<void(const Outcome& standard, const Outcome& deep)> check;
     };
-    auto be16 = VolumeBuilder::be16;
-    auto be32 = VolumeBuilder::be32;
-    auto be64 = VolumeBuilder::be64;
     const Damage damages[] = {
-        {"catalog node size 0xFFFF", [&](auto& b) { be16(b, catalogHeader + 32, 0xFFFF); },
+        {"catalog node size 0xFFFF", [&](auto& b) { test::putBe16(b, catalogHeader + 32, 0xFFFF); },
          [](const Outcome& s, const Outcome& d) {
              EXPECT_FALSE(s.scanned);
              ASSERT_EQ(d.written.count("ORPHAN_ENTRY/dir/a"), 1u) << "the deep scan still finds the leaf nodes";
              EXPECT_EQ(d.written.at("ORPHAN_ENTRY/dir/a"), 5000u);
          }},
-        {"catalog node count 0xFFFFFFFF", [&](auto& b) { be32(b, catalogHeader + 36, 0xFFFFFFFF); },
+        {"catalog node count 0xFFFFFFFF", [&](auto& b) { test::putBe32(b, catalogHeader + 36, 0xFFFFFFFF); },
          [](const Outcome& s, const Outcome&) { EXPECT_EQ(s.written.size(), 3u); }},
         {"node count 0xFFFFFFFF over an extent outside the volume",
          [&](auto& b) {
-             be32(b, catalogHeader + 36, 0xFFFFFFFF);
-             be32(b, 1024 + 296, 0xFFFFFF00);
-             be32(b, 1024 + 300, 0xFFFFFFF0);
+             test::putBe32(b, catalogHeader + 36, 0xFFFFFFFF);
+             test::putBe32(b, 1024 + 296, 0xFFFFFF00);
+             test::putBe32(b, 1024 + 300, 0xFFFFFFF0);
          },
          [](const Outcome& s, const Outcome&) { EXPECT_EQ(s.written.size(), 3u); }},
-        {"record count 0xFFFF", [&](auto& b) { be16(b, leaf + 10, 0xFFFF); },
+        {"record count 0xFFFF", [&](auto& b) { test::putBe16(b, leaf + 10, 0xFFFF); },
          [](const Outcome& s, const Outcome&) { EXPECT_TRUE(s.scanned); }},
-        {"record offset beyond the node", [&](auto& b) { be16(b, leaf + 4096 - 2, 0xFFF0); },
+        {"record offset beyond the node", [&](auto& b) { test::putBe16(b, leaf + 4096 - 2, 0xFFF0); },
          [](const Outcome& s, const Outcome&) { EXPECT_TRUE(s.scanned); }},
-        {"key length 0xFFFF", [&](auto& b) { be16(b, firstRecord, 0xFFFF); },
+        {"key length 0xFFFF", [&](auto& b) { test::putBe16(b, firstRecord, 0xFFFF); },
          [](const Outcome& s, const Outcome&) { EXPECT_TRUE(s.scanned); }},
-        {"name longer than its key", [&](auto& b) { be16(b, firstRecord + 6, 200); },
+        {"name longer than its key", [&](auto& b) { test::putBe16(b, firstRecord + 6, 200); },
          [](const Outcome& s, const Outcome&) { EXPECT_TRUE(s.scanned); }},
-        {"extent outside the volume", [&](auto& b) { be32(b, fileA + 104, 0xFFFFFF00); be32(b, fileA + 108, 0xFFFFFFFF); },
+        {"extent outside the volume", [&](auto& b) { test::putBe32(b, fileA + 104, 0xFFFFFF00); test::putBe32(b, fileA + 108, 0xFFFFFFFF); },
          [](const Outcome& s, const Outcome&) {
              EXPECT_EQ(s.written.count("dir/a"), 0u);  // no empty file pretends to be the data
              EXPECT_EQ(s.written.size(), 2u);
          }},
         {"huge size over a huge extent",
-         [&](auto& b) { be64(b, fileA + 88, 1ULL << 62); be32(b, fileA + 108, 0xFFFFFFFF); },
+         [&](auto& b) { test::putBe64(b, fileA + 88, 1ULL << 62); test::putBe32(b, fileA + 108, 0xFFFFFFFF); },
          [](const Outcome& s, const Outcome&) {
              ASSERT_EQ(s.written.count("dir/a"), 1u);
              EXPECT_LE(s.written.at("dir/a"), 256u * 4096u);  // no more than the volume
          }},
         {"overflow record without extents", [&](auto& b) { std::fill_n(b.begin() + extentsLeaf + 14 + 12, 64, 0); },
          [](const Outcome& s, const Outcome&) { EXPECT_EQ(s.written.at("c"), 4096u); }},
-        {"overflow record beyond the volume", [&](auto& b) { be32(b, extentsLeaf + 14 + 12, 0xFFFFFFF0); },
+        {"overflow record beyond the volume", [&](auto& b) { test::putBe32(b, extentsLeaf + 14 + 12, 0xFFFFFFF0); },
          [](const Outcome& s, const Outcome&) { EXPECT_EQ(s.written.at("c"), 4096u); }},
-        {"total blocks far above the extents", [&](auto& b) { be32(b, fileC + 100, 0xFFFFFFFF); },
+        {"total blocks far above the extents", [&](auto& b) { test::putBe32(b, fileC + 100, 0xFFFFFFFF); },
          [](const Outcome& s, const Outcome&) { EXPECT_EQ(s.written.at("c"), 3u * 4096u); }},
-        {"catalog extent of 2^32-1 blocks", [&](auto& b) { be32(b, 1024 + 292, 0xFFFFFFFF); be32(b, 1024 + 284, 0xFFFFFFFF); },
+        {"catalog extent of 2^32-1 blocks", [&](auto& b) { test::putBe32(b, 1024 + 292, 0xFFFFFFFF); test::putBe32(b, 1024 + 284, 0xFFFFFFFF); },
          [](const Outcome& s, const Outcome&) { EXPECT_EQ(s.written.size(), 3u); }},
-        {"catalog outside the volume", [&](auto& b) { be32(b, 1024 + 288, 0xFFFFFFF0); },
+        {"catalog outside the volume", [&](auto& b) { test::putBe32(b, 1024 + 288, 0xFFFFFFF0); },
          [](const Outcome& s, const Outcome& d) {
              EXPECT_FALSE(s.scanned);
              ASSERT_EQ(d.written.count("ORPHAN_ENTRY/dir/a"), 1u) << "the deep scan still finds the leaf nodes";
              EXPECT_EQ(d.written.at("ORPHAN_ENTRY/dir/a"), 5000u);
          }},
-        {"node links that loop", [&](auto& b) { be32(b, leaf, 1); be32(b, leaf + 4, 1); },
+        {"node links that loop", [&](auto& b) { test::putBe32(b, leaf, 1); test::putBe32(b, leaf + 4, 1); },
          [](const Outcome& s, const Outcome&) { EXPECT_EQ(s.written.size(), 3u); }},
-        {"block size 2^31", [&](auto& b) { be32(b, 1024 + 40, 0x80000000u); },
+        {"block size 2^31", [&](auto& b) { test::putBe32(b, 1024 + 40, 0x80000000u); },
          [](const Outcome& s, const Outcome& d) {
              EXPECT_FALSE(s.scanned);
              EXPECT_FALSE(d.scanned);

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "support/ByteWriters.h"
+
 namespace corvello::test::hfs {
 
 struct Extent {
@@ -101,18 +103,6 @@ public:
     std::size_t catalogNodeOffset(std::size_t n) const { return mapLogical(catalogFork(), n * nodeSize); }
     std::size_t extentsNodeOffset(std::size_t n) const { return mapLogical(extentsExtents, n * nodeSize); }
 
-    static void be16(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-        b[at] = static_cast<std::uint8_t>(v >> 8);
-        b[at + 1] = static_cast<std::uint8_t>(v);
-    }
-    static void be32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-        be16(b, at, v >> 16);
-        be16(b, at + 2, v & 0xFFFF);
-    }
-    static void be64(std::vector<std::uint8_t>& b, std::size_t at, std::uint64_t v) {
-        be32(b, at, static_cast<std::uint32_t>(v >> 32));
-        be32(b, at + 4, static_cast<std::uint32_t>(v));
-    }
 
 private:
     std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>> data_;
@@ -141,11 +131,11 @@ private:
 
     void writeFork(std::vector<std::uint8_t>& b, std::size_t at, const std::vector<Extent>& extents,
                    std::uint32_t total) const {
-        be64(b, at, std::uint64_t{total} * blockSize);
-        be32(b, at + 12, total);
+        putBe64(b, at, std::uint64_t{total} * blockSize);
+        putBe32(b, at + 12, total);
         for (std::size_t i = 0; i < extents.size() && i < 8; ++i) {
-            be32(b, at + 16 + i * 8, extents[i].start);
-            be32(b, at + 20 + i * 8, extents[i].count);
+            putBe32(b, at + 16 + i * 8, extents[i].start);
+            putBe32(b, at + 20 + i * 8, extents[i].count);
         }
     }
 
@@ -153,9 +143,9 @@ private:
         std::vector<std::uint8_t> h(512, 0);
         h[0] = static_cast<std::uint8_t>(signature[0]);
         h[1] = static_cast<std::uint8_t>(signature[1]);
-        be16(h, 2, 4);
-        be32(h, 40, blockSize);
-        be32(h, 44, totalBlocks);
+        putBe16(h, 2, 4);
+        putBe32(h, 40, blockSize);
+        putBe32(h, 44, totalBlocks);
         writeFork(h, 192, extentsExtents, sum(extentsExtents));
         writeFork(h, 272, catalogExtents, catalogTotalBlocks != 0 ? catalogTotalBlocks : sum(catalogExtents));
         std::copy(h.begin(), h.end(), image.begin() + 1024);
@@ -180,34 +170,34 @@ private:
         std::vector<std::vector<std::uint8_t>> nodes;
         std::vector<std::uint8_t> header(nodeSize, 0);
         header[8] = 1;  // header node
-        be16(header, 10, 3);
-        be16(header, 14, leaves.empty() ? 0 : 1);                        // depth
-        be32(header, 16, leaves.empty() ? 0 : 1);                        // root node
-        be32(header, 20, static_cast<std::uint32_t>(recs.size()));       // leaf records
-        be32(header, 24, leaves.empty() ? 0 : 1);                        // first leaf
-        be32(header, 28, static_cast<std::uint32_t>(leaves.size()));     // last leaf
-        be16(header, 32, nodeSize);
-        be16(header, 34, 516);
-        be32(header, 36, static_cast<std::uint32_t>(forkNodes));
-        be32(header, 40, static_cast<std::uint32_t>(forkNodes - 1 - leaves.size()));
-        be16(header, nodeSize - 2, 14);
-        be16(header, nodeSize - 4, 120);
-        be16(header, nodeSize - 6, 248);
+        putBe16(header, 10, 3);
+        putBe16(header, 14, leaves.empty() ? 0 : 1);                        // depth
+        putBe32(header, 16, leaves.empty() ? 0 : 1);                        // root node
+        putBe32(header, 20, static_cast<std::uint32_t>(recs.size()));       // leaf records
+        putBe32(header, 24, leaves.empty() ? 0 : 1);                        // first leaf
+        putBe32(header, 28, static_cast<std::uint32_t>(leaves.size()));     // last leaf
+        putBe16(header, 32, nodeSize);
+        putBe16(header, 34, 516);
+        putBe32(header, 36, static_cast<std::uint32_t>(forkNodes));
+        putBe32(header, 40, static_cast<std::uint32_t>(forkNodes - 1 - leaves.size()));
+        putBe16(header, nodeSize - 2, 14);
+        putBe16(header, nodeSize - 4, 120);
+        putBe16(header, nodeSize - 6, 248);
         nodes.push_back(header);
         for (std::size_t n = 0; n < leaves.size(); ++n) {
             std::vector<std::uint8_t> node(nodeSize, 0);
-            if (n + 1 < leaves.size()) be32(node, 0, static_cast<std::uint32_t>(n + 2));
-            if (n > 0) be32(node, 4, static_cast<std::uint32_t>(n));
+            if (n + 1 < leaves.size()) putBe32(node, 0, static_cast<std::uint32_t>(n + 2));
+            if (n > 0) putBe32(node, 4, static_cast<std::uint32_t>(n));
             node[8] = 0xFF;
             node[9] = 1;
-            be16(node, 10, static_cast<std::uint32_t>(leaves[n].size()));
+            putBe16(node, 10, static_cast<std::uint32_t>(leaves[n].size()));
             std::size_t at = 14;
             for (std::size_t i = 0; i < leaves[n].size(); ++i) {
-                be16(node, nodeSize - 2 - 2 * i, static_cast<std::uint32_t>(at));
+                putBe16(node, nodeSize - 2 - 2 * i, static_cast<std::uint32_t>(at));
                 std::copy(leaves[n][i].begin(), leaves[n][i].end(), node.begin() + static_cast<std::ptrdiff_t>(at));
                 at += leaves[n][i].size();
             }
-            be16(node, nodeSize - 2 - 2 * leaves[n].size(), static_cast<std::uint32_t>(at));
+            putBe16(node, nodeSize - 2 - 2 * leaves[n].size(), static_cast<std::uint32_t>(at));
             nodes.push_back(node);
         }
         for (std::size_t n = 0; n < nodes.size() && n < forkNodes; ++n) {
@@ -219,27 +209,27 @@ private:
     static std::vector<std::uint8_t> catalogRecord(const CatalogRecord& r) {
         const std::size_t keyLength = 6 + 2 * r.name.size();
         std::vector<std::uint8_t> b(2 + keyLength + (r.type == 1 ? 88 : 248), 0);
-        be16(b, 0, static_cast<std::uint32_t>(keyLength));
-        be32(b, 2, r.parent);
-        be16(b, 6, static_cast<std::uint32_t>(r.name.size()));
-        for (std::size_t i = 0; i < r.name.size(); ++i) be16(b, 8 + 2 * i, r.name[i]);
+        putBe16(b, 0, static_cast<std::uint32_t>(keyLength));
+        putBe32(b, 2, r.parent);
+        putBe16(b, 6, static_cast<std::uint32_t>(r.name.size()));
+        for (std::size_t i = 0; i < r.name.size(); ++i) putBe16(b, 8 + 2 * i, r.name[i]);
         const std::size_t d = 2 + keyLength;
-        be16(b, d, r.type);
-        be32(b, d + 8, r.id);
-        be32(b, d + 12, r.created);
-        be32(b, d + 16, r.contentModified);
-        be32(b, d + 20, r.attributesModified);
-        be32(b, d + 24, r.accessed);
-        be16(b, d + 42, r.mode);
-        be32(b, d + 44, r.special);
-        be32(b, d + 48, r.fileType);
-        be32(b, d + 52, r.creator);
+        putBe16(b, d, r.type);
+        putBe32(b, d + 8, r.id);
+        putBe32(b, d + 12, r.created);
+        putBe32(b, d + 16, r.contentModified);
+        putBe32(b, d + 20, r.attributesModified);
+        putBe32(b, d + 24, r.accessed);
+        putBe16(b, d + 42, r.mode);
+        putBe32(b, d + 44, r.special);
+        putBe32(b, d + 48, r.fileType);
+        putBe32(b, d + 52, r.creator);
         if (r.type == 2) {
-            be64(b, d + 88, r.size);
-            be32(b, d + 100, r.totalBlocks);
+            putBe64(b, d + 88, r.size);
+            putBe32(b, d + 100, r.totalBlocks);
             for (std::size_t i = 0; i < r.extents.size() && i < 8; ++i) {
-                be32(b, d + 104 + i * 8, r.extents[i].start);
-                be32(b, d + 108 + i * 8, r.extents[i].count);
+                putBe32(b, d + 104 + i * 8, r.extents[i].start);
+                putBe32(b, d + 108 + i * 8, r.extents[i].count);
             }
         }
         return b;
@@ -255,13 +245,13 @@ private:
         std::vector<std::vector<std::uint8_t>> recs;
         for (const OverflowRecord& r : overflow) {
             std::vector<std::uint8_t> b(12 + 64, 0);
-            be16(b, 0, 10);
+            putBe16(b, 0, 10);
             b[2] = r.forkType;
-            be32(b, 4, r.fileId);
-            be32(b, 8, r.startBlock);
+            putBe32(b, 4, r.fileId);
+            putBe32(b, 8, r.startBlock);
             for (std::size_t i = 0; i < r.extents.size() && i < 8; ++i) {
-                be32(b, 12 + i * 8, r.extents[i].start);
-                be32(b, 16 + i * 8, r.extents[i].count);
+                putBe32(b, 12 + i * 8, r.extents[i].start);
+                putBe32(b, 16 + i * 8, r.extents[i].count);
             }
             recs.push_back(b);
         }

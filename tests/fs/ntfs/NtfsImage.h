@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/ByteWriters.h"
+
 namespace corvello::test {
 
 class NtfsImage {
@@ -149,16 +151,6 @@ public:
 
     std::uint8_t* at(std::uint64_t offset) { return bytes.data() + offset; }
 
-    static void put16(std::uint8_t* p, std::uint16_t v) {
-        p[0] = static_cast<std::uint8_t>(v & 0xFF);
-        p[1] = static_cast<std::uint8_t>(v >> 8);
-    }
-    static void put32(std::uint8_t* p, std::uint32_t v) {
-        for (int k = 0; k < 4; ++k) p[k] = static_cast<std::uint8_t>(v >> (8 * k));
-    }
-    static void put64(std::uint8_t* p, std::uint64_t v) {
-        for (int k = 0; k < 8; ++k) p[k] = static_cast<std::uint8_t>(v >> (8 * k));
-    }
 
     Bytes bytes;
 

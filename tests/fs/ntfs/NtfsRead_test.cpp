@@ -113,7 +113,7 @@ Bytes pattern(std::size_t n, unsigned seed) {
 
 // A data attribute whose initialised size is below its real size.
 Bytes withInitialized(Bytes attribute, std::uint64_t initialized) {
-    NtfsImage::put64(&attribute[56], initialized);
+    test::put64(&attribute[56], initialized);
     return attribute;
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "fs/ntfs/Record.h"
+#include "support/ByteWriters.h"
 
 namespace corvello {
 namespace {
@@ -13,13 +14,9 @@ namespace {
 RecordBytes recordWithFixups(std::uint16_t off, std::uint16_t count, std::uint16_t sequence) {
     RecordBytes r{};
     std::memcpy(r.data(), "FILE", 4);
-    auto put16 = [&](std::size_t at, std::uint16_t v) {
-        r[at] = static_cast<std::uint8_t>(v & 0xFF);
-        r[at + 1] = static_cast<std::uint8_t>(v >> 8);
-    };
-    put16(4, off);
-    put16(6, count);
-    if (off + 1u < r.size()) put16(off, sequence);
+    test::put16(&r[4], off);
+    test::put16(&r[6], count);
+    if (off + 1u < r.size()) test::put16(&r[off], sequence);
     return r;
 }
 
@@ -70,17 +67,14 @@ TEST(NtfsRecord, AttributeWalkStaysInsideTheRecord) {
     RecordBytes r{};
     std::memcpy(r.data(), "FILE", 4);
     r[20] = 56;  // first attribute
-    auto put32 = [&](std::size_t off, std::uint32_t v) {
-        for (int k = 0; k < 4; ++k) r[off + k] = static_cast<std::uint8_t>(v >> (8 * k));
-    };
     // A resident attribute whose value runs past its own end, then one whose length runs past
     // the record.
-    put32(56, 0x30);
-    put32(60, 32);
-    put32(56 + 16, 500);  // value length
+    test::put32(&r[56], 0x30);
+    test::put32(&r[60], 32);
+    test::put32(&r[56 + 16], 500);  // value length
     r[56 + 20] = 24;
-    put32(88, 0x80);
-    put32(92, 4000);
+    test::put32(&r[88], 0x80);
+    test::put32(&r[92], 4000);
     EXPECT_TRUE(walkAttributes(r).empty());
 
     // A first-attribute offset in the last bytes of the record, and one far past it.

@@ -166,7 +166,7 @@ TEST(NtfsSearch, DeepModePlacesFoldersFlatAndFilesUnderTheFolderBefore) {
     // A slot whose update-sequence offset is 0x0200 is not a record; a record without a name
     // leaves no entry.
     file(21, u"bad");
-    NtfsImage::put16(img.at(NtfsImage::recordOffset(21) + 4), 0x0200);
+    test::put16(img.at(NtfsImage::recordOffset(21) + 4), 0x0200);
     img.record(22, 1, {NtfsImage::standardInfo(0)});
 
     test::ScratchDir dir;

@@ -129,11 +129,11 @@ Volume buildVolume() {
         Bytes list;
         auto entry = [&](std::uint32_t type, std::uint64_t vcn, std::uint64_t record) {
             Bytes e(32, 0);
-            NtfsImage::put32(&e[0], type);
-            NtfsImage::put16(&e[4], 32);
+            test::put32(&e[0], type);
+            test::put16(&e[4], 32);
             e[7] = 26;
-            NtfsImage::put64(&e[8], vcn);
-            NtfsImage::put64(&e[16], record | (1ull << 48));
+            test::put64(&e[8], vcn);
+            test::put64(&e[16], record | (1ull << 48));
             list.insert(list.end(), e.begin(), e.end());
         };
         entry(0x10, 0, 22);
@@ -264,10 +264,10 @@ TEST(NtfsSynthetic, DamagedRecordsAndRunsEndCleanly) {
     img.at(NtfsImage::recordOffset(40))[1022] ^= 0xFF;
     // An attribute whose length runs past the record, after the name: the name stays.
     addFile(img, 41, 5, u"cut.txt", pattern(10, 21));
-    NtfsImage::put32(img.at(NtfsImage::recordOffset(41) + 56 + 72 + 104 + 4), 5000);  // the data attribute's length
+    test::put32(img.at(NtfsImage::recordOffset(41) + 56 + 72 + 104 + 4), 5000);  // the data attribute's length
     // A record whose first attribute runs past the record: nothing usable, not shown.
     addFile(img, 42, 5, u"gone.txt", pattern(10, 22));
-    NtfsImage::put32(img.at(NtfsImage::recordOffset(42) + 56 + 4), 0x7FFFFFF0);
+    test::put32(img.at(NtfsImage::recordOffset(42) + 56 + 4), 0x7FFFFFF0);
     // A run list whose offsets run the LCN below zero, and a data attribute claiming an
     // enormous size over a tiny run.
     img.record(43, 1,
