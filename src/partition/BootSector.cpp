@@ -1,5 +1,7 @@
 #include "partition/BootSector.h"
 
+#include "device/crypt/Unlock.h"
+
 #include <array>
 #include <vector>
 
@@ -100,6 +102,9 @@ std::int64_t extVolumeBytes(ByteSpan sb) {
 
 std::u16string recogniseVolume(ByteSpan b) {
     const ByteSpan first = b.first(std::min<std::size_t>(b.size(), 512));
+    // An encrypted volume is named by its encryption: its boot sector may still look like FAT.
+    if (const EncryptionKind encrypted = encryptionOf(first); encrypted != EncryptionKind::None)
+        return encryptionName(encrypted);
     if (classifyNtfs(first).kind == BootKind::Ntfs) return u"NTFS";
     if (classifyExFat(first).kind == BootKind::ExFat) return u"FAT64";
     switch (classifyFat(first).kind) {

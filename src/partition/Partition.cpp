@@ -10,6 +10,7 @@
 #include "common/ScanHost.h"
 #include "common/Text.h"
 #include "device/VolumeView.h"
+#include "device/crypt/Unlock.h"
 #include "partition/BootSector.h"
 
 namespace corvello {
@@ -96,10 +97,19 @@ struct MbrWalk {
         return false;
     }
 
+    // The name of an encrypted volume at the sector, whatever the partition's type says.
+    std::u16string encryptionAt(std::int64_t sector) {
+        std::array<std::uint8_t, 512> buf{};
+        if (sector < 0 || sector > INT64_MAX / 512 || !readAll(reader, sector * 512, buf.data(), 512)) return {};
+        return encryptionName(encryptionOf(ByteSpan(buf)));
+    }
+
     void addPartition(const TableEntry& e, std::int64_t start, bool logical) {
-        std::u16string fs;
+        std::u16string fs = encryptionAt(start);
         std::string text;
-        switch (e.type) {
+        if (!fs.empty()) {
+            text = "found " + toUtf8(fs) + "...";
+        } else switch (e.type) {
             case 0x01: fs = u"FAT12"; break;
             case 0x04: case 0x06: case 0x0E: fs = u"FAT16"; text = "found FAT 16..."; break;
             case 0x07:
@@ -238,7 +248,10 @@ int readGpt(const ByteSource& reader, Partition& partition, ByteSpan header) {
 
         const ByteSpan s(sector);
         BootInfo info = classifyNtfs(s, false);
-        if (info.kind == BootKind::Ntfs) {
+        if (const EncryptionKind encrypted = encryptionOf(s); encrypted != EncryptionKind::None) {
+            appendKnown(encryptionName(encrypted).c_str(), BootKind::None, extentBytes,
+                        "found " + toUtf8(encryptionName(encrypted)) + "...");
+        } else if (info.kind == BootKind::Ntfs) {
             appendKnown(u"NTFS", info.kind, info.sizeBytes, ntfsText());
         } else if ((info = classifyFat(s)).kind != BootKind::None) {
             const bool fat32 = info.kind == BootKind::Fat32, fat16 = info.kind == BootKind::Fat16;
