@@ -6,6 +6,7 @@
 
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
+#include "cli/Unlocking.h"
 #include "common/Text.h"
 #include "platform/ProgramPath.h"
 
@@ -27,6 +28,13 @@ struct Command {
     const char* example;
 };
 
+// How an encrypted volume (BitLocker, LUKS) is unlocked; without either, a locked volume asks
+// for its password on the terminal.
+const std::vector<Option> unlockOptions = {
+    {"--password-file FILE", "an encrypted volume's password, passphrase or BitLocker recovery password: the file's first line"},
+    {"--key-file FILE", "an encrypted volume's key file: a BitLocker startup key (.BEK) or a LUKS key file"},
+};
+
 // The volume options of the commands that parse a file system (list, save, mft-copies, fat-tables).
 std::vector<Option> volumeOptions(std::vector<Option> more = {}) {
     std::vector<Option> options = {
@@ -43,6 +51,7 @@ std::vector<Option> volumeOptions(std::vector<Option> more = {}) {
         {"--formatted", "FAT and exFAT: read files as contiguous runs (for a drive that was formatted)"},
         {"--codepage N", "FAT short names: their OEM code page (437 by default; 850, 852, 866 and the like)"},
     };
+    options.insert(options.end(), unlockOptions.begin(), unlockOptions.end());
     options.insert(options.end(), more.begin(), more.end());
     return options;
 }
@@ -54,12 +63,15 @@ const std::vector<Command>& commands() {
          {},
          "corvello-cli drives"},
         {"partitions", cmdPartitions, "IMAGE [options]",
-         "Lists the volumes of a disk: VOLUME, FILE_SYSTEM, VOLUME_SIZE, START_SECTOR, tab-separated.",
+         "Lists the volumes of a disk: VOLUME, FILE_SYSTEM, VOLUME_SIZE, START_SECTOR, tab-separated; "
+         "a BitLocker or LUKS volume adds STATE (locked, or unlocked and its file system).",
          {{"--gpt", "read the GPT partition table instead of the MBR"},
           {"--advanced", "scan the disk for boot records instead of trusting the partition table"},
           {"--start N", "with --advanced: the first sector to scan (default 0)"},
           {"--end N", "with --advanced: the last sector to scan (default: the end of the disk)"},
-          {"--no-skip", "with --advanced: do not jump over the volumes already found"}},
+          {"--no-skip", "with --advanced: do not jump over the volumes already found"},
+          {"--password-file FILE", "try this password on the encrypted volumes (the STATE column)"},
+          {"--key-file FILE", "try this key file on the encrypted volumes (the STATE column)"}},
          "corvello-cli partitions disk.img"},
         {"list", cmdList, "IMAGE [volume options]",
          "Lists every entry of a volume: KIND (d or f), STATE (live or deleted), SIZE, PATH, tab-separated.",
@@ -94,6 +106,16 @@ const std::vector<Command>& commands() {
           {"--out DIR", "the folder the files are written into (required)"},
           {"--allow-same-device", "write even when DIR lies on the device being recovered"}},
          "corvello-cli carve /dev/sdb --volume 1 --out ~/carved"},
+        {"image", cmdImage, "IMAGE [volume options] --out FILE",
+         "Writes the bytes of one volume, unlocked where it is encrypted, into a new raw image FILE.",
+         {{"--volume N", "the volume in row N of `corvello-cli partitions IMAGE`"},
+          {"--gpt", "with --volume: number the rows as `partitions IMAGE --gpt` does"},
+          {"--start SECTOR", "the volume that starts at this sector; needs --fs"},
+          {"--fs NAME", "the file system of the volume at --start"},
+          unlockOptions[0], unlockOptions[1],
+          {"--out FILE", "the new image file (required; an existing file is never overwritten)"},
+          {"--allow-same-device", "write even when FILE lies on the device being read"}},
+         "corvello-cli image stick.img --password-file pw.txt --out unlocked.img"},
         {"mft-copies", cmdMftCopies, "IMAGE [volume options]",
          "Searches an NTFS volume for copies of its MFT, for list/save --mode advanced --copy K.",
          {{"--volume N", "the volume in row N of `corvello-cli partitions IMAGE`"},
@@ -120,7 +142,8 @@ const char kCommon[] =
     "run corvello-cli with sudo). It is only ever opened for reading.\n"
     "Every command also takes --quiet (-q): no progress line on stderr; and --help (-h).\n"
     "Exit status: 0 done, 1 the input cannot be read or the output cannot be written, 2 usage error,\n"
-    "3 every file was written but some are incomplete (the unreadable bytes are zeros).\n";
+    "3 every file was written but some are incomplete (the unreadable bytes are zeros),\n"
+    "4 the password or key given does not unlock the encrypted volume.\n";
 
 void printOptions(std::ostream& out, const std::vector<Option>& options) {
     std::size_t width = 0;
@@ -216,6 +239,9 @@ int runCli(const std::vector<std::string>& givenArgs, std::ostream& out, std::os
         } catch (const InputError& e) {
             err << "corvello-cli " << command.name << ": " << terminalSafe(e.message) << "\n";
             return kExitInput;
+        } catch (const WrongKey& e) {
+            err << "corvello-cli " << command.name << ": " << terminalSafe(e.message) << "\n";
+            return kExitWrongKey;
         } catch (const Interrupted& e) {
             err << "corvello-cli " << command.name << ": " << terminalSafe(e.message) << "\n";
             return kExitInterrupted;

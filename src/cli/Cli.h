@@ -8,7 +8,8 @@
 namespace corvello::cli {
 
 // Exit codes: 0 success, 1 the input cannot be read (or the output cannot be written), 2 a
-// usage error, 3 every file was written but some of them are incomplete, 130 interrupted.
+// usage error, 3 every file was written but some of them are incomplete, 4 the password or key
+// given does not unlock an encrypted volume (kExitWrongKey), 130 interrupted.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitInput = 1;
 inline constexpr int kExitUsage = 2;

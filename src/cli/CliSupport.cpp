@@ -4,6 +4,7 @@
 #include <charconv>
 #include <iostream>
 
+#include "cli/Unlocking.h"
 #include "common/DisplayFormat.h"
 #include "common/Text.h"
 #include "platform/SystemInfo.h"
@@ -153,7 +154,7 @@ void openImage(const std::string& path, OpenedImage& image, ScanHost& host) {
         throw InputError{path + " is empty: it holds not one sector to read."};
 }
 
-VolumeRecord chooseVolume(OpenedImage& image, const Args& args, ScanHost& host) {
+VolumeRecord chooseVolume(OpenedImage& image, const Args& args, ScanHost& host, bool unlock) {
     VolumeRecord volume;
     const std::uint64_t totalSectors = image.reader->totalSectors();
     if (const auto n = args.number("--volume")) {
@@ -183,6 +184,7 @@ VolumeRecord chooseVolume(OpenedImage& image, const Args& args, ScanHost& host) 
             throw InputError{"no file system recognised at the start of " + image.path +
                              "; choose one with --volume N or --start SECTOR --fs NAME."};
     }
+    if (unlock) volume = unlockIfEncrypted(image, volume, args);
     if (const auto fs = args.value("--fs")) {
         if (fileSystemKindOf(fromUtf8(*fs)) == FileSystemKind::None)
             throw UsageError{"--fs takes ntfs, fat12, fat16, fat32, fat64 (exFAT), extX or HFS+, not \"" + *fs + "\"."};
@@ -200,7 +202,7 @@ VolumeRecord openVolume(const Args& args, OpenedImage& image, ScanHost& host) {
 
 ScanRequest makeRequest(OpenedImage& image, const Args& args, const VolumeRecord& volume) {
     ScanRequest request;
-    request.reader = image.reader;
+    request.reader = image.source();
     request.volume = volume;
     request.driveFormatted = args.has("--formatted");
     image.selection.driveFormatted = request.driveFormatted;

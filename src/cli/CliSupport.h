@@ -65,7 +65,8 @@ private:
 
 // The volume options every parsing command takes.
 inline const std::set<std::string> kVolumeOptions = {"--volume", "--start", "--fs", "--mode", "--copy", "--fat",
-                                                      "--heap", "--sectors-per-cluster", "--max", "--codepage"};
+                                                      "--heap", "--sectors-per-cluster", "--max", "--codepage",
+                                                      "--password-file", "--key-file"};
 inline const std::set<std::string> kVolumeFlags = {"--gpt", "--formatted"};
 
 // How progress is shown: a line redrawn in place on a terminal, nothing into a file or a pipe
@@ -106,14 +107,20 @@ struct OpenedImage {
     ScanSelection selection;
     FileReadSeek* reader = nullptr;
     std::string path;
+    // The chosen volume unlocked (BitLocker, LUKS): the volume is then read through it.
+    std::unique_ptr<ByteSource> unlocked;
+    // What the chosen volume is read from: the unlocked volume, else the image.
+    ByteSource* source() const { return unlocked ? unlocked.get() : static_cast<ByteSource*>(reader); }
 };
 
 // Opens IMAGE; InputError when it cannot be opened.
 void openImage(const std::string& path, OpenedImage& image, ScanHost& host);
 
 // The volume chosen by --volume N [--gpt] / --start SECTOR --fs NAME, or the bare volume
-// recognised at the start of the image; --fs overrides the file system.
-VolumeRecord chooseVolume(OpenedImage& image, const Args& args, ScanHost& host);
+// recognised at the start of the image; --fs overrides the file system. An encrypted volume is
+// unlocked (image.unlocked) and the record is the one of the volume it holds.
+// With unlock false an encrypted volume's own record is returned, locked.
+VolumeRecord chooseVolume(OpenedImage& image, const Args& args, ScanHost& host, bool unlock = true);
 
 // Opens the one IMAGE of the arguments (UsageError when there is not exactly one) and chooses
 // its volume.

@@ -4,6 +4,7 @@
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
 #include "common/DisplayFormat.h"
+#include "device/crypt/Unlock.h"
 #include "common/MemoryResultTree.h"
 #include "common/Text.h"
 #include "platform/Files.h"
@@ -37,7 +38,13 @@ int cmdCarve(const CommandArgs& argv, std::ostream& out, std::ostream& err) {
     // The range: a volume of the partition list, the image from a start sector, or all of it.
     CarveRange range = carveRangeFrom(*image.reader, 0);
     if (args.has("--volume")) {
-        range = volumeCarveRange(*image.reader, chooseVolume(image, args, host));
+        const VolumeRecord volume = chooseVolume(image, args, host, false);
+        // Carving reads the image itself: an encrypted volume's bytes would be ciphertext.
+        if (encryptionNamed(volume.fileSystem) != EncryptionKind::None)
+            throw UsageError{"the volume is encrypted (" + toUtf8(volume.fileSystem) +
+                             "): write its unlocked bytes with `corvello-cli image IMAGE --volume N --out FILE`, "
+                             "then carve FILE."};
+        range = volumeCarveRange(*image.reader, volume);
     } else if (const auto sector = args.number("--start")) {
         if (*sector < 0 || static_cast<std::uint64_t>(*sector) >= image.reader->totalSectors())
             throw UsageError{format("sector %lld lies outside %s.", static_cast<long long>(*sector), image.path.c_str())};

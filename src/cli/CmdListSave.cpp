@@ -34,7 +34,7 @@ void scanVolume(ScannedVolume& v, const Args& args, std::size_t positionals) {
     // Not one file found on a volume whose start does not look like the file system asked for:
     // the wrong file system was forced, or none is there. That is no listing of an empty volume.
     if (countFiles(*v.session, topLevelRecords(*v.session, v.tree)) == 0) {
-        const std::u16string seen = fileSystemAt(*v.image.reader, volume);
+        const std::u16string seen = fileSystemAt(*v.image.source(), volume);
         if (seen.empty() || familyOf(seen) != familyOf(volume.fileSystemKind()))
             throw InputError{"no " + toUtf8(volume.fileSystem) + " file system was found on the volume" +
                              (seen.empty() ? std::string(".") : " (it looks like " + toUtf8(seen) + ").")};

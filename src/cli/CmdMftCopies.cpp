@@ -23,7 +23,7 @@ int cmdMftCopies(const CommandArgs& argv, std::ostream& out, std::ostream& err) 
     if (max <= 0) max = 3;
 
     ScanRequest request;
-    request.reader = image.reader;
+    request.reader = image.source();
     request.volume = volume;
     request.maxCandidates = max;
     const CandidateList found = findCandidates(request, host);

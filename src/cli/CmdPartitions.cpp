@@ -1,6 +1,7 @@
 #include "cli/Cli.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
+#include "cli/Unlocking.h"
 #include "common/DisplayFormat.h"
 #include "common/Text.h"
 #include "scan/Volumes.h"
@@ -8,7 +9,7 @@
 namespace corvello::cli {
 
 int cmdPartitions(const CommandArgs& argv, std::ostream& out, std::ostream& err) {
-    const Args args(argv, {"--start", "--end"}, {"--gpt", "--advanced", "--no-skip"});
+    const Args args(argv, {"--start", "--end", "--password-file", "--key-file"}, {"--gpt", "--advanced", "--no-skip"});
     if (args.positionals().size() != 1) throw UsageError{"give exactly one IMAGE."};
     if (!args.has("--advanced") && (args.has("--start") || args.has("--end") || args.has("--no-skip")))
         throw UsageError{"--start, --end and --no-skip belong to --advanced."};
@@ -37,9 +38,16 @@ int cmdPartitions(const CommandArgs& argv, std::ostream& out, std::ostream& err)
     }
     host.finishLine();
 
-    for (const VolumeRecord& v : list.volumes)
+    // An encrypted volume's row tells whether it opens: with the secret given, or with none
+    // (a BitLocker key stored in the clear).
+    const UnlockSecret secret = secretFromOptions(args);
+    for (const VolumeRecord& v : list.volumes) {
         out << fieldSafe(toUtf8(v.locator)) << '\t' << fieldSafe(toUtf8(v.fileSystem)) << '\t'
-            << fieldSafe(toUtf8(v.sizeText)) << '\t' << v.startSector << '\n';
+            << fieldSafe(toUtf8(v.sizeText)) << '\t' << v.startSector;
+        if (encryptionNamed(v.fileSystem) != EncryptionKind::None)
+            out << '\t' << encryptionState(*image.reader, v, secret);
+        out << '\n';
+    }
     if (status != 0) {
         err << "corvello-cli partitions: reading " << terminalSafe(image.path) << " stopped: " << volumeTablesErrorText(status)
             << ".\n";

@@ -17,6 +17,7 @@ int cmdCat(const CommandArgs& args, std::ostream& out, std::ostream& err);
 int cmdMount(const CommandArgs& args, std::ostream& out, std::ostream& err);
 int cmdCarve(const CommandArgs& args, std::ostream& out, std::ostream& err);
 int cmdDrives(const CommandArgs& args, std::ostream& out, std::ostream& err);
+int cmdImage(const CommandArgs& args, std::ostream& out, std::ostream& err);
 int cmdMftCopies(const CommandArgs& args, std::ostream& out, std::ostream& err);
 int cmdFatTables(const CommandArgs& args, std::ostream& out, std::ostream& err);
 
