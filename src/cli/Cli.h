@@ -14,6 +14,7 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitInput = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitIncomplete = 3;
+inline constexpr int kExitWrongKey = 4;
 // The user interrupted the work (Ctrl-C or SIGTERM), as a shell reports a process ended by SIGINT.
 inline constexpr int kExitInterrupted = 130;
 

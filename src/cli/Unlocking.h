@@ -5,6 +5,7 @@
 #include <ostream>
 #include <string>
 
+#include "cli/Cli.h"
 #include "cli/CliSupport.h"
 #include "device/crypt/Unlock.h"
 
@@ -15,7 +16,6 @@ namespace corvello::cli {
 struct WrongKey {
     std::string message;
 };
-inline constexpr int kExitWrongKey = 4;
 
 // The unlock options every command that reads a volume takes.
 inline const std::set<std::string> kUnlockOptions = {"--password-file", "--key-file"};

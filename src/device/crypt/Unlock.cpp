@@ -46,7 +46,9 @@ std::string readError(const char* what) { return std::string("its ") + what + " 
 
 UnlockResult wrongOrDamaged(const HeaderKey& key, const char* what) {
     if (!key.loaded) return failed(UnlockStatus::Damaged, std::string("its ") + what + " is damaged");
-    if (key.status == -EPERM || key.status == -ENOENT)
+    // libcryptsetup tells a secret that opens nothing by EPERM or ENOENT, and, for a BitLocker
+    // master key that the secret does not decrypt, by EINVAL (the header itself was read).
+    if (key.status == -EPERM || key.status == -ENOENT || key.status == -EINVAL)
         return failed(UnlockStatus::WrongSecret, "the key given opens none of its key slots");
     return failed(UnlockStatus::Damaged, std::string("its key slots cannot be read (") + what + ")");
 }
