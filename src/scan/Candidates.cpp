@@ -2,10 +2,10 @@
 
 #include "common/DisplayFormat.h"
 #include "common/ScanHost.h"
-#include "fs/fat/Fat16Class.h"
-#include "fs/fat/Fat32Class.h"
-#include "fs/fat/Fat64Class.h"
-#include "fs/ntfs/Ntfs.h"
+#include "fs/fat/Fat16Parser.h"
+#include "fs/fat/Fat32Parser.h"
+#include "fs/fat/ExFatParser.h"
+#include "fs/ntfs/NtfsParser.h"
 #include "scan/Families.h"
 
 namespace corvello {
@@ -15,7 +15,7 @@ namespace {
 std::int64_t maxOf(const ScanRequest& request) { return request.maxCandidates > 0 ? request.maxCandidates : 3; }
 
 void findMftCopies(const ScanRequest& request, ScanHost& host, CandidateList& out) {
-    ntfs parser(volumeViewOf(request), host, nullptr, request.volume);
+    NtfsParser parser(volumeViewOf(request), host, nullptr, request.volume);
     parser.readBootSector();
     const std::int64_t copies = parser.findMftCopies(maxOf(request));
     for (std::int64_t k = 0; k < copies && static_cast<std::size_t>(k) < parser.foundMftRecords.size(); ++k)
@@ -48,7 +48,7 @@ void findFats(const ScanRequest& request, ScanHost& host, CandidateList& out) {
 }
 
 void findExFat(const ScanRequest& request, ScanHost& host, CandidateList& out) {
-    Fat64Class parser;
+    ExFatParser parser;
     parser.volume = request.volume;
     parser.host = &host;
     parser.attachReader(volumeViewOf(request));
@@ -87,8 +87,8 @@ CandidateList findCandidates(const ScanRequest& request, ScanHost& host) {
     if (request.reader == nullptr) return out;
     switch (out.family) {
         case Family::Ntfs: findMftCopies(request, host, out); break;
-        case Family::Fat16: findFats<Fat16Class>(request, host, out); break;
-        case Family::Fat32: findFats<Fat32Class>(request, host, out); break;
+        case Family::Fat16: findFats<Fat16Parser>(request, host, out); break;
+        case Family::Fat32: findFats<Fat32Parser>(request, host, out); break;
         case Family::ExFat: findExFat(request, host, out); break;
         default: break;
     }

@@ -6,7 +6,7 @@
 
 #include "common/ResultTree.h"
 #include "common/ScanHost.h"
-#include "fs/fat/Fat64Class.h"
+#include "fs/fat/ExFatParser.h"
 #include "scan/FatFamilySession.h"
 #include "scan/Families.h"
 
@@ -14,7 +14,7 @@ namespace corvello {
 
 namespace {
 
-class ExFatSession : public FatFamilySession<Fat64Class, ExFatEntry> {
+class ExFatSession : public FatFamilySession<ExFatParser, ExFatEntry> {
 public:
     using FatFamilySession::FatFamilySession;
 
@@ -114,7 +114,7 @@ private:
 
 // The advanced mode: the FAT and heap searches of the advanced-input step, then the chosen
 // candidates and cluster size, the entry-set scan and the records built from it.
-std::unique_ptr<ScanSession> runAdvanced(const ScanRequest& request, ScanHost& host, std::unique_ptr<Fat64Class> parser) {
+std::unique_ptr<ScanSession> runAdvanced(const ScanRequest& request, ScanHost& host, std::unique_ptr<ExFatParser> parser) {
     parser->attachReader(volumeViewOf(request));
     parser->volumeBytes = request.volume.sizeBytes();
     const bool bootOk = parser->checkBootSector();
@@ -160,7 +160,7 @@ std::unique_ptr<ScanSession> runAdvanced(const ScanRequest& request, ScanHost& h
 }  // namespace
 
 std::unique_ptr<ScanSession> runExFatScan(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
-    auto parser = std::make_unique<Fat64Class>();
+    auto parser = std::make_unique<ExFatParser>();
     parser->volume = request.volume;
     parser->tree = &tree;
     parser->host = &host;

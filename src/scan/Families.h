@@ -14,8 +14,8 @@ namespace corvello {
 
 class ResultTree;
 class ScanHost;
-class ext2Class;
-class ntfs;
+class ExtParser;
+class NtfsParser;
 
 // The request's volume as the parsers read it: from its first sector to the medium's end.
 inline VolumeView volumeViewOf(const ScanRequest& request) {
@@ -35,7 +35,7 @@ std::unique_ptr<ScanSession> runHfsPlusScan(const ScanRequest& request, ScanHost
 
 // The parser behind an ext or NTFS scan's session (null for other families): for tests that
 // look at what the parser read.
-ext2Class* extParserOf(ScanSession& session);
-ntfs* ntfsParserOf(ScanSession& session);
+ExtParser* extParserOf(ScanSession& session);
+NtfsParser* ntfsParserOf(ScanSession& session);
 
 }  // namespace corvello

@@ -6,8 +6,8 @@
 #include "common/ResultTree.h"
 #include "common/ScanHost.h"
 #include "common/Text.h"
-#include "fs/fat/Fat16Class.h"
-#include "fs/fat/Fat32Class.h"
+#include "fs/fat/Fat16Parser.h"
+#include "fs/fat/Fat32Parser.h"
 #include "scan/FatFamilySession.h"
 #include "scan/Families.h"
 
@@ -190,12 +190,12 @@ std::unique_ptr<ScanSession> runStandard(const ScanRequest& request, ScanHost& h
 }  // namespace
 
 std::unique_ptr<ScanSession> runFat16Scan(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
-    return runStandard<Fat16Class>(request, host, tree, "Selected Drive is not in Fat16 Format",
+    return runStandard<Fat16Parser>(request, host, tree, "Selected Drive is not in Fat16 Format",
                                    "Finding Fat16 File And Directory entries recursively....", true);
 }
 
 std::unique_ptr<ScanSession> runFat32Scan(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
-    return runStandard<Fat32Class>(request, host, tree, "Selected Drive is not in Fat32 Format",
+    return runStandard<Fat32Parser>(request, host, tree, "Selected Drive is not in Fat32 Format",
                                    "Finding Fat32 File And Directory entries recursively....", false);
 }
 

@@ -6,7 +6,7 @@
 #include "common/DisplayFormat.h"
 #include "common/ResultTree.h"
 #include "common/ScanHost.h"
-#include "fs/ntfs/Ntfs.h"
+#include "fs/ntfs/NtfsParser.h"
 #include "scan/Families.h"
 
 namespace corvello {
@@ -17,7 +17,7 @@ namespace {
 // so 0 never names an entry.
 class NtfsSession : public ScanSession {
 public:
-    explicit NtfsSession(std::unique_ptr<ntfs> parser) : p_(std::move(parser)) {}
+    explicit NtfsSession(std::unique_ptr<NtfsParser> parser) : p_(std::move(parser)) {}
 
     TreeItem rootItem() const override { return p_->rootItem; }
 
@@ -114,7 +114,7 @@ public:
         return out;
     }
 
-    ntfs& parser() { return *p_; }
+    NtfsParser& parser() { return *p_; }
 
 protected:
     // A file stands for every file record; one whose record cannot be read is told.
@@ -173,7 +173,7 @@ private:
 
     bool extents(ItemData data, std::vector<ByteRun>& runs, std::uint64_t& length, std::uint64_t& initialized) const {
         const std::lock_guard<std::mutex> lock(mutex_);
-        std::vector<ntfs::DataExtent> found;
+        std::vector<NtfsParser::DataExtent> found;
         if (!p_->dataExtents(data - 1, found, length, initialized)) return false;
         for (const auto& e : found) runs.push_back({e.fileOffset, e.volumeOffset, e.length});
         return true;
@@ -217,7 +217,7 @@ private:
         return !bitmap_.empty();
     }
 
-    std::unique_ptr<ntfs> p_;
+    std::unique_ptr<NtfsParser> p_;
     mutable std::mutex mutex_;
     mutable StreamLayout layout_;
     mutable UnitCache units_;
@@ -227,13 +227,13 @@ private:
 
 }  // namespace
 
-ntfs* ntfsParserOf(ScanSession& session) {
+NtfsParser* ntfsParserOf(ScanSession& session) {
     auto* n = dynamic_cast<NtfsSession*>(&session);
     return n != nullptr ? &n->parser() : nullptr;
 }
 
 std::unique_ptr<ScanSession> runNtfsScan(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
-    auto parser = std::make_unique<ntfs>(volumeViewOf(request), host, &tree, request.volume);
+    auto parser = std::make_unique<NtfsParser>(volumeViewOf(request), host, &tree, request.volume);
 
     if (request.mode == RecoveryMode::Advanced) {
         // The advanced-input page's search for MFT copies (or what it found, when it ran before)...
@@ -258,7 +258,7 @@ std::unique_ptr<ScanSession> runNtfsScan(const ScanRequest& request, ScanHost& h
             parser->clusterSize = std::uint64_t{*request.sectorsPerCluster} * 512;
         } else if (parser->mftReady) {
             // Without a choice, the copy's own place tells its cluster size (else 8 sectors).
-            const std::uint64_t cs = ntfs::clusterSizeOfMftCopy(
+            const std::uint64_t cs = NtfsParser::clusterSizeOfMftCopy(
                 parser->foundMftRecords[static_cast<std::size_t>(k)].location, parser->mftRuns);
             parser->clusterSize = cs != 0 ? cs : 8 * 512;
         }

@@ -1,7 +1,7 @@
 #pragma once
 // HFS+ (and HFSX) volume parser: the volume header, the catalog and extents-overflow B-trees,
 // one entry per catalog folder and file record linked into a tree, the display texts and where
-// a file's data fork lies.
+// a file's data fork lies. (HFSP in the original design.)
 
 #include <array>
 #include <cstdint>
@@ -28,7 +28,7 @@ struct HfsFork {
     std::vector<HfsExtent> extents;  // in fork order
 };
 
-class HFSP {
+class HfsPlusParser {
 public:
     // Scan-page inputs.
     VolumeRecord volume;

@@ -2,7 +2,7 @@
 // The NTFS parser: boot sector and MFT location, one entry per MFT record slot, record
 // decoding, the directory tree (parent references, "ORPHAN_ENTRY"), display texts and reads of
 // a file's data by offset (resident, plain, sparse, LZNT1-compressed, spread over extension
-// records).
+// records). (ntfs in the original design.)
 
 #include <array>
 #include <cstdint>
@@ -98,11 +98,11 @@ struct UnitCache {
     bool damaged = false;
 };
 
-class ntfs {
+class NtfsParser {
 public:
-    ntfs(VolumeView view, ScanHost& host, ResultTree* tree, VolumeRecord volume);
-    ntfs(const ntfs&) = delete;
-    ntfs& operator=(const ntfs&) = delete;
+    NtfsParser(VolumeView view, ScanHost& host, ResultTree* tree, VolumeRecord volume);
+    NtfsParser(const NtfsParser&) = delete;
+    NtfsParser& operator=(const NtfsParser&) = delete;
 
     // Scan steps, in the order of the standard mode.
     bool insertRootItem(const std::u16string& rootLabel = u"ROOT");

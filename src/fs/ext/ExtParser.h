@@ -2,6 +2,7 @@
 // The ext2, ext3 and ext4 parser: finds the superblock, reads the block-group descriptors,
 // records every inode, walks the directories to name the inodes, links the named entries into
 // a tree and fills its top level. It also gives the file list's texts and reads files' data.
+// (ext2Class in the original design.)
 
 #include <array>
 #include <cstdint>
@@ -50,9 +51,9 @@ struct ExtInodeTimes {
     std::optional<platform::UnixTime> birth;  // the creation time large inodes keep
 };
 
-class ext2Class {
+class ExtParser {
 public:
-    ext2Class(ScanHost& host, ResultTree* tree);
+    ExtParser(ScanHost& host, ResultTree* tree);
 
     // Written before the scan.
     VolumeRecord volume;
