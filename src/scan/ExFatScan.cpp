@@ -4,9 +4,11 @@
 #include <memory>
 #include <mutex>
 
+#include "common/DisplayFormat.h"
 #include "common/ResultTree.h"
 #include "common/ScanHost.h"
 #include "fs/fat/ExFatParser.h"
+#include "scan/Candidates.h"
 #include "scan/FatFamilySession.h"
 #include "scan/Families.h"
 
@@ -119,7 +121,7 @@ std::unique_ptr<ScanSession> runAdvanced(const ScanRequest& request, ScanHost& h
     parser->volumeBytes = request.volume.sizeBytes();
     const bool bootOk = parser->checkBootSector();
     host.setStatus("Finding Fat64 entries....");
-    const std::int64_t max = request.maxCandidates > 0 ? request.maxCandidates : 3;
+    const std::int64_t max = candidateMax(request);
     parser->fatCandidates = request.foundTables ? *request.foundTables : parser->findFatTables(max);
     parser->heapCandidates = request.foundHeaps ? *request.foundHeaps : parser->findHeapStarts(max);
     if (bootOk && !parser->heapCandidates.empty()) parser->heapCandidates.front() = parser->heapOffset;
@@ -158,6 +160,24 @@ std::unique_ptr<ScanSession> runAdvanced(const ScanRequest& request, ScanHost& h
 }
 
 }  // namespace
+
+void findExFatCandidates(const ScanRequest& request, ScanHost& host, CandidateList& out) {
+    ExFatParser parser;
+    parser.volume = request.volume;
+    parser.host = &host;
+    parser.attachReader(volumeViewOf(request));
+    parser.volumeBytes = request.volume.sizeBytes();
+    out.bootValid = parser.checkBootSector();
+    host.setStatus("Finding Fat64 entries....");
+    out.tables = parser.findFatTables(candidateMax(request));
+    out.heaps = parser.findHeapStarts(candidateMax(request));
+    if (out.bootValid && !out.heaps.empty()) out.heaps.front() = parser.heapOffset;
+    out.clusterChoices = clusterShiftChoices(parser, out.bootValid);
+    out.message = format(
+        "Number of FAT64-ENTRY found = %d and Number of HeapOffset-ENTRY found =  %d  . Please select the choice from "
+        "( Entry and Heap ) Combobox and click Next button to proceed.",
+        static_cast<int>(out.tables.size()), static_cast<int>(out.heaps.size()));
+}
 
 std::unique_ptr<ScanSession> runExFatScan(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
     auto parser = std::make_unique<ExFatParser>();

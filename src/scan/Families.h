@@ -1,6 +1,7 @@
 #pragma once
 // One entry point per parser family: runs the family's scan steps for the request's mode.
-// Each returns null (after reporting why through host) when it cannot go on.
+// Each returns null (after reporting why through host) when it cannot go on. The family table
+// (FamilyTable.cpp) holds them, with the candidate searches of the families that have one.
 
 #include <cstdint>
 #include <memory>
@@ -32,6 +33,21 @@ std::unique_ptr<ScanSession> runFat32Scan(const ScanRequest& request, ScanHost& 
 std::unique_ptr<ScanSession> runExFatScan(const ScanRequest& request, ScanHost& host, ResultTree& tree);
 std::unique_ptr<ScanSession> runExtScan(const ScanRequest& request, ScanHost& host, ResultTree& tree);
 std::unique_ptr<ScanSession> runHfsPlusScan(const ScanRequest& request, ScanHost& host, ResultTree& tree);
+
+struct CandidateList;
+
+// How many candidates of each kind a search keeps: the request's count, else 3.
+inline std::int64_t candidateMax(const ScanRequest& request) {
+    return request.maxCandidates > 0 ? request.maxCandidates : 3;
+}
+
+// The advanced input's searches: MFT copies (NtfsScan.cpp), FAT tables (FatScan.cpp), FAT
+// tables and cluster-heap starts (ExFatScan.cpp), with the choices offered beside them and the
+// message that counts them.
+void findNtfsCandidates(const ScanRequest& request, ScanHost& host, CandidateList& out);
+void findFat16Candidates(const ScanRequest& request, ScanHost& host, CandidateList& out);
+void findFat32Candidates(const ScanRequest& request, ScanHost& host, CandidateList& out);
+void findExFatCandidates(const ScanRequest& request, ScanHost& host, CandidateList& out);
 
 // The parser behind an ext or NTFS scan's session (null for other families): for tests that
 // look at what the parser read.

@@ -5,9 +5,11 @@
 
 #include "common/ResultTree.h"
 #include "common/ScanHost.h"
+#include "common/DisplayFormat.h"
 #include "common/Text.h"
 #include "fs/fat/Fat16Parser.h"
 #include "fs/fat/Fat32Parser.h"
+#include "scan/Candidates.h"
 #include "scan/FatFamilySession.h"
 #include "scan/Families.h"
 
@@ -114,8 +116,7 @@ std::unique_ptr<ScanSession> runAdvanced(const ScanRequest& request, ScanHost& h
     parser->volumeBytes = request.volume.sizeBytes();
     const bool bootOk = parser->checkBootSector();
     if (!parser->isFat32()) host.setStatus("Finding Fat entries....");
-    const std::int64_t max = request.maxCandidates > 0 ? request.maxCandidates : 3;
-    parser->fatCandidates = request.foundTables ? *request.foundTables : parser->findFatTables(max);
+    parser->fatCandidates = request.foundTables ? *request.foundTables : parser->findFatTables(candidateMax(request));
     host.clearStop();
     const auto choices = sectorsPerClusterChoices(*parser, bootOk);
     const std::int64_t k = request.candidateIndex.value_or(0);
@@ -187,7 +188,37 @@ std::unique_ptr<ScanSession> runStandard(const ScanRequest& request, ScanHost& h
     return std::make_unique<FatSession>(std::move(parser), root);
 }
 
+// The advanced input's FAT search: the tables found and the cluster sizes offered.
+template <class Parser>
+void findFats(const ScanRequest& request, ScanHost& host, CandidateList& out) {
+    Parser parser;
+    parser.volume = request.volume;
+    parser.host = &host;
+    parser.attachReader(volumeViewOf(request));
+    parser.volumeBytes = request.volume.sizeBytes();
+    out.bootValid = parser.checkBootSector();
+    if (!parser.isFat32()) host.setStatus("Finding Fat entries....");
+    out.tables = parser.findFatTables(candidateMax(request));
+    out.clusterChoices = sectorsPerClusterChoices(parser, out.bootValid);
+    if (parser.isFat32() && out.tables.empty()) {
+        out.noneFound = true;
+        out.message = "NO FAT  FAT32-ENTRY found ..";
+    } else {
+        out.message = format(
+            "Number of %s-ENTRY found = %d . Please select the choice from combo box and click Next button to proceed.",
+            parser.isFat32() ? "FAT32" : "FAT", static_cast<int>(out.tables.size()));
+    }
+}
+
 }  // namespace
+
+void findFat16Candidates(const ScanRequest& request, ScanHost& host, CandidateList& out) {
+    findFats<Fat16Parser>(request, host, out);
+}
+
+void findFat32Candidates(const ScanRequest& request, ScanHost& host, CandidateList& out) {
+    findFats<Fat32Parser>(request, host, out);
+}
 
 std::unique_ptr<ScanSession> runFat16Scan(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
     return runStandard<Fat16Parser>(request, host, tree, "Selected Drive is not in Fat16 Format",

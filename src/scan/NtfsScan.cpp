@@ -7,6 +7,7 @@
 #include "common/ResultTree.h"
 #include "common/ScanHost.h"
 #include "fs/ntfs/NtfsParser.h"
+#include "scan/Candidates.h"
 #include "scan/Families.h"
 
 namespace corvello {
@@ -232,6 +233,18 @@ NtfsParser* ntfsParserOf(ScanSession& session) {
     return n != nullptr ? &n->parser() : nullptr;
 }
 
+void findNtfsCandidates(const ScanRequest& request, ScanHost& host, CandidateList& out) {
+    NtfsParser parser(volumeViewOf(request), host, nullptr, request.volume);
+    parser.readBootSector();
+    const std::int64_t copies = parser.findMftCopies(candidateMax(request));
+    for (std::int64_t k = 0; k < copies && static_cast<std::size_t>(k) < parser.foundMftRecords.size(); ++k)
+        out.tables.push_back(static_cast<std::int64_t>(parser.foundMftRecords[static_cast<std::size_t>(k)].location));
+    out.clusterChoices = {8, 4, 2, 16, 32, 64};
+    out.message = format(
+        "Number of MFT-ENTRY found = %lld . Please select the choice from combo box and click Next button to proceed.",
+        static_cast<long long>(copies));
+}
+
 std::unique_ptr<ScanSession> runNtfsScan(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
     auto parser = std::make_unique<NtfsParser>(volumeViewOf(request), host, &tree, request.volume);
 
@@ -240,7 +253,7 @@ std::unique_ptr<ScanSession> runNtfsScan(const ScanRequest& request, ScanHost& h
         parser->readBootSector();
         const std::int64_t copies = request.foundTables
                                         ? parser->takeMftCopies(*request.foundTables)
-                                        : parser->findMftCopies(request.maxCandidates > 0 ? request.maxCandidates : 3);
+                                        : parser->findMftCopies(candidateMax(request));
         const std::int64_t k = request.candidateIndex.value_or(0);
         if (k < 0 || k >= copies) {
             host.notice(format("There is no MFT copy %lld: the search found %lld.", static_cast<long long>(k),
