@@ -117,8 +117,7 @@ private:
 // The advanced mode: the FAT and heap searches of the advanced-input step, then the chosen
 // candidates and cluster size, the entry-set scan and the records built from it.
 std::unique_ptr<ScanSession> runAdvanced(const ScanRequest& request, ScanHost& host, std::unique_ptr<ExFatParser> parser) {
-    parser->attachReader(volumeViewOf(request));
-    parser->volumeBytes = request.volume.sizeBytes();
+    parser->attachReader();
     const bool bootOk = parser->checkBootSector();
     host.setStatus("Finding Fat64 entries....");
     const std::int64_t max = candidateMax(request);
@@ -162,11 +161,8 @@ std::unique_ptr<ScanSession> runAdvanced(const ScanRequest& request, ScanHost& h
 }  // namespace
 
 void findExFatCandidates(const ScanRequest& request, ScanHost& host, CandidateList& out) {
-    ExFatParser parser;
-    parser.volume = request.volume;
-    parser.host = &host;
-    parser.attachReader(volumeViewOf(request));
-    parser.volumeBytes = request.volume.sizeBytes();
+    ExFatParser parser(parserInputs(request, host, nullptr));
+    parser.attachReader();
     out.bootValid = parser.checkBootSector();
     host.setStatus("Finding Fat64 entries....");
     out.tables = parser.findFatTables(candidateMax(request));
@@ -180,12 +176,7 @@ void findExFatCandidates(const ScanRequest& request, ScanHost& host, CandidateLi
 }
 
 std::unique_ptr<ScanSession> runExFatScan(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
-    auto parser = std::make_unique<ExFatParser>();
-    parser->volume = request.volume;
-    parser->tree = &tree;
-    parser->host = &host;
-    parser->driveFormatted = request.driveFormatted;
-    parser->rootLabel = request.rootLabel;
+    auto parser = std::make_unique<ExFatParser>(parserInputs(request, host, &tree));
     if (request.mode == RecoveryMode::Advanced) return runAdvanced(request, host, std::move(parser));
     if (request.mode != RecoveryMode::Standard) {
         // Not a volume that could not be read: a mode this family does not have.
@@ -195,8 +186,7 @@ std::unique_ptr<ScanSession> runExFatScan(const ScanRequest& request, ScanHost& 
                             "advanced mode.");
         return session;
     }
-    parser->attachReader(volumeViewOf(request));
-    parser->volumeBytes = request.volume.sizeBytes();
+    parser->attachReader();
     if (!parser->checkBootSector()) {
         host.notice("Selected Drive is not in exFat Format");
         return nullptr;

@@ -192,14 +192,11 @@ ExtParser* extParserOf(ScanSession& session) {
 // record the inode tables, name the inodes by walking the directories, build and link the
 // record map and fill the tree's top level. The parser reports its own status texts.
 std::unique_ptr<ScanSession> runExtScan(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
-    auto parser = std::make_unique<ExtParser>(host, &tree);
-    parser->volume = request.volume;
-    parser->rootLabel = request.rootLabel;
-    if (!parser->attachReader(volumeViewOf(request))) {
+    auto parser = std::make_unique<ExtParser>(parserInputs(request, host, &tree));
+    if (!parser->attachReader()) {
         host.setStatus("The volume cannot be read.");
         return nullptr;
     }
-    parser->volumeBytes = request.volume.sizeBytes();
     if (parser->volumeBytes == 0) {
         host.setStatus("The volume size is 0: nothing to parse.");
         return nullptr;

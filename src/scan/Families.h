@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "device/VolumeView.h"
+#include "fs/ParserInputs.h"
 
 #include "scan/ScanRequest.h"
 #include "scan/ScanSession.h"
@@ -25,6 +26,22 @@ inline VolumeView volumeViewOf(const ScanRequest& request) {
         __builtin_mul_overflow(static_cast<std::uint64_t>(request.volume.startSector), std::uint64_t{512}, &start))
         start = UINT64_MAX;
     return VolumeView::toEnd(request.reader, start);
+}
+
+// What a parser of the request's volume starts from: its view, its record, the host and the
+// tree (null for a search only), and the request's choices.
+inline ParserInputs parserInputs(const ScanRequest& request, ScanHost& host, ResultTree* tree) {
+    ParserInputs inputs;
+    inputs.view = volumeViewOf(request);
+    inputs.volume = request.volume;
+    inputs.host = &host;
+    inputs.tree = tree;
+    inputs.volumeBytes = request.volume.sizeBytes();
+    inputs.mode = request.mode;
+    inputs.rootLabel = request.rootLabel;
+    inputs.driveFormatted = request.driveFormatted;
+    inputs.codePage = request.codePage;
+    return inputs;
 }
 
 std::unique_ptr<ScanSession> runNtfsScan(const ScanRequest& request, ScanHost& host, ResultTree& tree);

@@ -95,25 +95,12 @@ private:
     mutable bool usageReady_ = false;
 };
 
-template <class Parser>
-std::unique_ptr<Parser> prepare(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
-    auto parser = std::make_unique<Parser>();
-    parser->volume = request.volume;
-    parser->tree = &tree;
-    parser->host = &host;
-    parser->driveFormatted = request.driveFormatted;
-    parser->rootLabel = request.rootLabel;
-    parser->codePage = request.codePage;
-    return parser;
-}
-
 // The advanced mode: the FAT search of the advanced-input step, then the chosen FAT and
 // cluster size, the slot scan and the records built from it.
 template <class Parser>
 std::unique_ptr<ScanSession> runAdvanced(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
-    auto parser = prepare<Parser>(request, host, tree);
-    parser->attachReader(volumeViewOf(request));
-    parser->volumeBytes = request.volume.sizeBytes();
+    auto parser = std::make_unique<Parser>(parserInputs(request, host, &tree));
+    parser->attachReader();
     const bool bootOk = parser->checkBootSector();
     if (!parser->isFat32()) host.setStatus("Finding Fat entries....");
     parser->fatCandidates = request.foundTables ? *request.foundTables : parser->findFatTables(candidateMax(request));
@@ -153,7 +140,7 @@ template <class Parser>
 std::unique_ptr<ScanSession> runStandard(const ScanRequest& request, ScanHost& host, ResultTree& tree,
                                          const char* refusal, const char* walkText, bool finalProgress) {
     if (request.mode == RecoveryMode::Advanced) return runAdvanced<Parser>(request, host, tree);
-    auto parser = prepare<Parser>(request, host, tree);
+    auto parser = std::make_unique<Parser>(parserInputs(request, host, &tree));
     if (request.mode != RecoveryMode::Standard) {
         // Not a volume that could not be read: a mode this family does not have.
         host.setStatus("The deep recovery mode is only available for NTFS volumes.");
@@ -163,8 +150,7 @@ std::unique_ptr<ScanSession> runStandard(const ScanRequest& request, ScanHost& h
                             " volume is read in the standard or the advanced mode.");
         return session;
     }
-    parser->attachReader(volumeViewOf(request));
-    parser->volumeBytes = request.volume.sizeBytes();
+    parser->attachReader();
     if (!parser->checkBootSector()) {
         host.notice(refusal);
         return nullptr;
@@ -191,11 +177,8 @@ std::unique_ptr<ScanSession> runStandard(const ScanRequest& request, ScanHost& h
 // The advanced input's FAT search: the tables found and the cluster sizes offered.
 template <class Parser>
 void findFats(const ScanRequest& request, ScanHost& host, CandidateList& out) {
-    Parser parser;
-    parser.volume = request.volume;
-    parser.host = &host;
-    parser.attachReader(volumeViewOf(request));
-    parser.volumeBytes = request.volume.sizeBytes();
+    Parser parser(parserInputs(request, host, nullptr));
+    parser.attachReader();
     out.bootValid = parser.checkBootSector();
     if (!parser.isFat32()) host.setStatus("Finding Fat entries....");
     out.tables = parser.findFatTables(candidateMax(request));

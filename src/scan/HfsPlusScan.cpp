@@ -130,12 +130,7 @@ private:
 }  // namespace
 
 std::unique_ptr<ScanSession> runHfsPlusScan(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
-    auto parser = std::make_unique<HfsPlusParser>();
-    parser->volume = request.volume;
-    parser->tree = &tree;
-    parser->host = &host;
-    parser->view = volumeViewOf(request);
-    parser->rootLabel = request.rootLabel;
+    auto parser = std::make_unique<HfsPlusParser>(parserInputs(request, host, &tree));
     host.setStatus("HFS+ partition selected....");
 
     parser->attachReader();

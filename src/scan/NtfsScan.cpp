@@ -234,7 +234,7 @@ NtfsParser* ntfsParserOf(ScanSession& session) {
 }
 
 void findNtfsCandidates(const ScanRequest& request, ScanHost& host, CandidateList& out) {
-    NtfsParser parser(volumeViewOf(request), host, nullptr, request.volume);
+    NtfsParser parser(parserInputs(request, host, nullptr));
     parser.readBootSector();
     const std::int64_t copies = parser.findMftCopies(candidateMax(request));
     for (std::int64_t k = 0; k < copies && static_cast<std::size_t>(k) < parser.foundMftRecords.size(); ++k)
@@ -246,7 +246,7 @@ void findNtfsCandidates(const ScanRequest& request, ScanHost& host, CandidateLis
 }
 
 std::unique_ptr<ScanSession> runNtfsScan(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
-    auto parser = std::make_unique<NtfsParser>(volumeViewOf(request), host, &tree, request.volume);
+    auto parser = std::make_unique<NtfsParser>(parserInputs(request, host, &tree));
 
     if (request.mode == RecoveryMode::Advanced) {
         // The advanced-input page's search for MFT copies (or what it found, when it ran before)...
@@ -265,7 +265,6 @@ std::unique_ptr<ScanSession> runNtfsScan(const ScanRequest& request, ScanHost& h
         tree.deleteAllItems();
         parser->insertRootItem(request.rootLabel);
         parser->forgetEntries();
-        parser->mode = static_cast<std::uint32_t>(request.mode);
         parser->useFoundMft(k);
         if (request.sectorsPerCluster && *request.sectorsPerCluster > 0) {
             parser->clusterSize = std::uint64_t{*request.sectorsPerCluster} * 512;
@@ -282,7 +281,6 @@ std::unique_ptr<ScanSession> runNtfsScan(const ScanRequest& request, ScanHost& h
 
     parser->insertRootItem(request.rootLabel);
     parser->readBootSector();
-    parser->mode = static_cast<std::uint32_t>(request.mode);
     if (request.mode == RecoveryMode::Standard) {
         host.setStatus(" ParsingBasedOnMFT is going on....");
         parser->locateMft();

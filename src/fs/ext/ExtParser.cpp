@@ -15,7 +15,13 @@ namespace corvello {
 
 using namespace extlayout;
 
-ExtParser::ExtParser(ScanHost& host, ResultTree* tree) : host_(host), tree_(tree) {}
+ExtParser::ExtParser(const ParserInputs& inputs)
+    : volume(inputs.volume),
+      rootLabel(inputs.rootLabel),
+      volumeBytes(inputs.volumeBytes),
+      host_(*inputs.host),
+      tree_(inputs.tree),
+      view_(inputs.view) {}
 
 bool ExtParser::stopSeen() {
     if (!host_.checkpoint()) return false;
@@ -23,8 +29,7 @@ bool ExtParser::stopSeen() {
     return true;
 }
 
-bool ExtParser::attachReader(const VolumeView& view) {
-    view_ = view;
+bool ExtParser::attachReader() {
     reader_ = view_.valid() ? &view_ : nullptr;
     if (reader_ == nullptr) return false;
     deviceBytes_ = view_.sectorBytes();

@@ -16,6 +16,7 @@
 #include "common/Bytes.h"
 #include "common/ResultTree.h"
 #include "device/VolumeView.h"
+#include "fs/ParserInputs.h"
 #include "fs/ext/ExtEntry.h"
 #include "common/VolumeRecord.h"
 #include "platform/Time.h"
@@ -53,15 +54,16 @@ struct ExtInodeTimes {
 
 class ExtParser {
 public:
-    ExtParser(ScanHost& host, ResultTree* tree);
+    // inputs.host must not be null.
+    explicit ExtParser(const ParserInputs& inputs);
 
-    // Written before the scan.
+    // From the parser's inputs.
     VolumeRecord volume;
     std::u16string rootLabel = u"ROOT";
     std::int64_t volumeBytes = 0;
 
     // The scan, in this order.
-    bool attachReader(const VolumeView& view);
+    bool attachReader();
     bool findSuperblock();
     bool readGroupDescriptors();
     bool scanInodeTables();

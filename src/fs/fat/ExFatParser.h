@@ -23,6 +23,8 @@ class ScanHost;
 
 class ExFatParser : public FatParserBase {
 public:
+    explicit ExFatParser(const ParserInputs& inputs = {}) : FatParserBase(inputs) {}
+
     // True for an exFAT boot sector with a usable geometry.
     bool checkBootSector();
     // Reads the root directory's cluster chain; false when there is nothing to read.

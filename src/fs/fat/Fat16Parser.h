@@ -8,7 +8,7 @@ namespace corvello {
 
 class Fat16Parser : public FatVolume {
 public:
-    Fat16Parser() : FatVolume(FatKind::Fat16) {}
+    explicit Fat16Parser(const ParserInputs& inputs = {}) : FatVolume(FatKind::Fat16, inputs) {}
     // True for a FAT12 or FAT16 boot sector.
     bool checkBootSector() { return acceptBootSector(false); }
 };

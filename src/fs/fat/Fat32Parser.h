@@ -8,7 +8,7 @@ namespace corvello {
 
 class Fat32Parser : public FatVolume {
 public:
-    Fat32Parser() : FatVolume(FatKind::Fat32) {}
+    explicit Fat32Parser(const ParserInputs& inputs = {}) : FatVolume(FatKind::Fat32, inputs) {}
     // True for a FAT32 boot sector.
     bool checkBootSector() { return acceptBootSector(true); }
 };

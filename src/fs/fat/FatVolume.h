@@ -93,7 +93,7 @@ public:
     std::uint32_t clusterCount = 0;
 
 protected:
-    explicit FatVolume(FatKind kind) : kind_(kind) {}
+    FatVolume(FatKind kind, const ParserInputs& inputs) : FatParserBase(inputs), kind_(kind) {}
     // Accepts the boot sector when it is a FAT volume of one of the given kinds (decided by its
     // structure and cluster count, not by its OEM text) and sets the geometry.
     bool acceptBootSector(bool fat32);

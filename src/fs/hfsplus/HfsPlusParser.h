@@ -13,6 +13,7 @@
 
 #include "common/ResultTree.h"
 #include "device/VolumeView.h"
+#include "fs/ParserInputs.h"
 #include "fs/hfsplus/HfsRecords.h"
 #include "common/VolumeRecord.h"
 #include "platform/Time.h"
@@ -30,7 +31,10 @@ struct HfsFork {
 
 class HfsPlusParser {
 public:
-    // Scan-page inputs.
+    explicit HfsPlusParser(const ParserInputs& inputs = {})
+        : volume(inputs.volume), tree(inputs.tree), host(inputs.host), view(inputs.view), rootLabel(inputs.rootLabel) {}
+
+    // From the parser's inputs.
     VolumeRecord volume;
     ResultTree* tree = nullptr;
     ScanHost* host = nullptr;

@@ -19,8 +19,8 @@ namespace corvello {
 
 using namespace ntfs_internal;
 
-NtfsParser::NtfsParser(VolumeView view, ScanHost& host, ResultTree* tree, VolumeRecord volume)
-    : reader_(view), host_(host), tree_(tree), volume_(std::move(volume)) {}
+NtfsParser::NtfsParser(const ParserInputs& inputs)
+    : mode(inputs.mode), reader_(inputs.view), host_(*inputs.host), tree_(inputs.tree), volume_(inputs.volume) {}
 
 bool NtfsParser::insertRootItem(const std::u16string& rootLabel) {
     if (tree_ != nullptr) rootItem = tree_->insertItem(kTreeTop, rootLabel, IconKind::Folder, 0);
@@ -274,7 +274,7 @@ void NtfsParser::takeNames(const RecordBytes& bytes, std::uint64_t target) {
         t.allocatedSize = le64(v, 40);
         if (first) t.parent = parentFromReference(le64(v, 0));
         // Found records are placed by the deep mode's own rule; the MFT-copy search only reads.
-        if (mode != 3 && !searching_) attachToParent(target);
+        if (mode != RecoveryMode::Deep && !searching_) attachToParent(target);
     }
 }
 

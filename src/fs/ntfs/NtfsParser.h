@@ -16,6 +16,7 @@
 
 #include "common/ResultTree.h"
 #include "device/VolumeView.h"
+#include "fs/ParserInputs.h"
 #include "fs/ntfs/MftEntry.h"
 #include "fs/ntfs/Record.h"
 #include "common/VolumeRecord.h"
@@ -100,7 +101,8 @@ struct UnitCache {
 
 class NtfsParser {
 public:
-    NtfsParser(VolumeView view, ScanHost& host, ResultTree* tree, VolumeRecord volume);
+    // inputs.host must not be null; the parser reads its volume's length from the boot sector.
+    explicit NtfsParser(const ParserInputs& inputs);
     NtfsParser(const NtfsParser&) = delete;
     NtfsParser& operator=(const NtfsParser&) = delete;
 
@@ -173,7 +175,7 @@ public:
     void rename(std::uint64_t i, const std::u16string& name);
 
     // State shared with the scan session.
-    std::uint32_t mode = 1;  // 1 standard, 2 advanced, 3 deep
+    RecoveryMode mode = RecoveryMode::Standard;
     std::vector<MftEntry> entries;
     std::vector<std::uint64_t> extensionRecords;
     std::vector<MftRun> mftRuns;

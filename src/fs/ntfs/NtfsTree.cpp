@@ -185,7 +185,7 @@ void NtfsParser::placeOrphans() {
     host_.setProgressRange(0, static_cast<std::int64_t>(entries.size()));
     MftEntry& pseudo = entries[orphanIndex];
     const auto orphanId = static_cast<std::int64_t>(orphanIndex);
-    if (mode != 3) {
+    if (mode != RecoveryMode::Deep) {
         bool first = true;
         for (std::uint64_t i = 0; i < entries.size(); ++i) {
             MftEntry& e = entries[i];
@@ -237,7 +237,7 @@ bool NtfsParser::fillTreeTopLevel() {
     const bool rootFound = rootIndex < entries.size();
     if (tree_ == nullptr) return rootFound;
     bool pseudoShown = false;
-    if (mode != 3 && rootFound) {
+    if (mode != RecoveryMode::Deep && rootFound) {
         std::set<std::int64_t> seen;
         const std::uint64_t n = entries.size();
         for (std::int64_t cur = entries[rootIndex].firstChild;
