@@ -6,7 +6,7 @@
 #include <string>
 
 #include "device/VolumeView.h"
-#include "device/readWriteInterface.h"
+#include "device/ReadOnlyReader.h"
 #include "platform/RawFile.h"
 
 namespace corvello {
@@ -14,7 +14,7 @@ namespace corvello {
 class ScanHost;
 struct ScanSelection;
 
-class FileReadSeek : public readWriteInterface, public ByteSource {
+class FileReadSeek : public ReadOnlyReader, public ByteSource {
 public:
     // selection receives totalSectors on open; host receives the "invalid handle ..." notice.
     explicit FileReadSeek(ScanSelection* selection = nullptr, ScanHost* host = nullptr);
