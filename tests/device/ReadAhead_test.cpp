@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <set>
@@ -24,12 +25,12 @@ struct FailingMedium {
     }
     std::size_t read(std::uint64_t offset, std::span<std::uint8_t> buffer) {
         asked.push_back(buffer.size());
-        std::size_t n = 0;
-        while (n < buffer.size() && offset + n < bytes.size() && badSectors.count((offset + n) / 512) == 0) {
-            buffer[n] = bytes[offset + n];
-            ++n;
-        }
-        return n;
+        if (offset >= bytes.size()) return 0;
+        std::uint64_t end = std::min<std::uint64_t>(bytes.size(), offset + buffer.size());
+        const auto bad = badSectors.lower_bound(offset / 512);
+        if (bad != badSectors.end()) end = std::min(end, std::max(offset, *bad * 512));
+        std::memcpy(buffer.data(), bytes.data() + offset, static_cast<std::size_t>(end - offset));
+        return static_cast<std::size_t>(end - offset);
     }
     ReadAhead::Fetch fetch() {
         return [this](std::uint64_t offset, std::span<std::uint8_t> buffer) { return read(offset, buffer); };
@@ -47,7 +48,7 @@ TEST(ReadAhead, DeliversWhatTheMediumDeliversByteForByte) {
     const auto fetch = medium.fetch();
     std::mt19937_64 rng(11);
     std::uint64_t last = 0;
-    for (int i = 0; i < 20000; ++i) {
+    for (int i = 0; i < 4000; ++i) {
         // Mostly record-sized reads near the last one, some jumps, some large reads.
         const int kind = static_cast<int>(rng() % 10);
         const std::uint64_t offset = kind < 6 ? last + rng() % 8192
