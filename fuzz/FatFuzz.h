@@ -11,9 +11,9 @@
 
 #include "FuzzScan.h"
 #include "common/MemoryScanHost.h"
-#include "fs/fat/Fat16Class.h"
-#include "fs/fat/Fat32Class.h"
-#include "fs/fat/Fat64Class.h"
+#include "fs/fat/Fat16Parser.h"
+#include "fs/fat/Fat32Parser.h"
+#include "fs/fat/ExFatParser.h"
 #include "scan/Candidates.h"
 #include "scan/FatFamilySession.h"
 
@@ -35,12 +35,12 @@ void checkLinks(ScanSession* scanned) {
 
 template <class Parser>
 int runFatFuzz(const std::uint8_t* data, std::size_t size) {
-    constexpr bool kExFat = std::is_same_v<Parser, Fat64Class>;
-    using Session = std::conditional_t<kExFat, FatFamilySession<Fat64Class, ExFatEntry>,
+    constexpr bool kExFat = std::is_same_v<Parser, ExFatParser>;
+    using Session = std::conditional_t<kExFat, FatFamilySession<ExFatParser, ExFatEntry>,
                                        FatFamilySession<FatVolume, FatEntry>>;
     const std::span<const std::uint8_t> image(data, size);
     ScanRequest request;
-    request.volume.fileSystem = kExFat ? u"exFAT" : std::is_same_v<Parser, Fat32Class> ? u"FAT32" : u"FAT16";
+    request.volume.fileSystem = kExFat ? u"exFAT" : std::is_same_v<Parser, Fat32Parser> ? u"FAT32" : u"FAT16";
     request.volume.byteLength = static_cast<std::int64_t>(size);
     {
         const auto scan = scanAndExtract(image, request, UINT64_MAX, 4);

@@ -1,6 +1,6 @@
-// libFuzzer target: a fat16 volume through Fat16Class.
+// libFuzzer target: a fat16 volume through Fat16Parser.
 #include "FatFuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    return corvello::fuzz::runFatFuzz<corvello::Fat16Class>(data, size);
+    return corvello::fuzz::runFatFuzz<corvello::Fat16Parser>(data, size);
 }

@@ -32,6 +32,7 @@ bool FileReadSeek::open(const std::string& path) {
     if (!file.isBlockDevice()) deviceLength = static_cast<std::int64_t>(bytes);
 
     file_ = std::move(file);  // the old handle, if any, is released here
+    cache_.clear();
     path_ = path;
     position_ = 0;
     resetUnread();
@@ -44,9 +45,10 @@ bool FileReadSeek::read(void* buffer, std::uint32_t count) {
     lastDelivered_ = 0;
     if (count == 0) return true;
     if (!file_.isOpen() || buffer == nullptr) return false;
-    // Read straight into the caller's buffer; pread writes nothing when nothing arrives, so a
-    // read that delivers no byte leaves the buffer as it was.
-    const std::size_t got = file_.readAt(buffer, count, position_);
+    // Read straight into the caller's buffer; nothing is written when nothing arrives, so a read
+    // that delivers no byte leaves the buffer as it was.
+    const std::size_t got =
+        position_ < 0 ? 0 : readCached(static_cast<std::uint64_t>(position_), std::span(static_cast<std::uint8_t*>(buffer), count));
     if (got > 0 && got < count) std::memset(static_cast<unsigned char*>(buffer) + got, 0, count - got);
     countUnread(count - got);
     lastDelivered_ = static_cast<std::uint32_t>(got);
@@ -87,7 +89,14 @@ bool FileReadSeek::readAt(std::int64_t offset, void* buffer, std::uint32_t count
 
 std::size_t FileReadSeek::readBytes(std::uint64_t offset, std::span<std::uint8_t> buffer) const {
     if (!file_.isOpen() || buffer.empty() || offset > static_cast<std::uint64_t>(INT64_MAX)) return 0;
-    return file_.readAt(buffer.data(), buffer.size(), static_cast<std::int64_t>(offset));
+    return readCached(offset, buffer);
+}
+
+std::size_t FileReadSeek::readCached(std::uint64_t offset, std::span<std::uint8_t> buffer) const {
+    if (offset > static_cast<std::uint64_t>(INT64_MAX)) return 0;
+    return cache_.read(offset, buffer, sourceBytes(), [this](std::uint64_t at, std::span<std::uint8_t> into) {
+        return at > static_cast<std::uint64_t>(INT64_MAX) ? 0 : file_.readAt(into.data(), into.size(), static_cast<std::int64_t>(at));
+    });
 }
 
 std::uint64_t FileReadSeek::sourceBytes() const {

@@ -1,12 +1,14 @@
 #pragma once
 // The sector reader on an image file or a block device: read-only, positional reads, zero fill
-// after a short read.
+// after a short read. Small reads go through a ReadAhead, so that a walk of many records costs few
+// reads of the medium.
 
 #include <cstdint>
 #include <string>
 
+#include "device/ReadAhead.h"
 #include "device/VolumeView.h"
-#include "device/readWriteInterface.h"
+#include "device/ReadOnlyReader.h"
 #include "platform/RawFile.h"
 
 namespace corvello {
@@ -14,7 +16,7 @@ namespace corvello {
 class ScanHost;
 struct ScanSelection;
 
-class FileReadSeek : public readWriteInterface, public ByteSource {
+class FileReadSeek : public ReadOnlyReader, public ByteSource {
 public:
     // selection receives totalSectors on open; host receives the "invalid handle ..." notice.
     explicit FileReadSeek(ScanSelection* selection = nullptr, ScanHost* host = nullptr);
@@ -37,6 +39,8 @@ public:
     std::uint64_t totalSectors() const { return totalSectors_; }
     // Bytes the last read delivered.
     std::uint32_t lastDelivered() const { return lastDelivered_; }
+    // Reads asked of the medium itself since it was opened.
+    std::uint64_t mediumReads() const { return cache_.fetches(); }
     // Operating-system error code of the last failure.
     int lastError() const override { return openError_ != 0 ? openError_ : file_.lastError(); }
     const std::string& path() const { return path_; }
@@ -44,7 +48,11 @@ public:
     void setHost(ScanHost* host) { host_ = host; }
 
 private:
+    // Reads through the windows of the medium kept in memory.
+    std::size_t readCached(std::uint64_t offset, std::span<std::uint8_t> buffer) const;
+
     mutable platform::RawFile file_;
+    mutable ReadAhead cache_;
     ScanSelection* selection_;
     ScanHost* host_;
     std::string path_;

@@ -4,9 +4,11 @@
 #include <memory>
 #include <mutex>
 
+#include "common/DisplayFormat.h"
 #include "common/ResultTree.h"
 #include "common/ScanHost.h"
-#include "fs/fat/Fat64Class.h"
+#include "fs/fat/ExFatParser.h"
+#include "scan/Candidates.h"
 #include "scan/FatFamilySession.h"
 #include "scan/Families.h"
 
@@ -14,7 +16,7 @@ namespace corvello {
 
 namespace {
 
-class ExFatSession : public FatFamilySession<Fat64Class, ExFatEntry> {
+class ExFatSession : public FatFamilySession<ExFatParser, ExFatEntry> {
 public:
     using FatFamilySession::FatFamilySession;
 
@@ -114,12 +116,11 @@ private:
 
 // The advanced mode: the FAT and heap searches of the advanced-input step, then the chosen
 // candidates and cluster size, the entry-set scan and the records built from it.
-std::unique_ptr<ScanSession> runAdvanced(const ScanRequest& request, ScanHost& host, std::unique_ptr<Fat64Class> parser) {
-    parser->attachReader(volumeViewOf(request));
-    parser->volumeBytes = request.volume.sizeBytes();
+std::unique_ptr<ScanSession> runAdvanced(const ScanRequest& request, ScanHost& host, std::unique_ptr<ExFatParser> parser) {
+    parser->attachReader();
     const bool bootOk = parser->checkBootSector();
     host.setStatus("Finding Fat64 entries....");
-    const std::int64_t max = request.maxCandidates > 0 ? request.maxCandidates : 3;
+    const std::int64_t max = candidateMax(request);
     parser->fatCandidates = request.foundTables ? *request.foundTables : parser->findFatTables(max);
     parser->heapCandidates = request.foundHeaps ? *request.foundHeaps : parser->findHeapStarts(max);
     if (bootOk && !parser->heapCandidates.empty()) parser->heapCandidates.front() = parser->heapOffset;
@@ -159,13 +160,23 @@ std::unique_ptr<ScanSession> runAdvanced(const ScanRequest& request, ScanHost& h
 
 }  // namespace
 
+void findExFatCandidates(const ScanRequest& request, ScanHost& host, CandidateList& out) {
+    ExFatParser parser(parserInputs(request, host, nullptr));
+    parser.attachReader();
+    out.bootValid = parser.checkBootSector();
+    host.setStatus("Finding Fat64 entries....");
+    out.tables = parser.findFatTables(candidateMax(request));
+    out.heaps = parser.findHeapStarts(candidateMax(request));
+    if (out.bootValid && !out.heaps.empty()) out.heaps.front() = parser.heapOffset;
+    out.clusterChoices = clusterShiftChoices(parser, out.bootValid);
+    out.message = format(
+        "Number of FAT64-ENTRY found = %d and Number of HeapOffset-ENTRY found =  %d  . Please select the choice from "
+        "( Entry and Heap ) Combobox and click Next button to proceed.",
+        static_cast<int>(out.tables.size()), static_cast<int>(out.heaps.size()));
+}
+
 std::unique_ptr<ScanSession> runExFatScan(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
-    auto parser = std::make_unique<Fat64Class>();
-    parser->volume = request.volume;
-    parser->tree = &tree;
-    parser->host = &host;
-    parser->driveFormatted = request.driveFormatted;
-    parser->rootLabel = request.rootLabel;
+    auto parser = std::make_unique<ExFatParser>(parserInputs(request, host, &tree));
     if (request.mode == RecoveryMode::Advanced) return runAdvanced(request, host, std::move(parser));
     if (request.mode != RecoveryMode::Standard) {
         // Not a volume that could not be read: a mode this family does not have.
@@ -175,8 +186,7 @@ std::unique_ptr<ScanSession> runExFatScan(const ScanRequest& request, ScanHost& 
                             "advanced mode.");
         return session;
     }
-    parser->attachReader(volumeViewOf(request));
-    parser->volumeBytes = request.volume.sizeBytes();
+    parser->attachReader();
     if (!parser->checkBootSector()) {
         host.notice("Selected Drive is not in exFat Format");
         return nullptr;

@@ -5,7 +5,7 @@
 #include <unordered_set>
 
 #include "common/ScanHost.h"
-#include "fs/ext/ext2Class.h"
+#include "fs/ext/ExtParser.h"
 #include "scan/Families.h"
 
 namespace corvello {
@@ -15,7 +15,7 @@ namespace {
 // The results of an ext scan: item data are the addresses of the parser's records.
 class ExtSession : public ScanSession {
 public:
-    explicit ExtSession(std::unique_ptr<ext2Class> parser) : parser_(std::move(parser)) {
+    explicit ExtSession(std::unique_ptr<ExtParser> parser) : parser_(std::move(parser)) {
         for (const auto& [key, entry] : parser_->entries()) valid_.insert(reinterpret_cast<ItemData>(&entry));
     }
 
@@ -156,7 +156,7 @@ public:
                          nullptr);
     }
 
-    ext2Class& parser() { return *parser_; }
+    ExtParser& parser() { return *parser_; }
 
 protected:
     // The end of the last run's data (a hole at the end is set by length).
@@ -213,7 +213,7 @@ private:
     }
 
     mutable std::mutex mutex_;
-    std::unique_ptr<ext2Class> parser_;
+    std::unique_ptr<ExtParser> parser_;
     std::unordered_set<ItemData> valid_;
     mutable ItemData mapItem_ = 0;
     mutable ExtFileMap map_;
@@ -221,7 +221,7 @@ private:
 
 }  // namespace
 
-ext2Class* extParserOf(ScanSession& session) {
+ExtParser* extParserOf(ScanSession& session) {
     auto* ext = dynamic_cast<ExtSession*>(&session);
     return ext != nullptr ? &ext->parser() : nullptr;
 }
@@ -230,14 +230,11 @@ ext2Class* extParserOf(ScanSession& session) {
 // record the inode tables, name the inodes by walking the directories, build and link the
 // record map and fill the tree's top level. The parser reports its own status texts.
 std::unique_ptr<ScanSession> runExtScan(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
-    auto parser = std::make_unique<ext2Class>(host, &tree);
-    parser->volume = request.volume;
-    parser->rootLabel = request.rootLabel;
-    if (!parser->attachReader(volumeViewOf(request))) {
+    auto parser = std::make_unique<ExtParser>(parserInputs(request, host, &tree));
+    if (!parser->attachReader()) {
         host.setStatus("The volume cannot be read.");
         return nullptr;
     }
-    parser->volumeBytes = request.volume.sizeBytes();
     if (parser->volumeBytes == 0) {
         host.setStatus("The volume size is 0: nothing to parse.");
         return nullptr;

@@ -5,9 +5,11 @@
 
 #include "common/ResultTree.h"
 #include "common/ScanHost.h"
+#include "common/DisplayFormat.h"
 #include "common/Text.h"
-#include "fs/fat/Fat16Class.h"
-#include "fs/fat/Fat32Class.h"
+#include "fs/fat/Fat16Parser.h"
+#include "fs/fat/Fat32Parser.h"
+#include "scan/Candidates.h"
 #include "scan/FatFamilySession.h"
 #include "scan/Families.h"
 
@@ -93,29 +95,15 @@ private:
     mutable bool usageReady_ = false;
 };
 
-template <class Parser>
-std::unique_ptr<Parser> prepare(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
-    auto parser = std::make_unique<Parser>();
-    parser->volume = request.volume;
-    parser->tree = &tree;
-    parser->host = &host;
-    parser->driveFormatted = request.driveFormatted;
-    parser->rootLabel = request.rootLabel;
-    parser->codePage = request.codePage;
-    return parser;
-}
-
 // The advanced mode: the FAT search of the advanced-input step, then the chosen FAT and
 // cluster size, the slot scan and the records built from it.
 template <class Parser>
 std::unique_ptr<ScanSession> runAdvanced(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
-    auto parser = prepare<Parser>(request, host, tree);
-    parser->attachReader(volumeViewOf(request));
-    parser->volumeBytes = request.volume.sizeBytes();
+    auto parser = std::make_unique<Parser>(parserInputs(request, host, &tree));
+    parser->attachReader();
     const bool bootOk = parser->checkBootSector();
     if (!parser->isFat32()) host.setStatus("Finding Fat entries....");
-    const std::int64_t max = request.maxCandidates > 0 ? request.maxCandidates : 3;
-    parser->fatCandidates = request.foundTables ? *request.foundTables : parser->findFatTables(max);
+    parser->fatCandidates = request.foundTables ? *request.foundTables : parser->findFatTables(candidateMax(request));
     host.clearStop();
     const auto choices = sectorsPerClusterChoices(*parser, bootOk);
     const std::int64_t k = request.candidateIndex.value_or(0);
@@ -152,7 +140,7 @@ template <class Parser>
 std::unique_ptr<ScanSession> runStandard(const ScanRequest& request, ScanHost& host, ResultTree& tree,
                                          const char* refusal, const char* walkText, bool finalProgress) {
     if (request.mode == RecoveryMode::Advanced) return runAdvanced<Parser>(request, host, tree);
-    auto parser = prepare<Parser>(request, host, tree);
+    auto parser = std::make_unique<Parser>(parserInputs(request, host, &tree));
     if (request.mode != RecoveryMode::Standard) {
         // Not a volume that could not be read: a mode this family does not have.
         host.setStatus("The deep recovery mode is only available for NTFS volumes.");
@@ -162,8 +150,7 @@ std::unique_ptr<ScanSession> runStandard(const ScanRequest& request, ScanHost& h
                             " volume is read in the standard or the advanced mode.");
         return session;
     }
-    parser->attachReader(volumeViewOf(request));
-    parser->volumeBytes = request.volume.sizeBytes();
+    parser->attachReader();
     if (!parser->checkBootSector()) {
         host.notice(refusal);
         return nullptr;
@@ -187,15 +174,42 @@ std::unique_ptr<ScanSession> runStandard(const ScanRequest& request, ScanHost& h
     return std::make_unique<FatSession>(std::move(parser), root);
 }
 
+// The advanced input's FAT search: the tables found and the cluster sizes offered.
+template <class Parser>
+void findFats(const ScanRequest& request, ScanHost& host, CandidateList& out) {
+    Parser parser(parserInputs(request, host, nullptr));
+    parser.attachReader();
+    out.bootValid = parser.checkBootSector();
+    if (!parser.isFat32()) host.setStatus("Finding Fat entries....");
+    out.tables = parser.findFatTables(candidateMax(request));
+    out.clusterChoices = sectorsPerClusterChoices(parser, out.bootValid);
+    if (parser.isFat32() && out.tables.empty()) {
+        out.noneFound = true;
+        out.message = "NO FAT  FAT32-ENTRY found ..";
+    } else {
+        out.message = format(
+            "Number of %s-ENTRY found = %d . Please select the choice from combo box and click Next button to proceed.",
+            parser.isFat32() ? "FAT32" : "FAT", static_cast<int>(out.tables.size()));
+    }
+}
+
 }  // namespace
 
+void findFat16Candidates(const ScanRequest& request, ScanHost& host, CandidateList& out) {
+    findFats<Fat16Parser>(request, host, out);
+}
+
+void findFat32Candidates(const ScanRequest& request, ScanHost& host, CandidateList& out) {
+    findFats<Fat32Parser>(request, host, out);
+}
+
 std::unique_ptr<ScanSession> runFat16Scan(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
-    return runStandard<Fat16Class>(request, host, tree, "Selected Drive is not in Fat16 Format",
+    return runStandard<Fat16Parser>(request, host, tree, "Selected Drive is not in Fat16 Format",
                                    "Finding Fat16 File And Directory entries recursively....", true);
 }
 
 std::unique_ptr<ScanSession> runFat32Scan(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
-    return runStandard<Fat32Class>(request, host, tree, "Selected Drive is not in Fat32 Format",
+    return runStandard<Fat32Parser>(request, host, tree, "Selected Drive is not in Fat32 Format",
                                    "Finding Fat32 File And Directory entries recursively....", false);
 }
 

@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "common/ScanHost.h"
-#include "fs/hfsplus/HFSP.h"
+#include "fs/hfsplus/HfsPlusParser.h"
 #include "scan/Families.h"
 
 namespace corvello {
@@ -14,7 +14,7 @@ namespace {
 
 class HfsPlusSession : public ScanSession {
 public:
-    explicit HfsPlusSession(std::unique_ptr<HFSP> parser) : p_(std::move(parser)) {}
+    explicit HfsPlusSession(std::unique_ptr<HfsPlusParser> parser) : p_(std::move(parser)) {}
 
     TreeItem rootItem() const override { return p_->rootItem; }
     bool isValid(ItemData data) const override { return data != 0 && p_->find(data) != nullptr; }
@@ -49,7 +49,7 @@ public:
         const HfsEntry* e = p_->find(data);
         if (e == nullptr) return {};
         const HfsEntry* target = p_->hardLinkTarget(*e);
-        const HFSP::FileTimes t = p_->recordFileTimes(target != nullptr ? *target : *e);
+        const HfsPlusParser::FileTimes t = p_->recordFileTimes(target != nullptr ? *target : *e);
         if (!t.known) return {};
         return {t.modification, t.access, std::nullopt, t.creation};
     }
@@ -122,7 +122,7 @@ private:
         return cache_;
     }
 
-    std::unique_ptr<HFSP> p_;
+    std::unique_ptr<HfsPlusParser> p_;
     mutable std::mutex mutex_;  // the runs cache; the parser's lookups fill indexes as they go
     mutable Runs cache_;
 };
@@ -130,12 +130,7 @@ private:
 }  // namespace
 
 std::unique_ptr<ScanSession> runHfsPlusScan(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
-    auto parser = std::make_unique<HFSP>();
-    parser->volume = request.volume;
-    parser->tree = &tree;
-    parser->host = &host;
-    parser->view = volumeViewOf(request);
-    parser->rootLabel = request.rootLabel;
+    auto parser = std::make_unique<HfsPlusParser>(parserInputs(request, host, &tree));
     host.setStatus("HFS+ partition selected....");
 
     parser->attachReader();

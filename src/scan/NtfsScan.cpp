@@ -6,7 +6,8 @@
 #include "common/DisplayFormat.h"
 #include "common/ResultTree.h"
 #include "common/ScanHost.h"
-#include "fs/ntfs/Ntfs.h"
+#include "fs/ntfs/NtfsParser.h"
+#include "scan/Candidates.h"
 #include "scan/Families.h"
 
 namespace corvello {
@@ -17,7 +18,7 @@ namespace {
 // so 0 never names an entry.
 class NtfsSession : public ScanSession {
 public:
-    explicit NtfsSession(std::unique_ptr<ntfs> parser) : p_(std::move(parser)) {}
+    explicit NtfsSession(std::unique_ptr<NtfsParser> parser) : p_(std::move(parser)) {}
 
     TreeItem rootItem() const override { return p_->rootItem; }
 
@@ -114,7 +115,7 @@ public:
         return out;
     }
 
-    ntfs& parser() { return *p_; }
+    NtfsParser& parser() { return *p_; }
 
 protected:
     // A file stands for every file record; one whose record cannot be read is told.
@@ -173,7 +174,7 @@ private:
 
     bool extents(ItemData data, std::vector<ByteRun>& runs, std::uint64_t& length, std::uint64_t& initialized) const {
         const std::lock_guard<std::mutex> lock(mutex_);
-        std::vector<ntfs::DataExtent> found;
+        std::vector<NtfsParser::DataExtent> found;
         if (!p_->dataExtents(data - 1, found, length, initialized)) return false;
         for (const auto& e : found) runs.push_back({e.fileOffset, e.volumeOffset, e.length});
         return true;
@@ -217,7 +218,7 @@ private:
         return !bitmap_.empty();
     }
 
-    std::unique_ptr<ntfs> p_;
+    std::unique_ptr<NtfsParser> p_;
     mutable std::mutex mutex_;
     mutable StreamLayout layout_;
     mutable UnitCache units_;
@@ -227,20 +228,32 @@ private:
 
 }  // namespace
 
-ntfs* ntfsParserOf(ScanSession& session) {
+NtfsParser* ntfsParserOf(ScanSession& session) {
     auto* n = dynamic_cast<NtfsSession*>(&session);
     return n != nullptr ? &n->parser() : nullptr;
 }
 
+void findNtfsCandidates(const ScanRequest& request, ScanHost& host, CandidateList& out) {
+    NtfsParser parser(parserInputs(request, host, nullptr));
+    parser.readBootSector();
+    const std::int64_t copies = parser.findMftCopies(candidateMax(request));
+    for (std::int64_t k = 0; k < copies && static_cast<std::size_t>(k) < parser.foundMftRecords.size(); ++k)
+        out.tables.push_back(static_cast<std::int64_t>(parser.foundMftRecords[static_cast<std::size_t>(k)].location));
+    out.clusterChoices = {8, 4, 2, 16, 32, 64};
+    out.message = format(
+        "Number of MFT-ENTRY found = %lld . Please select the choice from combo box and click Next button to proceed.",
+        static_cast<long long>(copies));
+}
+
 std::unique_ptr<ScanSession> runNtfsScan(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
-    auto parser = std::make_unique<ntfs>(volumeViewOf(request), host, &tree, request.volume);
+    auto parser = std::make_unique<NtfsParser>(parserInputs(request, host, &tree));
 
     if (request.mode == RecoveryMode::Advanced) {
         // The advanced-input page's search for MFT copies (or what it found, when it ran before)...
         parser->readBootSector();
         const std::int64_t copies = request.foundTables
                                         ? parser->takeMftCopies(*request.foundTables)
-                                        : parser->findMftCopies(request.maxCandidates > 0 ? request.maxCandidates : 3);
+                                        : parser->findMftCopies(candidateMax(request));
         const std::int64_t k = request.candidateIndex.value_or(0);
         if (k < 0 || k >= copies) {
             host.notice(format("There is no MFT copy %lld: the search found %lld.", static_cast<long long>(k),
@@ -252,13 +265,12 @@ std::unique_ptr<ScanSession> runNtfsScan(const ScanRequest& request, ScanHost& h
         tree.deleteAllItems();
         parser->insertRootItem(request.rootLabel);
         parser->forgetEntries();
-        parser->mode = static_cast<std::uint32_t>(request.mode);
         parser->useFoundMft(k);
         if (request.sectorsPerCluster && *request.sectorsPerCluster > 0) {
             parser->clusterSize = std::uint64_t{*request.sectorsPerCluster} * 512;
         } else if (parser->mftReady) {
             // Without a choice, the copy's own place tells its cluster size (else 8 sectors).
-            const std::uint64_t cs = ntfs::clusterSizeOfMftCopy(
+            const std::uint64_t cs = NtfsParser::clusterSizeOfMftCopy(
                 parser->foundMftRecords[static_cast<std::size_t>(k)].location, parser->mftRuns);
             parser->clusterSize = cs != 0 ? cs : 8 * 512;
         }
@@ -269,7 +281,6 @@ std::unique_ptr<ScanSession> runNtfsScan(const ScanRequest& request, ScanHost& h
 
     parser->insertRootItem(request.rootLabel);
     parser->readBootSector();
-    parser->mode = static_cast<std::uint32_t>(request.mode);
     if (request.mode == RecoveryMode::Standard) {
         host.setStatus(" ParsingBasedOnMFT is going on....");
         parser->locateMft();

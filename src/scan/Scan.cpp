@@ -10,7 +10,6 @@
 #include "common/Text.h"
 #include "platform/Files.h"
 #include "device/FileReadSeek.h"
-#include "scan/Families.h"
 
 namespace corvello {
 
@@ -20,40 +19,18 @@ constexpr char16_t kPlaceholder[] = u"..DUMY..";
 constexpr std::size_t kMaxIndexFileBytes = 2047;
 }
 
-Family familyOf(FileSystemKind kind) {
-    switch (kind) {
-        case FileSystemKind::Ntfs: return Family::Ntfs;
-        case FileSystemKind::Fat12:
-        case FileSystemKind::Fat16: return Family::Fat16;
-        case FileSystemKind::Fat32: return Family::Fat32;
-        case FileSystemKind::ExFat: return Family::ExFat;
-        case FileSystemKind::Ext: return Family::Ext;
-        case FileSystemKind::HfsPlus: return Family::HfsPlus;
-        case FileSystemKind::None: break;
-    }
-    return Family::None;
-}
-
-Family familyOf(const std::u16string& fs) { return familyOf(fileSystemKindOf(fs)); }
-
 std::unique_ptr<ScanSession> runScan(const ScanRequest& request, ScanHost& host, ResultTree& tree) {
     if (request.reader == nullptr) {
         host.notice("Please Restart the program to re begin necessary initialization...");
         return nullptr;
     }
-    std::unique_ptr<ScanSession> session;
-    switch (familyOf(request.volume.fileSystemKind())) {
-        case Family::Ntfs: session = runNtfsScan(request, host, tree); break;
-        case Family::Fat16: session = runFat16Scan(request, host, tree); break;
-        case Family::Fat32: session = runFat32Scan(request, host, tree); break;
-        case Family::ExFat: session = runExFatScan(request, host, tree); break;
-        case Family::Ext: session = runExtScan(request, host, tree); break;
-        case Family::HfsPlus: session = runHfsPlusScan(request, host, tree); break;
-        case Family::None:
-            host.notice("not a valid drive.");
-            host.setStatus("Not a valid Drive .Go back");
-            return nullptr;
+    const FamilyRow* row = familyRow(familyOf(request.volume.fileSystemKind()));
+    if (row == nullptr) {
+        host.notice("not a valid drive.");
+        host.setStatus("Not a valid Drive .Go back");
+        return nullptr;
     }
+    std::unique_ptr<ScanSession> session = row->scan(request, host, tree);
     if (session) session->setSource(request.reader, volumeBytes(request));
     return session;
 }

@@ -1,10 +1,11 @@
 #pragma once
-// Running a scan: choosing the parser family by the volume's file-system text and calling its
-// operations in the order of the mode, then the completion shared by all families.
+// Running a scan: choosing the parser family by the volume's file-system text (its row of the
+// family table) and calling its operations in the order of the mode, then the completion shared by all families.
 
 #include <memory>
 #include <string>
 
+#include "scan/FamilyTable.h"
 #include "scan/ScanRequest.h"
 #include "scan/ScanSession.h"
 
@@ -12,13 +13,6 @@ namespace corvello {
 
 class ResultTree;
 class ScanHost;
-
-enum class Family { None, Ntfs, Fat16, Fat32, ExFat, Ext, HfsPlus };
-
-// The parser family that reads a file-system kind.
-Family familyOf(FileSystemKind kind);
-// The family for a file-system text as the user may type it (fileSystemKindOf).
-Family familyOf(const std::u16string& fileSystem);
 
 // Runs the scan thread's steps for the family and mode. Returns the session that owns the
 // parser and its records, or null when the file system or mode is not supported (the reason is

@@ -9,12 +9,11 @@
 
 #include "common/Text.h"
 #include "common/VolumeRecord.h"
+#include "common/RecoveryMode.h"
 
 namespace corvello {
 
 class ByteSource;
-
-enum class RecoveryMode { Standard = 1, Advanced = 2, Deep = 3 };
 
 struct ScanRequest {
     ByteSource* reader = nullptr;  // the medium: the sector reader, or bytes in memory

@@ -6,7 +6,7 @@
 #include "common/ScanHost.h"
 #include "common/Text.h"
 #include "device/VolumeView.h"
-#include "device/readWriteInterface.h"
+#include "device/ReadOnlyReader.h"
 #include "partition/BootSector.h"
 #include "partition/Partition.h"
 #include "platform/RawFile.h"

@@ -91,29 +91,19 @@ bool AdvancedInputPage::initPage() {
     const VolumeRecord& volume = mode->volume;
 
     family_ = familyOf(volume.fileSystemKind());
-    switch (family_) {
-        case Family::Ntfs: setStatus(QStringLiteral("ntfs partition selected....")); break;
-        case Family::Fat32:
-            spcLabel_->show();
-            spc_->show();
-            break;
-        case Family::Fat16:
-            spcLabel_->show();
-            spc_->show();
-            tfsLabel_->setText(QStringLiteral("Total fat16 Entries Found:"));
-            break;
-        case Family::ExFat:
-            for (QWidget* w : {static_cast<QWidget*>(spcLabel_), static_cast<QWidget*>(spc_),
-                               static_cast<QWidget*>(heapLabel_), static_cast<QWidget*>(heap_)})
-                w->show();
-            tfsLabel_->setText(QStringLiteral("Total fat64 Entries Found:"));
-            break;
-        default:
-            // No search for this file system: the way out is Back.
-            backButton()->setEnabled(true);
-            hideThreadControls();
-            return true;
+    if (!hasCandidateSearch(family_)) {
+        // No search for this file system: the way out is Back.
+        backButton()->setEnabled(true);
+        hideThreadControls();
+        return true;
     }
+    const FamilyWizardTexts& texts = wizardTexts(family_);
+    if (texts.selected != nullptr) setStatus(QString::fromLatin1(texts.selected));
+    spcLabel_->setVisible(texts.clusterChoices);
+    spc_->setVisible(texts.clusterChoices);
+    heapLabel_->setVisible(texts.heapChoices);
+    heap_->setVisible(texts.heapChoices);
+    if (texts.tablesTitle != nullptr) tfsLabel_->setText(QString::fromLatin1(texts.tablesTitle));
 
     FileReadSeek* reader = app().reader();
     if (reader == nullptr) {
@@ -156,13 +146,14 @@ void AdvancedInputPage::onSearchEnded() {
     };
     const auto selectFirst = [](QComboBox* c) { c->setCurrentIndex(c->count() > 0 ? 0 : -1); };
 
-    if (family_ == Family::ExFat && host_->stopRequested()) {
+    const FamilyWizardTexts& texts = wizardTexts(family_);
+    if (texts.heapChoices && host_->stopRequested()) {
         // Stopped: the lists are left alone.
         return;
     }
     addTables();
     addChoices();
-    if (family_ == Family::ExFat)
+    if (texts.heapChoices)
         for (std::size_t i = 0; i < found_.heaps.size(); ++i)
             heap_->addItem(QString::fromStdString(corvello::heapLabel(i)), static_cast<qulonglong>(i));
     selectFirst(tfs_);
@@ -172,9 +163,7 @@ void AdvancedInputPage::onSearchEnded() {
     backButton()->setEnabled(true);
     showNotice(this, QString::fromStdString(found_.message));
     hideThreadControls();
-    if (!found_.noneFound)
-        setStatus(family_ == Family::Ntfs ? QStringLiteral("Parsing done.Click next to continue.")
-                                          : QStringLiteral("Parsing done.Click Next to continue."));
+    if (!found_.noneFound && texts.searchDone != nullptr) setStatus(QString::fromLatin1(texts.searchDone));
 }
 
 void AdvancedInputPage::onPause() {

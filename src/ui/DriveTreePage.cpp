@@ -163,7 +163,7 @@ bool DriveTreePage::addImageFile(const QString& path) {
 
 void DriveTreePage::onOpenImage() {
     const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Open disk image"), QString(),
-                                                      QStringLiteral("Disk images (*.img *.raw *.dd *.bin *.iso *.001 *.E01 *.vmdk *.vhd *.vhdx);;All files (*)"));
+                                                      QStringLiteral("Disk images (*.img *.raw *.dd *.bin *.iso *.001 *.E01 *.vmdk *.vhd *.vhdx *.qcow2 *.qcow);;All files (*)"));
     if (!path.isEmpty()) addImageFile(path);
 }
 

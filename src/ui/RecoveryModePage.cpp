@@ -15,6 +15,7 @@
 #include "ui/VolumeInformationPage.h"
 #include "ui/ScanPage.h"
 #include "ui/AdvancedInputPage.h"
+#include "scan/FamilyTable.h"
 
 namespace corvello::ui {
 
@@ -101,7 +102,11 @@ bool RecoveryModePage::initPage() {
     const auto is = [this](const char* prefix) {
         return fsPrefix.compare(QLatin1String(prefix), Qt::CaseInsensitive) == 0;
     };
-    if (is("fat") || is("exF")) {
+    // The modes the volume's family is read in; a text no family reads is judged by its start.
+    if (const FamilyRow* row = familyRow(familyOf(volume.fileSystemKind()))) {
+        if (!row->takes(RecoveryMode::Deep)) deep_->parentWidget()->hide();
+        if (!row->takes(RecoveryMode::Advanced)) advanced_->parentWidget()->hide();
+    } else if (is("fat") || is("exF")) {
         deep_->parentWidget()->hide();
     } else if (is("ext")) {
         deep_->parentWidget()->hide();

@@ -233,7 +233,7 @@ void ScanPage::copyAdvancedLists(AdvancedInputPage* from) {
     const CandidateList& found = from->candidates();
     if (hasCandidateSearch(found.family)) {
         foundTables_ = found.tables;
-        if (found.family == Family::ExFat) foundHeaps_ = found.heaps;
+        if (wizardTexts(found.family).heapChoices) foundHeaps_ = found.heaps;
     }
 }
 
@@ -300,7 +300,7 @@ bool ScanPage::initPage() {
         refuse(QStringLiteral("Please Restart the program to re begin necessary initialization..."), QString(), false);
         return true;
     }
-    if (family == Family::Ntfs) setStatus(QStringLiteral("ntfs partition selected...."));
+    if (const char* selected = wizardTexts(family).selected) setStatus(QString::fromLatin1(selected));
     if (app().selection.isVolume) reader->open(toUtf8(volume.locator));
 
     const ScanRequest request = makeRequest(reader);
@@ -338,8 +338,9 @@ void ScanPage::onWorkerFinished() {
 }
 
 void ScanPage::onScanFinished() {
-    const bool completed = session_ != nullptr || family == Family::Ext;
-    if (family == Family::HfsPlus) {
+    const FamilyWizardTexts& texts = wizardTexts(family);
+    const bool completed = session_ != nullptr || texts.doneWithoutSession;
+    if (texts.ownScanEnd) {
         // An HFS+ scan ends with its own status line ("Work Done." or "Work Aborted....").
         state_ = session_ ? State::Done : State::Refused;
         backButton()->setEnabled(true);
@@ -541,7 +542,7 @@ void ScanPage::onDoubleClicked(QTreeWidgetItem* item) {
     // The quick save: the one file, into the output folder (asked for first when there is none).
     if (outputFolder().isEmpty() && !chooseFolder()) return;
     QString message;
-    if (family == Family::ExFat || family == Family::Ext || family == Family::HfsPlus) {
+    if (wizardTexts(family).quickSaveNamesPath) {
         const std::string path = outputFolder().toStdString() + "/" + savedName(session_->saveName(record));
         message = QString::fromStdString(format("file is dumped in path  :  %s   ", path.c_str()));
     }

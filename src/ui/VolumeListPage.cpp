@@ -18,6 +18,7 @@
 #include "common/Text.h"
 #include "device/FileReadSeek.h"
 #include "platform/RawFile.h"
+#include "scan/FamilyTable.h"
 #include "scan/Volumes.h"
 #include "ui/WizardApp.h"
 #include "ui/MessageBoxes.h"
@@ -33,16 +34,11 @@ namespace {
 constexpr int kRecordRole = Qt::UserRole;  // index into the page's row copies
 constexpr int kSectorsRole = Qt::UserRole + 1;  // the row's exact length in bytes (0: not known)
 
-const char* const kTreatAsEntries[] = {"EXTX", "FAT64", "FAT32", "FAT16", "NTFS", "HFS+", "RAW"};
-
-// The name the parsers know for an entry of "Treat file system as:".
+// The name the parsers know for an entry of "Treat file system as:" (a family's row, or "RAW",
+// which names none).
 QString overrideName(const QString& entry) {
-    if (entry == QLatin1String("NTFS")) return QStringLiteral("ntfs");
-    if (entry == QLatin1String("FAT16")) return QStringLiteral("fat16");
-    if (entry == QLatin1String("FAT32")) return QStringLiteral("fat32");
-    if (entry == QLatin1String("FAT64")) return QStringLiteral("fat64");
-    if (entry == QLatin1String("EXTX")) return QStringLiteral("extX");
-    if (entry == QLatin1String("HFS+")) return QStringLiteral("HFS+");
+    for (const FamilyRow& row : families())
+        if (entry == QLatin1String(row.name)) return QString::fromLatin1(row.typedName);
     return {};
 }
 
@@ -134,7 +130,8 @@ VolumeListPage::~VolumeListPage() { stopWorker(); }
 bool VolumeListPage::initPage() {
     custom_->setEnabled(false);
     enableCustomControls(false);
-    for (const char* entry : kTreatAsEntries) treatAs_->addItem(QString::fromLatin1(entry));
+    for (const FamilyRow& row : families()) treatAs_->addItem(QString::fromLatin1(row.name));
+    treatAs_->addItem(QStringLiteral("RAW"));
     treatAs_->model()->sort(0);
     treatAs_->setCurrentIndex(-1);
     app().newReader();

@@ -200,7 +200,7 @@ TEST(Recoverability, DeletedFilesPastTheEndOfACutMediumAreNotIntact) {
         const std::u16string name = fromUtf8(path.substr(path.rfind('/') + 1));
         std::int64_t fileAt = 0, folderAt = 0;
         if (std::string(c.image).rfind("exfat", 0) == 0) {
-            const auto v = test::parseVolume<Fat64Class>(bytes);
+            const auto v = test::parseVolume<ExFatParser>(bytes);
             const auto& p = v->parser;
             const auto at = [&p](std::uint32_t cluster) {
                 return p.heapOffset + static_cast<std::int64_t>(cluster - 2) * p.clusterBytes;
@@ -208,7 +208,7 @@ TEST(Recoverability, DeletedFilesPastTheEndOfACutMediumAreNotIntact) {
             fileAt = at(p.entries[static_cast<std::size_t>(test::findRecord(p.entries, name))].firstCluster);
             folderAt = at(p.entries[static_cast<std::size_t>(test::findRecord(p.entries, fromUtf8(c.folder)))].firstCluster);
         } else {
-            const auto v = test::parseVolume<Fat16Class>(bytes);
+            const auto v = test::parseVolume<Fat16Parser>(bytes);
             const auto& p = v->parser;
             const auto at = [&p](const FatEntry& e) {
                 return p.dataOffset + static_cast<std::int64_t>(p.firstCluster(e) - 2) * p.clusterBytes;

@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "fs/ext/ExtLayout.h"
-#include "fs/ext/ext2Class.h"
+#include "fs/ext/ExtParser.h"
 
 namespace corvello {
 
@@ -23,13 +23,13 @@ constexpr std::size_t kMaxRuns = 1 << 22;
 
 }  // namespace
 
-std::uint64_t ext2Class::maxFileBlocks(ByteSpan inode) const {
+std::uint64_t ExtParser::maxFileBlocks(ByteSpan inode) const {
     if (le32(inode, kInFlags) & kExtentsFlag) return 1ULL << 32;
     const std::uint64_t p = blockSize_ / 4;
     return 12 + p + p * p + p * p * p;
 }
 
-void ext2Class::addRun(std::uint64_t logical, std::uint64_t physical, std::uint64_t count) {
+void ExtParser::addRun(std::uint64_t logical, std::uint64_t physical, std::uint64_t count) {
     if (!blocks_.empty()) {
         ExtBlockRun& last = blocks_.back();
         if (last.logical + last.count == logical && last.physical + last.count == physical) {
@@ -44,7 +44,7 @@ void ext2Class::addRun(std::uint64_t logical, std::uint64_t physical, std::uint6
     blocks_.push_back(ExtBlockRun{logical, physical, count});
 }
 
-void ext2Class::walkExtents(ByteSpan node, int depth, std::uint64_t limit, int& budget, bool& ok) {
+void ExtParser::walkExtents(ByteSpan node, int depth, std::uint64_t limit, int& budget, bool& ok) {
     const std::size_t entries = le16(node, 2);
     if (le16(node, 0) != kExtentMagic || le16(node, 6) != depth || node.size() < 12 ||
         entries > (node.size() - 12) / 12) {
@@ -84,7 +84,7 @@ void ext2Class::walkExtents(ByteSpan node, int depth, std::uint64_t limit, int& 
     }
 }
 
-void ext2Class::walkIndirect(std::uint64_t block, int level, std::uint64_t& logical, std::uint64_t limit, bool& ok) {
+void ExtParser::walkIndirect(std::uint64_t block, int level, std::uint64_t& logical, std::uint64_t limit, bool& ok) {
     const std::uint64_t p = blockSize_ / 4;
     std::uint64_t span = 1;
     for (int i = 1; i < level; ++i) span *= p;  // blocks one pointer of this block covers
@@ -111,7 +111,7 @@ void ext2Class::walkIndirect(std::uint64_t block, int level, std::uint64_t& logi
     }
 }
 
-bool ext2Class::collectBlocks(ByteSpan inode) {
+bool ExtParser::collectBlocks(ByteSpan inode) {
     blocks_.clear();
     runsFull_ = false;
     if (blockSize_ == 0) return false;
@@ -155,7 +155,7 @@ bool ext2Class::collectBlocks(ByteSpan inode) {
     return ok && !runsFull_;
 }
 
-ExtFileMap ext2Class::fileMap(const ExtEntry& entry) {
+ExtFileMap ExtParser::fileMap(const ExtEntry& entry) {
     ExtFileMap map;
     std::vector<std::uint8_t> raw;
     map.inodeRead = readInode(entry.tableBlock, entry.slot, raw);
@@ -191,7 +191,7 @@ ExtFileMap ext2Class::fileMap(const ExtEntry& entry) {
     return map;
 }
 
-bool ext2Class::readMapped(const std::vector<ExtBlockRun>& runs, std::uint64_t offset, std::span<std::uint8_t> buffer) {
+bool ExtParser::readMapped(const std::vector<ExtBlockRun>& runs, std::uint64_t offset, std::span<std::uint8_t> buffer) {
     std::fill(buffer.begin(), buffer.end(), 0);
     const std::uint64_t bs = blockSize_;
     if (bs == 0 || buffer.empty()) return true;

@@ -2,13 +2,13 @@
 // what tells whether a deleted file can come back whole.
 
 #include "fs/ext/ExtLayout.h"
-#include "fs/ext/ext2Class.h"
+#include "fs/ext/ExtParser.h"
 
 namespace corvello {
 
 using namespace extlayout;
 
-bool ext2Class::dataPlace(const ExtEntry& entry, bool& inInode, std::vector<ExtBlockRun>& runs) {
+bool ExtParser::dataPlace(const ExtEntry& entry, bool& inInode, std::vector<ExtBlockRun>& runs) {
     inInode = false;
     runs.clear();
     std::vector<std::uint8_t> raw;
@@ -27,7 +27,7 @@ bool ext2Class::dataPlace(const ExtEntry& entry, bool& inInode, std::vector<ExtB
     return true;
 }
 
-bool ext2Class::blockInUse(std::uint64_t block) {
+bool ExtParser::blockInUse(std::uint64_t block) {
     if (blocksPerGroup_ == 0 || block < firstDataBlock_ || block >= blocksCount_) return true;
     const std::uint64_t rel = block - firstDataBlock_;
     const std::uint64_t g = rel / blocksPerGroup_;

@@ -4,12 +4,12 @@
 #include <set>
 
 #include "common/Bytes.h"
-#include "fs/fat/Fat64Class.h"
+#include "fs/fat/ExFatParser.h"
 #include "platform/Files.h"
 
 namespace corvello {
 
-bool Fat64Class::clusterInUse(std::uint32_t c) {
+bool ExFatParser::clusterInUse(std::uint32_t c) {
     if (!bitmapLoaded_) {
         bitmapLoaded_ = true;
         // The first allocation-bitmap entry (type 0x81, flags bit 0 clear) of the root folder.

@@ -5,8 +5,17 @@
 
 namespace corvello {
 
-bool FatParserBase::attachReader(const VolumeView& view) {
-    view_ = view;
+FatParserBase::FatParserBase(const ParserInputs& inputs)
+    : volume(inputs.volume),
+      tree(inputs.tree),
+      host(inputs.host),
+      volumeBytes(inputs.volumeBytes),
+      driveFormatted(inputs.driveFormatted),
+      rootLabel(inputs.rootLabel),
+      codePage(inputs.codePage),
+      view_(inputs.view) {}
+
+bool FatParserBase::attachReader() {
     reader_ = view_.valid() ? &view_ : nullptr;
     if (tree != nullptr) rootItem = tree->insertItem(kTreeTop, rootLabel, IconKind::Folder, 0);
     return true;

@@ -11,6 +11,7 @@
 #include "common/Text.h"
 #include "common/VolumeRecord.h"
 #include "device/VolumeView.h"
+#include "fs/ParserInputs.h"
 
 namespace corvello {
 
@@ -18,12 +19,12 @@ class ScanHost;
 
 class FatParserBase {
 public:
-    FatParserBase() = default;
+    explicit FatParserBase(const ParserInputs& inputs = {});
     virtual ~FatParserBase() = default;
     FatParserBase(const FatParserBase&) = delete;
     FatParserBase& operator=(const FatParserBase&) = delete;
 
-    // Written by the scan before the parse.
+    // From the parser's inputs.
     VolumeRecord volume;
     ResultTree* tree = nullptr;  // may be null
     ScanHost* host = nullptr;    // may be null
@@ -32,8 +33,8 @@ public:
     std::u16string rootLabel = u"ROOT";
     int codePage = kDefaultOemCodePage;  // the OEM code page of the short names
 
-    // Takes the view of the volume the parser reads through and inserts the root item.
-    bool attachReader(const VolumeView& view);
+    // Reads through the inputs' view of the volume from here on and inserts the root item.
+    bool attachReader();
 
     TreeItem rootItem = 0;
 
@@ -84,7 +85,7 @@ protected:
     void tellFilling(std::size_t record);
 
     static constexpr std::size_t kMaxRecords = 20'000'000;
-    VolumeView view_;
+    VolumeView view_;  // the inputs' view; read through reader_ once attached
     const VolumeView* reader_ = nullptr;  // &view_ once a view is attached
     bool full_ = false;                    // kMaxRecords reached: the walks end
 };

@@ -2,7 +2,7 @@
 // The FAT12/FAT16/FAT32 parser: reads the boot sector and the FAT, walks every directory from
 // the root slot by slot (live and deleted entries, long names rebuilt), keeps one FatEntry per
 // named slot in a flat list, links the list into a tree and fills the top level of the results
-// tree. Fat16Class (FAT12 and FAT16) and Fat32Class differ in where the root lies, the FAT
+// tree. Fat16Parser (FAT12 and FAT16) and Fat32Parser differ in where the root lies, the FAT
 // entry width and a few walk rules.
 
 #include <array>
@@ -93,7 +93,7 @@ public:
     std::uint32_t clusterCount = 0;
 
 protected:
-    explicit FatVolume(FatKind kind) : kind_(kind) {}
+    FatVolume(FatKind kind, const ParserInputs& inputs) : FatParserBase(inputs), kind_(kind) {}
     // Accepts the boot sector when it is a FAT volume of one of the given kinds (decided by its
     // structure and cluster count, not by its OEM text) and sets the geometry.
     bool acceptBootSector(bool fat32);

@@ -5,7 +5,7 @@
 
 #include "common/Bytes.h"
 #include "device/VolumeView.h"
-#include "fs/hfsplus/HFSP.h"
+#include "fs/hfsplus/HfsPlusParser.h"
 
 namespace corvello {
 
@@ -13,13 +13,13 @@ namespace {
 constexpr std::size_t kExtentKeySize = 12;
 }  // namespace
 
-void HFSP::appendRun(std::vector<HfsExtent>& runs, std::uint32_t start, std::uint32_t count) const {
+void HfsPlusParser::appendRun(std::vector<HfsExtent>& runs, std::uint32_t start, std::uint32_t count) const {
     // Blocks outside the volume cannot hold the file's data; they are left out.
     const auto inside = static_cast<std::uint32_t>(blocksInside(HfsExtent{start, count}));
     if (inside != 0) runs.push_back(HfsExtent{start, inside});
 }
 
-bool HFSP::readOverflowExtents(std::vector<HfsExtent>& runs, std::uint64_t have, std::uint64_t cnid, std::uint32_t total) {
+bool HfsPlusParser::readOverflowExtents(std::vector<HfsExtent>& runs, std::uint64_t have, std::uint64_t cnid, std::uint32_t total) {
     if (cnid > std::numeric_limits<std::uint32_t>::max() || extentsNodeSize == 0) return false;
     std::vector<std::uint8_t> buffer;
     // Each round must add blocks, and no record can be used twice.
@@ -42,7 +42,7 @@ bool HFSP::readOverflowExtents(std::vector<HfsExtent>& runs, std::uint64_t have,
     return have >= total;
 }
 
-HFSP::FileTimes HFSP::recordFileTimes(const HfsEntry& entry) const {
+HfsPlusParser::FileTimes HfsPlusParser::recordFileTimes(const HfsEntry& entry) const {
     FileTimes times;
     std::vector<std::uint8_t> data;
     if (!readRecordData(entry, data)) return times;
@@ -55,7 +55,7 @@ HFSP::FileTimes HFSP::recordFileTimes(const HfsEntry& entry) const {
     return times;
 }
 
-bool HFSP::dataRuns(const HfsEntry& entry, std::vector<HfsExtent>& runs) {
+bool HfsPlusParser::dataRuns(const HfsEntry& entry, std::vector<HfsExtent>& runs) {
     runs.clear();
     if (entry.extents.empty() || blockSize == 0) return false;
     std::uint64_t listed = 0;

@@ -13,7 +13,7 @@
 #include "common/ScanHost.h"
 #include "device/VolumeView.h"
 #include "fs/ntfs/Lznt1.h"
-#include "fs/ntfs/Ntfs.h"
+#include "fs/ntfs/NtfsParser.h"
 #include "fs/ntfs/NtfsInternal.h"
 
 namespace corvello {
@@ -27,7 +27,7 @@ std::uint64_t timesOrMax(std::uint64_t a, std::uint64_t b) { return b != 0 && a 
 
 }  // namespace
 
-bool ntfs::readClusters(std::int64_t lcn, std::uint64_t count, std::uint8_t* out) {
+bool NtfsParser::readClusters(std::int64_t lcn, std::uint64_t count, std::uint8_t* out) {
     const std::uint64_t cs = clusterSize == 0 ? kDefaultClusterSize : clusterSize;
     const std::uint64_t bytes = count * cs;
     std::memset(out, 0, bytes);
@@ -37,7 +37,7 @@ bool ntfs::readClusters(std::int64_t lcn, std::uint64_t count, std::uint8_t* out
     return reader_.readFull(first * cs, out, static_cast<std::size_t>(bytes));
 }
 
-bool ntfs::dataExtents(std::uint64_t i, std::vector<DataExtent>& extents, std::uint64_t& realSize,
+bool NtfsParser::dataExtents(std::uint64_t i, std::vector<DataExtent>& extents, std::uint64_t& realSize,
                        std::uint64_t& initializedSize) {
     extents.clear();
     if (i >= entries.size() || entries[i].name == nullptr || volumeBytes == 0) return false;
@@ -65,9 +65,9 @@ bool ntfs::dataExtents(std::uint64_t i, std::vector<DataExtent>& extents, std::u
     return true;
 }
 
-void ntfs::noticeInvalidEntry() { host_.notice("not a valid entry..."); }
+void NtfsParser::noticeInvalidEntry() { host_.notice("not a valid entry..."); }
 
-StreamLayout ntfs::layOutStream(std::uint64_t i) {
+StreamLayout NtfsParser::layOutStream(std::uint64_t i) {
     StreamLayout l;
     l.entry = i;
     if (i >= entries.size() || entries[i].name == nullptr) return l;
@@ -129,7 +129,7 @@ StreamLayout ntfs::layOutStream(std::uint64_t i) {
     return l;
 }
 
-void ntfs::readPlain(const StreamLayout& l, std::uint64_t offset, std::uint64_t end, std::uint8_t* out,
+void NtfsParser::readPlain(const StreamLayout& l, std::uint64_t offset, std::uint64_t end, std::uint8_t* out,
                      bool& damaged) {
     const std::uint64_t cs = l.clusterSize;
     const std::uint64_t chunkClusters = std::max<std::uint64_t>(1, kReadChunk / cs);
@@ -172,7 +172,7 @@ void ntfs::readPlain(const StreamLayout& l, std::uint64_t offset, std::uint64_t 
     }
 }
 
-void ntfs::decompressUnit(const StreamLayout& l, std::uint64_t unit, UnitCache& cache) {
+void NtfsParser::decompressUnit(const StreamLayout& l, std::uint64_t unit, UnitCache& cache) {
     const std::uint64_t cs = l.clusterSize;
     const std::uint64_t unitClusters = l.unitClusters;
     const std::size_t unitBytes = static_cast<std::size_t>(unitClusters * cs);
@@ -220,7 +220,7 @@ void ntfs::decompressUnit(const StreamLayout& l, std::uint64_t unit, UnitCache& 
     if (decompressLznt1(state) != 0) cache.damaged = true;
 }
 
-std::optional<std::size_t> ntfs::readStream(const StreamLayout& l, UnitCache& units, std::uint64_t offset,
+std::optional<std::size_t> NtfsParser::readStream(const StreamLayout& l, UnitCache& units, std::uint64_t offset,
                                             std::span<std::uint8_t> buffer, bool& damaged) {
     if (!l.readable) return std::nullopt;
     if (l.damaged) damaged = true;

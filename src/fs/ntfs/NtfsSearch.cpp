@@ -1,6 +1,6 @@
 // Searching the volume for MFT records: the deep mode and the MFT copies of the advanced mode.
 
-#include "fs/ntfs/Ntfs.h"
+#include "fs/ntfs/NtfsParser.h"
 
 #include <algorithm>
 #include <cstring>
@@ -33,7 +33,7 @@ bool takenAsRecord(ByteSpan slot) {
 }
 }  // namespace
 
-std::uint64_t ntfs::scanVolume(std::uint64_t limit, const std::function<bool(std::uint64_t)>& beforeChunk,
+std::uint64_t NtfsParser::scanVolume(std::uint64_t limit, const std::function<bool(std::uint64_t)>& beforeChunk,
                                const std::function<void(std::uint64_t)>& onRecord) {
     // A small volume needs no more than its own size of buffer; a volume held in memory needs
     // none.
@@ -69,7 +69,7 @@ std::uint64_t ntfs::scanVolume(std::uint64_t limit, const std::function<bool(std
     return n;
 }
 
-void ntfs::forgetEntries() {
+void NtfsParser::forgetEntries() {
     entries.clear();
     names_.clear();
     dosName_.clear();
@@ -79,7 +79,7 @@ void ntfs::forgetEntries() {
     tail_.clear();
 }
 
-std::uint64_t ntfs::addFoundRecord(std::uint64_t location) {
+std::uint64_t NtfsParser::addFoundRecord(std::uint64_t location) {
     MftEntry e;
     e.location = location;
     e.index = entries.size();
@@ -89,7 +89,7 @@ std::uint64_t ntfs::addFoundRecord(std::uint64_t location) {
     return e.index;
 }
 
-bool ntfs::deepScanRecords() {
+bool NtfsParser::deepScanRecords() {
     clusterSizeFromBootSector();
     mftReady = false;
     host_.setProgressRange(0, static_cast<std::int64_t>(volumeBytes / kScanChunk));
@@ -126,7 +126,7 @@ bool ntfs::deepScanRecords() {
     return false;
 }
 
-std::int64_t ntfs::findMftCopies(std::int64_t max) {
+std::int64_t NtfsParser::findMftCopies(std::int64_t max) {
     volumeBytes = volume_.sizeBytes();
     if (volumeBytes == 0) return static_cast<std::int64_t>(foundMftRecords.size());
     clusterSizeFromBootSector();
@@ -165,7 +165,7 @@ std::int64_t ntfs::findMftCopies(std::int64_t max) {
     return static_cast<std::int64_t>(foundMftRecords.size());
 }
 
-std::int64_t ntfs::takeMftCopies(const std::vector<std::int64_t>& locations) {
+std::int64_t NtfsParser::takeMftCopies(const std::vector<std::int64_t>& locations) {
     volumeBytes = volume_.sizeBytes();
     clusterSizeFromBootSector();
     mftReady = false;
@@ -180,7 +180,7 @@ std::int64_t ntfs::takeMftCopies(const std::vector<std::int64_t>& locations) {
     return static_cast<std::int64_t>(foundMftRecords.size());
 }
 
-bool ntfs::useFoundMft(std::int64_t k) {
+bool NtfsParser::useFoundMft(std::int64_t k) {
     mftReady = false;
     if (k < 0 || static_cast<std::uint64_t>(k) >= foundMftRecords.size()) return false;
     mftRuns = decodeRunList(foundMftRecords[static_cast<std::size_t>(k)].location, kAttrData);
@@ -191,7 +191,7 @@ bool ntfs::useFoundMft(std::int64_t k) {
     return mftReady;
 }
 
-std::vector<MftRun> ntfs::decodeRunList(std::uint64_t location, std::uint32_t type) {
+std::vector<MftRun> NtfsParser::decodeRunList(std::uint64_t location, std::uint32_t type) {
     RecordBytes record{};
     if (!readRecordBytes(location, record)) return {};
     applyFixups(record);
@@ -202,7 +202,7 @@ std::vector<MftRun> ntfs::decodeRunList(std::uint64_t location, std::uint32_t ty
     return {};
 }
 
-void ntfs::loadMftRecords() {
+void NtfsParser::loadMftRecords() {
     if (!mftReady || host_.stopRequested()) return;
     if (clusterSize == 0) clusterSize = kDefaultClusterSize;
     forgetEntries();

@@ -1,6 +1,6 @@
 // The directory tree of the NTFS entries and their display texts.
 
-#include "fs/ntfs/Ntfs.h"
+#include "fs/ntfs/NtfsParser.h"
 
 #include <algorithm>
 #include <cstring>
@@ -23,7 +23,7 @@ using namespace ntfs_internal;
 // ---------------------------------------------------------------------------------------------
 // Tree
 
-void ntfs::attachToParent(std::uint64_t index) {
+void NtfsParser::attachToParent(std::uint64_t index) {
     const std::uint64_t n = entries.size();
     if (index >= n) return;
     MftEntry& e = entries[index];
@@ -77,7 +77,7 @@ void ntfs::attachToParent(std::uint64_t index) {
 
 // A record linked under a parent that turned out not to be a directory (its record was reused
 // for a file, or never named) is shown under "ORPHAN_ENTRY" instead of disappearing.
-void ntfs::orphanChildrenOfNonFolders() {
+void NtfsParser::orphanChildrenOfNonFolders() {
     const std::uint64_t n = entries.size();
     for (std::uint64_t p = 0; p < n; ++p) {
         MftEntry& parent = entries[p];
@@ -95,7 +95,7 @@ void ntfs::orphanChildrenOfNonFolders() {
     }
 }
 
-void ntfs::buildTree() {
+void NtfsParser::buildTree() {
     if (mftReady && !host_.stopRequested()) {
         const std::uint64_t n = entries.size();
         host_.setProgressRange(0, static_cast<std::int64_t>(n));
@@ -181,11 +181,11 @@ void ntfs::buildTree() {
     fillTreeTopLevel();
 }
 
-void ntfs::placeOrphans() {
+void NtfsParser::placeOrphans() {
     host_.setProgressRange(0, static_cast<std::int64_t>(entries.size()));
     MftEntry& pseudo = entries[orphanIndex];
     const auto orphanId = static_cast<std::int64_t>(orphanIndex);
-    if (mode != 3) {
+    if (mode != RecoveryMode::Deep) {
         bool first = true;
         for (std::uint64_t i = 0; i < entries.size(); ++i) {
             MftEntry& e = entries[i];
@@ -232,12 +232,12 @@ void ntfs::placeOrphans() {
     }
 }
 
-bool ntfs::fillTreeTopLevel() {
+bool NtfsParser::fillTreeTopLevel() {
     // Without the root's record the entries found still show, under the pseudo-directory.
     const bool rootFound = rootIndex < entries.size();
     if (tree_ == nullptr) return rootFound;
     bool pseudoShown = false;
-    if (mode != 3 && rootFound) {
+    if (mode != RecoveryMode::Deep && rootFound) {
         std::set<std::int64_t> seen;
         const std::uint64_t n = entries.size();
         for (std::int64_t cur = entries[rootIndex].firstChild;
@@ -259,22 +259,22 @@ bool ntfs::fillTreeTopLevel() {
 // ---------------------------------------------------------------------------------------------
 // Display texts
 
-std::uint64_t ntfs::dataSize(std::uint64_t i) {
+std::uint64_t NtfsParser::dataSize(std::uint64_t i) {
     if (i >= entries.size() || !entries[i].isFile() || i == orphanIndex) return 0;
     if (entries[i].kind == 'D') return 0;
     const DataStream stream = readDataStream(i);
     return stream.present ? stream.realSize : 0;
 }
 
-std::string ntfs::sizeText(std::uint64_t i) { return formatSizeText(dataSize(i)); }
+std::string NtfsParser::sizeText(std::uint64_t i) { return formatSizeText(dataSize(i)); }
 
-std::array<std::string, 4> ntfs::timeTexts(const MftEntry& entry) {
+std::array<std::string, 4> NtfsParser::timeTexts(const MftEntry& entry) {
     const RecordTimes t = readRecordTimes(entry.location);
     auto text = [](std::uint64_t filetime) { return formatLocalTime(platform::fromFiletime(filetime)); };
     return {text(t.creation), text(t.access), text(t.modification), t.attributeText};
 }
 
-void ntfs::rename(std::uint64_t i, const std::u16string& name) {
+void NtfsParser::rename(std::uint64_t i, const std::u16string& name) {
     if (i < entries.size()) entries[i].name = keepName(name);
 }
 

@@ -12,7 +12,7 @@
 
 #include "common/Text.h"
 #include "support/ByteWriters.h"
-#include "fs/ext/ext2Class.h"
+#include "fs/ext/ExtParser.h"
 #include "scan/Families.h"
 #include "common/MemoryResultTree.h"
 #include "common/MemoryScanHost.h"
@@ -28,7 +28,7 @@ struct ExtScan {
     MemoryScanHost host;
     MemoryResultTree tree;
     std::unique_ptr<ScanSession> session;
-    ext2Class* parser = nullptr;  // the scan's parser, null when the scan stopped early
+    ExtParser* parser = nullptr;  // the scan's parser, null when the scan stopped early
     bool superblock = false;
     bool descriptors = false;
 

@@ -57,7 +57,7 @@ TEST(FatAdvancedSearch, ExFatOffersAtMostMaxTablesAndMaxPlusOneHeaps) {
 
 TEST(FatAdvancedSearch, Fat32TablesAreFoundWhateverTheReservedBitsOfEntryOne) {
     auto bytes = test::readWholeFile(test::fixture("fat32-512.img"));
-    auto clean = test::parseVolume<Fat32Class>(bytes);
+    auto clean = test::parseVolume<Fat32Parser>(bytes);
     ASSERT_TRUE(clean->accepted);
     const std::int64_t fat = clean->parser.fatOffset;
     for (std::uint32_t entry1 : {0x0FFFFFFFu, 0xFFFFFFFFu}) {

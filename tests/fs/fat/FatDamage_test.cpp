@@ -55,17 +55,17 @@ struct Layout {
 struct Volume {
     std::string image;
     std::vector<std::uint8_t> bytes;
-    std::unique_ptr<test::ParsedVolume<Fat16Class>> fat16;
-    std::unique_ptr<test::ParsedVolume<Fat32Class>> fat32;
-    std::unique_ptr<test::ParsedVolume<Fat64Class>> exfat;
+    std::unique_ptr<test::ParsedVolume<Fat16Parser>> fat16;
+    std::unique_ptr<test::ParsedVolume<Fat32Parser>> fat32;
+    std::unique_ptr<test::ParsedVolume<ExFatParser>> exfat;
 
     void parse() {
         if (image.rfind("fat16", 0) == 0 || image.rfind("fat12", 0) == 0)
-            fat16 = test::parseVolume<Fat16Class>(bytes);
+            fat16 = test::parseVolume<Fat16Parser>(bytes);
         else if (image.rfind("fat32", 0) == 0)
-            fat32 = test::parseVolume<Fat32Class>(bytes);
+            fat32 = test::parseVolume<Fat32Parser>(bytes);
         else
-            exfat = test::parseVolume<Fat64Class>(bytes);
+            exfat = test::parseVolume<ExFatParser>(bytes);
     }
     Layout layout() const {
         if (fat16) return {fat16->parser.fatOffset, false};

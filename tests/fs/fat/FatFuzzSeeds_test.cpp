@@ -27,9 +27,9 @@ int runSeeds(const char* family) {
 }
 
 TEST(FatFuzzSeeds, EveryTargetRunsOverItsSeeds) {
-    EXPECT_GE(runSeeds<Fat16Class>("fat16"), 2);
-    EXPECT_GE(runSeeds<Fat32Class>("fat32"), 1);
-    EXPECT_GE(runSeeds<Fat64Class>("exfat"), 1);
+    EXPECT_GE(runSeeds<Fat16Parser>("fat16"), 2);
+    EXPECT_GE(runSeeds<Fat32Parser>("fat32"), 1);
+    EXPECT_GE(runSeeds<ExFatParser>("exfat"), 1);
 }
 
 }  // namespace

@@ -183,30 +183,30 @@ std::vector<std::uint8_t> fixtureBytes(const std::string& name) { return test::r
 TEST(FatBootSector, AcceptedByStructureNotByOemText) {
     auto fat16 = fixtureBytes("fat16-2k");
     std::memcpy(fat16.data() + 3, "NIKON D5", 8);
-    EXPECT_TRUE(test::parseVolume<Fat16Class>(fat16)->accepted);
+    EXPECT_TRUE(test::parseVolume<Fat16Parser>(fat16)->accepted);
     std::memcpy(fat16.data() + 3, "MSWIN4.1", 8);
-    EXPECT_TRUE(test::parseVolume<Fat16Class>(fat16)->accepted);
+    EXPECT_TRUE(test::parseVolume<Fat16Parser>(fat16)->accepted);
 
     // Each parser refuses the other kinds and a zeroed boot sector.
     const auto fat32Bytes = fixtureBytes("fat32-512");
-    EXPECT_FALSE(test::parseVolume<Fat16Class>(fat32Bytes)->accepted);
-    EXPECT_TRUE(test::parseVolume<Fat32Class>(fat32Bytes)->accepted);
+    EXPECT_FALSE(test::parseVolume<Fat16Parser>(fat32Bytes)->accepted);
+    EXPECT_TRUE(test::parseVolume<Fat32Parser>(fat32Bytes)->accepted);
     const auto fat12Bytes = fixtureBytes("fat12-floppy");
-    EXPECT_FALSE(test::parseVolume<Fat32Class>(fat12Bytes)->accepted);
-    EXPECT_FALSE(test::parseVolume<Fat64Class>(fat12Bytes)->accepted);
-    auto v12 = test::parseVolume<Fat16Class>(fat12Bytes);
+    EXPECT_FALSE(test::parseVolume<Fat32Parser>(fat12Bytes)->accepted);
+    EXPECT_FALSE(test::parseVolume<ExFatParser>(fat12Bytes)->accepted);
+    auto v12 = test::parseVolume<Fat16Parser>(fat12Bytes);
     ASSERT_TRUE(v12->accepted);
     EXPECT_TRUE(v12->parser.isFat12());
     auto zeroed = fixtureBytes("exfat-4k");
-    EXPECT_TRUE(test::parseVolume<Fat64Class>(zeroed)->accepted);
+    EXPECT_TRUE(test::parseVolume<ExFatParser>(zeroed)->accepted);
     std::fill(zeroed.begin(), zeroed.begin() + 512, 0);
-    const auto fromBackup = test::parseVolume<Fat64Class>(zeroed);  // the backup boot region
+    const auto fromBackup = test::parseVolume<ExFatParser>(zeroed);  // the backup boot region
     EXPECT_TRUE(fromBackup->accepted);
     EXPECT_EQ(fromBackup->host.statuses().front(),
               "The boot sector is damaged: the backup boot sector at sector 12 was used.");
     std::fill(zeroed.begin() + 12 * 512, zeroed.begin() + 13 * 512, 0);
-    EXPECT_FALSE(test::parseVolume<Fat64Class>(zeroed)->accepted);
-    EXPECT_FALSE(test::parseVolume<Fat16Class>(zeroed)->accepted);
+    EXPECT_FALSE(test::parseVolume<ExFatParser>(zeroed)->accepted);
+    EXPECT_FALSE(test::parseVolume<Fat16Parser>(zeroed)->accepted);
 }
 
 TEST(FatBootSector, RefusalIsReportedWithTheFormatText) {
@@ -303,7 +303,7 @@ TEST(FatTree, RootItemsColoursAndPlaceholders) {
 
 TEST(FatTree, DummyEntryIsRecordZeroWithTheFirstRootSlot) {
     const auto bytes = fixtureBytes("fat16-2k");
-    auto v = test::parseVolume<Fat16Class>(bytes);
+    auto v = test::parseVolume<Fat16Parser>(bytes);
     ASSERT_FALSE(v->parser.entries.empty());
     const FatEntry& dummy = v->parser.entries[0];
     EXPECT_EQ(dummy.name, u"DUMMY ENTRY");

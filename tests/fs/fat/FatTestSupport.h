@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "fs/fat/Fat16Class.h"
-#include "fs/fat/Fat32Class.h"
-#include "fs/fat/Fat64Class.h"
+#include "fs/fat/Fat16Parser.h"
+#include "fs/fat/Fat32Parser.h"
+#include "fs/fat/ExFatParser.h"
 #include "scan/FatFamilySession.h"
 #include "scan/MemoryScan.h"
 
@@ -30,8 +30,8 @@ inline std::vector<std::uint8_t> readWholeFile(const std::string& path) {
 // The parser family of each FAT parser, as the volume list names it.
 template <class Parser>
 constexpr const char16_t* familyText() {
-    if constexpr (std::is_same_v<Parser, Fat64Class>) return u"exFAT";
-    if constexpr (std::is_same_v<Parser, Fat32Class>) return u"FAT32";
+    if constexpr (std::is_same_v<Parser, ExFatParser>) return u"exFAT";
+    if constexpr (std::is_same_v<Parser, Fat32Parser>) return u"FAT32";
     return u"FAT16";
 }
 
@@ -39,7 +39,7 @@ constexpr const char16_t* familyText() {
 // the scan (a parser that saw nothing when the scan refused the volume).
 template <class Parser>
 struct ParsedVolume {
-    using Session = std::conditional_t<std::is_same_v<Parser, Fat64Class>, FatFamilySession<Fat64Class, ExFatEntry>,
+    using Session = std::conditional_t<std::is_same_v<Parser, ExFatParser>, FatFamilySession<ExFatParser, ExFatEntry>,
                                        FatFamilySession<FatVolume, FatEntry>>;
     explicit ParsedVolume(std::unique_ptr<MemoryScan> s)
         : scan(std::move(s)),

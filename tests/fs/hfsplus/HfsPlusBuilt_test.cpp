@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "fs/hfsplus/HFSP.h"
+#include "fs/hfsplus/HfsPlusParser.h"
 #include "fs/hfsplus/HfsScanHelper.h"
 #include "fs/hfsplus/HfsVolumeBuilder.h"
 

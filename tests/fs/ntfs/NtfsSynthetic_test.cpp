@@ -14,7 +14,7 @@
 #include "common/MemoryResultTree.h"
 #include "common/MemoryScanHost.h"
 #include "device/VolumeView.h"
-#include "fs/ntfs/Ntfs.h"
+#include "fs/ntfs/NtfsParser.h"
 #include "fs/ntfs/NtfsImage.h"
 #include "fs/ntfs/NtfsScanned.h"
 #include "scan/Families.h"
@@ -330,7 +330,7 @@ TEST(NtfsSynthetic, DescribesTheDataAttributeAsRecorded) {
     request.volume.fileSystem = u"NTFS";
     const auto scan = scanMemory(img.bytes, request, false);
     ASSERT_TRUE(scan->session);
-    ntfs& parser = *ntfsParserOf(*scan->session);
+    NtfsParser& parser = *ntfsParserOf(*scan->session);
     ASSERT_TRUE(parser.mftReady);
     EXPECT_EQ(parser.clusterSize, 4096u);
     EXPECT_EQ(parser.rootIndex, 5u);

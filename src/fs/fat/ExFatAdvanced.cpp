@@ -1,12 +1,13 @@
 // The advanced mode of the exFAT parser: FAT and cluster-heap search, a scan of every cluster
-// for entry sets that look genuine, and the records built from them.
+// for entry sets that look genuine, and the records built from them. (Fat64Advanced.cpp in the
+// original design.)
 
 #include <algorithm>
 
 #include "common/DisplayFormat.h"
 #include "common/ScanHost.h"
 #include "device/VolumeView.h"
-#include "fs/fat/Fat64Class.h"
+#include "fs/fat/ExFatParser.h"
 
 namespace corvello {
 
@@ -45,7 +46,7 @@ std::size_t acceptedSet(ByteSpan b) {
 
 }  // namespace
 
-std::vector<std::int64_t> Fat64Class::findFatTables(std::int64_t max) {
+std::vector<std::int64_t> ExFatParser::findFatTables(std::int64_t max) {
     std::vector<std::int64_t> found;
     if (reader_ == nullptr) return found;
     if (max <= 0) max = 3;
@@ -69,7 +70,7 @@ std::vector<std::int64_t> Fat64Class::findFatTables(std::int64_t max) {
     return found;
 }
 
-std::vector<std::int64_t> Fat64Class::findHeapStarts(std::int64_t max) {
+std::vector<std::int64_t> ExFatParser::findHeapStarts(std::int64_t max) {
     std::vector<std::int64_t> found;
     if (reader_ == nullptr) return found;
     if (max <= 0) max = 3;
@@ -89,14 +90,14 @@ std::vector<std::int64_t> Fat64Class::findHeapStarts(std::int64_t max) {
     return found;
 }
 
-void Fat64Class::setAdvancedClusterShift(unsigned shift) {
+void ExFatParser::setAdvancedClusterShift(unsigned shift) {
     advancedMarker = static_cast<std::uint16_t>(advancedMarker + 1);
     bytesPerSector = 512;
     sectorsPerCluster = 1u << std::min(shift, 16u);  // clusters of at most 32 MiB
     clusterBytes = bytesPerSector * sectorsPerCluster;
 }
 
-void Fat64Class::scanForSlots() {
+void ExFatParser::scanForSlots() {
     if (reader_ == nullptr || clusterBytes == 0) return;
     const std::int64_t total = std::max<std::int64_t>(volumeBytes, 0);
     std::vector<std::uint8_t> block(static_cast<std::size_t>(kScanBlock) + kSetTail);
@@ -128,7 +129,7 @@ void Fat64Class::scanForSlots() {
     }
 }
 
-std::vector<ExFatEntry> Fat64Class::buildFromFoundSlots(std::int64_t heapStart, std::int64_t fatStart) {
+std::vector<ExFatEntry> ExFatParser::buildFromFoundSlots(std::int64_t heapStart, std::int64_t fatStart) {
     if (reader_ == nullptr || clusterBytes == 0) return entries;
     heapOffset = heapStart;
     fatOffset = fatStart;
@@ -182,7 +183,7 @@ std::vector<ExFatEntry> Fat64Class::buildFromFoundSlots(std::int64_t heapStart, 
 
 namespace corvello {
 
-std::vector<std::uint32_t> clusterShiftChoices(const Fat64Class& parser, bool bootValid) {
+std::vector<std::uint32_t> clusterShiftChoices(const ExFatParser& parser, bool bootValid) {
     std::vector<std::uint32_t> out;
     if (bootValid) out.push_back(parser.bootClusterShift);
     for (std::uint32_t n : {8u, 9u, 10u, 11u}) out.push_back(n);

@@ -1,4 +1,4 @@
-#include "fs/fat/Fat64Class.h"
+#include "fs/fat/ExFatParser.h"
 
 #include <algorithm>
 
@@ -34,7 +34,7 @@ bool plausibleTimestamp(std::uint32_t t) {
 // fits its name entries, a first cluster of the heap and a length the clusters from the first
 // to the heap's end can hold. (Its checksum is not asked for: a set damaged in one field still
 // names its file.)
-bool Fat64Class::plausibleSet(std::uint8_t secondaryCount, const ExFatEntry& e) const {
+bool ExFatParser::plausibleSet(std::uint8_t secondaryCount, const ExFatEntry& e) const {
     const std::size_t secondaries = secondaryCount;
     if (secondaries < 2 || secondaries > 18) return false;
     if ((e.attributes & 0xFFC8) != 0) return false;
@@ -52,7 +52,7 @@ bool Fat64Class::plausibleSet(std::uint8_t secondaryCount, const ExFatEntry& e) 
     return true;
 }
 
-bool Fat64Class::checkBootSector() {
+bool ExFatParser::checkBootSector() {
     bootValid = false;
     if (reader_ == nullptr) return false;
     std::uint8_t boot[512];
@@ -90,12 +90,12 @@ bool Fat64Class::checkBootSector() {
     return true;
 }
 
-std::uint32_t Fat64Class::nextCluster(std::uint32_t cluster) {
+std::uint32_t ExFatParser::nextCluster(std::uint32_t cluster) {
     if (driveFormatted) return 0;
     return fat_.next(cluster);
 }
 
-ClusterSource Fat64Class::source(bool contiguous) {
+ClusterSource ExFatParser::source(bool contiguous) {
     ClusterSource s;
     s.reader = reader_;
     s.fat = &fat_;
@@ -105,7 +105,7 @@ ClusterSource Fat64Class::source(bool contiguous) {
     return s;
 }
 
-bool Fat64Class::readRootCluster() {
+bool ExFatParser::readRootCluster() {
     rootBuffer_.clear();
     if (!bootValid) return false;
     const std::uint64_t limit = driveFormatted ? clusterBytes : kMaxFolderBytes;
@@ -113,9 +113,9 @@ bool Fat64Class::readRootCluster() {
     return !rootBuffer_.empty();
 }
 
-bool Fat64Class::append(ExFatEntry& entry) { return appendRecord(entries, entry); }
+bool ExFatParser::append(ExFatEntry& entry) { return appendRecord(entries, entry); }
 
-std::vector<ExFatEntry> Fat64Class::parseRootDirectory() {
+std::vector<ExFatEntry> ExFatParser::parseRootDirectory() {
     entries.clear();
     ExFatEntry dummy;
     dummy.name = u"DUMMY ENTRY";
@@ -131,13 +131,13 @@ std::vector<ExFatEntry> Fat64Class::parseRootDirectory() {
     return entries;
 }
 
-bool Fat64Class::contiguousData(const ExFatEntry& e) {
+bool ExFatParser::contiguousData(const ExFatEntry& e) {
     // Without a FAT chain the clusters follow each other; a deleted file whose chain was
     // freed is taken the same way.
     return driveFormatted || (e.streamFlags & 0x02) != 0 || (e.entryType == 0x05 && fat_.isFree(e.firstCluster));
 }
 
-void Fat64Class::walkFolder(std::uint32_t index, int depth) {
+void ExFatParser::walkFolder(std::uint32_t index, int depth) {
     if (depth >= kMaxDepth) return;
     const ExFatEntry& e = entries[index];
     const bool contiguous = contiguousData(e);
@@ -148,7 +148,7 @@ void Fat64Class::walkFolder(std::uint32_t index, int depth) {
     walkDirectory(bytes, index, depth + 1, starts, clusterBytes, advancedMarker != 0);
 }
 
-void Fat64Class::walkDirectory(const std::vector<std::uint8_t>& bytes, std::uint32_t parent, int depth,
+void ExFatParser::walkDirectory(const std::vector<std::uint8_t>& bytes, std::uint32_t parent, int depth,
                                const std::vector<std::int64_t>& starts, std::uint64_t unit, bool consume) {
     if (host != nullptr && host->checkpoint()) stopped_ = true;
     if (stopped_ || full_) return;
@@ -229,18 +229,18 @@ void Fat64Class::walkDirectory(const std::vector<std::uint8_t>& bytes, std::uint
     }
 }
 
-void Fat64Class::linkEntries() {
+void ExFatParser::linkEntries() {
     linkRecords(entries);
     copyLinks(entries, entryCopy);
 }
 
-void Fat64Class::fillTree() {
+void ExFatParser::fillTree() {
     fillTopLevel(
         entries, [](const ExFatEntry& e) { return isExFatDirectory(e.attributes); },
         [](const ExFatEntry& e) { return e.entryType == 0x05 || e.name == u"ORPHAN ENTRY"; });
 }
 
-std::vector<ClusterRun> Fat64Class::dataRuns(const ExFatEntry& e) {
+std::vector<ClusterRun> ExFatParser::dataRuns(const ExFatEntry& e) {
     return clusterRuns(source(contiguousData(e)), e.firstCluster, std::min(e.validDataLength, e.dataLength));
 }
 

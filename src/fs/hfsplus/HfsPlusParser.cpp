@@ -1,4 +1,4 @@
-#include "fs/hfsplus/HFSP.h"
+#include "fs/hfsplus/HfsPlusParser.h"
 
 #include <algorithm>
 #include <limits>
@@ -94,31 +94,31 @@ std::string hfsPermissionText(std::uint16_t mode) {
     return out;
 }
 
-void HFSP::status(const std::string& text) const {
+void HfsPlusParser::status(const std::string& text) const {
     if (host != nullptr) host->setStatus(text);
 }
 
-bool HFSP::stop() const {
+bool HfsPlusParser::stop() const {
     if (host == nullptr || !host->checkpoint()) return false;
     host->clearStop();
     return true;
 }
 
-void HFSP::progressRange(std::int64_t high) const {
+void HfsPlusParser::progressRange(std::int64_t high) const {
     if (host != nullptr) host->setProgressRange(0, high);
 }
 
-void HFSP::progressPos(std::int64_t pos) const {
+void HfsPlusParser::progressPos(std::int64_t pos) const {
     if (host != nullptr) host->setProgressPos(pos);
 }
 
-bool HFSP::attachReader() {
+bool HfsPlusParser::attachReader() {
     reader = view.valid() ? &view : nullptr;
     if (tree != nullptr) rootItem = tree->insertItem(kTreeTop, rootLabel, IconKind::Folder, 0);
     return reader != nullptr;
 }
 
-bool HFSP::readVolumeHeader() {
+bool HfsPlusParser::readVolumeHeader() {
     if (reader == nullptr) return false;
     std::vector<std::uint8_t> buffer(512, 0);
     reader->readAt(kVolumeHeaderOffset, buffer.data(), 512);
@@ -136,21 +136,21 @@ bool HFSP::readVolumeHeader() {
     return true;
 }
 
-std::uint64_t HFSP::deviceBlocks() const {
+std::uint64_t HfsPlusParser::deviceBlocks() const {
     if (reader == nullptr || blockSize == 0) return 0;
     if (reader->source() == nullptr || reader->source()->sourceBytes() < 512)
         return std::numeric_limits<std::uint64_t>::max();  // size not known
     return reader->sectorBytes() / blockSize;
 }
 
-std::uint64_t HFSP::blocksInside(const HfsExtent& e) const {
+std::uint64_t HfsPlusParser::blocksInside(const HfsExtent& e) const {
     std::uint64_t limit = deviceBlocks();
     if (volumeBlocks != 0) limit = std::min<std::uint64_t>(limit, volumeBlocks);
     if (e.startBlock >= limit) return 0;
     return std::min<std::uint64_t>(e.blockCount, limit - e.startBlock);
 }
 
-bool HFSP::forkPosition(const HfsFork& fork, std::uint64_t logical, std::uint64_t& position) const {
+bool HfsPlusParser::forkPosition(const HfsFork& fork, std::uint64_t logical, std::uint64_t& position) const {
     if (blockSize == 0) return false;
     const std::uint64_t block = logical / blockSize;
     std::uint64_t first = 0;
@@ -166,14 +166,14 @@ bool HFSP::forkPosition(const HfsFork& fork, std::uint64_t logical, std::uint64_
     return false;
 }
 
-bool HFSP::readNode(std::uint64_t position, std::uint32_t nodeSize, std::vector<std::uint8_t>& buffer) const {
+bool HfsPlusParser::readNode(std::uint64_t position, std::uint32_t nodeSize, std::vector<std::uint8_t>& buffer) const {
     buffer.assign(nodeSize, 0);
     if (reader == nullptr || position > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
         return false;
     return reader->readAt(position, buffer.data(), nodeSize) > 0;
 }
 
-bool HFSP::readTreeHeader(const HfsFork& fork, TreeHeader& header) {
+bool HfsPlusParser::readTreeHeader(const HfsFork& fork, TreeHeader& header) {
     std::uint64_t position = 0;
     if (!forkPosition(fork, 0, position)) return false;
     std::vector<std::uint8_t> buffer;
@@ -186,7 +186,7 @@ bool HFSP::readTreeHeader(const HfsFork& fork, TreeHeader& header) {
     return validNodeSize(header.nodeSize);
 }
 
-bool HFSP::walkTree(const HfsFork& fork, const TreeHeader& header, std::vector<HfsNode>& out) {
+bool HfsPlusParser::walkTree(const HfsFork& fork, const TreeHeader& header, std::vector<HfsNode>& out) {
     // Node by node through the fork's extents, up to the header's node count. Only the part of
     // each extent inside the volume is visited, so a damaged extent or node count cannot make
     // the walk longer than the volume.
@@ -229,7 +229,7 @@ bool HFSP::walkTree(const HfsFork& fork, const TreeHeader& header, std::vector<H
     return true;
 }
 
-bool HFSP::readExtentsTree() {
+bool HfsPlusParser::readExtentsTree() {
     if (extentsTreeRead_) return true;
     extentsTreeRead_ = true;
     TreeHeader header;
@@ -259,7 +259,7 @@ bool HFSP::readExtentsTree() {
     return true;
 }
 
-void HFSP::completeCatalogFork() {
+void HfsPlusParser::completeCatalogFork() {
     std::uint64_t have = listedBlocks(catalogFork);
     if (have >= catalogFork.totalBlocks) return;
     if (!readExtentsTree()) return;
@@ -283,7 +283,7 @@ void HFSP::completeCatalogFork() {
     }
 }
 
-bool HFSP::readCatalogNodes() {
+bool HfsPlusParser::readCatalogNodes() {
     if (!validBlockSize(blockSize)) return false;
     completeCatalogFork();
     TreeHeader header;
@@ -297,7 +297,7 @@ bool HFSP::readCatalogNodes() {
     return walkTree(catalogFork, header, catalogNodes);
 }
 
-bool HFSP::scanCatalogNodes() {
+bool HfsPlusParser::scanCatalogNodes() {
     TreeHeader header;
     if (validBlockSize(blockSize)) {
         completeCatalogFork();
@@ -371,14 +371,14 @@ bool HFSP::scanCatalogNodes() {
     return true;
 }
 
-bool HFSP::readExtentsNodes() {
+bool HfsPlusParser::readExtentsNodes() {
     if (!validBlockSize(blockSize)) return false;
     // A damaged extents overflow file costs only the files that need it; the catalog stands.
     readExtentsTree();
     return true;
 }
 
-std::vector<std::size_t> HFSP::leafOrder() const {
+std::vector<std::size_t> HfsPlusParser::leafOrder() const {
     std::vector<std::size_t> order;
     std::vector<bool> taken(catalogNodes.size(), false);
     if (!scanned) {
@@ -399,7 +399,7 @@ std::vector<std::size_t> HFSP::leafOrder() const {
     return order;
 }
 
-void HFSP::parseCatalogLeaves() {
+void HfsPlusParser::parseCatalogLeaves() {
     progressRange(static_cast<std::int64_t>(catalogNodes.size()));
     if (blockSize == 0) return;
     std::vector<std::uint8_t> buffer;
@@ -447,7 +447,7 @@ void HFSP::parseCatalogLeaves() {
     }
 }
 
-void HFSP::linkEntries() {
+void HfsPlusParser::linkEntries() {
     status("Maintaining Parent Child....");
     progressRange(static_cast<std::int64_t>(entries.size()));
     if (!scanned) {
@@ -499,7 +499,7 @@ void HFSP::linkEntries() {
     }
 }
 
-void HFSP::fillTreeTopLevel() {
+void HfsPlusParser::fillTreeTopLevel() {
     if (tree == nullptr) return;
     long long position = 0;
     for (const auto& [cnid, e] : entries) {
@@ -518,12 +518,12 @@ void HFSP::fillTreeTopLevel() {
     }
 }
 
-const HfsEntry* HFSP::find(std::uint64_t cnid) const {
+const HfsEntry* HfsPlusParser::find(std::uint64_t cnid) const {
     const auto it = entries.find(cnid);
     return it == entries.end() ? nullptr : &it->second;
 }
 
-std::vector<std::uint64_t> HFSP::childrenOf(std::uint64_t cnid) const {
+std::vector<std::uint64_t> HfsPlusParser::childrenOf(std::uint64_t cnid) const {
     std::vector<std::uint64_t> out;
     const HfsEntry* folder = find(cnid);
     if (folder == nullptr || folder->kind != 1) return out;
@@ -537,7 +537,7 @@ std::vector<std::uint64_t> HFSP::childrenOf(std::uint64_t cnid) const {
     return out;
 }
 
-const HfsEntry* HFSP::hardLinkTarget(const HfsEntry& entry) const {
+const HfsEntry* HfsPlusParser::hardLinkTarget(const HfsEntry& entry) const {
     constexpr std::uint32_t kHardLinkType = 0x686C6E6B;     // 'hlnk'
     constexpr std::uint32_t kHardLinkCreator = 0x6866732B;  // 'hfs+'
     if (entry.kind != 2 || entry.size != 0) return nullptr;
@@ -561,9 +561,9 @@ const HfsEntry* HFSP::hardLinkTarget(const HfsEntry& entry) const {
     return target != &entry ? target : nullptr;
 }
 
-std::string HFSP::sizeText(const HfsEntry& entry) const { return formatSizeText(entry.size); }
+std::string HfsPlusParser::sizeText(const HfsEntry& entry) const { return formatSizeText(entry.size); }
 
-bool HFSP::readRecordData(const HfsEntry& entry, std::vector<std::uint8_t>& data) const {
+bool HfsPlusParser::readRecordData(const HfsEntry& entry, std::vector<std::uint8_t>& data) const {
     // Enough for the longest key (2 + 516 bytes) and a file record.
     constexpr std::uint32_t kRead = 1024;
     std::uint64_t position = 0;
@@ -581,7 +581,7 @@ bool HFSP::readRecordData(const HfsEntry& entry, std::vector<std::uint8_t>& data
     return true;
 }
 
-void HFSP::timeTexts(const HfsEntry& entry, std::array<std::string, 4>& out) const {
+void HfsPlusParser::timeTexts(const HfsEntry& entry, std::array<std::string, 4>& out) const {
     out = {};
     std::vector<std::uint8_t> data;
     if (!readRecordData(entry, data)) return;

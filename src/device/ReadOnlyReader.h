@@ -3,6 +3,7 @@
 // offsets counted from baseOffset. Nothing in the program moves baseOffset from 0: a parser
 // addresses its volume from byte 0 through a VolumeView (reader, start, length), which adds the
 // volume's start itself, so that readers of different volumes never share a position.
+// (readWriteInterface in the original design: it only ever reads.)
 
 #include <cstdint>
 #include <string>
@@ -15,9 +16,9 @@ inline constexpr int FILE_END = 2;
 
 inline constexpr std::uint32_t kSectorSize = 512;
 
-class readWriteInterface {
+class ReadOnlyReader {
 public:
-    virtual ~readWriteInterface() = default;
+    virtual ~ReadOnlyReader() = default;
 
     // Opens a device or image file (UTF-8 path) read-only.
     virtual bool open(const std::string& path) = 0;

@@ -2,6 +2,7 @@
 // The ext2, ext3 and ext4 parser: finds the superblock, reads the block-group descriptors,
 // records every inode, walks the directories to name the inodes, links the named entries into
 // a tree and fills its top level. It also gives the file list's texts and reads files' data.
+// (ext2Class in the original design.)
 
 #include <array>
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include "common/Bytes.h"
 #include "common/ResultTree.h"
 #include "device/VolumeView.h"
+#include "fs/ParserInputs.h"
 #include "fs/ext/ExtEntry.h"
 #include "common/VolumeRecord.h"
 #include "platform/Time.h"
@@ -50,17 +52,18 @@ struct ExtInodeTimes {
     std::optional<platform::UnixTime> birth;  // the creation time large inodes keep
 };
 
-class ext2Class {
+class ExtParser {
 public:
-    ext2Class(ScanHost& host, ResultTree* tree);
+    // inputs.host must not be null.
+    explicit ExtParser(const ParserInputs& inputs);
 
-    // Written before the scan.
+    // From the parser's inputs.
     VolumeRecord volume;
     std::u16string rootLabel = u"ROOT";
     std::int64_t volumeBytes = 0;
 
     // The scan, in this order.
-    bool attachReader(const VolumeView& view);
+    bool attachReader();
     bool findSuperblock();
     bool readGroupDescriptors();
     bool scanInodeTables();

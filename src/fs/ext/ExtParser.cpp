@@ -1,4 +1,4 @@
-#include "fs/ext/ext2Class.h"
+#include "fs/ext/ExtParser.h"
 
 #include <algorithm>
 #include <cstring>
@@ -16,23 +16,28 @@ namespace corvello {
 
 using namespace extlayout;
 
-ext2Class::ext2Class(ScanHost& host, ResultTree* tree) : host_(host), tree_(tree) {}
+ExtParser::ExtParser(const ParserInputs& inputs)
+    : volume(inputs.volume),
+      rootLabel(inputs.rootLabel),
+      volumeBytes(inputs.volumeBytes),
+      host_(*inputs.host),
+      tree_(inputs.tree),
+      view_(inputs.view) {}
 
-bool ext2Class::stopSeen() {
+bool ExtParser::stopSeen() {
     if (!host_.checkpoint()) return false;
     host_.clearStop();
     return true;
 }
 
-bool ext2Class::attachReader(const VolumeView& view) {
-    view_ = view;
+bool ExtParser::attachReader() {
     reader_ = view_.valid() ? &view_ : nullptr;
     if (reader_ == nullptr) return false;
     deviceBytes_ = view_.sectorBytes();
     return true;
 }
 
-bool ext2Class::readVolume(std::int64_t offset, std::uint8_t* buffer, std::size_t count) const {
+bool ExtParser::readVolume(std::int64_t offset, std::uint8_t* buffer, std::size_t count) const {
     if (offset < 0) {
         std::memset(buffer, 0, count);
         if (view_.source() != nullptr) view_.source()->countUnread(count);
@@ -41,12 +46,12 @@ bool ext2Class::readVolume(std::int64_t offset, std::uint8_t* buffer, std::size_
     return view_.readFull(static_cast<std::uint64_t>(offset), buffer, count);
 }
 
-bool ext2Class::blockInVolume(std::uint64_t block, std::uint64_t count) const {
+bool ExtParser::blockInVolume(std::uint64_t block, std::uint64_t count) const {
     const std::uint64_t first = std::max<std::uint64_t>(firstDataBlock_, 1);
     return block >= first && count <= blocksCount_ && block <= blocksCount_ - count;
 }
 
-bool ext2Class::readBlocks(std::uint64_t block, std::uint64_t count, std::uint8_t* buffer) {
+bool ExtParser::readBlocks(std::uint64_t block, std::uint64_t count, std::uint8_t* buffer) {
     const std::uint64_t bytes = count * blockSize_;
     if (bytes > std::numeric_limits<std::uint32_t>::max()) return false;
     std::memset(buffer, 0, static_cast<std::size_t>(bytes));
@@ -58,7 +63,7 @@ bool ext2Class::readBlocks(std::uint64_t block, std::uint64_t count, std::uint8_
 // ---------------------------------------------------------------------------------------------
 // Superblock and group descriptors
 
-bool ext2Class::takeSuperblock(ByteSpan sb, std::uint64_t offset) {
+bool ExtParser::takeSuperblock(ByteSpan sb, std::uint64_t offset) {
     const std::uint32_t logBlock = le32(sb, kSbLogBlockSize);
     if (logBlock > 3) return false;  // 1 KiB to 8 KiB blocks
     const std::uint32_t bs = 1024u << logBlock;
@@ -129,7 +134,7 @@ bool ext2Class::takeSuperblock(ByteSpan sb, std::uint64_t offset) {
     return true;
 }
 
-bool ext2Class::findSuperblock() {
+bool ExtParser::findSuperblock() {
     if (volumeBytes <= 1536 || reader_ == nullptr) return false;
     const auto limit = static_cast<std::uint64_t>(volumeBytes);
     constexpr std::uint64_t kChunk = 1 << 20;
@@ -156,7 +161,7 @@ bool ext2Class::findSuperblock() {
     return false;
 }
 
-bool ext2Class::groupHasSuperblock(std::uint64_t group) const {
+bool ExtParser::groupHasSuperblock(std::uint64_t group) const {
     if (group <= 1 || !(featureRoCompat_ & kRoCompatSparseSuper)) return true;
     for (std::uint64_t base : {3u, 5u, 7u}) {
         std::uint64_t p = base;
@@ -166,12 +171,12 @@ bool ext2Class::groupHasSuperblock(std::uint64_t group) const {
     return false;
 }
 
-bool ext2Class::readDescriptorBlock(std::uint64_t block, std::vector<std::uint8_t>& out) {
+bool ExtParser::readDescriptorBlock(std::uint64_t block, std::vector<std::uint8_t>& out) {
     out.assign(blockSize_, 0);
     return readBlocks(block, 1, out.data());
 }
 
-bool ext2Class::readGroupDescriptors() {
+bool ExtParser::readGroupDescriptors() {
     if (blockSize_ == 0) return false;
     groups_.assign(groupCount_, Group{});
     const std::uint32_t perBlock = blockSize_ / descriptorSize_;
@@ -211,14 +216,14 @@ bool ext2Class::readGroupDescriptors() {
     return !groups_.empty() && groups_[0].readable;
 }
 
-std::uint64_t ext2Class::inodeTableBlock(std::uint32_t group) const {
+std::uint64_t ExtParser::inodeTableBlock(std::uint32_t group) const {
     return group < groups_.size() ? groups_[group].tableBlock : 0;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Inode tables
 
-bool ext2Class::scanInodeTables() {
+bool ExtParser::scanInodeTables() {
     host_.setProgressRange(0, groupCount_);
     for (std::uint32_t g = 0; g < groupCount_; ++g) {
         if (stopSeen()) break;
@@ -229,7 +234,7 @@ bool ext2Class::scanInodeTables() {
     return true;
 }
 
-void ext2Class::readInodeTable(std::uint32_t g) {
+void ExtParser::readInodeTable(std::uint32_t g) {
     if (g >= groups_.size() || !groups_[g].readable) return;
     const Group& group = groups_[g];
     // With group checksums, a group flagged as having no initialised inodes holds none; its
@@ -291,7 +296,7 @@ std::size_t furtherNameLimit(std::uint32_t inodes) { return std::max<std::size_t
 
 }  // namespace
 
-void ext2Class::nameInode(std::uint32_t number, std::string name, std::int32_t parent, std::uint8_t fileType) {
+void ExtParser::nameInode(std::uint32_t number, std::string name, std::int32_t parent, std::uint8_t fileType) {
     if (!recorded(number)) return;  // its inode table was not read: nothing to show or save
     const std::uint32_t index = number - 1;
     Naming naming;
@@ -315,7 +320,7 @@ void ext2Class::nameInode(std::uint32_t number, std::string name, std::int32_t p
     if (moreNames_.size() < furtherNameLimit(inodeCount_)) moreNames_.emplace_back(index, std::move(naming));
 }
 
-void ext2Class::nameFromRemoved(std::vector<std::pair<std::uint32_t, Naming>>& weak) {
+void ExtParser::nameFromRemoved(std::vector<std::pair<std::uint32_t, Naming>>& weak) {
     // The names already given from removed entries, so that one seen twice counts once.
     std::unordered_set<std::string> given;
     const auto key = [](std::uint32_t index, const Naming& n) {
@@ -351,7 +356,7 @@ bool plausibleName(ByteSpan name) {
 
 }  // namespace
 
-bool ext2Class::walkDirectory(const DirectoryInode& dir, bool strong,
+bool ExtParser::walkDirectory(const DirectoryInode& dir, bool strong,
                               std::vector<std::pair<std::uint32_t, Naming>>& weak) {
     const ByteSpan inode(dir.inode);
     const std::uint32_t flags = le32(inode, kInFlags);
@@ -451,7 +456,7 @@ bool ext2Class::walkDirectory(const DirectoryInode& dir, bool strong,
     return true;
 }
 
-std::vector<std::uint8_t> ext2Class::inlineData(ByteSpan inode) const {
+std::vector<std::uint8_t> ExtParser::inlineData(ByteSpan inode) const {
     std::vector<std::uint8_t> out(inode.begin() + std::min<std::size_t>(inode.size(), kInBlock),
                                   inode.begin() + std::min<std::size_t>(inode.size(), kInBlock + kInBlockBytes));
     // The rest is the value of the "system.data" attribute kept in the inode after its extra
@@ -478,7 +483,7 @@ std::vector<std::uint8_t> ext2Class::inlineData(ByteSpan inode) const {
     return out;
 }
 
-bool ext2Class::parseDirectories() {
+bool ExtParser::parseDirectories() {
     host_.setProgressRange(0, inodeCount_);
     std::vector<std::pair<std::uint32_t, Naming>> weak;
     std::uint32_t shownGroup = std::numeric_limits<std::uint32_t>::max();
@@ -517,7 +522,7 @@ bool ext2Class::parseDirectories() {
 // ---------------------------------------------------------------------------------------------
 // Record map, links, tree
 
-bool ext2Class::buildEntryMap() {
+bool ExtParser::buildEntryMap() {
     host_.setStatus("clearing vector....");
     entries_.clear();
     const auto makeEntry = [this](std::uint32_t index, Naming& naming) {
@@ -562,7 +567,7 @@ bool ext2Class::buildEntryMap() {
     return true;
 }
 
-bool ext2Class::linkEntries() {
+bool ExtParser::linkEntries() {
     host_.setStatus("Maintaining Parent Child....");
     const auto total = static_cast<std::int64_t>(entries_.size());
     host_.setProgressRange(0, total);
@@ -586,12 +591,12 @@ bool ext2Class::linkEntries() {
     return true;
 }
 
-const ExtEntry* ext2Class::entry(std::uint32_t key) const {
+const ExtEntry* ExtParser::entry(std::uint32_t key) const {
     const auto it = entries_.find(key);
     return it == entries_.end() ? nullptr : &it->second;
 }
 
-void ext2Class::fillTreeTopLevel() {
+void ExtParser::fillTreeTopLevel() {
     host_.setStatus("filling root entries in  tree....");
     const auto it = entries_.find(2);
     if (tree_ == nullptr || it == entries_.end()) return;
@@ -616,9 +621,9 @@ void ext2Class::fillTreeTopLevel() {
 // ---------------------------------------------------------------------------------------------
 // Display texts
 
-std::string ext2Class::sizeText(const ExtEntry& entry) const { return formatSizeText(entry.size); }
+std::string ExtParser::sizeText(const ExtEntry& entry) const { return formatSizeText(entry.size); }
 
-bool ext2Class::readInode(std::uint64_t tableBlock, std::uint32_t slot, std::vector<std::uint8_t>& out) {
+bool ExtParser::readInode(std::uint64_t tableBlock, std::uint32_t slot, std::vector<std::uint8_t>& out) {
     out.assign(inodeSize_, 0);
     if (inodeSize_ == 0 || slot >= inodesPerGroup_) return false;
     const std::uint64_t byte = static_cast<std::uint64_t>(slot) * inodeSize_;
@@ -645,7 +650,7 @@ platform::UnixTime inodeTime(ByteSpan inode, std::size_t lowOffset, std::size_t 
 
 }  // namespace
 
-std::array<std::string, 4> ext2Class::timeTexts(const ExtEntry& entry) {
+std::array<std::string, 4> ExtParser::timeTexts(const ExtEntry& entry) {
     std::array<std::string, 4> out;
     std::vector<std::uint8_t> raw;
     if (!readInode(entry.tableBlock, entry.slot, raw)) return out;
@@ -657,7 +662,7 @@ std::array<std::string, 4> ext2Class::timeTexts(const ExtEntry& entry) {
     return out;
 }
 
-ExtInodeTimes ext2Class::inodeFileTimes(const ExtEntry& entry) {
+ExtInodeTimes ExtParser::inodeFileTimes(const ExtEntry& entry) {
     ExtInodeTimes times;
     std::vector<std::uint8_t> raw;
     if (!readInode(entry.tableBlock, entry.slot, raw)) return times;

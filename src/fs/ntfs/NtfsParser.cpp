@@ -1,4 +1,4 @@
-#include "fs/ntfs/Ntfs.h"
+#include "fs/ntfs/NtfsParser.h"
 
 #include <algorithm>
 #include <cstring>
@@ -19,10 +19,10 @@ namespace corvello {
 
 using namespace ntfs_internal;
 
-ntfs::ntfs(VolumeView view, ScanHost& host, ResultTree* tree, VolumeRecord volume)
-    : reader_(view), host_(host), tree_(tree), volume_(std::move(volume)) {}
+NtfsParser::NtfsParser(const ParserInputs& inputs)
+    : mode(inputs.mode), reader_(inputs.view), host_(*inputs.host), tree_(inputs.tree), volume_(inputs.volume) {}
 
-bool ntfs::insertRootItem(const std::u16string& rootLabel) {
+bool NtfsParser::insertRootItem(const std::u16string& rootLabel) {
     if (tree_ != nullptr) rootItem = tree_->insertItem(kTreeTop, rootLabel, IconKind::Folder, 0);
     return true;
 }
@@ -30,7 +30,7 @@ bool ntfs::insertRootItem(const std::u16string& rootLabel) {
 // ---------------------------------------------------------------------------------------------
 // Boot sector and MFT location
 
-bool ntfs::readBootSector() {
+bool NtfsParser::readBootSector() {
     bootSector_.assign(512, 0);
     reader_.readAt(0, bootSector_.data(), 512);
     // Never look past the end of the medium, whatever the boot sector claims.
@@ -63,12 +63,12 @@ bool ntfs::readBootSector() {
     return volumeBytes != 0;
 }
 
-std::uint64_t ntfs::volumeClusters() const {
+std::uint64_t NtfsParser::volumeClusters() const {
     const std::uint64_t cs = clusterSize == 0 ? kDefaultClusterSize : clusterSize;
     return volumeBytes / cs;
 }
 
-void ntfs::clusterSizeFromBootSector() {
+void NtfsParser::clusterSizeFromBootSector() {
     const ByteSpan b(bootSector_);
     clusterSize = kDefaultClusterSize;
     if (!bootSector_.empty()) {
@@ -81,7 +81,7 @@ void ntfs::clusterSizeFromBootSector() {
     }
 }
 
-bool ntfs::locateMft() {
+bool NtfsParser::locateMft() {
     const ByteSpan b(bootSector_);
     clusterSizeFromBootSector();
     if (hasBytes(b, 3, "NTFS")) {
@@ -111,7 +111,7 @@ bool ntfs::locateMft() {
 
 // The boot sector is not an NTFS boot sector: look for the MFT's own record ("$MFT") on the
 // volume, 512 bytes at a time, and take its run list.
-void ntfs::scanForMftRecord() {
+void NtfsParser::scanForMftRecord() {
     clusterSize = kDefaultClusterSize;
     host_.setStatus("boot sector corrupt.Scanning for first mft entry...");
     mftReady = false;
@@ -162,7 +162,7 @@ void ntfs::scanForMftRecord() {
 // An extension record names its base by number and sequence number. When the base record is in
 // use with another sequence number, the base was reused for another file and the extension
 // record is a leftover of the old one. (A freed base may have had its sequence number raised.)
-bool ntfs::extensionBelongsTo(const RecordBytes& extension, const RecordBytes& base) {
+bool NtfsParser::extensionBelongsTo(const RecordBytes& extension, const RecordBytes& base) {
     if (!hasFileSignature(base)) return false;
     const auto referenced = static_cast<std::uint16_t>(le64(ByteSpan(extension), 32) >> 48);
     const bool baseInUse = (recordHeaderFlags(base) & 1) != 0;
@@ -171,7 +171,7 @@ bool ntfs::extensionBelongsTo(const RecordBytes& extension, const RecordBytes& b
 
 // Record 0 of an MFT lies at the first cluster of the MFT's first run, so its place tells the
 // cluster size (0 when it does not).
-std::uint64_t ntfs::clusterSizeOfMftCopy(std::uint64_t location, const std::vector<MftRun>& runs) {
+std::uint64_t NtfsParser::clusterSizeOfMftCopy(std::uint64_t location, const std::vector<MftRun>& runs) {
     if (runs.empty() || runs.front().sparse || runs.front().lcn <= 0) return 0;
     const auto lcn = static_cast<std::uint64_t>(runs.front().lcn);
     if (location % lcn != 0) return 0;
@@ -182,14 +182,14 @@ std::uint64_t ntfs::clusterSizeOfMftCopy(std::uint64_t location, const std::vect
 // ---------------------------------------------------------------------------------------------
 // Reading records
 
-bool ntfs::readRecordBytes(std::uint64_t location, RecordBytes& bytes) {
+bool NtfsParser::readRecordBytes(std::uint64_t location, RecordBytes& bytes) {
     bytes.fill(0);
     if (location == ~0ull || (volumeBytes > 0 && location + kMftRecordSize > volumeBytes)) return false;
     if (location > static_cast<std::uint64_t>(INT64_MAX)) return false;
     return reader_.readAt(location, bytes.data(), kMftRecordSize) > 0;
 }
 
-bool ntfs::parseRecord(std::uint64_t location, std::uint64_t i) {
+bool NtfsParser::parseRecord(std::uint64_t location, std::uint64_t i) {
     if (i >= entries.size()) return false;
     RecordBytes bytes{};
     if (!readRecordBytes(location, bytes)) return false;
@@ -197,12 +197,12 @@ bool ntfs::parseRecord(std::uint64_t location, std::uint64_t i) {
     return true;
 }
 
-const char16_t* ntfs::keepName(std::u16string name) {
+const char16_t* NtfsParser::keepName(std::u16string name) {
     names_.push_back(std::move(name));
     return names_.back().c_str();
 }
 
-void ntfs::parseRecordBytes(RecordBytes& bytes, std::uint64_t i) {
+void NtfsParser::parseRecordBytes(RecordBytes& bytes, std::uint64_t i) {
     MftEntry& e = entries[i];
     std::memcpy(e.signature.data(), bytes.data(), 4);
     if (!e.isFile()) return;
@@ -256,7 +256,7 @@ void ntfs::parseRecordBytes(RecordBytes& bytes, std::uint64_t i) {
         recordLocations_.emplace(le32(ByteSpan(bytes), 44), e.location);
 }
 
-void ntfs::takeNames(const RecordBytes& bytes, std::uint64_t target) {
+void NtfsParser::takeNames(const RecordBytes& bytes, std::uint64_t target) {
     for (const AttributeHeader& a : walkAttributes(bytes)) {
         if (a.type != kAttrFileName || a.nonResident) continue;
         const ByteSpan v = attributeValue(bytes, a);
@@ -274,11 +274,11 @@ void ntfs::takeNames(const RecordBytes& bytes, std::uint64_t target) {
         t.allocatedSize = le64(v, 40);
         if (first) t.parent = parentFromReference(le64(v, 0));
         // Found records are placed by the deep mode's own rule; the MFT-copy search only reads.
-        if (mode != 3 && !searching_) attachToParent(target);
+        if (mode != RecoveryMode::Deep && !searching_) attachToParent(target);
     }
 }
 
-RecordImage ntfs::loadRecord(std::uint64_t i) {
+RecordImage NtfsParser::loadRecord(std::uint64_t i) {
     RecordImage image;
     hasAttributeList = false;
     if (i >= entries.size()) return image;
@@ -293,7 +293,7 @@ RecordImage ntfs::loadRecord(std::uint64_t i) {
     return image;
 }
 
-DataAttributeInfo ntfs::describeDataAttribute(const RecordImage& image) {
+DataAttributeInfo NtfsParser::describeDataAttribute(const RecordImage& image) {
     DataAttributeInfo d;
     hasDataAttribute = false;
     for (const AttributeHeader& a : image.attributes) {
@@ -324,7 +324,7 @@ DataAttributeInfo ntfs::describeDataAttribute(const RecordImage& image) {
     return d;
 }
 
-bool ntfs::readAttributeListBytes(const RecordBytes& record, const AttributeHeader& a, std::vector<std::uint8_t>& out) {
+bool NtfsParser::readAttributeListBytes(const RecordBytes& record, const AttributeHeader& a, std::vector<std::uint8_t>& out) {
     out.clear();
     if (!a.nonResident) {
         const ByteSpan v = attributeValue(record, a);
@@ -345,7 +345,7 @@ bool ntfs::readAttributeListBytes(const RecordBytes& record, const AttributeHead
     return out.size() == size;
 }
 
-void ntfs::collectExtensionRecords(const RecordImage& image) {
+void NtfsParser::collectExtensionRecords(const RecordImage& image) {
     extensionRecords.clear();
     for (const AttributeHeader& a : image.attributes) {
         if (a.type != kAttrAttributeList) continue;
@@ -368,7 +368,7 @@ void ntfs::collectExtensionRecords(const RecordImage& image) {
     }
 }
 
-DataStream ntfs::readDataStream(std::uint64_t i) {
+DataStream NtfsParser::readDataStream(std::uint64_t i) {
     DataStream stream;
     // Where record r lies: the loaded entry, or (while the MFT itself is being located) the
     // place its number maps to through the MFT's runs.
@@ -502,7 +502,7 @@ std::string attributeLetters(std::uint32_t attributes) {
 }
 }  // namespace
 
-RecordTimes ntfs::readRecordTimes(std::uint64_t location) {
+RecordTimes NtfsParser::readRecordTimes(std::uint64_t location) {
     RecordTimes t;
     RecordBytes record{};
     if (!readRecordBytes(location, record) || !hasFileSignature(record)) return t;

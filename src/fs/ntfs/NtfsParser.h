@@ -2,7 +2,7 @@
 // The NTFS parser: boot sector and MFT location, one entry per MFT record slot, record
 // decoding, the directory tree (parent references, "ORPHAN_ENTRY"), display texts and reads of
 // a file's data by offset (resident, plain, sparse, LZNT1-compressed, spread over extension
-// records).
+// records). (ntfs in the original design.)
 
 #include <array>
 #include <cstdint>
@@ -16,6 +16,7 @@
 
 #include "common/ResultTree.h"
 #include "device/VolumeView.h"
+#include "fs/ParserInputs.h"
 #include "fs/ntfs/MftEntry.h"
 #include "fs/ntfs/Record.h"
 #include "common/VolumeRecord.h"
@@ -98,11 +99,12 @@ struct UnitCache {
     bool damaged = false;
 };
 
-class ntfs {
+class NtfsParser {
 public:
-    ntfs(VolumeView view, ScanHost& host, ResultTree* tree, VolumeRecord volume);
-    ntfs(const ntfs&) = delete;
-    ntfs& operator=(const ntfs&) = delete;
+    // inputs.host must not be null; the parser reads its volume's length from the boot sector.
+    explicit NtfsParser(const ParserInputs& inputs);
+    NtfsParser(const NtfsParser&) = delete;
+    NtfsParser& operator=(const NtfsParser&) = delete;
 
     // Scan steps, in the order of the standard mode.
     bool insertRootItem(const std::u16string& rootLabel = u"ROOT");
@@ -173,7 +175,7 @@ public:
     void rename(std::uint64_t i, const std::u16string& name);
 
     // State shared with the scan session.
-    std::uint32_t mode = 1;  // 1 standard, 2 advanced, 3 deep
+    RecoveryMode mode = RecoveryMode::Standard;
     std::vector<MftEntry> entries;
     std::vector<std::uint64_t> extensionRecords;
     std::vector<MftRun> mftRuns;

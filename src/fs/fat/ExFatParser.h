@@ -1,7 +1,8 @@
 #pragma once
 // The exFAT parser: reads the boot sector, walks every directory from the root cluster chain
 // (live and deleted entry sets), keeps one ExFatEntry per file entry set in a flat list, links
-// the list into a tree and fills the top level of the results tree.
+// the list into a tree and fills the top level of the results tree. (Fat64Class in the original
+// design.)
 
 #include <array>
 #include <cstdint>
@@ -20,8 +21,10 @@ namespace corvello {
 
 class ScanHost;
 
-class Fat64Class : public FatParserBase {
+class ExFatParser : public FatParserBase {
 public:
+    explicit ExFatParser(const ParserInputs& inputs = {}) : FatParserBase(inputs) {}
+
     // True for an exFAT boot sector with a usable geometry.
     bool checkBootSector();
     // Reads the root directory's cluster chain; false when there is nothing to read.
@@ -108,6 +111,6 @@ namespace corvello {
 
 // The cluster-size shifts (sectors of 512 bytes, as powers of two) the advanced mode offers:
 // the boot sector's first when it was valid, then 8, 9, 10 and 11.
-std::vector<std::uint32_t> clusterShiftChoices(const Fat64Class& parser, bool bootValid);
+std::vector<std::uint32_t> clusterShiftChoices(const ExFatParser& parser, bool bootValid);
 
 }  // namespace corvello

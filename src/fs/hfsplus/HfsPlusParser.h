@@ -1,7 +1,7 @@
 #pragma once
 // HFS+ (and HFSX) volume parser: the volume header, the catalog and extents-overflow B-trees,
 // one entry per catalog folder and file record linked into a tree, the display texts and where
-// a file's data fork lies.
+// a file's data fork lies. (HFSP in the original design.)
 
 #include <array>
 #include <cstdint>
@@ -13,6 +13,7 @@
 
 #include "common/ResultTree.h"
 #include "device/VolumeView.h"
+#include "fs/ParserInputs.h"
 #include "fs/hfsplus/HfsRecords.h"
 #include "common/VolumeRecord.h"
 #include "platform/Time.h"
@@ -28,9 +29,12 @@ struct HfsFork {
     std::vector<HfsExtent> extents;  // in fork order
 };
 
-class HFSP {
+class HfsPlusParser {
 public:
-    // Scan-page inputs.
+    explicit HfsPlusParser(const ParserInputs& inputs = {})
+        : volume(inputs.volume), tree(inputs.tree), host(inputs.host), view(inputs.view), rootLabel(inputs.rootLabel) {}
+
+    // From the parser's inputs.
     VolumeRecord volume;
     ResultTree* tree = nullptr;
     ScanHost* host = nullptr;
