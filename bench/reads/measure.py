@@ -207,8 +207,8 @@ def cmd_report(a):
 
     if a.compare:
         print(f"\n{'ratio':<42} {'time':>7} {'goal':>6} {'memory':>7} {'goal':>6}")
-        for spec in a.compare:
-            first, second, time_goal, mem_goal = spec.split()
+        for pair in a.compare:
+            first, second, time_goal, mem_goal = pair.split()
             if first not in rows or second not in rows or "median" not in rows[first] or "median" not in rows[second]:
                 continue
             x, y = rows[first], rows[second]
@@ -226,8 +226,8 @@ def cmd_report(a):
             print(f"{first + ' / ' + second:<42} {shown_t:>7} {verdict(t, time_goal, timed_out)} {m:>7.2f} "
                   f"{verdict(m, mem_goal, False)}")
 
-    for spec in a.scale or []:
-        labels = [label for label in spec.split() if label in rows and "median" in rows[label]]
+    for group in a.scale or []:
+        labels = [label for label in group.split() if label in rows and "median" in rows[label]]
         if len(labels) < 2:
             continue
         print(f"\n{'scaling':<22} {'records':>9} {'peak MiB':>9} {'bytes/record (step)':>20} {'µs/record':>10}")
