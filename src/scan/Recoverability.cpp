@@ -52,6 +52,14 @@ bool UnitSet::contains(std::uint64_t unit) const {
     return unit - it->first < it->count;
 }
 
+namespace {
+// What the count of reused units makes of a file's data.
+DataState stateOf(const Recoverability& r) {
+    if (r.reused == 0) return DataState::Intact;
+    return r.reused >= r.units ? DataState::Overwritten : DataState::PartlyOverwritten;
+}
+}  // namespace
+
 Recoverability judgeRuns(const std::vector<UnitRun>& claimed, std::uint64_t unitCount,
                          const std::function<bool(std::uint64_t)>& inUse, const UnitSet* live) {
     Recoverability r;
@@ -64,12 +72,7 @@ Recoverability judgeRuns(const std::vector<UnitRun>& claimed, std::uint64_t unit
         for (std::uint64_t u = run.first; u < run.first + inside; ++u)
             if (inUse(u) || (live != nullptr && live->contains(u))) ++r.reused;
     }
-    if (r.reused == 0)
-        r.state = DataState::Intact;
-    else if (r.reused >= r.units)
-        r.state = DataState::Overwritten;
-    else
-        r.state = DataState::PartlyOverwritten;
+    r.state = stateOf(r);
     return r;
 }
 
@@ -128,12 +131,7 @@ Recoverability judgeRuns(const std::vector<UnitRun>& claimed, const UnitUsage& u
         r.units += run.count;
         r.reused += usage.takenIn(run.first, run.count);
     }
-    if (r.reused == 0)
-        r.state = DataState::Intact;
-    else if (r.reused >= r.units)
-        r.state = DataState::Overwritten;
-    else
-        r.state = DataState::PartlyOverwritten;
+    r.state = stateOf(r);
     return r;
 }
 
